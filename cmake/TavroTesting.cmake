@@ -1,0 +1,29 @@
+# tavro_test(name SOURCES a.cpp b.cpp LIBS x y [LABELS l1 l2]): one GoogleTest executable,
+# each of its tests a ctest test. The add-on folders and samples are passed in as macros so
+# tests load the real shared objects.
+function(tavro_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+  target_compile_definitions(${name} PRIVATE
+    TAVRO_FS_ADDON_DIR="${TAVRO_FS_ADDON_DIR}"
+    TAVRO_CLIENT_ADDON_DIR="${TAVRO_CLIENT_ADDON_DIR}"
+    TAVRO_SAMPLES_DIR="${TAVRO_SAMPLES_DIR}"
+    TAVRO_BIN_DIR="${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
+  set(labels ${T_LABELS})
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120 PROPERTIES LABELS "${labels}")
+endfunction()
+
+# tavro_bench(name SOURCES... LIBS...): a Google Benchmark executable (not a ctest test).
+function(tavro_bench name)
+  cmake_parse_arguments(B "" "" "SOURCES;LIBS" ${ARGN})
+  if(NOT benchmark_FOUND)
+    return()
+  endif()
+  add_executable(${name} ${B_SOURCES})
+  target_link_libraries(${name} PRIVATE ${B_LIBS} benchmark::benchmark Threads::Threads)
+  target_compile_definitions(${name} PRIVATE
+    TAVRO_FS_ADDON_DIR="${TAVRO_FS_ADDON_DIR}"
+    TAVRO_CLIENT_ADDON_DIR="${TAVRO_CLIENT_ADDON_DIR}"
+    TAVRO_SAMPLES_DIR="${TAVRO_SAMPLES_DIR}")
+endfunction()

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test: once under AddressSanitizer + UndefinedBehaviorSanitizer
+# and once under ThreadSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
+
+status=0
+for config in ${TAVRO_TEST_CONFIGS:-asan tsan}; do
+    echo "== $config build =="
+    scripts/build.sh "$config"
+    echo "== $config tests =="
+    ctest --test-dir "build/$config" --output-on-failure -j"$(nproc)" --timeout 300 || status=1
+done
+exit $status
