@@ -83,12 +83,9 @@ status_t MountSession::stop(bool force) {
     if (linux_mounted_) {
         status_t status = unmount_linux(where_, false);
         if (status == B_BUSY && !force) return B_BUSY;
-        if (status != B_OK) {
-            status_t lazy = unmount_linux(where_, true);
-            if (lazy != B_OK) {
-                std::fprintf(stderr, "fuse: cannot unmount %s\n", where_.c_str());
-                if (!force) return status;
-            }
+        // When forced, a mount that would not go is detached lazily by fuse_session_unmount.
+        if (status != B_OK && status != B_BUSY && !force) {
+            if (unmount_linux(where_, true) != B_OK) return status;
         }
         linux_mounted_ = false;
     }
@@ -99,8 +96,8 @@ status_t MountSession::stop(bool force) {
         thread_.join();
     }
     if (session_ != nullptr) {
-        // Closes the device: requests still waiting on a lazily detached mount fail instead
-        // of hanging.
+        // Closes the device, so that requests still waiting on a detached mount fail instead
+        // of hanging; a mount still attached is detached.
         fuse_session_unmount(session_);
         fuse_session_destroy(session_);
         session_ = nullptr;

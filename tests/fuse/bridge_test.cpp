@@ -27,6 +27,7 @@ protected:
         ASSERT_FALSE(folder_.empty());
         where_ = folder_ + "/VOL";
         ASSERT_EQ(kernel_register_fs("memfs", memfs::operations(), B_CURRENT_FS_API_VERSION), B_OK);
+        memfs::set_capacity(8 << 20);
         ASSERT_EQ(fusebridge::start({}), B_OK);
         ASSERT_EQ(mount("memfs", where_.c_str(), nullptr, 0, nullptr, 0), B_OK);
         ASSERT_TRUE(mounted_at(where_));
@@ -97,13 +98,13 @@ TEST_F(BridgeTest, StatusesReachProgramsAsTheirErrno) {
 }
 
 TEST_F(BridgeTest, AFullVolumeSaysNoSpace) {
-    // The in-memory volume holds 64 MiB.
-    auto full = in_volume("dd if=/dev/zero of=BIG.BIN bs=1M count=80");
+    // The in-memory volume holds 8 MiB.
+    auto full = in_volume("dd if=/dev/zero of=BIG.BIN bs=1M count=10");
     EXPECT_NE(full.status, 0);
     EXPECT_NE(full.output.find("No space left on device"), std::string::npos) << full.output;
     auto df = in_volume("df -B1 . | tail -1");
     EXPECT_EQ(df.status, 0) << df.output;
-    EXPECT_NE(df.output.find("67108864"), std::string::npos) << df.output;
+    EXPECT_NE(df.output.find("8388608"), std::string::npos) << df.output;
 }
 
 TEST_F(BridgeTest, RenameReplacesATargetTheVolumeWouldRefuse) {
