@@ -18,5 +18,5 @@
 // `root` is read up to its NUL or `rootCapacity` bytes. A "/" in the volume name becomes "_" so
 // the mount point stays one directory below the root; "." and ".." are refused with
 // B_NOT_ALLOWED. B_NAME_TOO_LONG when the result does not fit.
-[[nodiscard]] status_t MakeMountPointPath(const char* root, size_t rootCapacity,
-                                          const char* volume, char* path, size_t pathSize);
+[[nodiscard]] status_t MakeMountPointPath(const char* root, size_t rootCapacity, const char* volume,
+                                          char* path, size_t pathSize);

@@ -35,10 +35,10 @@ constexpr uint16 kFDEVICEREAD = 8;
 constexpr uint16 kFDEVICEINFO = 32;
 constexpr uint16 kDeviceListMode = 0x0050;
 constexpr size_t kSiboReplySize = 128;
-constexpr size_t kSiboStatusEnd = 6;         // status at 4
-constexpr size_t kSiboHandleEnd = 8;         // handle at 6
-constexpr size_t kDeviceNameOffset = 70;     // FDEVICEREAD
-constexpr size_t kVolumeNameOffset = 20;     // FDEVICEINFO
+constexpr size_t kSiboStatusEnd = 6;      // status at 4
+constexpr size_t kSiboHandleEnd = 8;      // handle at 6
+constexpr size_t kDeviceNameOffset = 70;  // FDEVICEREAD
+constexpr size_t kVolumeNameOffset = 20;  // FDEVICEINFO
 // A real device ends its list after a handful of drives; one that never does must not make
 // the client loop and allocate for ever.
 constexpr int kMaxDrives = 26;
@@ -283,8 +283,7 @@ int RfsvClient::MountSIBO(mnt& block) {
         if (BytesToWord(reply + 4) != 0) {
             break;  // the end of the device list
         }
-        if (!CopyReplyString(reply, read, kDeviceNameOffset, block.device,
-                             sizeof(block.device))) {
+        if (!CopyReplyString(reply, read, kDeviceNameOffset, block.device, sizeof(block.device))) {
             printf("Bad device name in FDEVICEREAD reply, drive skipped\n");
             continue;
         }
@@ -305,7 +304,7 @@ int RfsvClient::MountSIBO(mnt& block) {
         }
         char volume[MNT_NAME_LENGTH];
         if (!CopyReplyString(reply, read, kVolumeNameOffset, volume, sizeof(volume))) {
-            printf("DEVICE %s: volume name not terminated, drive skipped\n", block.device);
+            printf("DEVICE %s volume name not terminated, drive skipped\n", block.device);
             continue;
         }
 
@@ -313,12 +312,11 @@ int RfsvClient::MountSIBO(mnt& block) {
         status = MakeMountPointPath(config->mountPoint, sizeof(config->mountPoint), volume,
                                     block.path, sizeof(block.path));
         if (status == B_NOT_ALLOWED) {
-            printf("DEVICE %s: volume name \"%s\" refused, drive skipped\n", block.device,
-                   volume);
+            printf("DEVICE %s volume name \"%s\" refused, drive skipped\n", block.device, volume);
             continue;
         }
         if (status != B_OK) {
-            printf("DEVICE %s: mount point too long, drive skipped\n", block.device);
+            printf("DEVICE %s mount point too long, drive skipped\n", block.device);
             continue;
         }
         printf("DEVICE %s should be mounted to %s\n", block.device, block.path);
@@ -364,8 +362,8 @@ int RfsvClient::MountEPOC(mnt& block) {
             WordToBytes(opidc.fetch_add(1), request + 2);
             LongToBytes(index, request + 4);
             memset(reply, 0, sizeof(reply));
-            read = Exchange(block, request, sizeof(request), reply, sizeof(reply),
-                            kDriveInfoTimeout);
+            read =
+                Exchange(block, request, sizeof(request), reply, sizeof(reply), kDriveInfoTimeout);
             if (read < static_cast<ssize_t>(kDriveInfoMinimum)) {
                 continue;
             }
@@ -374,8 +372,7 @@ int RfsvClient::MountEPOC(mnt& block) {
             uint32 nameLength = BytesToUlong(reply + kNameLengthOffset);
             if (nameLength > 0 && (nameLength > kEpocReplySize - kNameOffset ||
                                    kNameOffset + nameLength > static_cast<size_t>(read))) {
-                printf("DEVICE %s: volume name runs past the reply, drive skipped\n",
-                       block.device);
+                printf("DEVICE %s volume name runs past the reply, drive skipped\n", block.device);
                 continue;
             }
             char volume[kEpocReplySize];
@@ -386,12 +383,12 @@ int RfsvClient::MountEPOC(mnt& block) {
             status_t status = MakeMountPointPath(config->mountPoint, sizeof(config->mountPoint),
                                                  volume, block.path, sizeof(block.path));
             if (status == B_NOT_ALLOWED) {
-                printf("DEVICE %s: volume name \"%s\" refused, drive skipped\n", block.device,
+                printf("DEVICE %s volume name \"%s\" refused, drive skipped\n", block.device,
                        volume);
                 continue;
             }
             if (status != B_OK) {
-                printf("DEVICE %s: mount point too long, drive skipped\n", block.device);
+                printf("DEVICE %s mount point too long, drive skipped\n", block.device);
                 continue;
             }
             MountRecord* record = AppendRecord(block);

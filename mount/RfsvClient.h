@@ -43,8 +43,8 @@ private:
     [[nodiscard]] status_t Send(uint16 channel, const void* request, size_t size);
     [[nodiscard]] ssize_t Receive(void* reply, size_t size, bigtime_t timeout);
     // Send and Receive under the connection's semaphore.
-    [[nodiscard]] ssize_t Exchange(const mnt& block, const void* request, size_t size,
-                                   void* reply, size_t replySize, bigtime_t timeout);
+    [[nodiscard]] ssize_t Exchange(const mnt& block, const void* request, size_t size, void* reply,
+                                   size_t replySize, bigtime_t timeout);
 
     void MakeMountRoot();
     // Heap copy of `block` appended to `mounts`; false when there is no memory.

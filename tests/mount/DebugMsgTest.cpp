@@ -1,18 +1,16 @@
-#include "debugMsg.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cstdio>
 #include <filesystem>
-#include <regex>
 
 #include "TempDir.h"
+#include "debugMsg.h"
 
 namespace {
 
-const std::regex kStartup(R"(RFSV-Client: Startup! Timestamp: \w{3} \w{3} [ \d]\d \d\d:\d\d:\d\d \d{4})");
-const std::regex kClosed(R"(RFSV-Client: Closed! Timestamp: \w{3} \w{3} [ \d]\d \d\d:\d\d:\d\d \d{4})");
+const std::string kStartup = "RFSV-Client: Startup! Timestamp: ";
+const std::string kClosed = "RFSV-Client: Closed! Timestamp: ";
 
 std::string CapturedStdout() {
     fflush(stdout);
@@ -33,7 +31,7 @@ TEST(DebugMsg, StartupEmptiesTheFileAndLinesAreAppended) {
         DebugMsg msg(log.c_str(), "RFSV-Client");
         auto lines = SplitLines(ReadFile(log));
         ASSERT_EQ(lines.size(), 1u);
-        EXPECT_TRUE(std::regex_match(lines[0], kStartup)) << lines[0];
+        EXPECT_TRUE(IsStamp(lines[0], kStartup)) << lines[0];
         msg.String("Try to start the PSION-SYS$RFSV");
         msg.String("Error in OPENDEV! Mount canceled!\n");
     }
@@ -45,7 +43,7 @@ TEST(DebugMsg, StartupEmptiesTheFileAndLinesAreAppended) {
     EXPECT_EQ(lines[1], "RFSV-Client: Try to start the PSION-SYS$RFSV");
     EXPECT_EQ(lines[2], "RFSV-Client: Error in OPENDEV! Mount canceled!");
     EXPECT_EQ(lines[3], "");
-    EXPECT_TRUE(std::regex_match(lines[4], kClosed)) << lines[4];
+    EXPECT_TRUE(IsStamp(lines[4], kClosed)) << lines[4];
 }
 
 TEST(DebugMsg, BufferDumpsEachCharacterUnderItsHexValue) {
@@ -110,7 +108,7 @@ TEST(DebugMsg, AFileThatCannotBeOpenedIsRetriedAtEveryCall) {
     auto lines = SplitLines(ReadFile(log));
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], "RFSV-Client: kept");
-    EXPECT_TRUE(std::regex_match(lines[1], kClosed)) << lines[1];
+    EXPECT_TRUE(IsStamp(lines[1], kClosed)) << lines[1];
 }
 
 }  // namespace

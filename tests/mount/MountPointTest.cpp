@@ -1,9 +1,9 @@
-#include "MountPoint.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
+
+#include "MountPoint.h"
 
 namespace {
 

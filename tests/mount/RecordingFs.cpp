@@ -18,8 +18,7 @@ std::vector<std::string> seenUnmounts;
 std::map<std::string, status_t> failures;
 int liveVolumes = 0;
 
-int Mount(const char* name, nspace_id nsid, size_t length, void* parms, void** ns,
-          vnode_id* root) {
+int Mount(const char* name, nspace_id nsid, size_t length, void* parms, void** ns, vnode_id* root) {
     SeenMount seen{name, {}, length};
     if (parms == nullptr || length != sizeof(mnt)) {
         return B_BAD_VALUE;

@@ -16,7 +16,7 @@ struct SeenMount {
 
 class RecordingFs {
 public:
-    RecordingFs();  // registers both tables
+    RecordingFs();   // registers both tables
     ~RecordingFs();  // unregisters them
 
     // mount() of a block whose device is `device` answers `status`.

@@ -45,7 +45,9 @@ void ScriptedDevice::ExpectSilence(uint16 channel, Bytes request) {
 
 void ScriptedDevice::Add(Step step) { steps.push_back(std::move(step)); }
 
-void ScriptedDevice::Start() { thread = std::thread([this] { Run(); }); }
+void ScriptedDevice::Start() {
+    thread = std::thread([this] { Run(); });
+}
 
 port_id ScriptedDevice::ReplyPort() const {
     std::lock_guard<std::mutex> guard(lock);
@@ -62,8 +64,8 @@ void ScriptedDevice::Run() {
     for (size_t index = 0;; index++) {
         int32 code = 0;
         // Beyond the script the device keeps listening, so that extra requests are seen.
-        ssize_t size = read_port_etc(port, &code, buffer.data(), buffer.size(), B_TIMEOUT,
-                                     kStepTimeout);
+        ssize_t size =
+            read_port_etc(port, &code, buffer.data(), buffer.size(), B_TIMEOUT, kStepTimeout);
         if (size == B_BAD_PORT_ID) {
             if (index < steps.size()) {
                 Fail("device stopped before step " + std::to_string(index));
@@ -162,7 +164,7 @@ Bytes DeviceReadReply(const std::string& device) {
 }
 
 Bytes DeviceInfoReply(const std::string& volume) {
-    Bytes data(14, 0);  // reply offsets 6 to 19
+    Bytes data(14, 0);                     // reply offsets 6 to 19
     WordToBytes(0x0002, data.data() + 2);  // media type at 8
     LongToBytes(0x40000, data.data() + 6);
     LongToBytes(0x20000, data.data() + 10);

@@ -14,12 +14,12 @@ using Bytes = std::vector<uint8>;
 class ScriptedDevice {
 public:
     struct Step {
-        int32 code = 0;        // expected message code on "WritePsion"
-        Bytes request;         // expected bytes; for a connect request, those after the port id
-        bool answer = true;    // false: the device stays silent
-        int32 replyCode = 0;   // code of the answer
+        int32 code = 0;       // expected message code on "WritePsion"
+        Bytes request;        // expected bytes; for a connect request, those after the port id
+        bool answer = true;   // false: the device stays silent
+        int32 replyCode = 0;  // code of the answer
         std::vector<Bytes> replies;  // one message each (a duplicate reply is a second one)
-        bigtime_t delay = 0;   // pause before answering
+        bigtime_t delay = 0;         // pause before answering
     };
 
     ScriptedDevice();  // creates "WritePsion"

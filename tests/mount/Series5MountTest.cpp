@@ -7,6 +7,7 @@
 #include "RecordingFs.h"
 #include "ScriptedDevice.h"
 #include "TempDir.h"
+#include "kernel/syscalls.h"
 #include "platform/ByteOrder.h"
 #include "platform/HostProtocol.h"
 
@@ -136,10 +137,10 @@ TEST_F(Series5Mount, ShortRepliesAndNamesOutsideTheReply) {
     device.Expect(kChannel, DriveListRequest(Id(0)), DriveListReply("ABCDEFG"));
     Bytes exactly41 = DriveInfoReply("");
     exactly41.resize(41);
-    device.Expect(kChannel, DriveInfoRequest(Id(1), 0), exactly41);     // A: ignored
+    device.Expect(kChannel, DriveInfoRequest(Id(1), 0), exactly41);  // A: ignored
     Bytes exactly42 = DriveInfoReply("");
     exactly42.resize(42);
-    device.Expect(kChannel, DriveInfoRequest(Id(2), 1), exactly42);     // B: empty name
+    device.Expect(kChannel, DriveInfoRequest(Id(2), 1), exactly42);  // B: empty name
     device.Expect(kChannel, DriveInfoRequest(Id(3), 2), DriveInfoReply("Disk", 5));  // C: past end
     device.Expect(kChannel, DriveInfoRequest(Id(4), 3), DriveInfoReply("Big", 0xFFFFFFF0));
     device.Expect(kChannel, DriveInfoRequest(Id(5), 4), DriveInfoReply(".."));
@@ -156,12 +157,12 @@ TEST_F(Series5Mount, ShortRepliesAndNamesOutsideTheReply) {
     EXPECT_EQ(std::string(mounts[0].block.path), root + "/");
     EXPECT_STREQ(mounts[1].block.device, "F:");
     EXPECT_EQ(std::string(mounts[1].block.path), root + "/a_b");
-    EXPECT_EQ(run.Output(), Header(5) +
-                                "DEVICE B: mounted to " + root + "/\n" +
+    EXPECT_EQ(run.Output(), Header(5) + "DEVICE B: mounted to " + root + "/\n" +
                                 "DEVICE C: volume name runs past the reply, drive skipped\n"
                                 "DEVICE D: volume name runs past the reply, drive skipped\n"
                                 "DEVICE E: volume name \"..\" refused, drive skipped\n"
-                                "DEVICE F: mounted to " + root + "/a_b\n" +
+                                "DEVICE F: mounted to " +
+                                root + "/a_b\n" +
                                 "DEVICE G: mount point too long, drive skipped\n"
                                 "Bad Mount for B: -- result: " +
                                 be_strerror(B_PERMISSION_DENIED) + "\n");
@@ -204,8 +205,8 @@ TEST_F(Series5Mount, WithoutTavro5EveryMountFails) {
     device.Start();
     ClientRun run(5);
     Finish(run);
-    std::string prefix = Header(5) + "DEVICE C: mounted to " + root + "/Internal\n" +
-                         "Bad Mount for C: -- result: ";
+    std::string prefix =
+        Header(5) + "DEVICE C: mounted to " + root + "/Internal\n" + "Bad Mount for C: -- result: ";
     EXPECT_EQ(run.Output().substr(0, prefix.size()), prefix);
     EXPECT_TRUE(fs.Unmounts().empty());
 }

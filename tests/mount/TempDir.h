@@ -1,6 +1,7 @@
 // A folder of its own for each test, removed with everything in it at the end.
 #pragma once
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -48,4 +49,14 @@ inline std::vector<std::string> SplitLines(const std::string& text) {
         lines.push_back(line);
     }
     return lines;
+}
+
+// `line` is `lead` followed by a ctime text such as "Tue Dec  8 14:04:16 2026".
+inline bool IsStamp(const std::string& line, const std::string& lead) {
+    if (line.rfind(lead, 0) != 0 || line.size() != lead.size() + 24) {
+        return false;
+    }
+    std::string stamp = line.substr(lead.size());
+    return stamp[3] == ' ' && stamp[7] == ' ' && stamp[13] == ':' && stamp[16] == ':' &&
+           stamp[19] == ' ' && isdigit(static_cast<unsigned char>(stamp[23]));
 }
