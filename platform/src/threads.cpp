@@ -67,7 +67,8 @@ struct CurrentHolder {
 
     ~CurrentHolder() {
         if (!record) return;
-        // A thread we did not spawn has nobody to collect its status: forget it now.
+        // A spawned thread's status waits for wait_for_thread; a thread we did not spawn has
+        // nobody to collect it, so its id goes now.
         if (record->spawned) {
             NoteEnded(record->id);
         } else {
