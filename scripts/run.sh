@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# The product: installs what it needs, builds, and starts vantrel with a simulated Series 3
-# whose internal drive M: holds a working copy of samples/. While the link is up the drive is a
-# Linux mount under the mount root; Ctrl-C takes the link down, unmounts it and stops.
+# Sets up, builds and runs the product: vantrel with a simulated Series 3 whose internal drive
+# "M:" (volume INTERNAL) holds a working copy of samples/ in .run/, and the client add-ons.
+# While the link is up the drive is a Linux mount under the mount root; every packet is traced
+# to .run/trace.txt. Ctrl-C takes the link down, unmounts the drive and exits.
 #
 #   scripts/run.sh [--mount-root PATH] [--fresh] [other vantrel options]
 #
 #   --mount-root PATH  where the drives appear (default /mnt/psion as root, otherwise
 #                      $XDG_RUNTIME_DIR/psion or ~/.local/share/psion)
 #   --fresh            start again from a new copy of samples/ (the repository's own samples
-#                      are never changed)
+#                      never change)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
@@ -21,7 +22,7 @@ while [ $# -gt 0 ]; do
         --mount-root) mount_root=${2:?--mount-root needs a path}; shift 2 ;;
         --mount-root=*) mount_root=${1#*=}; shift ;;
         --fresh) fresh=1; shift ;;
-        -h|--help) sed -n '2,11s/^# \{0,1\}//p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,12s/^# \{0,1\}//p' "$0"; exit 0 ;;
         *) extra+=("$1"); shift ;;
     esac
 done
@@ -45,7 +46,8 @@ for addon in tavro3 tavro-mount linkgate; do
 done
 cmake --build build/release -j"$(nproc)" --target "${targets[@]}"
 
-drive=$top/build/release/drive-M
+# The repository's samples never change; the device works on a copy.
+drive=$top/.run/internal
 if [ "$fresh" -eq 1 ] || [ ! -d "$drive" ]; then
     rm -rf "$drive"
     mkdir -p "$drive"
@@ -93,7 +95,8 @@ trap ':' INT
 status=0
 TAVRO_FS_ADDON_PATH=$top/build/release/add-ons/file_systems \
     build/release/bin/vantrel --series3 --drive "M:INTERNAL=$drive" \
-    --addons build/release/add-ons/clients --mount-root "$mount_root" ${extra[@]+"${extra[@]}"} ||
+    --addons "$top/build/release/add-ons/clients" --mount-root "$mount_root" \
+    --trace "$top/.run/trace.txt" ${extra[@]+"${extra[@]}"} ||
     status=$?
 kill "$watcher" 2>/dev/null || true
 wait "$watcher" 2>/dev/null || true
