@@ -36,7 +36,7 @@ bool StartLinuxMounts(const vantrel::HostOptions& options) {
 }
 
 // The link-down waits until the mount client has unmounted every volume, which a program
-// working inside a Linux mount holds up. A second signal, or a wait of kPatience, detaches
+// working inside a Linux mount holds up. A second signal, or a wait of 15 seconds, detaches
 // the Linux mounts still in use so that the host can stop.
 void TakeLinkDown(vantrel::HostLink& host, const sigset_t& signals, bool linuxMounts) {
     if (!linuxMounts) {
@@ -71,6 +71,8 @@ void TakeLinkDown(vantrel::HostLink& host, const sigset_t& signals, bool linuxMo
     }
     linkDown.join();
     fusebridge::stop();
+#else
+    (void)signals;
 #endif
 }
 
