@@ -117,6 +117,9 @@ TEST_F(EndToEnd, TheSamplesListStatAndCopyOutUnchanged) {
                    quote(TAVRO_SAMPLES_DIR) + " " + quote(folder_ + "/out"));
     EXPECT_EQ(out.status, 0) << out.output;
 
+    auto modes = in_mount("stat -c %A OPL");
+    EXPECT_EQ(modes.output.substr(0, 4), "drwx") << modes.output;
+
     auto found = in_mount("find . -type f | sort | head -3 && find . -name '*.OPL' | sort");
     EXPECT_EQ(found.status, 0) << found.output;
     EXPECT_NE(found.output.find("./OPL/COUNT.OPL\n./OPL/HELLO.OPL\n"), std::string::npos)
