@@ -310,4 +310,35 @@ TEST_F(SlowLink, ALinkCutInALargeCopyFailsItAndTheNextLinkMountsAgain) {
     EXPECT_EQ(again.status, 0) << again.output;
 }
 
+// The product itself: vantrel with FUSE, stopped with Ctrl-C (SIGINT).
+TEST(Vantrel, CtrlCTakesTheLinkDownAndLeavesNoMount) {
+    std::string reason;
+    if (!fusebridge::available(&reason)) GTEST_SKIP() << "FUSE is not available: " << reason;
+    std::string folder = fusetest::make_temporary_folder("tavro-vantrel-");
+    ASSERT_FALSE(folder.empty());
+    std::string drive = folder + "/drive", root = folder + "/psion";
+    ASSERT_EQ(run("mkdir -p " + quote(drive) + " && cp -r " +
+                  quote(std::string(TAVRO_SAMPLES_DIR) + "/.") + " " + quote(drive))
+                  .status,
+              0);
+    std::string script = "TAVRO_FS_ADDON_PATH=" + quote(TAVRO_FS_ADDON_DIR) + " " +
+                         quote(std::string(TAVRO_BIN_DIR) + "/vantrel") +
+                         " --series3 --speed 0 --drive " + quote("M:INTERNAL=" + drive) +
+                         " --addons " + quote(TAVRO_CLIENT_ADDON_DIR) + " --mount-root " +
+                         quote(root) + " > " + quote(folder + "/log") +
+                         " 2>&1 & pid=$!; "
+                         "for i in $(seq 1 150); do grep -q " +
+                         quote(" " + root + "/INTERNAL ") +
+                         " /proc/self/mounts && break; sleep 0.1; done; "
+                         "ls " +
+                         quote(root + "/INTERNAL") + "; kill -INT $pid; wait $pid; echo exit=$?";
+    auto result = run(script, 90);
+    auto log = run("cat " + quote(folder + "/log"));
+    EXPECT_NE(result.output.find("README.TXT"), std::string::npos) << result.output << log.output;
+    EXPECT_NE(result.output.find("exit=0"), std::string::npos) << result.output << log.output;
+    EXPECT_NE(log.output.find("is unmounted"), std::string::npos) << log.output;
+    EXPECT_EQ(mounts_below(folder), "");
+    if (mounts_below(folder).empty()) fusetest::remove_tree(folder);
+}
+
 }  // namespace
