@@ -108,6 +108,9 @@ bool ReadFile(Mounted& m, const char* name, size_t size, size_t chunk) {
 }
 
 constexpr size_t kMiB = 1 << 20;
+// Calls of whole chunks, so that only the file's last chunk is a short request.
+constexpr size_t kReadCall = 128 * 511;
+constexpr size_t kWriteCall = 128 * 503;
 
 void BM_SequentialWrite1MiB(benchmark::State& state) {
     Mounted m(handheld::LinkSpeed::Unlimited());
@@ -115,7 +118,8 @@ void BM_SequentialWrite1MiB(benchmark::State& state) {
     std::string content = Pattern(kMiB);
     uint32 before = m.Sent(kFWRITE), seeks = m.Sent(kFSEEK);
     for (auto _ : state)
-        if (!WriteFile(m, "SEQ.BIN", content, 65536)) return state.SkipWithError("write failed");
+        if (!WriteFile(m, "SEQ.BIN", content, kWriteCall))
+            return state.SkipWithError("write failed");
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kMiB));
     state.counters["FWRITE_per_MiB"] = (m.Sent(kFWRITE) - before) / double(state.iterations());
     state.counters["FSEEK_per_MiB"] = (m.Sent(kFSEEK) - seeks) / double(state.iterations());
@@ -128,7 +132,7 @@ void BM_SequentialRead1MiB(benchmark::State& state) {
     if (!WriteFile(m, "SEQ.BIN", Pattern(kMiB), 65536)) return state.SkipWithError("setup");
     uint32 before = m.Sent(kFREAD), seeks = m.Sent(kFSEEK);
     for (auto _ : state)
-        if (!ReadFile(m, "SEQ.BIN", kMiB, 65536)) return state.SkipWithError("read failed");
+        if (!ReadFile(m, "SEQ.BIN", kMiB, kReadCall)) return state.SkipWithError("read failed");
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kMiB));
     state.counters["FREAD_per_MiB"] = (m.Sent(kFREAD) - before) / double(state.iterations());
     state.counters["FSEEK_per_MiB"] = (m.Sent(kFSEEK) - seeks) / double(state.iterations());

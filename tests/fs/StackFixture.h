@@ -97,7 +97,9 @@ protected:
     }
 
     void StopHost() {
-        if (mounted) EXPECT_EQ(unmount(where.c_str()), B_OK);
+        if (mounted) {
+            EXPECT_EQ(unmount(where.c_str()), B_OK);
+        }
         mounted = false;
         channel.reset();
         if (host) host->LinkDown();

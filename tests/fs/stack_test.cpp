@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <map>
 #include <random>
-#include <regex>
 #include <set>
 #include <thread>
 
@@ -44,10 +43,13 @@ TEST_F(StackTest, RootStatAndListingsOfZeroOneTwentyAndThreeHundredEntries) {
         EXPECT_EQ(names[0], ".");
         EXPECT_EQ(names[1], "..");
         std::vector<std::string> expected;
-        for (int i = 0; i < count; i++) expected.push_back("File" + std::to_string(i) + ".Txt");
+        // A Series 3 stores its 8.3 names in upper case: the listing shows them so.
+        for (int i = 0; i < count; i++) expected.push_back("FILE" + std::to_string(i) + ".TXT");
         EXPECT_EQ(Sorted({names.begin() + 2, names.end()}), Sorted(expected)) << dir;
         // Every reply is as full as the device makes it: one more request ends the listing.
-        if (count == 20) EXPECT_EQ(Sent(kFDIRREAD) - before, 2u);
+        if (count == 20) {
+            EXPECT_EQ(Sent(kFDIRREAD) - before, 2u);
+        }
     }
 }
 
@@ -104,18 +106,27 @@ TEST_F(StackTest, TheDebugFileGetsAHexDumpOfEachPacket) {
     std::string text = ReadHostFile(log);
     std::filesystem::remove(log);
     // "\nsend 16 00 ..." for the FINFO request, "\nrecv ..." for its reply.
-    std::regex line("^(send|recv) ([0-9a-f]{2} )+$");
+    auto isDump = [](const std::string& each) {
+        if (each.rfind("send ", 0) != 0 && each.rfind("recv ", 0) != 0) return false;
+        std::string hex = each.substr(5);
+        if (hex.empty() || hex.size() % 3 != 0) return false;
+        for (size_t i = 0; i < hex.size(); i += 3)
+            if (!isxdigit(hex[i]) || !isxdigit(hex[i + 1]) || hex[i + 2] != ' ' ||
+                isupper(hex[i]) || isupper(hex[i + 1]))
+                return false;
+        return true;
+    };
     int lines = 0;
     std::istringstream in(text);
     std::string each;
     std::getline(in, each);
     EXPECT_EQ(each, "");  // every dump starts with its own newline
     while (std::getline(in, each)) {
-        EXPECT_TRUE(std::regex_match(each, line)) << each;
+        EXPECT_TRUE(isDump(each)) << each;
         lines++;
     }
     EXPECT_GE(lines, 2);
-    EXPECT_NE(text.find("\nsend 16 00 0a 00 4d 3a 5c 4e 4f 4e 45 00 "), std::string::npos) << text;
+    EXPECT_NE(text.find("\nsend 16 00 08 00 4d 3a 5c 4e 4f 4e 45 00 "), std::string::npos) << text;
 }
 
 TEST_F(StackTest, WithTheLinkGoneEveryOperationFailsAtOnce) {
@@ -292,8 +303,8 @@ TEST_F(StackTest, TheRootCarriesTheVolumeTypeAndIcons) {
 
 TEST_F(StackTest, EveryFileIsTypedByItsExtension) {
     std::map<std::string, std::string> types = {
-        {"LETTER.WRD", "text/x-vnd.zk.psion-wrd"},      {"notes.Txt", "text/x-vnd.zk.psion-txt"},
-        {"DATA.DBF.BAK", "application/x-vnd.zk.psion"}, {"SOUND.WVE", "audio/x-vnd.zk.psion-wve"},
+        {"LETTER.WRD", "text/x-vnd.zk.psion-wrd"},  {"notes.Txt", "text/x-vnd.zk.psion-txt"},
+        {"DATA.BAK", "application/x-vnd.zk.psion"}, {"SOUND.WVE", "audio/x-vnd.zk.psion-wve"},
         {"PLAIN", "application/x-vnd.zk.psion"},
     };
     for (auto& [name, type] : types) WriteHostFile(HostPath(name), "x");
