@@ -94,6 +94,10 @@ int main(int argc, char** argv) {
 
     // Every thread started from here on inherits the blocked signals; only sigwait below
     // takes them, so the link goes down in an orderly way.
+    // A shell starts background jobs with SIGINT ignored, and an ignored signal never reaches
+    // sigwait: take both back.
+    signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);

@@ -117,6 +117,9 @@ TEST_F(EndToEnd, TheSamplesListStatAndCopyOutUnchanged) {
                    quote(TAVRO_SAMPLES_DIR) + " " + quote(folder_ + "/out"));
     EXPECT_EQ(out.status, 0) << out.output;
 
+    auto modes = in_mount("stat -c %A OPL");
+    EXPECT_EQ(modes.output.substr(0, 4), "drwx") << modes.output;
+
     auto found = in_mount("find . -type f | sort | head -3 && find . -name '*.OPL' | sort");
     EXPECT_EQ(found.status, 0) << found.output;
     EXPECT_NE(found.output.find("./OPL/COUNT.OPL\n./OPL/HELLO.OPL\n"), std::string::npos)
@@ -305,6 +308,37 @@ TEST_F(SlowLink, ALinkCutInALargeCopyFailsItAndTheNextLinkMountsAgain) {
     ASSERT_TRUE(wait_for([&] { return mounted_at(mount_); }, 10s));
     auto again = in_mount("cat NOTES.TXT > /dev/null && ls");
     EXPECT_EQ(again.status, 0) << again.output;
+}
+
+// The product itself: vantrel with FUSE, stopped with Ctrl-C (SIGINT).
+TEST(Vantrel, CtrlCTakesTheLinkDownAndLeavesNoMount) {
+    std::string reason;
+    if (!fusebridge::available(&reason)) GTEST_SKIP() << "FUSE is not available: " << reason;
+    std::string folder = fusetest::make_temporary_folder("tavro-vantrel-");
+    ASSERT_FALSE(folder.empty());
+    std::string drive = folder + "/drive", root = folder + "/psion";
+    ASSERT_EQ(run("mkdir -p " + quote(drive) + " && cp -r " +
+                  quote(std::string(TAVRO_SAMPLES_DIR) + "/.") + " " + quote(drive))
+                  .status,
+              0);
+    std::string script = "TAVRO_FS_ADDON_PATH=" + quote(TAVRO_FS_ADDON_DIR) + " " +
+                         quote(std::string(TAVRO_BIN_DIR) + "/vantrel") +
+                         " --series3 --speed 0 --drive " + quote("M:INTERNAL=" + drive) +
+                         " --addons " + quote(TAVRO_CLIENT_ADDON_DIR) + " --mount-root " +
+                         quote(root) + " > " + quote(folder + "/log") +
+                         " 2>&1 & pid=$!; "
+                         "for i in $(seq 1 150); do grep -q " +
+                         quote(" " + root + "/INTERNAL ") +
+                         " /proc/self/mounts && break; sleep 0.1; done; "
+                         "ls " +
+                         quote(root + "/INTERNAL") + "; kill -INT $pid; wait $pid; echo exit=$?";
+    auto result = run(script, 90);
+    auto log = run("cat " + quote(folder + "/log"));
+    EXPECT_NE(result.output.find("README.TXT"), std::string::npos) << result.output << log.output;
+    EXPECT_NE(result.output.find("exit=0"), std::string::npos) << result.output << log.output;
+    EXPECT_NE(log.output.find("is unmounted"), std::string::npos) << log.output;
+    EXPECT_EQ(mounts_below(folder), "");
+    if (mounts_below(folder).empty()) fusetest::remove_tree(folder);
 }
 
 }  // namespace
