@@ -14,7 +14,8 @@
 int mount(const char* filesystem, const char* where, const char* device, uint32 flags,
           void* parameters, int32 length);
 // Refused with B_BUSY while the volume has referenced nodes (other than its root) or open
-// descriptors.
+// descriptors. The mount observer is asked first; when the kernel then refuses, the observer
+// hears `mounted` again, since the volume stays.
 int unmount(const char* where);
 
 extern "C" {
@@ -49,8 +50,13 @@ struct node_monitor_event {
     char name[B_FILE_NAME_LENGTH];
 };
 typedef void (*node_monitor_func)(void* context, const node_monitor_event* event);
+// Watchers are called on the node monitor's own thread, one event at a time, never from inside
+// the add-on's call (so a watcher may call back into the kernel).
 int32 kernel_watch_nodes(node_monitor_func func, void* context);  // returns a watch id
+// After it returns, the watcher is not called again (unless it unwatches from its own callback).
 void kernel_unwatch_nodes(int32 watch);
+// Waits until every event reported before the call has reached the watchers.
+void kernel_sync_node_monitor(void);
 
 // Diagnostics for tests: the reference count of a cached node (negative: not cached) and the
 // number of cached nodes of a volume.
