@@ -13,8 +13,7 @@ namespace kernel {
 std::shared_ptr<Volume> VolumeById(nspace_id nsid);
 // The volume whose mount point is the longest whole-component prefix of `components`;
 // `consumed` receives the number of components the mount point takes.
-std::shared_ptr<Volume> VolumeForPath(const std::vector<std::string>& components,
-                                      size_t* consumed);
+std::shared_ptr<Volume> VolumeForPath(const std::vector<std::string>& components, size_t* consumed);
 std::vector<std::shared_ptr<Volume>> AllVolumes();
 
 }  // namespace kernel

@@ -1,7 +1,7 @@
 #include "NodeMonitor.h"
 
-#include <condition_variable>
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -30,7 +30,7 @@ public:
 
     void Unwatch(int32 watch) {
         std::unique_lock<std::mutex> lock(lock_);
-        std::erase_if(watches_, [watch](const Watch& w) { return w.id == watch; });
+        std::erase_if(watches_, [watch](const Watcher& w) { return w.id == watch; });
         // After this returns the watcher's context may go away: wait for a delivery to it
         // that is under way, unless the watcher unwatches from inside its own callback.
         if (std::this_thread::get_id() == dispatcher_) return;
@@ -54,7 +54,7 @@ public:
     }
 
 private:
-    struct Watch {
+    struct Watcher {
         int32 id;
         node_monitor_func func;
         void* context;
@@ -68,13 +68,13 @@ private:
             node_monitor_event event = queue_.front();
             queue_.pop_front();
             std::vector<int32> targets;
-            for (const Watch& w : watches_) targets.push_back(w.id);
+            for (const Watcher& w : watches_) targets.push_back(w.id);
             for (int32 id : targets) {
                 // Skip watchers that left while earlier ones were being called.
                 auto it = std::find_if(watches_.begin(), watches_.end(),
-                                       [id](const Watch& w) { return w.id == id; });
+                                       [id](const Watcher& w) { return w.id == id; });
                 if (it == watches_.end()) continue;
-                Watch w = *it;
+                Watcher w = *it;
                 delivering_ = id;
                 lock.unlock();
                 w.func(w.context, &event);
@@ -90,7 +90,7 @@ private:
     std::mutex lock_;
     std::condition_variable wake_;      // an event was queued
     std::condition_variable progress_;  // a callback returned or an event was delivered
-    std::vector<Watch> watches_;
+    std::vector<Watcher> watches_;
     std::deque<node_monitor_event> queue_;
     uint64_t queued_ = 0;
     uint64_t delivered_ = 0;
@@ -107,8 +107,8 @@ NodeMonitor& monitor() {
 
 }  // namespace
 
-status_t NotifyNodeMonitor(int32 op, nspace_id nsid, vnode_id vnida, vnode_id vnidb,
-                           vnode_id vnidc, const char* name) {
+status_t NotifyNodeMonitor(int32 op, nspace_id nsid, vnode_id vnida, vnode_id vnidb, vnode_id vnidc,
+                           const char* name) {
     node_monitor_event event{};
     event.op = op;
     event.nsid = nsid;

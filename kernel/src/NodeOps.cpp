@@ -163,8 +163,8 @@ ssize_t ReadAttribute(const VnodeRef& node, const char* name, uint32 type, off_t
     if (node.ops().read_attr == nullptr) return B_UNSUPPORTED;
     len = ClampLength(len);
     size_t done = len;
-    status_t status = node.ops().read_attr(node.cookie(), node.node(), name,
-                                           static_cast<int>(type), buf, &done, pos);
+    status_t status = node.ops().read_attr(node.cookie(), node.node(), name, static_cast<int>(type),
+                                           buf, &done, pos);
     return status != B_OK ? status : Transferred(done, len);
 }
 

@@ -109,8 +109,8 @@ status_t StartAtVolume(const std::vector<std::string>& components, size_t* consu
     return B_OK;
 }
 
-status_t WalkComponents(VnodeRef start, const std::vector<std::string>& components,
-                        size_t from, size_t to, VnodeRef* out) {
+status_t WalkComponents(VnodeRef start, const std::vector<std::string>& components, size_t from,
+                        size_t to, VnodeRef* out) {
     VnodeRef current = std::move(start);
     for (size_t i = from; i < to; i++) {
         VnodeRef next;

@@ -47,8 +47,7 @@ std::string JoinPath(const std::vector<std::string>& components, size_t count);
 [[nodiscard]] status_t CheckName(const char* name);
 
 // Takes a kernel reference (read_vnode if not cached).
-[[nodiscard]] status_t GetNode(const std::shared_ptr<Volume>& volume, vnode_id vnid,
-                               VnodeRef* out);
+[[nodiscard]] status_t GetNode(const std::shared_ptr<Volume>& volume, vnode_id vnid, VnodeRef* out);
 // Wraps a reference that an add-on took for the kernel (walk, create).
 [[nodiscard]] status_t AdoptNode(const std::shared_ptr<Volume>& volume, vnode_id vnid,
                                  VnodeRef* out);

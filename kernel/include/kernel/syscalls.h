@@ -67,9 +67,9 @@ status_t kernel_volume_at(const char* where, nspace_id* nsid, vnode_id* root);
 
 // --- Path and descriptor calls -----------------------------------------------------------------
 
-int sys_open(const char* path, int omode, int perms);  // descriptor or status; B_O_* bits
-int sys_close(int fd);                                  // close, then free_cookie
-ssize_t sys_read(int fd, off_t pos, void* buf, size_t len);         // bytes read or status
+int sys_open(const char* path, int omode, int perms);        // descriptor or status; B_O_* bits
+int sys_close(int fd);                                       // close, then free_cookie
+ssize_t sys_read(int fd, off_t pos, void* buf, size_t len);  // bytes read or status
 ssize_t sys_write(int fd, off_t pos, const void* buf, size_t len);  // bytes written or status
 
 int sys_opendir(const char* path);  // descriptor or status
@@ -87,14 +87,14 @@ int sys_unlink(const char* path);
 int sys_rename(const char* oldpath, const char* newpath);
 int sys_rfsstat(const char* path, fs_info* info);
 
-int sys_open_attrdir(const char* path);  // descriptor or status
+int sys_open_attrdir(const char* path);                          // descriptor or status
 int sys_read_attrdir(int fd, be_dirent* entry, size_t bufsize);  // 1, 0 at the end, or status
 int sys_rewind_attrdir(int fd);
 int sys_close_attrdir(int fd);
 ssize_t sys_read_attr(const char* path, const char* name, uint32 type, off_t pos, void* buf,
                       size_t len);
-ssize_t sys_write_attr(const char* path, const char* name, uint32 type, off_t pos,
-                       const void* buf, size_t len);
+ssize_t sys_write_attr(const char* path, const char* name, uint32 type, off_t pos, const void* buf,
+                       size_t len);
 int sys_remove_attr(const char* path, const char* name);
 int sys_rename_attr(const char* path, const char* oldname, const char* newname);
 int sys_stat_attr(const char* path, const char* name, attr_info* info);
@@ -111,7 +111,7 @@ int vfs_wstat(nspace_id nsid, vnode_id vnid, const be_stat* st, uint32 mask);
 int vfs_open(nspace_id nsid, vnode_id vnid, int omode);  // descriptor or status
 // Creates and opens; the new node comes back with a reference taken.
 int vfs_create(nspace_id nsid, vnode_id dir, const char* name, int omode, int perms,
-               vnode_id* vnid);  // descriptor or status
+               vnode_id* vnid);                  // descriptor or status
 int vfs_opendir(nspace_id nsid, vnode_id vnid);  // descriptor or status
 int vfs_mkdir(nspace_id nsid, vnode_id dir, const char* name, int perms);
 int vfs_rmdir(nspace_id nsid, vnode_id dir, const char* name);
