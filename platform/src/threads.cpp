@@ -6,6 +6,7 @@
 #include <pthread.h>
 
 #include <cstring>
+#include <deque>
 #include <unordered_map>
 
 #include "ThreadRecord.h"
@@ -14,12 +15,16 @@
 namespace platform_internal {
 namespace {
 
-constexpr size_t kMaxThreads = 16384;
+constexpr size_t kMaxThreads = 32768;
+// Ended threads keep their status for wait_for_thread, but only the latest ones: threads that
+// nobody waits for must not fill the table over a long run.
+constexpr size_t kKeptExitStatuses = 4096;
 
 struct ThreadTable {
     std::mutex lock;
     std::unordered_map<thread_id, std::shared_ptr<ThreadRecord>> threads;
-    thread_id next_id = 1;  // never reused
+    std::deque<thread_id> ended;  // spawned threads in the order they ended; may hold collected ids
+    thread_id next_id = 1;        // never reused
 };
 
 // Never destroyed: detached threads may still end while the process exits.
@@ -46,14 +51,29 @@ void Unregister(thread_id id) {
     table.threads.erase(id);
 }
 
+void NoteEnded(thread_id id) {
+    ThreadTable& table = Table();
+    std::lock_guard guard(table.lock);
+    table.ended.push_back(id);
+    while (table.ended.size() > kKeptExitStatuses) {
+        table.threads.erase(table.ended.front());
+        table.ended.pop_front();
+    }
+}
+
 // Holds the calling thread's record; its destructor runs when the thread ends by any path.
 struct CurrentHolder {
     std::shared_ptr<ThreadRecord> record;
 
     ~CurrentHolder() {
         if (!record) return;
-        // A thread we did not spawn has nobody to collect its status: forget it now.
-        if (!record->spawned) Unregister(record->id);
+        // A spawned thread's status waits for wait_for_thread; a thread we did not spawn has
+        // nobody to collect it, so its id goes now.
+        if (record->spawned) {
+            NoteEnded(record->id);
+        } else {
+            Unregister(record->id);
+        }
         std::lock_guard guard(record->lock);
         record->exited = true;
         // A message nobody will read is dropped; blocked senders see the thread gone.

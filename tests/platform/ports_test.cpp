@@ -275,11 +275,16 @@ TEST(Ports, ManyWritersAndReadersLoseAndDuplicateNothing) {
     }
     for (int r = 0; r < kReaders; ++r) {
         threads.push_back(Start([&]() -> status_t {
+            // The port is a queue: one reader sees each writer's messages in writing order.
+            std::vector<int32> last_of_writer(kWriters, -1);
             for (int i = 0; i < kWriters * kPerWriter / kReaders; ++i) {
                 int32 code;
                 int32 value;
                 ssize_t size = read_port(port, &code, &value, sizeof value);
                 if (size != sizeof value || code != value) return B_BAD_DATA;
+                if (value < 0 || value >= kWriters * kPerWriter) return B_BAD_DATA;
+                if (value <= last_of_writer[value / kPerWriter]) return B_MISMATCHED_VALUES;
+                last_of_writer[value / kPerWriter] = value;
                 std::lock_guard guard(seen_lock);
                 seen.push_back(value);
             }

@@ -51,6 +51,27 @@ TEST(Threads, ReturnValueIsTheExitStatus) {
     EXPECT_EQ(Join(thread), B_DEVICE_FULL);
 }
 
+TEST(Threads, EveryWaiterGetsTheStatus) {
+    std::atomic<bool> quit{false};
+    std::atomic<int> waiting{0};
+    thread_id worker = Start([&]() -> status_t {
+        while (!quit) snooze(1000);
+        return 0x55;
+    });
+    ASSERT_GT(worker, 0);
+    auto waiter = [&]() -> status_t {
+        ++waiting;
+        return Join(worker);
+    };
+    thread_id first = Start(waiter);
+    thread_id second = Start(waiter);
+    ASSERT_TRUE(Eventually([&] { return waiting == 2; }));
+    snooze(100000);  // both reach wait_for_thread before the worker ends
+    quit = true;
+    EXPECT_EQ(Join(first), 0x55);
+    EXPECT_EQ(Join(second), 0x55);
+}
+
 TEST(Threads, SpawnedThreadWaitsForResume) {
     std::atomic<bool> ran{false};
     thread_id thread = spawn_thread(
