@@ -36,6 +36,7 @@ std::string Usage() {
            "  --addons FOLDER              load every *.so in FOLDER as a client add-on\n"
            "  --addon FILE                 load one client add-on (repeatable)\n"
            "  --mount-root PATH            mount root for the mount client\n"
+           "  --no-fuse                    keep the volumes inside the host (no Linux mounts)\n"
            "  --trace FILE                 packet trace, one line per packet (- for stderr;\n"
            "                               also VANTREL_TRACE in the environment)\n"
            "  --speed BYTES_PER_SECOND     wire speed (0: unlimited; default: the family's cable)\n"
@@ -120,6 +121,8 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, HostOption
             options.addOnFiles.push_back(text);
         } else if (arg == "--mount-root") {
             if (!value(options.mountRoot)) return CommandLineResult::Error;
+        } else if (arg == "--no-fuse") {
+            options.fuse = false;
         } else if (arg == "--trace") {
             if (!value(options.traceFile)) return CommandLineResult::Error;
         } else if (arg == "--speed") {

@@ -30,6 +30,8 @@ struct HostOptions {
     // Mount root handed to an add-on that keeps one in its configuration (tavro-mount's
     // `configs.mountPoint`), the way its settings view would set it. Empty: its default.
     std::string mountRoot;
+    // vantrel only: export every mounted volume as a Linux (FUSE) mount at its mount point.
+    bool fuse = true;
 
     // Packet trace: lines to this file ("-": standard error) and, for tests, kept in memory.
     std::string traceFile;
