@@ -140,7 +140,8 @@ int unmount(const char* where) {
         auto it = t.byPoint.find(point);
         if (it == t.byPoint.end()) return B_BAD_VALUE;
         volume = it->second;
-        if (!t.unmounting.insert(volume->Id()).second) return B_BUSY;
+        // Still mounting, or another unmount under way.
+        if (!volume->IsMounted() || !t.unmounting.insert(volume->Id()).second) return B_BUSY;
     }
     kernel_mount_observer observer = Observer();
     if (observer.unmounting != nullptr) {

@@ -143,9 +143,16 @@ void Volume::Trim() {
 }
 
 status_t Volume::Publish(vnode_id vnid, void* node) {
-    std::lock_guard<std::mutex> guard(lock_);
-    if (state_ != VolumeState::mounting && state_ != VolumeState::mounted) return B_NO_INIT;
-    if (FindLocked(vnid) != nullptr) return B_BAD_VALUE;
+    std::unique_lock<std::mutex> lock(lock_);
+    for (;;) {
+        if (state_ != VolumeState::mounting && state_ != VolumeState::mounted) return B_NO_INIT;
+        Vnode* existing = FindLocked(vnid);
+        if (existing == nullptr) break;
+        // An add-on that names nodes by their record's address may reuse the id of a node
+        // whose write_vnode has freed the record but not yet returned: wait for it to go.
+        if (existing->state != NodeState::releasing) return B_BAD_VALUE;
+        settled_.wait(lock);
+    }
     Vnode& v = InsertLocked(vnid, NodeState::live);
     v.node = node;
     v.refs = 1;
@@ -160,6 +167,11 @@ status_t Volume::SetRemoved(vnode_id vnid, bool removed, bool reenter) {
     // An unused node has no last reference to wait for: it goes now.
     if (removed && v->refs == 0) ReleaseLocked(lock, *v, reenter);
     return B_OK;
+}
+
+bool Volume::IsMounted() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return state_ == VolumeState::mounted;
 }
 
 bool Volume::Peek(vnode_id vnid, void** node) {

@@ -30,6 +30,7 @@ public:
     // The add-on's volume record; set once the mount slot has returned.
     void* Cookie() const;
     vnode_id Root() const;
+    bool IsMounted() const;
 
     // Reference counting. `reenter` is passed on to the add-on's read_vnode, write_vnode and
     // remove_vnode: true when the add-on itself made the call.

@@ -1,6 +1,9 @@
 // The vnode cache: references, the unused list and its limit, removal at the last reference,
 // and the reenter flag.
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "KernelTest.h"
 
@@ -157,4 +160,62 @@ TEST(VnodeCache, ReferencesNobodyHoldsAreRefused) {
     EXPECT_EQ(1, kernel_vnode_refcount(vol.nsid(), vol.root()));
     ASSERT_EQ(B_OK, vol.Unmount());
     ExpectBalanced(vol.Report());
+}
+
+namespace {
+
+// A file system whose write_vnode stalls until someone else publishes the same id, as an
+// add-on that names nodes by their record's address does when a freed record is reused.
+struct ReuseFs {
+    static inline std::atomic<bool> publishing{false};
+    static inline std::atomic<int> writes{0};
+    static inline int root, node;
+
+    static int Mount(nspace_id nsid, const char*, unsigned long, void*, size_t, void** ns,
+                     vnode_id* rootId) {
+        *ns = &root;
+        *rootId = 1;
+        return new_vnode(nsid, 1, &root);
+    }
+    static int Read(void*, vnode_id, char, void** out) {
+        *out = &node;
+        return B_OK;
+    }
+    static int Write(void*, void* n, char) {
+        if (n == &node && writes++ == 0) {
+            while (!publishing.load()) std::this_thread::yield();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return B_OK;
+    }
+};
+
+}  // namespace
+
+TEST(VnodeCache, PublishingAnIdBeingWrittenOutWaitsForItToGo) {
+    kernel_set_unused_vnode_limit(0);
+    vnode_ops ops{};
+    ops.mount = ReuseFs::Mount;
+    ops.read_vnode = ReuseFs::Read;
+    ops.write_vnode = ReuseFs::Write;
+    ASSERT_EQ(B_OK, kernel_register_fs("reusefs", &ops, B_CURRENT_FS_API_VERSION));
+    ASSERT_EQ(B_OK, mount("reusefs", "/reuse", nullptr, 0, nullptr, 0));
+    nspace_id ns = 0;
+    ASSERT_EQ(B_OK, kernel_volume_at("/reuse", &ns, nullptr));
+    ASSERT_EQ(B_OK, vfs_get(ns, 2));
+
+    std::thread releaser([&] { EXPECT_EQ(B_OK, vfs_put(ns, 2)); });
+    while (kernel_vnode_refcount(ns, 2) != 0) std::this_thread::yield();  // writing out
+    status_t published = B_ERROR;
+    std::thread publisher([&] {
+        ReuseFs::publishing = true;
+        published = new_vnode(ns, 2, &ReuseFs::node);
+    });
+    releaser.join();
+    publisher.join();
+    EXPECT_EQ(B_OK, published);
+    EXPECT_EQ(1, kernel_vnode_refcount(ns, 2));
+    ASSERT_EQ(B_OK, vfs_put(ns, 2));
+    EXPECT_EQ(2, ReuseFs::writes.load());
+    EXPECT_EQ(B_OK, unmount("/reuse"));
 }
