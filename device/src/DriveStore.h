@@ -1,0 +1,60 @@
+// The files of one drive, kept in a host folder. Names on the drive map to host names
+// without regard to case; entries a drive of this kind could not hold (bad names, links,
+// devices) stay invisible, so no request can reach anything outside the folder.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "NameRules.h"
+#include "device/DriveSpec.h"
+
+namespace handheld {
+
+struct EntryInfo {
+    std::string name;  // as the device shows it
+    uint16 attributes = 0;
+    uint32 size = 0;
+    uint32 mtime = 0;
+    bool IsDirectory() const { return (attributes & kAttrDirectory) != 0; }
+};
+
+// Where a device path leads on the host.
+struct Resolved {
+    std::string hostPath;    // full host path of the entry (existing or to be made)
+    std::string parentPath;  // host path of the directory that holds it
+    std::string name;        // host name of an existing entry, else the name as asked
+    bool exists = false;
+    EntryInfo info;  // valid when it exists
+};
+
+class DriveStore {
+public:
+    DriveStore(const DriveSpec& spec, const NameRules& rules);
+
+    const DriveSpec& Spec() const { return fSpec; }
+    std::string DeviceName() const { return std::string(1, fSpec.letter) + ":"; }
+    bool IsReadOnly() const { return fSpec.IsReadOnly(); }
+
+    // Follows `components` from the drive's root. Every component but the last must be an
+    // existing directory (else kStatusNoSuchDirectory); every one must be a valid name (else
+    // kStatusBadName). An empty list resolves to the root itself.
+    int16 Resolve(const std::vector<std::string>& components, Resolved& out) const;
+    // The visible entries of a host directory, in name order.
+    std::vector<EntryInfo> List(const std::string& hostDirectory) const;
+    bool Stat(const std::string& hostPath, const std::string& name, EntryInfo& info) const;
+
+    uint64 UsedBytes() const;
+    uint32 FreeBytes() const;
+    const NameRules& Rules() const { return fRules; }
+
+private:
+    // The host name in `hostDirectory` that stands for `name`, or empty.
+    std::string FindHostName(const std::string& hostDirectory, const std::string& name) const;
+    std::string DisplayName(const std::string& hostName) const;
+
+    DriveSpec fSpec;
+    NameRules fRules;
+};
+
+}  // namespace handheld

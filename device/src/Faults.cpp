@@ -1,0 +1,164 @@
+#include "device/Faults.h"
+
+#include <cstdlib>
+
+#include "NameRules.h"
+
+namespace handheld {
+
+namespace {
+
+bool ParseNumber(const std::string& text, uint64& value) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    unsigned long long parsed = std::strtoull(text.c_str(), &end, 10);
+    if (*end != 0) return false;
+    value = parsed;
+    return true;
+}
+
+const char* KindName(FaultKind kind) {
+    switch (kind) {
+        case FaultKind::NoReply:
+            return "drop";
+        case FaultKind::LateReply:
+            return "late";
+        case FaultKind::TruncatedReply:
+            return "truncate";
+        case FaultKind::GarbageReply:
+            return "garbage";
+        case FaultKind::LinkCut:
+            return "cut";
+    }
+    return "?";
+}
+
+}  // namespace
+
+std::optional<FaultSpec> FaultSpec::Parse(const std::string& input) {
+    FaultSpec spec;
+    std::string text = input;
+    size_t at = text.find('@');
+    if (at != std::string::npos) {
+        spec.server = text.substr(at + 1);
+        text.resize(at);
+        if (spec.server.empty()) return std::nullopt;
+    }
+    std::vector<std::string> fields;
+    size_t start = 0;
+    for (;;) {
+        size_t colon = text.find(':', start);
+        fields.push_back(text.substr(start, colon - start));
+        if (colon == std::string::npos) break;
+        start = colon + 1;
+    }
+    const std::string& kind = fields[0];
+    if (kind == "drop")
+        spec.kind = FaultKind::NoReply;
+    else if (kind == "late")
+        spec.kind = FaultKind::LateReply;
+    else if (kind == "truncate")
+        spec.kind = FaultKind::TruncatedReply;
+    else if (kind == "garbage")
+        spec.kind = FaultKind::GarbageReply;
+    else if (kind == "cut")
+        spec.kind = FaultKind::LinkCut;
+    else
+        return std::nullopt;
+
+    size_t maxFields =
+        (spec.kind == FaultKind::LateReply || spec.kind == FaultKind::TruncatedReply) ? 3 : 2;
+    if (fields.size() < 2 || fields.size() > maxFields) return std::nullopt;
+    {
+        std::string nth = fields[1];
+        size_t x = nth.find('x');
+        uint64 value;
+        if (x != std::string::npos) {
+            if (!ParseNumber(nth.substr(x + 1), value) || value == 0 || value > UINT32_MAX)
+                return std::nullopt;
+            spec.count = static_cast<uint32>(value);
+            nth.resize(x);
+        }
+        if (!ParseNumber(nth, value) || value == 0 || value > UINT32_MAX) return std::nullopt;
+        spec.nth = static_cast<uint32>(value);
+    }
+    if (fields.size() == 3) {
+        uint64 value;
+        if (!ParseNumber(fields[2], value)) return std::nullopt;
+        if (spec.kind == FaultKind::LateReply) {
+            if (value > 3600 * 1000) return std::nullopt;
+            spec.delay = static_cast<bigtime_t>(value) * 1000;
+        } else {
+            spec.keepBytes = static_cast<size_t>(value);
+        }
+    }
+    return spec;
+}
+
+std::string FaultSpec::ToString() const {
+    std::string text = std::string(KindName(kind)) + ":" + std::to_string(nth);
+    if (count != 1) text += "x" + std::to_string(count);
+    if (kind == FaultKind::LateReply) text += ":" + std::to_string(delay / 1000);
+    if (kind == FaultKind::TruncatedReply) text += ":" + std::to_string(keepBytes);
+    if (!server.empty()) text += "@" + server;
+    return text;
+}
+
+FaultInjector::FaultInjector(uint32 seed) : fRandom(seed) {}
+
+void FaultInjector::Set(std::vector<FaultSpec> faults) {
+    std::lock_guard<std::mutex> guard(fLock);
+    fFaults.clear();
+    for (FaultSpec& spec : faults) fFaults.push_back({std::move(spec), 0});
+}
+
+void FaultInjector::Add(const FaultSpec& fault) {
+    std::lock_guard<std::mutex> guard(fLock);
+    fFaults.push_back({fault, 0});
+}
+
+void FaultInjector::Clear() {
+    std::lock_guard<std::mutex> guard(fLock);
+    fFaults.clear();
+}
+
+uint32 FaultInjector::Strikes() const {
+    std::lock_guard<std::mutex> guard(fLock);
+    return fStrikes;
+}
+
+FaultDecision FaultInjector::Apply(const std::string& server, Bytes& reply) {
+    std::lock_guard<std::mutex> guard(fLock);
+    FaultDecision decision;
+    for (Armed& armed : fFaults) {
+        const FaultSpec& spec = armed.spec;
+        if (!spec.server.empty() && !NameRules::SameName(spec.server, server)) continue;
+        uint32 seen = ++armed.seen;
+        // Every fault counts the request; the first that is due decides.
+        if (decision.action != FaultDecision::Action::Deliver || decision.name != nullptr) continue;
+        if (seen < spec.nth || seen - spec.nth >= spec.count) continue;
+        ++fStrikes;
+        decision.name = KindName(spec.kind);
+        switch (spec.kind) {
+            case FaultKind::NoReply:
+                decision.action = FaultDecision::Action::Drop;
+                break;
+            case FaultKind::LateReply:
+                decision.action = FaultDecision::Action::Delay;
+                decision.delay = spec.delay;
+                break;
+            case FaultKind::TruncatedReply:
+                if (reply.size() > spec.keepBytes) reply.resize(spec.keepBytes);
+                break;
+            case FaultKind::GarbageReply:
+                for (uint8& byte : reply) byte = static_cast<uint8>(fRandom());
+                break;
+            case FaultKind::LinkCut:
+                decision.action = FaultDecision::Action::CutLink;
+                break;
+        }
+    }
+    return decision;
+}
+
+}  // namespace handheld

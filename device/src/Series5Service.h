@@ -1,0 +1,15 @@
+// The part of a Series 5's remote file service that the desktop uses to find its drives:
+// the drive list (0x13) and the drive information (0x14) requests.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "device/DriveSpec.h"
+#include "device/Handheld.h"
+
+namespace handheld {
+
+std::unique_ptr<Session> MakeSeries5Session(const std::vector<DriveSpec>& drives);
+
+}  // namespace handheld

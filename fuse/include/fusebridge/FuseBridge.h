@@ -1,0 +1,35 @@
+// Exports every volume the kernel mounts as a real Linux mount (FUSE) at its mount point.
+//
+// The bridge watches the kernel's mounts. When a volume is mounted at a path, the same path
+// becomes a Linux FUSE mount served by a thread of its own; when the kernel unmounts the volume,
+// the Linux mount goes first, and a Linux mount that is in use refuses the unmount with B_BUSY.
+#pragma once
+
+#include <string>
+
+#include "platform/Errors.h"
+
+namespace fusebridge {
+
+struct Options {
+    // Lets users other than the one serving the mount in: honoured only where it is allowed
+    // (root, or "user_allow_other" in /etc/fuse.conf).
+    bool allow_other = true;
+    // A line on standard output for every Linux mount made and ended.
+    bool verbose = false;
+};
+
+// Becomes the kernel's mount observer. Volumes mounted from now on appear on Linux.
+[[nodiscard]] status_t start(const Options& options);
+
+// Stops observing and ends every Linux mount still served (even a busy one), so that nothing is
+// left in the mount table. The volumes stay mounted in the kernel, with no references left.
+void stop();
+
+// The number of Linux mounts served right now.
+[[nodiscard]] int mount_count();
+
+// Whether FUSE mounts can be made here; `reason` says why not.
+[[nodiscard]] bool available(std::string* reason);
+
+}  // namespace fusebridge

@@ -1,0 +1,115 @@
+#include "fusebridge/FuseBridge.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "LinuxMount.h"
+#include "MountSession.h"
+#include "kernel/syscalls.h"
+
+namespace fusebridge {
+
+namespace {
+
+std::mutex registry_lock;  // guards the three below
+std::map<nspace_id, std::shared_ptr<MountSession>> sessions;
+Options options;
+bool observing = false;
+
+void on_mounted(void*, nspace_id nsid, vnode_id root, const char* where) {
+    bool allow_other = false;
+    bool verbose = false;
+    {
+        std::lock_guard<std::mutex> guard(registry_lock);
+        allow_other = options.allow_other && allow_other_permitted();
+        verbose = options.verbose;
+    }
+    auto session = std::make_shared<MountSession>(nsid, root, where, allow_other);
+    status_t status = session->start();
+    if (status != B_OK) {
+        std::fprintf(stderr, "fuse: cannot mount %s: %s\n", where, be_strerror(status));
+        return;
+    }
+    if (verbose) std::printf("fuse: %s is mounted\n", where);
+    std::lock_guard<std::mutex> guard(registry_lock);
+    sessions[nsid] = std::move(session);
+}
+
+status_t on_unmounting(void*, nspace_id nsid, const char*) {
+    std::shared_ptr<MountSession> session;
+    bool verbose = false;
+    {
+        std::lock_guard<std::mutex> guard(registry_lock);
+        auto found = sessions.find(nsid);
+        if (found == sessions.end()) return B_OK;
+        session = found->second;
+        verbose = options.verbose;
+    }
+    status_t status = session->stop(false);
+    if (status != B_OK) return status;
+    if (verbose) std::printf("fuse: %s is unmounted\n", session->where().c_str());
+    std::lock_guard<std::mutex> guard(registry_lock);
+    auto found = sessions.find(nsid);
+    if (found != sessions.end() && found->second == session) sessions.erase(found);
+    return B_OK;
+}
+
+const kernel_mount_observer observer = {on_mounted, on_unmounting, nullptr};
+
+}  // namespace
+
+status_t start(const Options& chosen) {
+    {
+        std::lock_guard<std::mutex> guard(registry_lock);
+        options = chosen;
+        observing = true;
+    }
+    kernel_set_mount_observer(&observer);
+    return B_OK;
+}
+
+void stop() {
+    std::vector<std::shared_ptr<MountSession>> remaining;
+    {
+        std::lock_guard<std::mutex> guard(registry_lock);
+        if (!observing) return;
+        observing = false;
+    }
+    kernel_set_mount_observer(nullptr);
+    {
+        std::lock_guard<std::mutex> guard(registry_lock);
+        for (auto& [nsid, session] : sessions) remaining.push_back(session);
+        sessions.clear();
+    }
+    for (auto& session : remaining) (void)session->stop(true);
+}
+
+int mount_count() {
+    std::lock_guard<std::mutex> guard(registry_lock);
+    return static_cast<int>(sessions.size());
+}
+
+bool available(std::string* reason) {
+    int fd = open("/dev/fuse", O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        if (reason != nullptr) *reason = std::string("/dev/fuse: ") + std::strerror(errno);
+        return false;
+    }
+    close(fd);
+    if (geteuid() != 0 && access("/usr/bin/fusermount3", X_OK) != 0 &&
+        access("/bin/fusermount3", X_OK) != 0) {
+        if (reason != nullptr) *reason = "fusermount3 is not installed";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace fusebridge

@@ -1,0 +1,73 @@
+// One Linux FUSE mount of one volume: its session, its serving thread, its nodes and handles.
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "NodeTable.h"
+#include "kernel/fs_interface.h"
+
+struct fuse_session;
+
+namespace fusebridge {
+
+struct DirHandle;
+
+class MountSession {
+public:
+    MountSession(nspace_id nsid, vnode_id root, std::string where, bool allow_other);
+    ~MountSession();
+    MountSession(const MountSession&) = delete;
+    MountSession& operator=(const MountSession&) = delete;
+
+    // Mounts on Linux and starts serving.
+    [[nodiscard]] status_t start();
+
+    // Ends the Linux mount and gives every reference and handle back to the kernel. A busy
+    // Linux mount refuses with B_BUSY unless `force`, which detaches it lazily instead. From
+    // the first call on, every request on the mount fails at once with EIO.
+    [[nodiscard]] status_t stop(bool force);
+
+    const std::string& where() const { return where_; }
+    nspace_id nsid() const { return nsid_; }
+    NodeTable& nodes() { return nodes_; }
+    bool closing() const { return closing_.load(std::memory_order_acquire); }
+    uid_t owner_uid() const { return uid_; }
+    gid_t owner_gid() const { return gid_; }
+
+    // Open descriptors, so that handles whose release never came (the Linux kernel drops
+    // pending releases when the mount goes) are closed at the end.
+    void track_file(int fd);
+    void untrack_file(int fd);
+    void track_dir(DirHandle* dir);
+    void untrack_dir(DirHandle* dir);
+
+private:
+    void serve();
+    void close_leftovers();
+
+    const nspace_id nsid_;
+    const std::string where_;
+    const bool allow_other_;
+    const uid_t uid_;
+    const gid_t gid_;
+    NodeTable nodes_;
+    std::atomic<bool> closing_{false};
+
+    std::mutex stop_lock_;  // one stop at a time
+    fuse_session* session_ = nullptr;
+    bool linux_mounted_ = false;
+    int wake_pipe_[2] = {-1, -1};  // written to make the serving thread return
+    std::thread thread_;
+
+    std::mutex handles_lock_;  // guards the two sets
+    std::set<int> files_;
+    std::set<DirHandle*> dirs_;
+};
+
+}  // namespace fusebridge

@@ -1,0 +1,44 @@
+// What a host link application runs: which handheld it simulates, the folders behind the
+// drives, the client add-ons it loads, and the link's speed, trace and faults.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "device/DriveSpec.h"
+#include "device/Faults.h"
+#include "device/Handheld.h"
+#include "device/LinkModel.h"
+
+namespace vantrel {
+
+using handheld::DriveSpec;
+using handheld::Family;
+using handheld::FaultKind;
+using handheld::FaultSpec;
+using handheld::LinkSpeed;
+
+struct HostOptions {
+    Family family = Family::Series3;
+    std::vector<DriveSpec> drives;
+    bool relaxedNames = false;
+
+    // Client add-ons: every "*.so" in the folder (in name order), then the listed files.
+    // Neither given: no add-ons, only the router and the device.
+    std::string addOnFolder;
+    std::vector<std::string> addOnFiles;
+    // Mount root handed to an add-on that keeps one in its configuration (tavro-mount's
+    // `configs.mountPoint`), the way its settings view would set it. Empty: its default.
+    std::string mountRoot;
+
+    // Packet trace: lines to this file ("-": standard error) and, for tests, kept in memory.
+    std::string traceFile;
+    bool traceInMemory = false;
+
+    LinkSpeed speed = LinkSpeed::Unlimited();
+    std::vector<FaultSpec> faults;
+    // Seed of the random bytes of garbage replies.
+    uint32 faultSeed = 0x5EED;
+};
+
+}  // namespace vantrel

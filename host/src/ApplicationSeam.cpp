@@ -1,0 +1,9 @@
+#include "ApplicationSeam.h"
+
+namespace vantrel {
+
+void StartApplication(int, char**) {}
+
+void QuitApplication() {}
+
+}  // namespace vantrel

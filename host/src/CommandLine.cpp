@@ -1,0 +1,162 @@
+#include "host/CommandLine.h"
+
+#include <cctype>
+#include <cstdlib>
+
+namespace vantrel {
+
+namespace {
+
+bool ParseUnsigned(const std::string& text, uint64& value, bool allowSuffix) {
+    if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0]))) return false;
+    char* end = nullptr;
+    unsigned long long parsed = std::strtoull(text.c_str(), &end, 10);
+    std::string suffix = end;
+    uint64 scale = 1;
+    if (allowSuffix && (suffix == "K" || suffix == "k"))
+        scale = 1024;
+    else if (allowSuffix && (suffix == "M" || suffix == "m"))
+        scale = 1024 * 1024;
+    else if (!suffix.empty())
+        return false;
+    if (parsed > UINT64_MAX / scale) return false;
+    value = parsed * scale;
+    return true;
+}
+
+}  // namespace
+
+std::string Usage() {
+    return "usage: vantrel [options]\n"
+           "  --series3 | --series5        handheld to simulate (default: Series 3)\n"
+           "  --drive L:VOLUME=FOLDER[,capacity=SIZE][,media=N][,ro]\n"
+           "                               a drive and the host folder behind it (repeatable);\n"
+           "                               SIZE in bytes or with K/M; media 5 and 6 are read-only\n"
+           "  --relaxed-names              allow names a Series 3 refuses (long, mixed case)\n"
+           "  --addons FOLDER              load every *.so in FOLDER as a client add-on\n"
+           "  --addon FILE                 load one client add-on (repeatable)\n"
+           "  --mount-root PATH            mount root for the mount client\n"
+           "  --trace FILE                 packet trace, one line per packet (- for stderr;\n"
+           "                               also VANTREL_TRACE in the environment)\n"
+           "  --speed BYTES_PER_SECOND     wire speed (0: unlimited; default: the family's cable)\n"
+           "  --latency MS                 latency per packet in milliseconds\n"
+           "  --fault SPEC                 drop:N | late:N[:MS] | truncate:N[:BYTES] | garbage:N "
+           "|\n"
+           "                               cut:N, optionally N as NxCOUNT and @SERVER "
+           "(repeatable)\n"
+           "  --help\n";
+}
+
+bool ParseDriveSpec(const std::string& text, DriveSpec& drive, std::string& error) {
+    drive = DriveSpec();
+    size_t equals = text.find('=');
+    if (text.size() < 2 || text[1] != ':' || !std::isalpha(static_cast<unsigned char>(text[0])) ||
+        equals == std::string::npos) {
+        error = "drive must look like M:VOLUME=FOLDER: " + text;
+        return false;
+    }
+    drive.letter = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+    drive.volumeName = text.substr(2, equals - 2);
+    std::string rest = text.substr(equals + 1);
+    size_t comma = rest.find(',');
+    drive.folder = rest.substr(0, comma);
+    if (drive.folder.empty()) {
+        error = "drive has no folder: " + text;
+        return false;
+    }
+    while (comma != std::string::npos) {
+        size_t next = rest.find(',', comma + 1);
+        std::string option =
+            rest.substr(comma + 1, next == std::string::npos ? next : next - comma - 1);
+        comma = next;
+        uint64 value;
+        if (option == "ro") {
+            drive.readOnly = true;
+        } else if (option.rfind("capacity=", 0) == 0 &&
+                   ParseUnsigned(option.substr(9), value, true) && value <= UINT32_MAX) {
+            drive.capacity = static_cast<uint32>(value);
+        } else if (option.rfind("media=", 0) == 0 &&
+                   ParseUnsigned(option.substr(6), value, false) && value <= 255) {
+            drive.mediaType = static_cast<uint8>(value);
+        } else {
+            error = "unknown drive option: " + option;
+            return false;
+        }
+    }
+    return true;
+}
+
+CommandLineResult ParseCommandLine(int argc, const char* const* argv, HostOptions& options,
+                                   std::string& error) {
+    bool speedGiven = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= argc) {
+                error = arg + " needs a value";
+                return false;
+            }
+            out = argv[++i];
+            return true;
+        };
+        std::string text;
+        uint64 number;
+        if (arg == "--help" || arg == "-h") return CommandLineResult::Help;
+        if (arg == "--series3") {
+            options.family = Family::Series3;
+        } else if (arg == "--series5") {
+            options.family = Family::Series5;
+        } else if (arg == "--relaxed-names") {
+            options.relaxedNames = true;
+        } else if (arg == "--drive") {
+            if (!value(text)) return CommandLineResult::Error;
+            DriveSpec drive;
+            if (!ParseDriveSpec(text, drive, error)) return CommandLineResult::Error;
+            options.drives.push_back(drive);
+        } else if (arg == "--addons") {
+            if (!value(options.addOnFolder)) return CommandLineResult::Error;
+        } else if (arg == "--addon") {
+            if (!value(text)) return CommandLineResult::Error;
+            options.addOnFiles.push_back(text);
+        } else if (arg == "--mount-root") {
+            if (!value(options.mountRoot)) return CommandLineResult::Error;
+        } else if (arg == "--trace") {
+            if (!value(options.traceFile)) return CommandLineResult::Error;
+        } else if (arg == "--speed") {
+            if (!value(text)) return CommandLineResult::Error;
+            if (!ParseUnsigned(text, number, false) || number > UINT32_MAX) {
+                error = "bad speed: " + text;
+                return CommandLineResult::Error;
+            }
+            options.speed.bytesPerSecond = static_cast<uint32>(number);
+            speedGiven = true;
+        } else if (arg == "--latency") {
+            if (!value(text)) return CommandLineResult::Error;
+            if (!ParseUnsigned(text, number, false) || number > 60000) {
+                error = "bad latency: " + text;
+                return CommandLineResult::Error;
+            }
+            options.speed.latency = static_cast<bigtime_t>(number) * 1000;
+        } else if (arg == "--fault") {
+            if (!value(text)) return CommandLineResult::Error;
+            std::optional<FaultSpec> fault = FaultSpec::Parse(text);
+            if (!fault) {
+                error = "bad fault: " + text;
+                return CommandLineResult::Error;
+            }
+            options.faults.push_back(*fault);
+        } else {
+            error = "unknown option: " + arg;
+            return CommandLineResult::Error;
+        }
+    }
+    if (!speedGiven) {
+        LinkSpeed cable = options.family == Family::Series3 ? LinkSpeed::Series3Cable()
+                                                            : LinkSpeed::Series5Cable();
+        options.speed.bytesPerSecond = cable.bytesPerSecond;
+        if (options.speed.latency == 0) options.speed.latency = cable.latency;
+    }
+    return CommandLineResult::Run;
+}
+
+}  // namespace vantrel

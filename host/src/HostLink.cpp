@@ -1,0 +1,237 @@
+#include "host/HostLink.h"
+
+#include <dirent.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "Router.h"
+#include "platform/HostProtocol.h"
+
+namespace vantrel {
+
+namespace {
+
+// Capacity of "WritePsion": writers block while it is full.
+constexpr int32 kRequestPortCapacity = 100;
+
+// tavro-mount keeps its settings in `configs` {uint8 debug; char debugFile[256];
+// char mountPoint[256]}, which its settings view edits; the host sets the mount root there.
+constexpr size_t kConfigMountPointOffset = 1 + 256;
+constexpr size_t kConfigMountPointSize = 256;
+
+struct ClientJob {
+    const AddOn* addOn;
+    int32 version;
+};
+
+status_t RunClientThread(void* data) {
+    auto* job = static_cast<ClientJob*>(data);
+    return job->addOn->RunClient(job->version);
+}
+
+}  // namespace
+
+struct HostLink::State {
+    std::mutex linkLock;  // held across the whole of LinkUp and LinkDown
+    std::mutex stateLock;
+    std::condition_variable downChanged;
+    bool up = false;
+    bool started = false;
+    port_id requestPort = B_BAD_PORT_ID;
+    std::vector<thread_id> clientThreads;
+    std::vector<std::unique_ptr<ClientJob>> jobs;
+    std::thread cutThread;
+};
+
+HostLink::HostLink(HostOptions options)
+    : fOptions(std::move(options)), fFaults(fOptions.faultSeed), fState(new State) {
+    fFaults.Set(fOptions.faults);
+}
+
+HostLink::~HostLink() {
+    LinkDown();
+    std::thread cut;
+    {
+        std::lock_guard<std::mutex> guard(fState->stateLock);
+        cut = std::move(fState->cutThread);
+    }
+    if (cut.joinable()) cut.join();
+    fAddOns.clear();
+}
+
+status_t HostLink::Start() {
+    if (fState->started) return B_OK;
+    std::string traceFile = fOptions.traceFile;
+    if (traceFile.empty()) {
+        if (const char* env = getenv("VANTREL_TRACE")) traceFile = env;
+    }
+    if (!traceFile.empty() && !fTrace.SetFile(traceFile))
+        fprintf(stderr, "vantrel: cannot write the packet trace to %s\n", traceFile.c_str());
+    fTrace.KeepRecords(fOptions.traceInMemory);
+
+    handheld::HandheldOptions device;
+    device.family = fOptions.family;
+    device.drives = fOptions.drives;
+    device.relaxedNames = fOptions.relaxedNames;
+    fDevice = handheld::Handheld::Create(device);
+
+    std::vector<std::string> paths;
+    if (!fOptions.addOnFolder.empty()) {
+        if (DIR* dir = opendir(fOptions.addOnFolder.c_str())) {
+            std::vector<std::string> names;
+            while (dirent* entry = readdir(dir)) {
+                std::string name = entry->d_name;
+                if (name.size() > 3 && name.compare(name.size() - 3, 3, ".so") == 0)
+                    names.push_back(name);
+            }
+            closedir(dir);
+            std::sort(names.begin(), names.end());
+            for (const std::string& name : names)
+                paths.push_back(fOptions.addOnFolder + "/" + name);
+        } else {
+            fprintf(stderr, "vantrel: no add-on folder %s\n", fOptions.addOnFolder.c_str());
+        }
+    }
+    paths.insert(paths.end(), fOptions.addOnFiles.begin(), fOptions.addOnFiles.end());
+    for (const std::string& path : paths) {
+        std::string error;
+        std::unique_ptr<AddOn> addOn = AddOn::Load(path, error);
+        if (!addOn) {
+            fprintf(stderr, "vantrel: skipping add-on %s: %s\n", path.c_str(), error.c_str());
+            continue;
+        }
+        addOn->Initialise();
+        if (!fOptions.mountRoot.empty()) {
+            if (auto* configs = static_cast<char*>(addOn->Symbol("configs"))) {
+                char* mountPoint = configs + kConfigMountPointOffset;
+                snprintf(mountPoint, kConfigMountPointSize, "%s", fOptions.mountRoot.c_str());
+            }
+        }
+        fAddOns.push_back(std::move(addOn));
+    }
+    fState->started = true;
+    return B_OK;
+}
+
+status_t HostLink::LinkUp() {
+    if (!fState->started) {
+        status_t status = Start();
+        if (status != B_OK) return status;
+    }
+    // A link cut by a fault finishes its link-down before the link comes up again.
+    std::thread cut;
+    {
+        std::lock_guard<std::mutex> guard(fState->stateLock);
+        cut = std::move(fState->cutThread);
+    }
+    if (cut.joinable()) cut.join();
+    std::lock_guard<std::mutex> link(fState->linkLock);
+    {
+        std::lock_guard<std::mutex> guard(fState->stateLock);
+        if (fState->up) return B_BUSY;
+    }
+    if (find_port(HOST_REQUEST_PORT_NAME) >= 0) return B_NAME_IN_USE;
+    port_id port = create_port(kRequestPortCapacity, HOST_REQUEST_PORT_NAME);
+    if (port < 0) return port;
+
+    fRouter = std::make_unique<Router>(*this, port, *fDevice, fTrace, fFaults, fOptions.speed);
+    fRouter->Start();
+    {
+        std::lock_guard<std::mutex> guard(fState->stateLock);
+        fState->requestPort = port;
+        fState->up = true;
+    }
+    for (const auto& addOn : fAddOns) {
+        auto job = std::make_unique<ClientJob>(ClientJob{addOn.get(), FamilyVersion()});
+        std::string name = "RunClient " + addOn->Name();
+        name.resize(std::min<size_t>(name.size(), B_OS_NAME_LENGTH - 1));
+        thread_id thread =
+            spawn_thread(RunClientThread, name.c_str(), B_NORMAL_PRIORITY, job.get());
+        if (thread < 0) {
+            fprintf(stderr, "vantrel: cannot start %s: %s\n", addOn->Name().c_str(),
+                    be_strerror(thread));
+            continue;
+        }
+        fState->clientThreads.push_back(thread);
+        fState->jobs.push_back(std::move(job));
+        resume_thread(thread);
+    }
+    return B_OK;
+}
+
+status_t HostLink::LinkDown() {
+    std::lock_guard<std::mutex> link(fState->linkLock);
+    port_id port;
+    {
+        std::lock_guard<std::mutex> guard(fState->stateLock);
+        if (!fState->up) return B_OK;
+        port = fState->requestPort;
+    }
+    // Callers writing to the request port or waiting on their reply ports now see
+    // B_BAD_PORT_ID, as they would when the cable is pulled.
+    delete_port(port);
+    if (fRouter) {
+        fRouter->Join();
+        fRouter->CloseConnections();
+        fRouter.reset();
+    }
+    fDevice->LinkDropped();
+    fTrace.Record(handheld::TraceDir::Drop, 0, handheld::TraceEvent::LinkDown, nullptr, 0);
+
+    for (thread_id thread : fState->clientThreads) send_data(thread, HOST_LINK_DOWN, nullptr, 0);
+    for (thread_id thread : fState->clientThreads) {
+        status_t exitValue;
+        wait_for_thread(thread, &exitValue);
+    }
+    fState->clientThreads.clear();
+    fState->jobs.clear();
+    {
+        std::lock_guard<std::mutex> guard(fState->stateLock);
+        fState->up = false;
+        fState->requestPort = B_BAD_PORT_ID;
+    }
+    fState->downChanged.notify_all();
+    return B_OK;
+}
+
+void HostLink::CutLinkFromRouter() {
+    // The router cannot wait for itself; a helper thread takes the link down.
+    std::lock_guard<std::mutex> guard(fState->stateLock);
+    if (fState->cutThread.joinable()) return;
+    fState->cutThread = std::thread([this] { LinkDown(); });
+}
+
+bool HostLink::IsLinkUp() const {
+    std::lock_guard<std::mutex> guard(fState->stateLock);
+    return fState->up;
+}
+
+bool HostLink::WaitForLinkDown(bigtime_t timeout) {
+    std::unique_lock<std::mutex> lock(fState->stateLock);
+    return fState->downChanged.wait_for(lock, std::chrono::microseconds(timeout),
+                                        [this] { return !fState->up; });
+}
+
+port_id HostLink::RequestPort() const {
+    std::lock_guard<std::mutex> guard(fState->stateLock);
+    return fState->up ? fState->requestPort : B_BAD_PORT_ID;
+}
+
+void HostLink::SetLinkSpeed(LinkSpeed speed) {
+    std::lock_guard<std::mutex> link(fState->linkLock);
+    fOptions.speed = speed;
+    if (fRouter) fRouter->SetSpeed(speed);
+}
+
+size_t HostLink::OpenChannels() const {
+    std::lock_guard<std::mutex> link(fState->linkLock);
+    return fRouter ? fRouter->OpenChannels() : 0;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,21 @@
+// The mount client's configuration record. There is one, `configs`, shared by the client thread
+// (which reads it while a connection starts) and the configuration view (which edits it).
+#pragma once
+
+#include "platform/SupportDefs.h"
+
+#define CONFIG_TEXT_LENGTH 256
+
+struct CONFIG_VAR {
+    uint8 debug;  // boolean: write the debug log, and hand its path to the file systems
+    char debugFile[CONFIG_TEXT_LENGTH];
+    char mountPoint[CONFIG_TEXT_LENGTH];  // the mount root
+};
+
+static_assert(sizeof(CONFIG_VAR) == 1 + 2 * CONFIG_TEXT_LENGTH);
+
+#define CONFIG_DEFAULT_DEBUG_FILE "/var/log/rfsv-client.log"
+#define CONFIG_DEFAULT_MOUNT_ROOT "/mnt/psion"
+
+// Unmangled so that the host and tests can find it by name too.
+extern "C" CONFIG_VAR configs;

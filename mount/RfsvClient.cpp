@@ -1,0 +1,460 @@
+#include "RfsvClient.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "MountPoint.h"
+#include "kernel/syscalls.h"
+#include "platform/ByteOrder.h"
+#include "platform/Errors.h"
+#include "platform/HostProtocol.h"
+
+std::atomic<uint16> opidc{1};
+
+namespace {
+
+const char kServerPattern[] = "SYS$RFSV.*";
+const char kReplyPortName[] = "Tavro-Read";
+const char kSemName[] = "RFSV-NCP-Write";
+const char kLogPrefix[] = "RFSV-Client";
+const char kSentTitle[] = "<<== Bytes sent:";
+const char kReadTitle[] = "==>> Bytes read:";
+
+constexpr bigtime_t kReplyTimeout = 10000000;
+constexpr bigtime_t kDriveInfoTimeout = 1000000;  // Series 5 drive information
+constexpr bigtime_t kFirstPause = 1000000;
+
+// Series 3 file service requests and replies.
+constexpr uint16 kFOPEN = 0;
+constexpr uint16 kFCLOSE = 2;
+constexpr uint16 kFDEVICEREAD = 8;
+constexpr uint16 kFDEVICEINFO = 32;
+constexpr uint16 kDeviceListMode = 0x0050;
+constexpr size_t kSiboReplySize = 128;
+constexpr size_t kSiboStatusEnd = 6;      // status at 4
+constexpr size_t kSiboHandleEnd = 8;      // handle at 6
+constexpr size_t kDeviceNameOffset = 70;  // FDEVICEREAD
+constexpr size_t kVolumeNameOffset = 20;  // FDEVICEINFO
+// A real device ends its list after a handful of drives; one that never does must not make
+// the client loop and allocate for ever.
+constexpr int kMaxDrives = 26;
+
+// Series 5 file service requests and replies.
+constexpr uint16 kDriveListRequest = 0x13;
+constexpr uint16 kDriveInfoRequest = 0x14;
+constexpr size_t kEpocReplySize = 264;
+constexpr size_t kDriveCount = 26;
+constexpr size_t kPresenceOffset = 8;
+constexpr size_t kDriveListMinimum = 34;
+constexpr size_t kDriveInfoMinimum = 42;
+constexpr size_t kNameLengthOffset = 44;
+constexpr size_t kNameOffset = 48;
+
+constexpr int32 kLinkDownBufferSize = 99;
+
+void MakeDirectory(const char* path, mode_t mode) {
+    DIR* dir = opendir(path);
+    if (dir != nullptr) {
+        closedir(dir);
+        return;
+    }
+    (void)mkdir(path, mode);
+}
+
+void BuildSiboRequest(uint8* packet, uint16 opcode, uint16 word) {
+    WordToBytes(opcode, packet);
+    WordToBytes(2, packet + 2);
+    WordToBytes(word, packet + 4);
+}
+
+}  // namespace
+
+RfsvClient::RfsvClient(CONFIG_VAR* config)
+    : config(config),
+      mounts(nullptr),
+      writePort(-1),
+      readPort(-1),
+      log(nullptr),
+      sem(-1),
+      portsUnavailable(false) {}
+
+RfsvClient::~RfsvClient() {
+    while (mounts != nullptr) {
+        MountRecord* next = mounts->next;
+        delete mounts;
+        mounts = next;
+    }
+    if (sem >= 0) {
+        delete_sem(sem);
+    }
+    delete log;
+}
+
+int RfsvClient::StartMount(int version) {
+    printf("Start mount -- version %d\n", version);
+    printf("config->debug set to: %d\n", config->debug);
+
+    char debugFile[CONFIG_TEXT_LENGTH];
+    strncpy(debugFile, config->debugFile, sizeof(debugFile) - 1);
+    debugFile[sizeof(debugFile) - 1] = '\0';
+    if (config->debug) {
+        log = new DebugMsg(debugFile, kLogPrefix);
+    } else {
+        log = new DebugMsg(nullptr, nullptr);
+    }
+    mounts = nullptr;
+
+    readPort = create_port(HOST_REPLY_PORT_CAPACITY, kReplyPortName);
+    writePort = find_port(HOST_REQUEST_PORT_NAME);
+    if (readPort < 0 || writePort < 0) {
+        // The caller ends the thread; the reply port would outlive it otherwise.
+        if (readPort >= 0) {
+            delete_port(readPort);
+        }
+        portsUnavailable = true;
+        return readPort < 0 ? readPort : writePort;
+    }
+
+    MakeMountRoot();
+
+    log->String("Try to start the PSION-SYS$RFSV");
+    uint8 connect[16] = {};
+    LongToBytes(static_cast<uint32>(readPort), connect);
+    memcpy(connect + 4, kServerPattern, sizeof(kServerPattern) - 1);
+    printf("RFSV start %d, %s\n", readPort, kServerPattern);
+    status_t written = write_port(writePort, HOST_CONNECT_REQUEST, connect, sizeof(connect));
+    if (written < 0) {
+        return written;
+    }
+
+    uint8 reply[kSiboReplySize];
+    int32 code = 0;
+    ssize_t read = read_port_etc(readPort, &code, reply, sizeof(reply), B_TIMEOUT, kReplyTimeout);
+    if (read < 0) {
+        return static_cast<int>(read);
+    }
+    if (!host_is_connect_reply(code)) {
+        return code & HOST_CODE_KIND_MASK;
+    }
+    log->String("PSION-Server is running!");
+
+    mnt block;
+    memset(&block, 0, sizeof(block));
+    block.channel = host_code_channel(code);
+    block.writePort = writePort;
+    block.readPort = readPort;
+
+    sem_id created = create_sem(1, kSemName);
+    if (created < 0) {
+        return created;
+    }
+    sem = created;
+    block.sem = sem;
+
+    if (version > 3) {
+        return MountEPOC(block);
+    }
+    return MountSIBO(block);
+}
+
+void RfsvClient::MakeMountRoot() {
+    char work[MNT_NAME_LENGTH];
+    size_t length = strnlen(config->mountPoint, sizeof(config->mountPoint));
+    if (length >= sizeof(work)) {
+        // It could not hold a single mount point either; every drive is refused later.
+        return;
+    }
+    memcpy(work, config->mountPoint, length);
+    work[length] = '\0';
+    for (size_t i = work[0] == '/' ? 1 : 0; i < length; i++) {
+        if (work[i] == '/') {
+            work[i] = '\0';
+            MakeDirectory(work, 0700);
+            work[i] = '/';
+        }
+    }
+    MakeDirectory(work, 0700);
+}
+
+void RfsvClient::DrainReplies() {
+    uint8 stale[kEpocReplySize];
+    int32 code;
+    for (int i = 0; i < HOST_REPLY_PORT_CAPACITY; i++) {
+        if (read_port_etc(readPort, &code, stale, sizeof(stale), B_TIMEOUT, 0) < 0) {
+            return;
+        }
+    }
+}
+
+status_t RfsvClient::Send(uint16 channel, const void* request, size_t size) {
+    DrainReplies();
+    return write_port(writePort, host_channel_packet(channel), request, size);
+}
+
+ssize_t RfsvClient::Receive(void* reply, size_t size, bigtime_t timeout) {
+    int32 code;
+    ssize_t read = read_port_etc(readPort, &code, reply, size, B_TIMEOUT, timeout);
+    if (read > static_cast<ssize_t>(size)) {
+        read = static_cast<ssize_t>(size);
+    }
+    return read;
+}
+
+ssize_t RfsvClient::Exchange(const mnt& block, const void* request, size_t size, void* reply,
+                             size_t replySize, bigtime_t timeout) {
+    status_t status = acquire_sem(block.sem);
+    if (status != B_OK) {
+        return status;
+    }
+    status = Send(block.channel, request, size);
+    ssize_t read = status < 0 ? status : Receive(reply, replySize, timeout);
+    release_sem(block.sem);
+    return read;
+}
+
+MountRecord* RfsvClient::AppendRecord(const mnt& block) {
+    auto* record = new (std::nothrow) MountRecord;
+    if (record == nullptr) {
+        return nullptr;
+    }
+    memcpy(&record->block, &block, sizeof(block));
+    memset(record->block.next, 0, sizeof(record->block.next));
+    record->next = nullptr;
+    MountRecord** tail = &mounts;
+    while (*tail != nullptr) {
+        tail = &(*tail)->next;
+    }
+    *tail = record;
+    return record;
+}
+
+void RfsvClient::SetDebugFile(mnt& block) {
+    if (!config->debug) {
+        return;
+    }
+    size_t length = strnlen(config->debugFile, sizeof(config->debugFile));
+    if (length >= sizeof(block.debugFile)) {
+        // A shortened path would name another file; the file systems go without one.
+        block.debugFile[0] = '\0';
+        return;
+    }
+    memcpy(block.debugFile, config->debugFile, length);
+    block.debugFile[length] = '\0';
+}
+
+int RfsvClient::MountSIBO(mnt& block) {
+    uint8 request[6];
+    uint8 reply[kSiboReplySize];
+
+    BuildSiboRequest(request, kFOPEN, kDeviceListMode);
+    status_t status = Send(block.channel, request, sizeof(request));
+    log->String("FOPEN");
+    log->Buffer(request, sizeof(request), kSentTitle);
+    ssize_t read = status < 0 ? status : Receive(reply, sizeof(reply), kReplyTimeout);
+    if (read < static_cast<ssize_t>(kSiboStatusEnd)) {
+        return read < 0 ? static_cast<int>(read) : B_IO_ERROR;
+    }
+    log->Buffer(reply, static_cast<uint32>(read), kReadTitle);
+    if (BytesToWord(reply + 4) != 0 || read < static_cast<ssize_t>(kSiboHandleEnd)) {
+        log->String("Error in OPENDEV! Mount canceled!\n");
+        return B_ERROR;
+    }
+    uint16 handle = BytesToUword(reply + 6);
+
+    for (int drives = 0; drives < kMaxDrives; drives++) {
+        BuildSiboRequest(request, kFDEVICEREAD, handle);
+        status = acquire_sem(block.sem);
+        if (status != B_OK) {
+            break;
+        }
+        log->String("FDEVICEREAD");
+        log->Buffer(request, sizeof(request), kSentTitle);
+        status = Send(block.channel, request, sizeof(request));
+        read = status < 0 ? status : Receive(reply, sizeof(reply), kReplyTimeout);
+        release_sem(block.sem);
+        if (read < static_cast<ssize_t>(kSiboStatusEnd)) {
+            break;
+        }
+        log->Buffer(reply, static_cast<uint32>(read), kReadTitle);
+        if (BytesToWord(reply + 4) != 0) {
+            break;  // the end of the device list
+        }
+        if (!CopyReplyString(reply, read, kDeviceNameOffset, block.device, sizeof(block.device))) {
+            printf("Bad device name in FDEVICEREAD reply, drive skipped\n");
+            continue;
+        }
+        printf("Device: %s\n", block.device);
+
+        uint8 info[4 + MNT_NAME_LENGTH];
+        uint16 length = static_cast<uint16>(strlen(block.device) + 1);
+        WordToBytes(kFDEVICEINFO, info);
+        WordToBytes(length, info + 2);
+        memcpy(info + 4, block.device, length);
+        read = Exchange(block, info, 4 + length, reply, sizeof(reply), kReplyTimeout);
+        if (read < static_cast<ssize_t>(kSiboStatusEnd)) {
+            continue;
+        }
+        if (BytesToWord(reply + 4) != 0) {
+            printf("DEVICE %s not available!\n", block.device);
+            continue;
+        }
+        char volume[MNT_NAME_LENGTH];
+        if (!CopyReplyString(reply, read, kVolumeNameOffset, volume, sizeof(volume))) {
+            printf("DEVICE %s volume name not terminated, drive skipped\n", block.device);
+            continue;
+        }
+
+        SetDebugFile(block);
+        status = MakeMountPointPath(config->mountPoint, sizeof(config->mountPoint), volume,
+                                    block.path, sizeof(block.path));
+        if (status == B_NOT_ALLOWED) {
+            printf("DEVICE %s volume name \"%s\" refused, drive skipped\n", block.device, volume);
+            continue;
+        }
+        if (status != B_OK) {
+            printf("DEVICE %s mount point too long, drive skipped\n", block.device);
+            continue;
+        }
+        printf("DEVICE %s should be mounted to %s\n", block.device, block.path);
+        (void)mkdir(block.path, 0755);
+        (void)AppendRecord(block);
+    }
+
+    BuildSiboRequest(request, kFCLOSE, handle);
+    log->String("FCLOSE");
+    log->Buffer(request, sizeof(request), kSentTitle);
+    status = Send(block.channel, request, sizeof(request));
+    read = status < 0 ? status : Receive(reply, sizeof(reply), kReplyTimeout);
+    if (read >= 0) {
+        log->Buffer(reply, static_cast<uint32>(read), kReadTitle);
+    }
+
+    MountAll("tavro3", true);
+    return B_OK;
+}
+
+int RfsvClient::MountEPOC(mnt& block) {
+    // The template's path holds the prefix when it fits; each drive's path is made in full by
+    // MakeMountPointPath, which refuses what does not fit.
+    (void)MakeMountPointPath(config->mountPoint, sizeof(config->mountPoint), "", block.path,
+                             sizeof(block.path));
+    strcpy(block.device, " :");
+
+    uint8 request[8];
+    uint8 reply[kEpocReplySize];
+    WordToBytes(kDriveListRequest, request);
+    WordToBytes(opidc.fetch_add(1), request + 2);
+    // Bytes the device did not send read as zero, never as an earlier reply's.
+    memset(reply, 0, sizeof(reply));
+    ssize_t read = Exchange(block, request, 4, reply, sizeof(reply), kReplyTimeout);
+    if (read >= static_cast<ssize_t>(kDriveListMinimum)) {
+        uint8 present[kDriveCount];
+        memcpy(present, reply + kPresenceOffset, sizeof(present));
+        WordToBytes(kDriveInfoRequest, request);
+        for (uint32 index = 0; index < kDriveCount; index++) {
+            if (present[index] == 0) {
+                continue;
+            }
+            WordToBytes(opidc.fetch_add(1), request + 2);
+            LongToBytes(index, request + 4);
+            memset(reply, 0, sizeof(reply));
+            read =
+                Exchange(block, request, sizeof(request), reply, sizeof(reply), kDriveInfoTimeout);
+            if (read < static_cast<ssize_t>(kDriveInfoMinimum)) {
+                continue;
+            }
+            block.device[0] = static_cast<char>('A' + index);
+            // The name must lie within the bytes received; an empty one needs none.
+            uint32 nameLength = BytesToUlong(reply + kNameLengthOffset);
+            if (nameLength > 0 && (nameLength > kEpocReplySize - kNameOffset ||
+                                   kNameOffset + nameLength > static_cast<size_t>(read))) {
+                printf("DEVICE %s volume name runs past the reply, drive skipped\n", block.device);
+                continue;
+            }
+            char volume[kEpocReplySize];
+            memcpy(volume, reply + kNameOffset, nameLength);
+            volume[nameLength] = '\0';
+
+            SetDebugFile(block);
+            status_t status = MakeMountPointPath(config->mountPoint, sizeof(config->mountPoint),
+                                                 volume, block.path, sizeof(block.path));
+            if (status == B_NOT_ALLOWED) {
+                printf("DEVICE %s volume name \"%s\" refused, drive skipped\n", block.device,
+                       volume);
+                continue;
+            }
+            if (status != B_OK) {
+                printf("DEVICE %s mount point too long, drive skipped\n", block.device);
+                continue;
+            }
+            MountRecord* record = AppendRecord(block);
+            if (record == nullptr) {
+                continue;
+            }
+            printf("DEVICE %s mounted to %s\n", record->block.device, record->block.path);
+            (void)mkdir(record->block.path, 0755);
+        }
+    }
+
+    MountAll("tavro5", false);
+    return B_OK;
+}
+
+void RfsvClient::MountAll(const char* fileSystem, bool reportEveryResult) {
+    for (MountRecord* record = mounts; record != nullptr; record = record->next) {
+        mnt& block = record->block;
+        int result = mount(fileSystem, block.path, nullptr, 0, &block, sizeof(block));
+        if (reportEveryResult) {
+            printf("Mount result for %s: %s\n", block.device, be_strerror(result));
+        } else if (result != 0) {
+            printf("Bad Mount for %s -- result: %s\n", block.device, be_strerror(result));
+        }
+        if (result == 0) {
+            block.mounted = 1;
+        }
+    }
+}
+
+void RfsvClient::WaitForShutdown() {
+    char message[kLinkDownBufferSize];
+    for (;;) {
+        thread_id sender;
+        int32 code = receive_data(&sender, message, sizeof(message));
+        if (code == HOST_LINK_DOWN) {
+            break;
+        }
+        if (code < 0) {
+            snooze(kFirstPause / 10);  // no busy loop should the queue itself fail
+        }
+    }
+    log->String("Received PSION_DISC");
+
+    bigtime_t pause = kFirstPause;
+    bool failed;
+    do {
+        failed = false;
+        for (MountRecord* record = mounts; record != nullptr; record = record->next) {
+            mnt& block = record->block;
+            if (block.mounted != 1) {
+                continue;
+            }
+            int result = unmount(block.path);
+            char line[MNT_NAME_LENGTH + 128];
+            snprintf(line, sizeof(line), "Unmounting %s -> %s", block.path, be_strerror(result));
+            log->String(line);
+            if (result == 0) {
+                block.mounted = 0;
+            } else {
+                failed = true;
+            }
+        }
+        snooze(pause);
+        pause += kFirstPause;
+    } while (failed);
+
+    delete_port(readPort);
+}

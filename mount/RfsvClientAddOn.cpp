@@ -1,0 +1,37 @@
+#include "RfsvClientAddOn.h"
+
+#include <cstring>
+
+#include "ConfigVar.h"
+#include "RfsvClient.h"
+#include "platform/OS.h"
+
+// The host reads the texts at the symbols' own addresses: arrays, not pointers.
+extern "C" {
+const char InfoVersion[] = "1.0.0\nCopyright (c) the tavro developers";
+const char InfoLine1[] = "RFSV = Remote File SerVice";
+const char InfoLine2[] = "used to connect the BeOS to the";
+const char InfoLine3[] = "PSION Filesystem (Beries 3 or 5)";
+}
+
+CONFIG_VAR configs;
+
+int RunClient(int version) {
+    auto* client = new RfsvClient(&configs);
+    (void)client->StartMount(version);
+    if (client->PortsUnavailable()) {
+        delete client;
+        exit_thread(-1);
+    }
+    client->WaitForShutdown();
+    delete client;
+    return 0;
+}
+
+int Initialise() {
+    configs.debug = 0;
+    // Only the texts and their NULs: the bytes behind stay as they are.
+    memcpy(configs.debugFile, CONFIG_DEFAULT_DEBUG_FILE, sizeof(CONFIG_DEFAULT_DEBUG_FILE));
+    memcpy(configs.mountPoint, CONFIG_DEFAULT_MOUNT_ROOT, sizeof(CONFIG_DEFAULT_MOUNT_ROOT));
+    return 0;
+}

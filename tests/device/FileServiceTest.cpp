@@ -1,0 +1,290 @@
+// The Series 3 file service against a temporary folder, request by request, with the reply
+// bytes checked.
+#include <sys/stat.h>
+
+#include "DeviceTestSupport.h"
+
+using namespace devtest;
+using namespace handheld;
+
+namespace {
+
+class FileServiceTest : public ::testing::Test {
+protected:
+    TempFolder folder;
+    Series3 device{{Drive('M', "INTERNAL", folder.Path())}};
+};
+
+TEST_F(FileServiceTest, RepliesCarryResponseCodeLengthAndStatus) {
+    folder.Write("A.TXT", "hello");
+    Bytes r = device.Send(kFinfo, Payload().Str("M:\\A.TXT"));
+    ASSERT_EQ(r.size(), 22u);  // header, status, 16-byte entry
+    EXPECT_EQ(Word(r, 0), kSeries3ResponseCode);
+    EXPECT_EQ(Word(r, 2), 18);
+    EXPECT_EQ(Status(r), 0);
+    EXPECT_EQ(Word(r, 8) & (kAttrWritable | kAttrDirectory), kAttrWritable);
+    EXPECT_EQ(Long(r, 10), 5u);
+    struct stat st;
+    ASSERT_EQ(stat((folder / "A.TXT").c_str(), &st), 0);
+    EXPECT_EQ(Long(r, 14), static_cast<uint32>(st.st_mtime));
+}
+
+TEST_F(FileServiceTest, FinfoStatusesForMissingEntriesDirectoriesAndDrives) {
+    folder.Write("DOCS/A.TXT", "x");
+    EXPECT_EQ(Status(device.Send(kFinfo, Payload().Str("M:\\NONE.TXT"))), kStatusNotFound);
+    EXPECT_EQ(Status(device.Send(kFinfo, Payload().Str("M:\\NODIR\\A.TXT"))),
+              kStatusNoSuchDirectory);
+    EXPECT_EQ(Status(device.Send(kFinfo, Payload().Str("Q:\\A.TXT"))), kStatusNoSuchDevice);
+    Bytes dir = device.Send(kFinfo, Payload().Str("M:\\DOCS\\"));
+    ASSERT_EQ(Status(dir), 0);
+    EXPECT_TRUE(Word(dir, 8) & kAttrDirectory);
+    // Lookups ignore case.
+    EXPECT_EQ(Status(device.Send(kFinfo, Payload().Str("m:\\docs\\a.txt"))), 0);
+}
+
+TEST_F(FileServiceTest, NamesFollowSeries3Rules) {
+    EXPECT_EQ(device.Open(0x0302, "M:\\LONGNAME9.TXT"), kStatusBadName - 1000);
+    EXPECT_EQ(device.Open(0x0302, "M:\\A.TEXT"), kStatusBadName - 1000);
+    EXPECT_EQ(device.Open(0x0302, "M:\\A.B.C"), kStatusBadName - 1000);
+    EXPECT_EQ(device.Open(0x0302, "M:\\A B.TXT"), kStatusBadName - 1000);
+    EXPECT_EQ(device.Open(0x0302, "M:\\..\\ESCAPE.TXT"), kStatusBadName - 1000);
+    EXPECT_EQ(device.Open(0x0302, "M:\\A/B.TXT"), kStatusBadName - 1000);
+    EXPECT_EQ(device.Open(0x0302, "M:\\*.TXT"), kStatusBadName - 1000);
+    // Stored upper case, found in any case.
+    int h = device.Open(0x0302, "M:\\note.txt");
+    ASSERT_GE(h, 0);
+    EXPECT_TRUE(folder.Exists("NOTE.TXT"));
+    EXPECT_FALSE(folder.Exists("note.txt"));
+    EXPECT_EQ(Status(device.Send(kFclose, Payload().Word(h))), 0);
+    EXPECT_GE(device.Open(0x0200, "M:\\NoTe.TxT"), 0);
+}
+
+TEST(FileServiceRelaxed, RelaxedNamesKeepLongNamesAndCase) {
+    TempFolder folder;
+    Series3 device({Drive('M', "INTERNAL", folder.Path())}, true);
+    int h = device.Open(0x0302, "M:\\A long Name.text");
+    ASSERT_GE(h, 0);
+    EXPECT_TRUE(folder.Exists("A long Name.text"));
+    EXPECT_GE(device.Open(0x0200, "M:\\a LONG name.TEXT"), 0);
+    EXPECT_EQ(device.Open(0x0302, "M:\\..\\x"), kStatusBadName - 1000);
+}
+
+TEST_F(FileServiceTest, OpenModesExistingCreateReplaceAppend) {
+    EXPECT_EQ(device.Open(0x0200, "M:\\NEW.TXT"), kStatusNotFound - 1000);
+    EXPECT_EQ(device.Open(0x0200, "M:\\NODIR\\NEW.TXT"), kStatusNoSuchDirectory - 1000);
+    int h = device.Open(0x0301, "M:\\NEW.TXT");  // create new
+    ASSERT_GE(h, 0);
+    EXPECT_EQ(device.Open(0x0301, "M:\\NEW.TXT"), kStatusExists - 1000);
+    EXPECT_EQ(Status(device.Send(kFwrite, Payload().Word(h).Raw({'a', 'b', 'c'}))), 0);
+    device.Send(kFclose, Payload().Word(h));
+    EXPECT_EQ(folder.Read("NEW.TXT"), "abc");
+
+    // Append: the position starts at the end.
+    h = device.Open(0x0303, "M:\\NEW.TXT");
+    ASSERT_GE(h, 0);
+    device.Send(kFwrite, Payload().Word(h).Raw({'d'}));
+    device.Send(kFclose, Payload().Word(h));
+    EXPECT_EQ(folder.Read("NEW.TXT"), "abcd");
+
+    // Append creates a missing file too.
+    h = device.Open(0x0303, "M:\\APP.TXT");
+    ASSERT_GE(h, 0);
+    EXPECT_TRUE(folder.Exists("APP.TXT"));
+
+    // Replace truncates.
+    h = device.Open(0x0302, "M:\\NEW.TXT");
+    ASSERT_GE(h, 0);
+    EXPECT_EQ(folder.Read("NEW.TXT"), "");
+
+    // A directory does not open as a file.
+    folder.Write("SUB/X.TXT", "");
+    EXPECT_EQ(device.Open(0x0200, "M:\\SUB"), kStatusAccessDenied - 1000);
+}
+
+TEST_F(FileServiceTest, ReadGivesAtMost511BytesAndEndsWithEndOfFile) {
+    folder.Write("BIG.TXT", std::string(1200, 'z'));
+    int h = device.Open(0x0200, "M:\\BIG.TXT");
+    ASSERT_GE(h, 0);
+    size_t total = 0;
+    std::vector<size_t> chunks;
+    for (;;) {
+        Bytes r = device.Send(kFread, Payload().Word(h).Word(600));
+        if (Status(r) == kStatusEndOfFile) {
+            EXPECT_EQ(r.size(), 6u);
+            break;
+        }
+        ASSERT_EQ(Status(r), 0);
+        chunks.push_back(r.size() - 6);
+        EXPECT_EQ(Word(r, 2), r.size() - 4);
+        total += r.size() - 6;
+        ASSERT_LT(chunks.size(), 10u);
+    }
+    EXPECT_EQ(chunks, (std::vector<size_t>{511, 511, 178}));
+    EXPECT_EQ(total, 1200u);
+    // A read-only open refuses writes.
+    EXPECT_EQ(Status(device.Send(kFwrite, Payload().Word(h).Raw({'x'}))), kStatusAccessDenied);
+    EXPECT_EQ(Status(device.Send(kFread, Payload().Word(999).Word(10))), kStatusBadHandle);
+}
+
+TEST_F(FileServiceTest, SeekModesFromStartCurrentAndEnd) {
+    folder.Write("S.TXT", "0123456789");
+    int h = device.Open(0x0200, "M:\\S.TXT");
+    ASSERT_GE(h, 0);
+    Bytes r = device.Send(kFseek, Payload().Word(h).Long(4).Word(kSeekFromStart));
+    ASSERT_EQ(Status(r), 0);
+    ASSERT_EQ(r.size(), 10u);
+    EXPECT_EQ(Long(r, 6), 4u);
+    r = device.Send(kFseek, Payload().Word(h).Long(2).Word(kSeekFromCurrent));
+    EXPECT_EQ(Long(r, 6), 6u);
+    r = device.Send(kFread, Payload().Word(h).Word(2));
+    EXPECT_EQ(std::string(r.begin() + 6, r.end()), "67");
+    r = device.Send(kFseek, Payload().Word(h).Long(static_cast<uint32>(-3)).Word(kSeekFromEnd));
+    EXPECT_EQ(Long(r, 6), 7u);
+    r = device.Send(kFseek, Payload().Word(h).Long(static_cast<uint32>(-1)).Word(kSeekFromStart));
+    EXPECT_EQ(Status(r), kStatusBadArgument);
+    r = device.Send(kFseek, Payload().Word(h).Long(0).Word(7));
+    EXPECT_EQ(Status(r), kStatusBadArgument);
+    // Reading at the end is end of file.
+    device.Send(kFseek, Payload().Word(h).Long(0).Word(kSeekFromEnd));
+    EXPECT_EQ(Status(device.Send(kFread, Payload().Word(h).Word(5))), kStatusEndOfFile);
+}
+
+TEST_F(FileServiceTest, WritesBeyondCapacityAreDiskFull) {
+    TempFolder small;
+    DriveSpec spec = Drive('A', "SSD", small.Path());
+    spec.capacity = 1000;
+    Series3 dev({spec});
+    int h = dev.Open(0x0302, "A:\\F.BIN");
+    ASSERT_GE(h, 0);
+    Bytes chunk(503, 0x55);
+    EXPECT_EQ(Status(dev.Send(kFwrite, Payload().Word(h).Raw(chunk))), 0);
+    EXPECT_EQ(Status(dev.Send(kFwrite, Payload().Word(h).Raw(Bytes(497, 1)))), 0);
+    EXPECT_EQ(Status(dev.Send(kFwrite, Payload().Word(h).Raw({1}))), kStatusDiskFull);
+    // Overwriting inside the file needs no room.
+    dev.Send(kFseek, Payload().Word(h).Long(0).Word(kSeekFromStart));
+    EXPECT_EQ(Status(dev.Send(kFwrite, Payload().Word(h).Raw({9, 9}))), 0);
+    Bytes info = dev.Send(kFdeviceinfo, Payload().Str("A:"));
+    EXPECT_EQ(Long(info, kInfoTotalOffset), 1000u);
+    EXPECT_EQ(Long(info, kInfoFreeOffset), 0u);
+    EXPECT_EQ(small.Read("F.BIN").size(), 1000u);
+}
+
+TEST_F(FileServiceTest, ReadOnlyMediaRefuseEveryChange) {
+    TempFolder rom;
+    rom.Write("FIXED.TXT", "rom");
+    rom.Write("DIR/IN.TXT", "x");
+    DriveSpec spec = Drive('A', "ROM", rom.Path());
+    spec.mediaType = kMediaRom;
+    Series3 dev({spec});
+    EXPECT_EQ(dev.Open(0x0302, "A:\\NEW.TXT"), kStatusWriteProtected - 1000);
+    EXPECT_EQ(dev.Open(0x0302, "A:\\FIXED.TXT"), kStatusWriteProtected - 1000);
+    EXPECT_EQ(Status(dev.Send(kMkdir, Payload().Str("A:\\D"))), kStatusWriteProtected);
+    EXPECT_EQ(Status(dev.Send(kDelete, Payload().Str("A:\\FIXED.TXT"))), kStatusWriteProtected);
+    EXPECT_EQ(Status(dev.Send(kRename, Payload().Str("A:\\FIXED.TXT").Str("A:\\B.TXT"))),
+              kStatusWriteProtected);
+    EXPECT_EQ(Status(dev.Send(kSfdate, Payload().Long(1000).Str("A:\\FIXED.TXT"))),
+              kStatusWriteProtected);
+    // An update open is granted; its writes are refused as read-only.
+    int h = dev.Open(0x0300, "A:\\FIXED.TXT");
+    ASSERT_GE(h, 0);
+    EXPECT_EQ(Status(dev.Send(kFwrite, Payload().Word(h).Raw({'x'}))), kStatusReadOnlyFile);
+    Bytes r = dev.Send(kFread, Payload().Word(h).Word(10));
+    EXPECT_EQ(std::string(r.begin() + 6, r.end()), "rom");
+    EXPECT_EQ(rom.Read("FIXED.TXT"), "rom");
+    // Entries show as not writable.
+    Bytes finfo = dev.Send(kFinfo, Payload().Str("A:\\FIXED.TXT"));
+    EXPECT_EQ(Word(finfo, 8) & kAttrWritable, 0);
+}
+
+TEST_F(FileServiceTest, ReadOnlyFlagReportsWriteProtectedMedia) {
+    DriveSpec spec = Drive('B', "CARD", folder.Path());
+    spec.mediaType = kMediaFlash;
+    spec.readOnly = true;
+    Series3 dev({spec});
+    Bytes info = dev.Send(kFdeviceinfo, Payload().Str("B:"));
+    EXPECT_EQ(Word(info, kInfoMediaTypeOffset) & 0xFF, kMediaWriteProtected);
+    EXPECT_EQ(Status(dev.Send(kMkdir, Payload().Str("B:\\D"))), kStatusWriteProtected);
+}
+
+TEST_F(FileServiceTest, ReadOnlyFileRefusesWritesAndDelete) {
+    folder.Write("LOCKED.TXT", "keep");
+    chmod((folder / "LOCKED.TXT").c_str(), 0444);
+    EXPECT_EQ(device.Open(0x0302, "M:\\LOCKED.TXT"), kStatusReadOnlyFile - 1000);
+    int h = device.Open(0x0300, "M:\\LOCKED.TXT");
+    ASSERT_GE(h, 0);
+    EXPECT_EQ(Status(device.Send(kFwrite, Payload().Word(h).Raw({'x'}))), kStatusReadOnlyFile);
+    device.Send(kFclose, Payload().Word(h));
+    EXPECT_EQ(Status(device.Send(kDelete, Payload().Str("M:\\LOCKED.TXT"))), kStatusReadOnlyFile);
+    EXPECT_EQ(folder.Read("LOCKED.TXT"), "keep");
+}
+
+TEST_F(FileServiceTest, MkdirDeleteAndRename) {
+    EXPECT_EQ(Status(device.Send(kMkdir, Payload().Str("M:\\docs"))), 0);
+    EXPECT_TRUE(folder.Exists("DOCS"));
+    EXPECT_EQ(Status(device.Send(kMkdir, Payload().Str("M:\\DOCS"))), kStatusExists);
+    EXPECT_EQ(Status(device.Send(kMkdir, Payload().Str("M:\\NO\\SUB"))), kStatusNoSuchDirectory);
+    EXPECT_EQ(Status(device.Send(kMkdir, Payload().Str("M:\\TOOLONGNAME"))), kStatusBadName);
+
+    folder.Write("DOCS/A.TXT", "a");
+    folder.Write("B.TXT", "b");
+    // A directory that is not empty stays.
+    EXPECT_EQ(Status(device.Send(kDelete, Payload().Str("M:\\DOCS\\"))), kStatusAccessDenied);
+    EXPECT_EQ(Status(device.Send(kRename, Payload().Str("M:\\B.TXT").Str("M:\\DOCS\\A.TXT"))),
+              kStatusExists);
+    EXPECT_EQ(Status(device.Send(kRename, Payload().Str("M:\\B.TXT").Str("M:\\DOCS\\c.txt"))), 0);
+    EXPECT_EQ(folder.Read("DOCS/C.TXT"), "b");
+    EXPECT_EQ(Status(device.Send(kRename, Payload().Str("M:\\B.TXT").Str("M:\\D.TXT"))),
+              kStatusNotFound);
+    // A directory cannot move below itself.
+    device.Send(kMkdir, Payload().Str("M:\\DOCS\\INNER"));
+    EXPECT_EQ(Status(device.Send(kRename, Payload().Str("M:\\DOCS").Str("M:\\DOCS\\INNER\\X"))),
+              kStatusAccessDenied);
+    EXPECT_EQ(Status(device.Send(kRename, Payload().Str("M:\\DOCS").Str("M:\\PAPERS"))), 0);
+    EXPECT_EQ(folder.Read("PAPERS/A.TXT"), "a");
+
+    EXPECT_EQ(Status(device.Send(kDelete, Payload().Str("M:\\PAPERS\\A.TXT"))), 0);
+    EXPECT_EQ(Status(device.Send(kDelete, Payload().Str("M:\\PAPERS\\A.TXT"))), kStatusNotFound);
+    EXPECT_EQ(Status(device.Send(kDelete, Payload().Str("M:\\PAPERS\\C.TXT"))), 0);
+    EXPECT_EQ(Status(device.Send(kDelete, Payload().Str("M:\\PAPERS\\INNER\\"))), 0);
+    EXPECT_EQ(Status(device.Send(kDelete, Payload().Str("M:\\PAPERS\\"))), 0);
+    EXPECT_FALSE(folder.Exists("PAPERS"));
+}
+
+TEST_F(FileServiceTest, DeleteOfAnOpenFileIsRefused) {
+    folder.Write("OPEN.TXT", "x");
+    int h = device.Open(0x0200, "M:\\OPEN.TXT");
+    ASSERT_GE(h, 0);
+    EXPECT_EQ(Status(device.Send(kDelete, Payload().Str("M:\\OPEN.TXT"))), kStatusAccessDenied);
+    device.Send(kFclose, Payload().Word(h));
+    EXPECT_EQ(Status(device.Send(kDelete, Payload().Str("M:\\OPEN.TXT"))), 0);
+}
+
+TEST_F(FileServiceTest, SfdateSetsWholeSeconds) {
+    folder.Write("T.TXT", "t");
+    ASSERT_EQ(Status(device.Send(kSfdate, Payload().Long(1234567890).Str("M:\\t.txt"))), 0);
+    Bytes r = device.Send(kFinfo, Payload().Str("M:\\T.TXT"));
+    EXPECT_EQ(Long(r, 14), 1234567890u);
+    EXPECT_EQ(Status(device.Send(kSfdate, Payload().Long(1).Str("M:\\NONE.TXT"))), kStatusNotFound);
+}
+
+TEST_F(FileServiceTest, HandlesCloseOnceAndClosingTheSessionClosesItsHandles) {
+    folder.Write("A.TXT", "a");
+    int h = device.Open(0x0200, "M:\\A.TXT");
+    ASSERT_GT(h, 0);
+    EXPECT_EQ(Status(device.Send(kFclose, Payload().Word(h))), 0);
+    EXPECT_EQ(Status(device.Send(kFclose, Payload().Word(h))), kStatusBadHandle);
+    h = device.Open(0x0200, "M:\\A.TXT");
+    ASSERT_GT(h, 0);
+    device.Reopen();  // the channel closed: its file is no longer open
+    EXPECT_EQ(Status(device.Send(kDelete, Payload().Str("M:\\A.TXT"))), 0);
+}
+
+TEST_F(FileServiceTest, UnknownOpcodesAndBrokenLengthsAreRefused) {
+    EXPECT_EQ(Status(device.Send(14)), kStatusNotSupported);
+    Bytes packet = Payload().Str("M:\\A.TXT").Packet(kFinfo);
+    packet[2] = 200;  // claims more payload than came
+    EXPECT_EQ(Status(device.SendRaw(packet)), kStatusBadArgument);
+    EXPECT_EQ(Status(device.SendRaw({0, 0})), kStatusBadArgument);
+}
+
+}  // namespace

@@ -1,0 +1,63 @@
+#include "shell.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+namespace fusetest {
+
+Result run(const std::string& command, int seconds) {
+    Result result;
+    std::string line =
+        "timeout -k 2 " + std::to_string(seconds) + " sh -c " + quote(command) + " 2>&1";
+    FILE* pipe = popen(line.c_str(), "r");
+    if (pipe == nullptr) return result;
+    char buffer[4096];
+    size_t count;
+    while ((count = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, count);
+    int status = pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+std::string quote(const std::string& path) {
+    std::string quoted = "'";
+    for (char c : path) {
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    return quoted + "'";
+}
+
+std::string make_temporary_folder(const char* prefix) {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/" + prefix + "XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    if (mkdtemp(name.data()) == nullptr) return "";
+    return name.data();
+}
+
+void remove_tree(const std::string& path) {
+    if (!path.empty()) (void)run("rm -rf " + quote(path));
+}
+
+bool mounted_at(const std::string& path) {
+    std::ifstream mounts("/proc/self/mounts");
+    std::string line;
+    while (std::getline(mounts, line)) {
+        std::istringstream fields(line);
+        std::string device, where;
+        if (fields >> device >> where && where == path) return true;
+    }
+    return false;
+}
+
+}  // namespace fusetest

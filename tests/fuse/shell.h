@@ -1,0 +1,26 @@
+// Runs ordinary Linux programs for the tests and collects what they print.
+#pragma once
+
+#include <string>
+
+namespace fusetest {
+
+struct Result {
+    int status = -1;     // exit status, or -1 when the program did not end normally
+    std::string output;  // standard output and standard error together
+};
+
+// Runs `command` with /bin/sh; a command still running after `seconds` is killed (status 124).
+Result run(const std::string& command, int seconds = 30);
+
+// Quotes a path for the shell.
+std::string quote(const std::string& path);
+
+// A fresh folder under the system's temporary folder, and its removal.
+std::string make_temporary_folder(const char* prefix);
+void remove_tree(const std::string& path);
+
+// Whether a mount sits exactly at `path`.
+bool mounted_at(const std::string& path);
+
+}  // namespace fusetest

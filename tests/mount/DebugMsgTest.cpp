@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "TempDir.h"
+#include "debugMsg.h"
+
+namespace {
+
+const std::string kStartup = "RFSV-Client: Startup! Timestamp: ";
+const std::string kClosed = "RFSV-Client: Closed! Timestamp: ";
+
+std::string CapturedStdout() {
+    fflush(stdout);
+    return testing::internal::GetCapturedStdout();
+}
+
+TEST(DebugMsg, StartupEmptiesTheFileAndLinesAreAppended) {
+    TempDir dir;
+    std::string log = dir / "rfsv-client.log";
+    {
+        FILE* old = fopen(log.c_str(), "w");
+        ASSERT_NE(old, nullptr);
+        fputs("left over from an earlier connection\n", old);
+        fclose(old);
+    }
+    testing::internal::CaptureStdout();
+    {
+        DebugMsg msg(log.c_str(), "RFSV-Client");
+        auto lines = SplitLines(ReadFile(log));
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_TRUE(IsStamp(lines[0], kStartup)) << lines[0];
+        msg.String("Try to start the PSION-SYS$RFSV");
+        msg.String("Error in OPENDEV! Mount canceled!\n");
+    }
+    EXPECT_EQ(CapturedStdout(),
+              "RFSV-Client: Try to start the PSION-SYS$RFSV\n"
+              "RFSV-Client: Error in OPENDEV! Mount canceled!\n\n");
+    auto lines = SplitLines(ReadFile(log));
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[1], "RFSV-Client: Try to start the PSION-SYS$RFSV");
+    EXPECT_EQ(lines[2], "RFSV-Client: Error in OPENDEV! Mount canceled!");
+    EXPECT_EQ(lines[3], "");
+    EXPECT_TRUE(IsStamp(lines[4], kClosed)) << lines[4];
+}
+
+TEST(DebugMsg, BufferDumpsEachCharacterUnderItsHexValue) {
+    TempDir dir;
+    std::string log = dir / "dump.log";
+    testing::internal::CaptureStdout();
+    {
+        DebugMsg msg(log.c_str(), "RFSV-Client");
+        const uint8 fopen[] = {0x00, 0x00, 0x02, 0x00, 0x50, 0x00};
+        msg.Buffer(fopen, sizeof(fopen), "<<== Bytes sent:");
+        const uint8 mixed[] = {0x1f, 0x20, 0x41, 0x7e, 0x7f, 0xe9};
+        msg.Buffer(mixed, sizeof(mixed), nullptr);
+        msg.Buffer(mixed, 0, "==>> Bytes read:");
+    }
+    // Only the titles reach standard output; the dump lines go to the file.
+    EXPECT_EQ(CapturedStdout(), "RFSV-Client: <<== Bytes sent:\nRFSV-Client: ==>> Bytes read:\n");
+    std::string text = ReadFile(log);
+    size_t first = text.find('\n') + 1;
+    size_t last = text.rfind("RFSV-Client: Closed!");
+    ASSERT_NE(last, std::string::npos);
+    EXPECT_EQ(text.substr(first, last - first),
+              "RFSV-Client: <<== Bytes sent:\n"
+              "    HEX: 00 00 02 00 50 00 \n"
+              "  ASCII:  .  .  .  .  P  . \n"
+              "    HEX: 1f 20 41 7e 7f e9 \n"
+              "  ASCII:  .     A  ~  \x7f  \xe9 \n"
+              "RFSV-Client: ==>> Bytes read:\n"
+              "    HEX: \n"
+              "  ASCII: \n");
+}
+
+TEST(DebugMsg, OffWithoutFileOrPrefixTouchesNothing) {
+    TempDir dir;
+    std::string log = dir / "never.log";
+    testing::internal::CaptureStdout();
+    {
+        DebugMsg noFile(nullptr, "RFSV-Client");
+        DebugMsg noPrefix(log.c_str(), nullptr);
+        DebugMsg neither(nullptr, nullptr);
+        const uint8 bytes[] = {1, 2, 3};
+        for (DebugMsg* msg : {&noFile, &noPrefix, &neither}) {
+            msg->String("FOPEN");
+            msg->Buffer(bytes, sizeof(bytes), "<<== Bytes sent:");
+        }
+    }
+    EXPECT_EQ(CapturedStdout(), "");
+    EXPECT_FALSE(std::filesystem::exists(log));
+}
+
+TEST(DebugMsg, AFileThatCannotBeOpenedIsRetriedAtEveryCall) {
+    TempDir dir;
+    std::string folder = dir / "later";
+    std::string log = folder + "/client.log";
+    testing::internal::CaptureStdout();
+    {
+        DebugMsg msg(log.c_str(), "RFSV-Client");
+        msg.String("lost: the folder does not exist yet");
+        ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+        msg.String("kept");
+    }
+    EXPECT_EQ(CapturedStdout(), "RFSV-Client: kept\n");
+    auto lines = SplitLines(ReadFile(log));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "RFSV-Client: kept");
+    EXPECT_TRUE(IsStamp(lines[1], kClosed)) << lines[1];
+}
+
+}  // namespace

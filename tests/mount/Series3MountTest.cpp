@@ -1,0 +1,548 @@
+// The Series 3 start and mount sequence, and the unmount at link-down, against a scripted
+// device: exact request bytes, printed lines, debug log lines and mount blocks.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "ClientHarness.h"
+#include "RecordingFs.h"
+#include "ScriptedDevice.h"
+#include "TempDir.h"
+#include "kernel/syscalls.h"
+#include "platform/HostProtocol.h"
+
+namespace {
+
+constexpr uint16 kChannel = 7;
+constexpr uint16 kHandle = 0x0123;
+
+const Bytes kFopen = {0x00, 0x00, 0x02, 0x00, 0x50, 0x00};
+const Bytes kDeviceRead = Bytes{0x08, 0x00, 0x02, 0x00} + Word(kHandle);
+const Bytes kFclose = Bytes{0x02, 0x00, 0x02, 0x00} + Word(kHandle);
+
+Bytes DeviceInfoRequest(const std::string& device) {
+    Bytes request = Word(32) + Word(static_cast<uint16>(device.size() + 1));
+    request.insert(request.end(), device.begin(), device.end());
+    request.push_back(0);
+    return request;
+}
+
+std::string Ok() { return be_strerror(B_OK); }
+
+bool IsDirectory(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+class Series3Mount : public testing::Test {
+protected:
+    void SetUp() override {
+        AddOn& addOn = AddOn::Get();
+        ASSERT_NE(addOn.handle, nullptr) << addOn.error;
+        ASSERT_EQ(addOn.initialise(), 0);
+        root = dir / "a/b/psion";
+        SetRoot(root);
+    }
+
+    void SetRoot(const std::string& path) {
+        ASSERT_LT(path.size(), sizeof(AddOn::Get().configs->mountPoint));
+        strcpy(AddOn::Get().configs->mountPoint, path.c_str());
+    }
+
+    void EnableDebug() {
+        logFile = dir / "rfsv-client.log";
+        CONFIG_VAR* config = AddOn::Get().configs;
+        config->debug = 1;
+        strcpy(config->debugFile, logFile.c_str());
+    }
+
+    // Connect, FOPEN and the drives named (device, volume), then the end of the list and
+    // FCLOSE.
+    void ScriptDrives(const std::vector<std::pair<std::string, std::string>>& drives) {
+        device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
+        device.Expect(kChannel, kFopen, SiboReply(0, Word(kHandle)));
+        for (const auto& [name, volume] : drives) {
+            device.Expect(kChannel, kDeviceRead, DeviceReadReply(name));
+            device.Expect(kChannel, DeviceInfoRequest(name), DeviceInfoReply(volume));
+        }
+        device.Expect(kChannel, kDeviceRead, SiboReply(-1));
+        device.Expect(kChannel, kFclose, SiboReply(0));
+    }
+
+    void ExpectDeviceClean() {
+        auto errors = device.Finish();
+        EXPECT_TRUE(errors.empty()) << testing::PrintToString(errors);
+    }
+
+    std::string Header(int version, int debug) {
+        return "Start mount -- version " + std::to_string(version) +
+               "\nconfig->debug set to: " + std::to_string(debug) + "\n";
+    }
+
+    std::string RfsvStart() {
+        return "RFSV start " + std::to_string(device.ReplyPort()) + ", SYS$RFSV.*\n";
+    }
+
+    TempDir dir;
+    std::string root;
+    std::string logFile;
+    RecordingFs fs;
+    ScriptedDevice device;
+};
+
+TEST_F(Series3Mount, ThreeDrivesMountedAndUnmountedAtLinkDown) {
+    ScriptDrives({{"A:", "DISK_A"}, {"B:", "DISK_B"}, {"M:", "INTERNAL"}});
+    device.Start();
+    ClientRun run(3);
+    ASSERT_TRUE(device.WaitUntilDone(15000000));
+
+    // All drives are listed, then mounted in the order the device reported them.
+    std::vector<SeenMount> mounts;
+    for (int i = 0; i < 200 && (mounts = fs.Mounts()).size() < 3; i++) {
+        snooze(10000);
+    }
+    ASSERT_EQ(mounts.size(), 3u);
+    const char* devices[] = {"A:", "B:", "M:"};
+    const char* volumes[] = {"DISK_A", "DISK_B", "INTERNAL"};
+    port_id replyPort = device.ReplyPort();
+    for (int i = 0; i < 3; i++) {
+        const mnt& block = mounts[i].block;
+        EXPECT_EQ(mounts[i].fileSystem, "tavro3");
+        EXPECT_EQ(mounts[i].length, 408u);
+        EXPECT_EQ(block.mounted, 0);  // set in the client's record only after mount()
+        EXPECT_EQ(block.writePort, device.Port());
+        EXPECT_EQ(block.readPort, replyPort);
+        EXPECT_EQ(block.channel, kChannel);
+        EXPECT_STREQ(block.device, devices[i]);
+        EXPECT_EQ(std::string(block.path), root + "/" + volumes[i]);
+        EXPECT_STREQ(block.debugFile, "");
+        EXPECT_TRUE(IsDirectory(block.path)) << block.path;
+        EXPECT_EQ(block.sem, mounts[0].block.sem);
+        int32 count = -1;
+        EXPECT_EQ(get_sem_count(block.sem, &count), B_OK);
+        EXPECT_EQ(count, 1);
+    }
+    EXPECT_EQ(fs.LiveVolumes(), 3);
+    EXPECT_GE(find_port("Tavro-Read"), 0);
+
+    bigtime_t down = system_time();
+    run.LinkDown({0x1234, 0x60001});  // other thread messages are read and dropped
+    EXPECT_EQ(run.Wait(), 0);
+    EXPECT_GE(system_time() - down, 1000000);  // one pause after the only pass
+    EXPECT_EQ(fs.Unmounts(), (std::vector<std::string>{"A:", "B:", "M:"}));
+    EXPECT_EQ(fs.LiveVolumes(), 0);
+    // The reply port and the connection's semaphore are gone; the mount points stay.
+    EXPECT_LT(find_port("Tavro-Read"), 0);
+    EXPECT_EQ(write_port(replyPort, 1, nullptr, 0), B_BAD_PORT_ID);
+    EXPECT_EQ(acquire_sem(mounts[0].block.sem), B_BAD_SEM_ID);
+    EXPECT_TRUE(IsDirectory(root + "/INTERNAL"));
+
+    EXPECT_EQ(run.Output(), Header(3, 0) + RfsvStart() +
+                                "Device: A:\n"
+                                "DEVICE A: should be mounted to " +
+                                root +
+                                "/DISK_A\n"
+                                "Device: B:\n"
+                                "DEVICE B: should be mounted to " +
+                                root +
+                                "/DISK_B\n"
+                                "Device: M:\n"
+                                "DEVICE M: should be mounted to " +
+                                root +
+                                "/INTERNAL\n"
+                                "Mount result for A:: " +
+                                Ok() +
+                                "\n"
+                                "Mount result for B:: " +
+                                Ok() +
+                                "\n"
+                                "Mount result for M:: " +
+                                Ok() + "\n");
+    EXPECT_FALSE(std::filesystem::exists(dir / "rfsv-client.log"));
+    ExpectDeviceClean();
+}
+
+TEST_F(Series3Mount, DebugLogAndOutputLines) {
+    EnableDebug();
+    SetRoot(root + "/");  // a trailing "/" gives no doubled "/"
+    ScriptDrives({{"M:", "INTERNAL"}});
+    device.Start();
+    ClientRun run(3);
+    ASSERT_TRUE(device.WaitUntilDone(15000000));
+    run.LinkDown();
+    EXPECT_EQ(run.Wait(), 0);
+    ExpectDeviceClean();
+
+    auto mounts = fs.Mounts();
+    ASSERT_EQ(mounts.size(), 1u);
+    EXPECT_EQ(std::string(mounts[0].block.path), root + "/INTERNAL");
+    EXPECT_EQ(std::string(mounts[0].block.debugFile), logFile);
+
+    const std::string p = "RFSV-Client: ";
+    EXPECT_EQ(run.Output(),
+              Header(3, 1) + p + "Try to start the PSION-SYS$RFSV\n" + RfsvStart() + p +
+                  "PSION-Server is running!\n" + p + "FOPEN\n" + p + "<<== Bytes sent:\n" + p +
+                  "==>> Bytes read:\n" + p + "FDEVICEREAD\n" + p + "<<== Bytes sent:\n" + p +
+                  "==>> Bytes read:\n"
+                  "Device: M:\n"
+                  "DEVICE M: should be mounted to " +
+                  root + "/INTERNAL\n" + p + "FDEVICEREAD\n" + p + "<<== Bytes sent:\n" + p +
+                  "==>> Bytes read:\n" + p + "FCLOSE\n" + p + "<<== Bytes sent:\n" + p +
+                  "==>> Bytes read:\n"
+                  "Mount result for M:: " +
+                  Ok() + "\n" + p + "Received PSION_DISC\n" + p + "Unmounting " + root +
+                  "/INTERNAL -> " + Ok() + "\n");
+
+    auto lines = SplitLines(ReadFile(logFile));
+    std::string deviceRead = Hex(DeviceReadReply("M:"));
+    std::string deviceReadAscii;
+    for (uint8 byte : DeviceReadReply("M:")) {
+        deviceReadAscii += std::string(" ") + (byte < 0x20 ? '.' : static_cast<char>(byte)) + " ";
+    }
+    std::vector<std::string> expected = {
+        "<startup>",
+        p + "Try to start the PSION-SYS$RFSV",
+        p + "PSION-Server is running!",
+        p + "FOPEN",
+        p + "<<== Bytes sent:",
+        "    HEX: 00 00 02 00 50 00 ",
+        "  ASCII:  .  .  .  .  P  . ",
+        p + "==>> Bytes read:",
+        "    HEX: 11 00 04 00 00 00 23 01 ",
+        "  ASCII:  .  .  .  .  .  .  #  . ",
+        p + "FDEVICEREAD",
+        p + "<<== Bytes sent:",
+        "    HEX: 08 00 02 00 23 01 ",
+        "  ASCII:  .  .  .  .  #  . ",
+        p + "==>> Bytes read:",
+        "    HEX: " + deviceRead,
+        "  ASCII: " + deviceReadAscii,
+        p + "FDEVICEREAD",
+        p + "<<== Bytes sent:",
+        "    HEX: 08 00 02 00 23 01 ",
+        "  ASCII:  .  .  .  .  #  . ",
+        p + "==>> Bytes read:",
+        "    HEX: 11 00 02 00 ff ff ",
+        "  ASCII:  .  .  .  .  \xff  \xff ",
+        p + "FCLOSE",
+        p + "<<== Bytes sent:",
+        "    HEX: 02 00 02 00 23 01 ",
+        "  ASCII:  .  .  .  .  #  . ",
+        p + "==>> Bytes read:",
+        "    HEX: 11 00 02 00 00 00 ",
+        "  ASCII:  .  .  .  .  .  . ",
+        p + "Received PSION_DISC",
+        p + "Unmounting " + root + "/INTERNAL -> " + Ok(),
+        "<closed>",
+    };
+    ASSERT_EQ(lines.size(), expected.size()) << ReadFile(logFile);
+    EXPECT_TRUE(IsStamp(lines.front(), p + "Startup! Timestamp: ")) << lines.front();
+    EXPECT_TRUE(IsStamp(lines.back(), p + "Closed! Timestamp: ")) << lines.back();
+    for (size_t i = 1; i + 1 < lines.size(); i++) {
+        EXPECT_EQ(lines[i], expected[i]) << "line " << i;
+    }
+}
+
+TEST_F(Series3Mount, VolumeNamesShapeTheMountPoints) {
+    // Same volume name twice (both tried, in list order, on one path: the kernel refuses the
+    // second), an empty volume name (the mount root itself), a failing mount (reported, never
+    // unmounted).
+    ScriptDrives({{"A:", "SAME"}, {"B:", "SAME"}, {"C:", ""}, {"D:", "BROKEN"}});
+    fs.FailMount("D:", B_BAD_VALUE);
+    device.Start();
+    ClientRun run(0);  // 0 and negative versions are a Series 3 too
+    ASSERT_TRUE(device.WaitUntilDone(15000000));
+    run.LinkDown();
+    EXPECT_EQ(run.Wait(), 0);
+    ExpectDeviceClean();
+
+    auto mounts = fs.Mounts();
+    ASSERT_EQ(mounts.size(), 3u);
+    EXPECT_STREQ(mounts[0].block.device, "A:");
+    EXPECT_EQ(std::string(mounts[0].block.path), root + "/SAME");
+    EXPECT_EQ(std::string(mounts[1].block.path), root + "/");
+    EXPECT_STREQ(mounts[2].block.device, "D:");
+    EXPECT_EQ(fs.Unmounts(), (std::vector<std::string>{"A:", "C:"}));
+    auto lines = run.OutputLines();
+    ASSERT_EQ(lines.size(), 15u) << run.Output();
+    EXPECT_EQ(lines[4], "DEVICE A: should be mounted to " + root + "/SAME");
+    EXPECT_EQ(lines[6], "DEVICE B: should be mounted to " + root + "/SAME");
+    EXPECT_EQ(lines[8], "DEVICE C: should be mounted to " + root + "/");
+    EXPECT_EQ(lines[11], "Mount result for A:: " + Ok());
+    EXPECT_EQ(lines[12], "Mount result for B:: " + std::string(be_strerror(B_BUSY)));
+    EXPECT_EQ(lines[13], "Mount result for C:: " + Ok());
+    EXPECT_EQ(lines[14], "Mount result for D:: " + std::string(be_strerror(B_BAD_VALUE)));
+    EXPECT_TRUE(IsDirectory(root + "/BROKEN"));  // a failed mount's directory stays
+}
+
+TEST_F(Series3Mount, EmptyDeviceListStillClosesTheHandle) {
+    device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
+    device.Expect(kChannel, kFopen, SiboReply(0, Word(kHandle)));
+    device.Expect(kChannel, kDeviceRead, SiboReply(-33));
+    device.Expect(kChannel, kFclose, SiboReply(0));
+    device.Start();
+    ClientRun run(3);
+    ASSERT_TRUE(device.WaitUntilDone(15000000));
+    run.LinkDown();
+    EXPECT_EQ(run.Wait(), 0);
+    ExpectDeviceClean();
+    EXPECT_TRUE(fs.Mounts().empty());
+    EXPECT_EQ(run.Output(), Header(3, 0) + RfsvStart());
+    EXPECT_TRUE(IsDirectory(root));  // every component of the mount root was made
+}
+
+TEST_F(Series3Mount, RefusedFopenCancelsTheMount) {
+    EnableDebug();
+    device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
+    device.Expect(kChannel, kFopen, SiboReply(-41));
+    device.Start();
+    ClientRun run(3);
+    ASSERT_TRUE(device.WaitUntilDone(15000000));
+    run.LinkDown();
+    EXPECT_EQ(run.Wait(), 0);
+    ExpectDeviceClean();  // no FCLOSE, nothing more
+    EXPECT_TRUE(fs.Mounts().empty());
+    std::string log = ReadFile(logFile);
+    EXPECT_NE(log.find("RFSV-Client: ==>> Bytes read:\n    HEX: 11 00 02 00 d7 ff \n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("RFSV-Client: Error in OPENDEV! Mount canceled!\n\n"), std::string::npos)
+        << log;
+}
+
+TEST_F(Series3Mount, RefusedDeviceInfoSkipsTheDrive) {
+    device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
+    device.Expect(kChannel, kFopen, SiboReply(0, Word(kHandle)));
+    device.Expect(kChannel, kDeviceRead, DeviceReadReply("A:"));
+    device.Expect(kChannel, DeviceInfoRequest("A:"), SiboReply(-41));
+    device.Expect(kChannel, kDeviceRead, DeviceReadReply("M:"));
+    device.Expect(kChannel, DeviceInfoRequest("M:"), DeviceInfoReply("INTERNAL"));
+    device.Expect(kChannel, kDeviceRead, SiboReply(-1));
+    device.Expect(kChannel, kFclose, SiboReply(0));
+    device.Start();
+    ClientRun run(3);
+    ASSERT_TRUE(device.WaitUntilDone(15000000));
+    run.LinkDown();
+    EXPECT_EQ(run.Wait(), 0);
+    ExpectDeviceClean();
+    auto mounts = fs.Mounts();
+    ASSERT_EQ(mounts.size(), 1u);
+    EXPECT_STREQ(mounts[0].block.device, "M:");
+    EXPECT_EQ(run.Output(), Header(3, 0) + RfsvStart() +
+                                "Device: A:\n"
+                                "DEVICE A: not available!\n"
+                                "Device: M:\n"
+                                "DEVICE M: should be mounted to " +
+                                root +
+                                "/INTERNAL\n"
+                                "Mount result for M:: " +
+                                Ok() + "\n");
+}
+
+TEST_F(Series3Mount, AnswerOfAnotherKindToTheConnectRequest) {
+    device.ExpectConnect(HOST_CHANNEL_PACKET + 5);
+    device.Start();
+    ClientRun run(3);
+    ASSERT_TRUE(device.WaitUntilDone(15000000));
+    snooze(200000);  // the client sends nothing more
+    run.LinkDown();
+    EXPECT_EQ(run.Wait(), 0);
+    ExpectDeviceClean();
+    EXPECT_TRUE(fs.Mounts().empty());
+    EXPECT_EQ(run.Output(), Header(3, 0) + RfsvStart());
+    EXPECT_LT(find_port("Tavro-Read"), 0);
+}
+
+TEST(Series3MountPorts, NoWritePsionEndsTheThreadWithMinusOne) {
+    AddOn& addOn = AddOn::Get();
+    ASSERT_NE(addOn.handle, nullptr) << addOn.error;
+    addOn.initialise();
+    TempDir dir;
+    strcpy(addOn.configs->mountPoint, (dir / "psion").c_str());
+    ClientRun run(3);
+    EXPECT_EQ(run.Wait(), -1);  // RunClient never returned: no link-down was needed
+    EXPECT_EQ(run.Output(), "Start mount -- version 3\nconfig->debug set to: 0\n");
+    EXPECT_LT(find_port("Tavro-Read"), 0);
+}
+
+// The untrusted replies: names that do not fit or do not end, names that would leave the mount
+// root, a reply too short for its status, a device list that never ends.
+TEST_F(Series3Mount, MalformedNamesAreRefusedOrMadeSafe) {
+    device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
+    device.Expect(kChannel, kFopen, SiboReply(0, Word(kHandle)));
+    // A device name whose NUL was not received.
+    Bytes unterminated = DeviceReadReply("X:");
+    unterminated.pop_back();
+    device.Expect(kChannel, kDeviceRead, unterminated);
+    // A device name running to the end of the 128-byte buffer and beyond.
+    device.Expect(kChannel, kDeviceRead, DeviceReadReply(std::string(100, 'Y')));
+    device.Expect(kChannel, kDeviceRead, DeviceReadReply("A:"));
+    device.Expect(kChannel, DeviceInfoRequest("A:"), DeviceInfoReply(".."));
+    device.Expect(kChannel, kDeviceRead, DeviceReadReply("B:"));
+    device.Expect(kChannel, DeviceInfoRequest("B:"), DeviceInfoReply("../../etc"));
+    device.Expect(kChannel, kDeviceRead, DeviceReadReply("C:"));
+    device.Expect(kChannel, DeviceInfoRequest("C:"), DeviceInfoReply(std::string(100, 'V')));
+    device.Expect(kChannel, kDeviceRead, DeviceReadReply("D:"));
+    Bytes noEnd = DeviceInfoReply("DISK");
+    noEnd.pop_back();
+    device.Expect(kChannel, DeviceInfoRequest("D:"), noEnd);
+    device.Expect(kChannel, kDeviceRead, DeviceReadReply("E:"));
+    device.Expect(kChannel, DeviceInfoRequest("E:"), Bytes{0x11, 0x00, 0x00});  // no status
+    device.Expect(kChannel, kDeviceRead, DeviceReadReply("F:"));
+    device.Expect(kChannel, DeviceInfoRequest("F:"), DeviceInfoReply("."));
+    device.Expect(kChannel, kDeviceRead, SiboReply(-1));
+    device.Expect(kChannel, kFclose, SiboReply(0));
+    device.Start();
+    ClientRun run(3);
+    ASSERT_TRUE(device.WaitUntilDone(15000000));
+    run.LinkDown();
+    EXPECT_EQ(run.Wait(), 0);
+    ExpectDeviceClean();
+
+    auto mounts = fs.Mounts();
+    ASSERT_EQ(mounts.size(), 1u);
+    EXPECT_STREQ(mounts[0].block.device, "B:");
+    EXPECT_EQ(std::string(mounts[0].block.path), root + "/.._.._etc");
+    EXPECT_EQ(run.Output(), Header(3, 0) + RfsvStart() +
+                                "Bad device name in FDEVICEREAD reply, drive skipped\n"
+                                "Bad device name in FDEVICEREAD reply, drive skipped\n"
+                                "Device: A:\n"
+                                "DEVICE A: volume name \"..\" refused, drive skipped\n"
+                                "Device: B:\n"
+                                "DEVICE B: should be mounted to " +
+                                root +
+                                "/.._.._etc\n"
+                                "Device: C:\n"
+                                "DEVICE C: mount point too long, drive skipped\n"
+                                "Device: D:\n"
+                                "DEVICE D: volume name not terminated, drive skipped\n"
+                                "Device: E:\n"
+                                "Device: F:\n"
+                                "DEVICE F: volume name \".\" refused, drive skipped\n"
+                                "Mount result for B:: " +
+                                Ok() + "\n");
+    // Nothing was made outside the mount root.
+    std::vector<std::string> made;
+    for (const auto& entry : std::filesystem::directory_iterator(dir / "a/b")) {
+        made.push_back(entry.path().filename());
+    }
+    EXPECT_EQ(made, std::vector<std::string>{"psion"});
+}
+
+TEST_F(Series3Mount, ADeviceListThatNeverEndsStopsAfterTwentySixDrives) {
+    device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
+    device.Expect(kChannel, kFopen, SiboReply(0, Word(kHandle)));
+    for (int i = 0; i < 26; i++) {
+        device.Expect(kChannel, kDeviceRead, DeviceReadReply("A:"));
+        device.Expect(kChannel, DeviceInfoRequest("A:"), SiboReply(-41));
+    }
+    device.Expect(kChannel, kFclose, SiboReply(0));
+    device.Start();
+    ClientRun run(3);
+    ASSERT_TRUE(device.WaitUntilDone(15000000));
+    run.LinkDown();
+    EXPECT_EQ(run.Wait(), 0);
+    ExpectDeviceClean();
+    EXPECT_TRUE(fs.Mounts().empty());
+}
+
+// A device that answers one request twice: the spare answer must not be taken for the answer
+// to the next request.
+TEST_F(Series3Mount, ASpareReplyIsNotTakenForTheNextAnswer) {
+    EnableDebug();
+    ScriptedDevice::Step fopen;
+    fopen.code = host_channel_packet(kChannel);
+    fopen.request = kFopen;
+    fopen.replyCode = fopen.code;
+    fopen.replies = {SiboReply(0, Word(kHandle)), SiboReply(-1)};
+    device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
+    device.Add(fopen);
+    device.Expect(kChannel, kDeviceRead, DeviceReadReply("M:"));
+    device.Expect(kChannel, DeviceInfoRequest("M:"), DeviceInfoReply("INTERNAL"));
+    device.Expect(kChannel, kDeviceRead, SiboReply(-1));
+    device.Expect(kChannel, kFclose, SiboReply(0));
+    device.Start();
+    ClientRun run(3);
+    ASSERT_TRUE(device.WaitUntilDone(15000000));
+    run.LinkDown();
+    EXPECT_EQ(run.Wait(), 0);
+    ExpectDeviceClean();
+    ASSERT_EQ(fs.Mounts().size(), 1u);
+}
+
+// The unanswered requests: each costs the client its full ten-second wait.
+class Series3Silence : public Series3Mount {};
+
+TEST_F(Series3Silence, NoConnectReplyMountsNothingButWaitsForLinkDown) {
+    device.ExpectConnect(0, false);
+    device.Start();
+    ClientRun run(3);
+    ASSERT_TRUE(device.WaitUntilDone(5000000));
+    snooze(10500000);
+    run.LinkDown();
+    EXPECT_EQ(run.Wait(), 0);
+    ExpectDeviceClean();  // no FOPEN
+    EXPECT_TRUE(fs.Mounts().empty());
+    EXPECT_LT(find_port("Tavro-Read"), 0);
+}
+
+TEST_F(Series3Silence, UnansweredFopenEndsTheSequenceQuietly) {
+    EnableDebug();
+    device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
+    device.ExpectSilence(kChannel, kFopen);
+    device.Start();
+    ClientRun run(3);
+    ASSERT_TRUE(device.WaitUntilDone(5000000));
+    snooze(10500000);
+    run.LinkDown();
+    EXPECT_EQ(run.Wait(), 0);
+    ExpectDeviceClean();  // no FCLOSE
+    EXPECT_EQ(ReadFile(logFile).find("OPENDEV"), std::string::npos);
+}
+
+TEST_F(Series3Silence, UnansweredDeviceReadEndsTheListButMountsWhatWasFound) {
+    device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
+    device.Expect(kChannel, kFopen, SiboReply(0, Word(kHandle)));
+    device.Expect(kChannel, kDeviceRead, DeviceReadReply("M:"));
+    device.Expect(kChannel, DeviceInfoRequest("M:"), DeviceInfoReply("INTERNAL"));
+    device.ExpectSilence(kChannel, kDeviceRead);
+    device.Expect(kChannel, kFclose, SiboReply(0));
+    device.Start();
+    ClientRun run(3);
+    ASSERT_TRUE(device.WaitUntilDone(15000000));
+    run.LinkDown();
+    EXPECT_EQ(run.Wait(), 0);
+    ExpectDeviceClean();
+    ASSERT_EQ(fs.Mounts().size(), 1u);
+    EXPECT_EQ(fs.Unmounts(), std::vector<std::string>{"M:"});
+}
+
+TEST_F(Series3Silence, UnansweredDeviceInfoSkipsTheDriveWithoutAMessage) {
+    device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
+    device.Expect(kChannel, kFopen, SiboReply(0, Word(kHandle)));
+    device.Expect(kChannel, kDeviceRead, DeviceReadReply("A:"));
+    device.ExpectSilence(kChannel, DeviceInfoRequest("A:"));
+    device.Expect(kChannel, kDeviceRead, DeviceReadReply("M:"));
+    device.Expect(kChannel, DeviceInfoRequest("M:"), DeviceInfoReply("INTERNAL"));
+    device.Expect(kChannel, kDeviceRead, SiboReply(-1));
+    device.Expect(kChannel, kFclose, SiboReply(0));
+    device.Start();
+    ClientRun run(3);
+    ASSERT_TRUE(device.WaitUntilDone(15000000));
+    run.LinkDown();
+    EXPECT_EQ(run.Wait(), 0);
+    ExpectDeviceClean();
+    EXPECT_EQ(run.Output(), Header(3, 0) + RfsvStart() +
+                                "Device: A:\n"
+                                "Device: M:\n"
+                                "DEVICE M: should be mounted to " +
+                                root +
+                                "/INTERNAL\n"
+                                "Mount result for M:: " +
+                                Ok() + "\n");
+}
+
+}  // namespace

@@ -1,0 +1,214 @@
+// The Series 5 drive list and drive information sequence against a scripted device.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "ClientHarness.h"
+#include "RecordingFs.h"
+#include "ScriptedDevice.h"
+#include "TempDir.h"
+#include "kernel/syscalls.h"
+#include "platform/ByteOrder.h"
+#include "platform/HostProtocol.h"
+
+namespace {
+
+constexpr uint16 kChannel = 3;
+
+Bytes DriveListRequest(uint16 opid) { return Word(0x13) + Word(opid); }
+
+Bytes DriveInfoRequest(uint16 opid, uint32 index) {
+    Bytes request = Word(0x14) + Word(opid) + Bytes(4);
+    LongToBytes(index, request.data() + 4);
+    return request;
+}
+
+Bytes DriveListReply(const std::string& drives) {
+    Bytes reply = {0x11, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+    Bytes present(26, 0);
+    for (char letter : drives) {
+        present[letter - 'A'] = 1;
+    }
+    return reply + present;
+}
+
+Bytes DriveInfoReply(const std::string& name, uint32 length) {
+    Bytes reply(48, 0x5A);
+    LongToBytes(length, reply.data() + 44);
+    reply.insert(reply.end(), name.begin(), name.end());
+    return reply;
+}
+
+Bytes DriveInfoReply(const std::string& name) {
+    return DriveInfoReply(name, static_cast<uint32>(name.size()));
+}
+
+class Series5Mount : public testing::Test {
+protected:
+    // The id of the n-th request of this test's connection.
+    uint16 Id(int n) const { return static_cast<uint16>(first + n); }
+
+    void SetUp() override {
+        AddOn& addOn = AddOn::Get();
+        ASSERT_NE(addOn.handle, nullptr) << addOn.error;
+        ASSERT_EQ(addOn.initialise(), 0);
+        root = dir / "psion";
+        strcpy(addOn.configs->mountPoint, root.c_str());
+        ASSERT_NE(addOn.opidc, nullptr);
+        first = addOn.opidc->load();
+    }
+
+    std::string Header(int version) {
+        return "Start mount -- version " + std::to_string(version) +
+               "\nconfig->debug set to: 0\nRFSV start " + std::to_string(device.ReplyPort()) +
+               ", SYS$RFSV.*\n";
+    }
+
+    void Finish(ClientRun& run) {
+        ASSERT_TRUE(device.WaitUntilDone(15000000));
+        run.LinkDown();
+        EXPECT_EQ(run.Wait(), 0);
+        auto errors = device.Finish();
+        EXPECT_TRUE(errors.empty()) << testing::PrintToString(errors);
+    }
+
+    TempDir dir;
+    std::string root;
+    uint16 first = 0;
+    RecordingFs fs;
+    ScriptedDevice device;
+};
+
+// Both connections run in one loaded add-on: the operation ids start at 1 and run on.
+TEST_F(Series5Mount, DrivesWithConsecutiveOperationIdsAcrossConnections) {
+    ASSERT_NE(AddOn::Get().opidc, nullptr);
+    uint16 first = AddOn::Get().opidc->load();
+    if (AddOn::Get().runs == 0) {
+        EXPECT_EQ(first, 1);
+    }
+    device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
+    device.Expect(kChannel, DriveListRequest(first), DriveListReply("ACD"));
+    device.Expect(kChannel, DriveInfoRequest(first + 1, 0), DriveInfoReply("Disk"));
+    device.Expect(kChannel, DriveInfoRequest(first + 2, 2), DriveInfoReply("Internal"));
+    device.Expect(kChannel, DriveInfoRequest(first + 3, 3), DriveInfoReply("Rom"));
+    device.Start();
+    {
+        ClientRun run(5);
+        ASSERT_TRUE(device.WaitUntilDone(15000000));
+        auto mounts = fs.Mounts();
+        for (int i = 0; i < 200 && (mounts = fs.Mounts()).size() < 3; i++) {
+            snooze(10000);
+        }
+        ASSERT_EQ(mounts.size(), 3u);
+        const char* devices[] = {"A:", "C:", "D:"};
+        const char* names[] = {"Disk", "Internal", "Rom"};
+        for (int i = 0; i < 3; i++) {
+            EXPECT_EQ(mounts[i].fileSystem, "tavro5");
+            EXPECT_STREQ(mounts[i].block.device, devices[i]);
+            EXPECT_EQ(std::string(mounts[i].block.path), root + "/" + names[i]);
+            EXPECT_EQ(mounts[i].block.channel, kChannel);
+            EXPECT_EQ(mounts[i].block.readPort, device.ReplyPort());
+        }
+        Finish(run);
+        EXPECT_EQ(run.Output(), Header(5) + "DEVICE A: mounted to " + root + "/Disk\n" +
+                                    "DEVICE C: mounted to " + root + "/Internal\n" +
+                                    "DEVICE D: mounted to " + root + "/Rom\n");
+        EXPECT_EQ(fs.Unmounts(), (std::vector<std::string>{"A:", "C:", "D:"}));
+    }
+
+    ScriptedDevice second;
+    second.ExpectConnect(HOST_CONNECT_REPLY + kChannel + 1);
+    second.Expect(kChannel + 1, DriveListRequest(first + 4), DriveListReply("Z"));
+    second.Expect(kChannel + 1, DriveInfoRequest(first + 5, 25), DriveInfoReply("Last"));
+    second.Start();
+    ClientRun run(4);  // 4 is a Series 5 too
+    ASSERT_TRUE(second.WaitUntilDone(15000000));
+    run.LinkDown();
+    EXPECT_EQ(run.Wait(), 0);
+    auto errors = second.Finish();
+    EXPECT_TRUE(errors.empty()) << testing::PrintToString(errors);
+    auto mounts = fs.Mounts();
+    ASSERT_EQ(mounts.size(), 4u);
+    EXPECT_STREQ(mounts[3].block.device, "Z:");
+}
+
+TEST_F(Series5Mount, ShortRepliesAndNamesOutsideTheReply) {
+    device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
+    device.Expect(kChannel, DriveListRequest(Id(0)), DriveListReply("ABCDEFG"));
+    Bytes exactly41 = DriveInfoReply("");
+    exactly41.resize(41);
+    device.Expect(kChannel, DriveInfoRequest(Id(1), 0), exactly41);  // A: ignored
+    Bytes exactly42 = DriveInfoReply("");
+    exactly42.resize(42);
+    device.Expect(kChannel, DriveInfoRequest(Id(2), 1), exactly42);  // B: empty name
+    device.Expect(kChannel, DriveInfoRequest(Id(3), 2), DriveInfoReply("Disk", 5));  // C: past end
+    device.Expect(kChannel, DriveInfoRequest(Id(4), 3), DriveInfoReply("Big", 0xFFFFFFF0));
+    device.Expect(kChannel, DriveInfoRequest(Id(5), 4), DriveInfoReply(".."));
+    device.Expect(kChannel, DriveInfoRequest(Id(6), 5), DriveInfoReply("a/b"));
+    device.Expect(kChannel, DriveInfoRequest(Id(7), 6), DriveInfoReply(std::string(130, 'n')));
+    fs.FailMount("B:", B_PERMISSION_DENIED);
+    device.Start();
+    ClientRun run(5);
+    Finish(run);
+
+    auto mounts = fs.Mounts();
+    ASSERT_EQ(mounts.size(), 2u);
+    EXPECT_STREQ(mounts[0].block.device, "B:");
+    EXPECT_EQ(std::string(mounts[0].block.path), root + "/");
+    EXPECT_STREQ(mounts[1].block.device, "F:");
+    EXPECT_EQ(std::string(mounts[1].block.path), root + "/a_b");
+    EXPECT_EQ(run.Output(), Header(5) + "DEVICE B: mounted to " + root + "/\n" +
+                                "DEVICE C: volume name runs past the reply, drive skipped\n"
+                                "DEVICE D: volume name runs past the reply, drive skipped\n"
+                                "DEVICE E: volume name \"..\" refused, drive skipped\n"
+                                "DEVICE F: mounted to " +
+                                root + "/a_b\n" +
+                                "DEVICE G: mount point too long, drive skipped\n"
+                                "Bad Mount for B: -- result: " +
+                                be_strerror(B_PERMISSION_DENIED) + "\n");
+    EXPECT_EQ(fs.Unmounts(), std::vector<std::string>{"F:"});
+}
+
+TEST_F(Series5Mount, ShortDriveListMountsNothing) {
+    device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
+    Bytes list = DriveListReply("ABC");
+    list.resize(33);
+    device.Expect(kChannel, DriveListRequest(Id(0)), list);
+    device.Start();
+    ClientRun run(5);
+    Finish(run);
+    EXPECT_TRUE(fs.Mounts().empty());
+    EXPECT_EQ(run.Output(), Header(5));
+}
+
+// A drive information answer that comes after its one-second wait is skipped, and neither it
+// nor the next drive's answer is misread.
+TEST_F(Series5Mount, UnansweredDriveInformationSkipsTheDrive) {
+    device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
+    device.Expect(kChannel, DriveListRequest(Id(0)), DriveListReply("AC"));
+    device.ExpectSilence(kChannel, DriveInfoRequest(Id(1), 0));
+    device.Expect(kChannel, DriveInfoRequest(Id(2), 2), DriveInfoReply("Internal"));
+    device.Start();
+    ClientRun run(5);
+    Finish(run);
+    auto mounts = fs.Mounts();
+    ASSERT_EQ(mounts.size(), 1u);
+    EXPECT_STREQ(mounts[0].block.device, "C:");
+}
+
+// The product ships no tavro5: without one every Series 5 mount fails with the message.
+TEST_F(Series5Mount, WithoutTavro5EveryMountFails) {
+    kernel_unregister_fs("tavro5");
+    device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
+    device.Expect(kChannel, DriveListRequest(Id(0)), DriveListReply("C"));
+    device.Expect(kChannel, DriveInfoRequest(Id(1), 2), DriveInfoReply("Internal"));
+    device.Start();
+    ClientRun run(5);
+    Finish(run);
+    std::string prefix =
+        Header(5) + "DEVICE C: mounted to " + root + "/Internal\n" + "Bad Mount for C: -- result: ";
+    EXPECT_EQ(run.Output().substr(0, prefix.size()), prefix);
+    EXPECT_TRUE(fs.Unmounts().empty());
+}
+
+}  // namespace
