@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "ConfigVar.h"
+#include "ConfigView.h"
 #include "RfsvClient.h"
 #include "platform/OS.h"
 
@@ -35,3 +36,5 @@ int Initialise() {
     memcpy(configs.mountPoint, CONFIG_DEFAULT_MOUNT_ROOT, sizeof(CONFIG_DEFAULT_MOUNT_ROOT));
     return 0;
 }
+
+BView* ConfigView(BRect frame) { return new AddOnConfigView(frame, &configs); }
