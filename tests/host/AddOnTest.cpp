@@ -1,0 +1,86 @@
+// Loading client add-ons: exports read, Initialise once, RunClient per link on its own
+// thread, the link-down message at the end; files that are no add-ons are skipped.
+#include <fstream>
+
+#include "HostTestSupport.h"
+
+using namespace hosttest;
+
+namespace {
+
+struct TestAddOnState {
+    int32 initialised;
+    int32 runs;
+    int32 lastVersion;
+    int32 channel;
+    int32 otherMessages;
+    int32 linkDowns;
+};
+
+const std::string kTestAddOn = std::string(TEST_ADDON_DIR) + "/test_client_addon.so";
+
+TestAddOnState* StateOf(const vantrel::AddOn& addOn) {
+    auto get = reinterpret_cast<TestAddOnState* (*)()>(addOn.Symbol("TestAddOnStatePointer"));
+    return get != nullptr ? get() : nullptr;
+}
+
+TEST_F(HostTest, AddOnRunsPerLinkAndGetsTheLinkDownMessage) {
+    vantrel::HostOptions options;
+    options.addOnFolder = TEST_ADDON_DIR;
+    StartHost(options);
+    ASSERT_EQ(host->AddOns().size(), 1u);
+    const vantrel::AddOn& addOn = *host->AddOns()[0];
+    EXPECT_EQ(addOn.Name(), "test_client_addon");
+    EXPECT_STREQ(addOn.InfoVersion(), "9.9.9  test add-on");
+    EXPECT_STREQ(addOn.InfoLine1(), "line one");
+    EXPECT_STREQ(addOn.InfoLine3(), "line three");
+    EXPECT_EQ(addOn.ConfigViewSymbol(), nullptr);
+    TestAddOnState* state = StateOf(addOn);
+    ASSERT_NE(state, nullptr);
+
+    // The add-on connects by itself once its thread runs.
+    for (int i = 0; i < 500 && host->OpenChannels() == 0; ++i) snooze(10000);
+    ASSERT_EQ(host->OpenChannels(), 1u);
+    ASSERT_EQ(host->LinkDown(), B_OK);
+    // LinkDown returns only after the thread has ended.
+    EXPECT_EQ(state->linkDowns, 1);
+    EXPECT_EQ(state->runs, 1);
+    EXPECT_EQ(state->lastVersion, 3);
+    EXPECT_NE(state->channel, 0);
+
+    ASSERT_EQ(host->LinkUp(), B_OK);
+    ASSERT_EQ(host->LinkDown(), B_OK);
+    EXPECT_EQ(state->runs, 2);
+    EXPECT_EQ(state->linkDowns, 2);
+    EXPECT_EQ(state->initialised, 1);
+}
+
+TEST_F(HostTest, AddOnHearsTheFamilyAndTheMountRoot) {
+    vantrel::HostOptions options;
+    options.family = vantrel::Family::Series5;
+    options.addOnFiles = {kTestAddOn};
+    options.mountRoot = "/tmp/psion-test-root";
+    StartHost(options);
+    ASSERT_EQ(host->AddOns().size(), 1u);
+    auto* configs = static_cast<const char*>(host->AddOns()[0]->Symbol("configs"));
+    ASSERT_NE(configs, nullptr);
+    EXPECT_STREQ(configs + 257, "/tmp/psion-test-root");
+    ASSERT_EQ(host->LinkDown(), B_OK);
+    EXPECT_EQ(StateOf(*host->AddOns()[0])->lastVersion, 5);
+}
+
+TEST_F(HostTest, FilesThatAreNoAddOnsAreSkipped) {
+    TempFolder addOns;
+    addOns.Write("junk.so", "this is not a shared object");
+    addOns.Write("notes.txt", "ignored: not a .so");
+    vantrel::HostOptions options;
+    options.addOnFolder = addOns.Path();
+    // A real shared object without RunClient.
+    options.addOnFiles = {std::string(TAVRO_BIN_DIR) + "/../lib/libdevice.so",
+                          "/nonexistent/none.so"};
+    StartHost(options);
+    EXPECT_TRUE(host->AddOns().empty());
+    EXPECT_TRUE(host->IsLinkUp());
+}
+
+}  // namespace
