@@ -79,6 +79,7 @@ RfsvClient::RfsvClient(CONFIG_VAR* config)
       writePort(-1),
       readPort(-1),
       log(nullptr),
+      silentLog(nullptr, nullptr),
       sem(-1),
       portsUnavailable(false) {}
 
@@ -91,7 +92,9 @@ RfsvClient::~RfsvClient() {
     if (sem >= 0) {
         delete_sem(sem);
     }
-    delete log;
+    if (log != &silentLog) {
+        delete log;
+    }
 }
 
 int RfsvClient::StartMount(int version) {
@@ -102,9 +105,12 @@ int RfsvClient::StartMount(int version) {
     strncpy(debugFile, config->debugFile, sizeof(debugFile) - 1);
     debugFile[sizeof(debugFile) - 1] = '\0';
     if (config->debug) {
-        log = new DebugMsg(debugFile, kLogPrefix);
+        log = new (std::nothrow) DebugMsg(debugFile, kLogPrefix);
     } else {
-        log = new DebugMsg(nullptr, nullptr);
+        log = new (std::nothrow) DebugMsg(nullptr, nullptr);
+    }
+    if (log == nullptr) {
+        log = &silentLog;  // no memory for a log: go on without one
     }
     mounts = nullptr;
 

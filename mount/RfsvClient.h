@@ -58,6 +58,7 @@ private:
     port_id writePort;
     port_id readPort;
     DebugMsg* log;
+    DebugMsg silentLog;  // stands in for `log` when there is no memory for one
     sem_id sem;
     bool portsUnavailable;
 };

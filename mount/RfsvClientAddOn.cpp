@@ -1,6 +1,7 @@
 #include "RfsvClientAddOn.h"
 
 #include <cstring>
+#include <new>
 
 #include "ConfigVar.h"
 #include "ConfigView.h"
@@ -18,7 +19,10 @@ const char InfoLine3[] = "PSION Filesystem (Beries 3 or 5)";
 CONFIG_VAR configs;
 
 int RunClient(int version) {
-    auto* client = new RfsvClient(&configs);
+    auto* client = new (std::nothrow) RfsvClient(&configs);
+    if (client == nullptr) {
+        return 0;
+    }
     (void)client->StartMount(version);
     if (client->PortsUnavailable()) {
         delete client;

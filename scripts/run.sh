@@ -1,23 +1,107 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the product: vantrel with a simulated Series 3 whose internal drive
 # "M:" (volume INTERNAL) holds a working copy of samples/ in .run/, and the client add-ons.
-# Extra arguments go to vantrel (see build/release/bin/vantrel --help). Ctrl-C takes the link
-# down and exits.
+# While the link is up the drive is a Linux mount under the mount root; every packet is traced
+# to .run/trace.txt. Ctrl-C takes the link down, unmounts the drive and exits.
+#
+#   scripts/run.sh [--mount-root PATH] [--fresh] [other vantrel options]
+#
+#   --mount-root PATH  where the drives appear (default /mnt/psion as root, otherwise
+#                      $XDG_RUNTIME_DIR/psion or ~/.local/share/psion)
+#   --fresh            start again from a new copy of samples/ (the repository's own samples
+#                      never change)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+top=$(pwd)
+
+mount_root=""
+fresh=0
+extra=()
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --mount-root) mount_root=${2:?--mount-root needs a path}; shift 2 ;;
+        --mount-root=*) mount_root=${1#*=}; shift ;;
+        --fresh) fresh=1; shift ;;
+        -h|--help) sed -n '2,12s/^# \{0,1\}//p' "$0"; exit 0 ;;
+        *) extra+=("$1"); shift ;;
+    esac
+done
+if [ -z "$mount_root" ]; then
+    if [ "$(id -u)" -eq 0 ]; then
+        mount_root=/mnt/psion
+    elif [ -n "${XDG_RUNTIME_DIR:-}" ] && [ -w "${XDG_RUNTIME_DIR}" ]; then
+        mount_root=$XDG_RUNTIME_DIR/psion
+    else
+        mount_root=$HOME/.local/share/psion
+    fi
+fi
+case "$mount_root" in /*) ;; *) mount_root=$top/$mount_root ;; esac
+
 scripts/setup.sh
-scripts/build.sh release
+cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRO_SANITIZE=none >/dev/null
+targets=(vantrel)
+available=$(cmake --build build/release --target help)
+for addon in tavro3 tavro-mount linkgate; do
+    grep -qw -- "$addon" <<<"$available" && targets+=("$addon")
+done
+cmake --build build/release -j"$(nproc)" --target "${targets[@]}"
 
 # The repository's samples never change; the device works on a copy.
-work=.run/internal
-if [ ! -d "$work" ]; then
-    mkdir -p "$work"
-    cp -R samples/. "$work/"
+drive=$top/.run/internal
+if [ "$fresh" -eq 1 ] || [ ! -d "$drive" ]; then
+    rm -rf "$drive"
+    mkdir -p "$drive"
+    cp -r samples/. "$drive/"
 fi
 
-exec build/release/bin/vantrel \
-    --series3 \
-    --drive "M:INTERNAL=$PWD/$work" \
-    --addons "$PWD/build/release/add-ons/clients" \
-    --trace "$PWD/.run/trace.txt" \
-    "$@"
+# FUSE mounts of this product below the mount root ("tavro" in the mount table's first field).
+our_mounts() {
+    awk -v root="$mount_root/" '$1 == "tavro" && index($2 "/", root) == 1 { print $2 }' \
+        /proc/self/mounts
+}
+# Detaches mounts a host that was killed left behind; they answer nothing but errors.
+detach_leftovers() {
+    local where
+    for where in $(our_mounts); do
+        echo "tavro: detaching a mount left behind at $where"
+        fusermount3 -u -z "$where" 2>/dev/null || umount -l "$where" 2>/dev/null || true
+    done
+}
+
+mkdir -p "$mount_root"
+detach_leftovers
+echo "tavro: drive M: of the simulated Series 3 appears at $mount_root/INTERNAL"
+echo "tavro: its files are kept in $drive (scripts/run.sh --fresh starts again from samples/)"
+echo "tavro: press Ctrl-C to take the link down and stop"
+
+# Tells where the drives are once they are mounted.
+(
+    for _ in $(seq 1 150); do
+        if [ -n "$(our_mounts)" ]; then
+            for where in $(our_mounts); do
+                echo "tavro: mounted $where:"
+                ls -l "$where" 2>&1 | sed 's/^/    /'
+            done
+            exit 0
+        fi
+        sleep 0.2
+    done
+    echo "tavro: no drive was mounted; see vantrel's messages above"
+) &
+watcher=$!
+
+# vantrel takes Ctrl-C itself (the terminal sends it to both); the script only waits for it.
+trap ':' INT
+status=0
+TAVRO_FS_ADDON_PATH=$top/build/release/add-ons/file_systems \
+    build/release/bin/vantrel --series3 --drive "M:INTERNAL=$drive" \
+    --addons "$top/build/release/add-ons/clients" --mount-root "$mount_root" \
+    --trace "$top/.run/trace.txt" ${extra[@]+"${extra[@]}"} ||
+    status=$?
+kill "$watcher" 2>/dev/null || true
+wait "$watcher" 2>/dev/null || true
+detach_leftovers
+if [ -z "$(our_mounts)" ]; then
+    echo "tavro: stopped; nothing is mounted under $mount_root"
+fi
+exit "$status"

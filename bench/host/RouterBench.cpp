@@ -71,8 +71,10 @@ void BM_SequentialRead511(benchmark::State& state) {
     size_t bytes = 0;
     for (auto _ : state) {
         bench.channel.Transact(packet, reply);
-        if (reply.size() <= 6) bench.channel.Transact(rewind, reply);
-        else bytes += reply.size() - 6;
+        if (reply.size() <= 6)
+            bench.channel.Transact(rewind, reply);
+        else
+            bytes += reply.size() - 6;
     }
     state.SetBytesProcessed(static_cast<int64_t>(bytes));
 }

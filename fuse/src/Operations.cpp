@@ -102,30 +102,6 @@ void release_detached(MountSession& session, vnode_id vnid) {
     return make_entry(session, vnid, entry);
 }
 
-// The volume itself does not refuse to remove a directory that still has entries.
-[[nodiscard]] status_t ensure_empty_directory(MountSession& session, vnode_id vnid) {
-    be_stat st{};
-    status_t status = vfs_stat(session.nsid(), vnid, &st);
-    if (status != B_OK) return status;
-    if ((st.st_mode & B_S_IFMT) != B_S_IFDIR) return B_NOT_A_DIRECTORY;
-    int fd = vfs_opendir(session.nsid(), vnid);
-    if (fd < 0) return fd;
-    be_dirent entry{};
-    for (;;) {
-        int count = sys_readdir(fd, &entry, sizeof entry);
-        if (count <= 0) {
-            status = count;
-            break;
-        }
-        if (std::strcmp(entry.d_name, ".") != 0 && std::strcmp(entry.d_name, "..") != 0) {
-            status = B_DIRECTORY_NOT_EMPTY;
-            break;
-        }
-    }
-    (void)sys_closedir(fd);
-    return status;
-}
-
 [[nodiscard]] status_t remove_entry(MountSession& session, fuse_ino_t parent, const char* name,
                                     bool directory) {
     vnode_id dir = 0;
@@ -134,11 +110,8 @@ void release_detached(MountSession& session, vnode_id vnid) {
     vnode_id vnid = 0;
     status = vfs_lookup(session.nsid(), dir, name, &vnid);
     if (status != B_OK) return status;
-    if (directory) status = ensure_empty_directory(session, vnid);
-    if (status == B_OK) {
-        status = directory ? vfs_rmdir(session.nsid(), dir, name)
-                           : vfs_unlink(session.nsid(), dir, name);
-    }
+    status =
+        directory ? vfs_rmdir(session.nsid(), dir, name) : vfs_unlink(session.nsid(), dir, name);
     if (status == B_OK) release_detached(session, vnid);
     (void)vfs_put(session.nsid(), vnid);
     return status;
@@ -156,12 +129,9 @@ void release_detached(MountSession& session, vnode_id vnid) {
     bool target_is_dir = (target_stat.st_mode & B_S_IFMT) == B_S_IFDIR;
     if (source_is_dir && !target_is_dir) return B_NOT_A_DIRECTORY;
     if (!source_is_dir && target_is_dir) return B_IS_A_DIRECTORY;
-    if (target_is_dir) {
-        status = ensure_empty_directory(session, target);
-        if (status == B_OK) status = vfs_rmdir(session.nsid(), dir, name);
-    } else {
-        status = vfs_unlink(session.nsid(), dir, name);
-    }
+    // The volume refuses to remove a directory that is not empty.
+    status = target_is_dir ? vfs_rmdir(session.nsid(), dir, name)
+                           : vfs_unlink(session.nsid(), dir, name);
     if (status == B_OK) release_detached(session, target);
     return status;
 }

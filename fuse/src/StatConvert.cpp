@@ -20,6 +20,10 @@ struct stat linux_stat(const be_stat& st, uid_t uid, gid_t gid) {
     std::memset(&result, 0, sizeof result);
     result.st_ino = static_cast<ino_t>(st.st_ino);
     result.st_mode = static_cast<mode_t>(st.st_mode);
+    // The device lists and enters every directory, whatever its mode says; shown without read
+    // bits, a directory copied off the mount would be unreadable for anyone but root.
+    if (S_ISDIR(result.st_mode))
+        result.st_mode |= S_IRUSR | S_IRGRP | S_IROTH | S_IXUSR | S_IXGRP | S_IXOTH;
     result.st_nlink = st.st_nlink > 0 ? static_cast<nlink_t>(st.st_nlink) : 1;
     result.st_uid = uid;
     result.st_gid = gid;

@@ -40,6 +40,7 @@ std::string Usage() {
            "  --mount-root PATH            mount root for the mount client\n"
            "  --settings-dir FOLDER        folder of the add-ons' lasting settings (default:\n"
            "                               $XDG_CONFIG_HOME/tavro or ~/.config/tavro)\n"
+           "  --no-fuse                    keep the volumes inside the host (no Linux mounts)\n"
            "  --trace FILE                 packet trace, one line per packet (- for stderr;\n"
            "                               also VANTREL_TRACE in the environment)\n"
            "  --speed BYTES_PER_SECOND     wire speed (0: unlimited; default: the family's cable)\n"
@@ -132,6 +133,8 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, HostOption
             if (!value(options.mountRoot)) return CommandLineResult::Error;
         } else if (arg == "--settings-dir") {
             if (!value(options.settingsFolder)) return CommandLineResult::Error;
+        } else if (arg == "--no-fuse") {
+            options.fuse = false;
         } else if (arg == "--trace") {
             if (!value(options.traceFile)) return CommandLineResult::Error;
         } else if (arg == "--speed") {

@@ -2,13 +2,83 @@
 // brings the link up at start and down on SIGINT or SIGTERM, letting the add-ons unmount.
 #include <signal.h>
 
+#include <atomic>
 #include <cstdio>
+#include <string>
+#include <thread>
 
 #include "ApplicationSeam.h"
 #include "host/CommandLine.h"
 #include "host/ConfigCommand.h"
 #include "host/HostLink.h"
 #include "host/Settings.h"
+#ifdef TAVRO_WITH_FUSE
+#include "fusebridge/FuseBridge.h"
+#endif
+
+namespace {
+
+// Every volume mounted from now on also becomes a Linux mount at its mount point.
+bool StartLinuxMounts(const vantrel::HostOptions& options) {
+#ifdef TAVRO_WITH_FUSE
+    if (!options.fuse) return false;
+    std::string reason;
+    if (!fusebridge::available(&reason)) {
+        fprintf(stderr, "vantrel: no Linux mounts (%s); the volumes stay inside the host\n",
+                reason.c_str());
+        return false;
+    }
+    fusebridge::Options bridge;
+    bridge.verbose = true;
+    return fusebridge::start(bridge) == B_OK;
+#else
+    (void)options;
+    return false;
+#endif
+}
+
+// The link-down waits until the mount client has unmounted every volume, which a program
+// working inside a Linux mount holds up. A second signal, or a wait of 15 seconds, detaches
+// the Linux mounts still in use so that the host can stop.
+void TakeLinkDown(vantrel::HostLink& host, const sigset_t& signals, bool linuxMounts) {
+    if (!linuxMounts) {
+        host.LinkDown();
+        return;
+    }
+#ifdef TAVRO_WITH_FUSE
+    constexpr int kTickMs = 200;
+    constexpr int kPatienceMs = 15000;
+    std::atomic<bool> down{false};
+    std::thread linkDown([&] {
+        host.LinkDown();
+        down.store(true);
+    });
+    bool detached = false;
+    for (int waited = 0; !down.load(); waited += kTickMs) {
+        timespec tick = {0, kTickMs * 1000000L};
+        bool again = sigtimedwait(&signals, nullptr, &tick) > 0;
+        if (detached) continue;
+        if (waited == 3000) {
+            printf(
+                "vantrel: waiting for programs to leave the mounts (Ctrl-C again to detach "
+                "them)\n");
+            fflush(stdout);
+        }
+        if (again || waited >= kPatienceMs) {
+            printf("vantrel: detaching the Linux mounts still in use\n");
+            fflush(stdout);
+            fusebridge::stop();
+            detached = true;
+        }
+    }
+    linkDown.join();
+    fusebridge::stop();
+#else
+    (void)signals;
+#endif
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     vantrel::HostOptions options;
@@ -31,6 +101,10 @@ int main(int argc, char** argv) {
 
     // Every thread started from here on inherits the blocked signals; only sigwait below
     // takes them, so the link goes down in an orderly way.
+    // A shell starts background jobs with SIGINT ignored, and an ignored signal never reaches
+    // sigwait: take both back.
+    signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
@@ -44,10 +118,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     vantrel::StartApplication(argc, argv);
+    bool linuxMounts = StartLinuxMounts(options);
 
     status = host.LinkUp();
     if (status != B_OK) {
         fprintf(stderr, "vantrel: link not up: %s\n", be_strerror(status));
+        TakeLinkDown(host, stopSignals, linuxMounts);
         vantrel::QuitApplication();
         return 1;
     }
@@ -59,7 +135,7 @@ int main(int argc, char** argv) {
     sigwait(&stopSignals, &signal);
     printf("vantrel: %s, taking the link down\n", signal == SIGINT ? "SIGINT" : "SIGTERM");
     fflush(stdout);
-    host.LinkDown();
+    TakeLinkDown(host, stopSignals, linuxMounts);
     vantrel::QuitApplication();
     printf("vantrel: link down, exiting\n");
     return 0;

@@ -35,6 +35,16 @@ TEST(StatConvert, ALinkCountOfZeroIsShownAsOne) {
     EXPECT_EQ(linux_stat(st, 0, 0).st_nlink, 1u);
 }
 
+TEST(StatConvert, DirectoriesCanBeListedWhateverTheirModeSays) {
+    be_stat st{};
+    st.st_mode = B_S_IFDIR | 0333;  // what a Series 3 directory with write access looks like
+    EXPECT_EQ(linux_stat(st, 0, 0).st_mode, static_cast<mode_t>(S_IFDIR | 0777));
+    st.st_mode = B_S_IFDIR | 0111;
+    EXPECT_EQ(linux_stat(st, 0, 0).st_mode, static_cast<mode_t>(S_IFDIR | 0555));
+    st.st_mode = B_S_IFREG | 0222;  // files keep theirs
+    EXPECT_EQ(linux_stat(st, 0, 0).st_mode, static_cast<mode_t>(S_IFREG | 0222));
+}
+
 TEST(StatConvert, VolumeInformationCountsInTheVolumesBlocks) {
     fs_info info{};
     info.block_size = 1;

@@ -2,6 +2,7 @@
 // several connections, LINK registration, link down and up again.
 #include <atomic>
 #include <chrono>
+#include <random>
 #include <set>
 #include <thread>
 
@@ -156,6 +157,52 @@ TEST_F(HostTest, UnknownCodesAndBrokenMessagesAreDroppedAndTraced) {
     EXPECT_EQ(host->Trace().CountEvents(TraceEvent::Disconnect, 77), 1u);
     // The connect whose reply port did not exist left no channel behind.
     EXPECT_EQ(host->OpenChannels(), 1u);
+}
+
+TEST_F(HostTest, RandomMessagesFromSeveralThreadsNeverStopTheRouter) {
+    StartHost();
+    RawChannel rfsv;
+    ASSERT_EQ(rfsv.Connect("SYS$RFSV", kAnswer), B_OK);
+    port_id port = host->RequestPort();
+    // Garbage sent on the open channel gets replies of its own; the reader takes them all,
+    // up to the answer of the real request sent after the garbage.
+    std::atomic<bool> answered{false};
+    std::thread reader([&] {
+        Bytes reply;
+        while (rfsv.Receive(reply, kAnswer) == B_OK) {
+            if (reply.size() == 22 && Status(reply) == 0 && BytesToUlong(&reply[10]) == 7) {
+                answered = true;
+                return;
+            }
+        }
+    });
+    auto hammer = [&](uint32 seed) {
+        std::mt19937 random(seed);
+        const int32 kinds[] = {HOST_CONNECT_REQUEST,
+                               HOST_CHANNEL_PACKET,
+                               HOST_DISCONNECT_REQUEST,
+                               0x10000,
+                               0x7F0000,
+                               0x1000000};
+        for (int i = 0; i < 2000; ++i) {
+            int32 kind = kinds[random() % 6];
+            // Packets go to the open channel and its neighbours; never disconnect it.
+            uint16 channel = static_cast<uint16>(rfsv.Channel() + random() % 3);
+            if (kind == HOST_DISCONNECT_REQUEST && channel == rfsv.Channel()) continue;
+            Bytes bytes(random() % 80);
+            for (uint8& b : bytes) b = static_cast<uint8>(random());
+            int32 code = kind == HOST_CONNECT_REQUEST ? kind : kind + channel;
+            write_port(port, code, bytes.data(), bytes.size());
+        }
+    };
+    std::thread a(hammer, 1), b(hammer, 2);
+    a.join();
+    b.join();
+    folder.Write("SEVEN.TXT", "1234567");
+    ASSERT_EQ(rfsv.Send(Finfo("M:\\SEVEN.TXT")), B_OK);
+    reader.join();
+    EXPECT_TRUE(answered);
+    EXPECT_TRUE(host->IsLinkUp());
 }
 
 TEST_F(HostTest, LinkDownDeletesThePortsAndTheLinkComesBack) {

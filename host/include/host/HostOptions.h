@@ -37,6 +37,8 @@ struct HostOptions {
     // running a link (host/ConfigCommand.h); the arguments after "config".
     bool configCommand = false;
     std::vector<std::string> configArguments;
+    // vantrel only: export every mounted volume as a Linux (FUSE) mount at its mount point.
+    bool fuse = true;
 
     // Packet trace: lines to this file ("-": standard error) and, for tests, kept in memory.
     std::string traceFile;

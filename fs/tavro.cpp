@@ -1,0 +1,626 @@
+// tavro3: mount, node records, name lookup and the kernel's vnode hooks.
+//
+// Node ids are the addresses of the records. A record stays valid as long as anything can
+// reach it: files live from the lookup that made them until the kernel releases them;
+// directory records live until unmount (or until removed and childless), so that no child's
+// `parent` ever points at freed memory. The volume keeps every live record in a set, so an
+// id that outlived its record is refused instead of followed.
+#include "tavro.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "debug.h"
+#include "platform/ByteOrder.h"
+#include "tavro_rfsv.h"
+
+struct NodeIndex {
+    // Key: the directory's id (8 bytes) followed by the case-folded name.
+    std::unordered_map<std::string, vnode*> names;
+    std::unordered_set<vnode*> live;
+};
+
+namespace {
+
+constexpr uint32 kRootMode = 0x41FF;
+constexpr bigtime_t kSizeTimeout = 3000000;
+constexpr bigtime_t kReplyTimeout = 10000000;
+constexpr int kPublishAttempts = 4;
+
+std::string name_key(int64 dir, const char* name) {
+    std::string key(reinterpret_cast<const char*>(&dir), sizeof dir);
+    for (const char* c = name; *c != '\0'; c++)
+        key += static_cast<char>(tolower(static_cast<unsigned char>(*c)));
+    return key;
+}
+
+vnode* find_name_locked(volume* vol, int64 dir, const char* name) {
+    auto found = vol->index->names.find(name_key(dir, name));
+    return found == vol->index->names.end() ? nullptr : found->second;
+}
+
+vnode* new_node(const char* name) {
+    vnode* node = new (std::nothrow) vnode{};
+    if (node == nullptr) return nullptr;
+    node->name = strdup(name);
+    if (node->name == nullptr) {
+        delete node;
+        return nullptr;
+    }
+    node->vnid = node_id(node);
+    return node;
+}
+
+void free_node(vnode* node) {
+    free_all_attr(node->attrs);
+    free(node->name);
+    delete node;
+}
+
+void free_node_locked(volume* vol, vnode* node) {
+    vol->index->live.erase(node);
+    free_node(node);
+}
+
+bool is_directory(const vnode* node) { return (node->mode & B_S_IFDIR) != 0; }
+
+// A removed directory is kept while records below it remain; the last of them frees it.
+void release_orphans_locked(volume* vol, vnode* dir) {
+    while (dir != nullptr && dir != vol->root && dir->removed && !dir->listed && !dir->published &&
+           dir->children == nullptr) {
+        vnode* up = dir->parent != 0 ? node_of(dir->parent) : nullptr;
+        free_node_locked(vol, dir);
+        up = (up != nullptr && node_is_live_locked(vol, up)) ? up : nullptr;
+        dir = up;
+    }
+}
+
+}  // namespace
+
+// --- locks, names and node records --------------------------------------------------------------
+
+status_t lock_volume(volume* vol) { return acquire_sem(vol->lock) == B_OK ? B_OK : B_BAD_SEM_ID; }
+
+void unlock_volume(volume* vol) { release_sem(vol->lock); }
+
+bool is_device_name(const char* name) {
+    if (name == nullptr || name[0] == '\0') return false;
+    return strpbrk(name, "\\*?") == nullptr && strlen(name) < kPathBufferSize;
+}
+
+bool node_is_live_locked(volume* vol, vnode* node) {
+    return node != nullptr && vol->index->live.count(node) != 0;
+}
+
+bool name_pending_delete(volume* vol, vnode_id dir, const char* name) {
+    if (lock_volume(vol) != B_OK) return false;
+    vnode* found = find_name_locked(vol, dir, name);
+    bool pending = found != nullptr && found->removed;
+    unlock_volume(vol);
+    return pending;
+}
+
+void forget_name_locked(volume* vol, vnode* node) {
+    auto found = vol->index->names.find(name_key(node->parent, node->name));
+    if (found != vol->index->names.end() && found->second == node) vol->index->names.erase(found);
+}
+
+void list_node_locked(volume* vol, vnode* dir, vnode* node) {
+    node->parent = dir->vnid;
+    node->next = dir->children;
+    node->prev = dir;
+    if (dir->children != nullptr) dir->children->prev = node;
+    dir->children = node;
+    node->listed = 1;
+    // A rename onto a name that already has a node leaves the older node unnamed.
+    vol->index->names[name_key(dir->vnid, node->name)] = node;
+}
+
+void unlist_node_locked(volume* vol, vnode* node) {
+    forget_name_locked(vol, node);
+    if (!node->listed) return;
+    if (node->prev->children == node)
+        node->prev->children = node->next;
+    else
+        node->prev->next = node->next;
+    if (node->next != nullptr) node->next->prev = node->prev;
+    node->next = nullptr;
+    node->prev = nullptr;
+    node->listed = 0;
+}
+
+void rename_node_locked(volume* vol, vnode* node, vnode* newdir, char* newname) {
+    if (node->listed && node->parent == newdir->vnid) {
+        // Within one directory only the name changes; the node keeps its place in the list.
+        forget_name_locked(vol, node);
+        free(node->name);
+        node->name = newname;
+        vol->index->names[name_key(newdir->vnid, newname)] = node;
+        return;
+    }
+    unlist_node_locked(vol, node);
+    free(node->name);
+    node->name = newname;
+    list_node_locked(vol, newdir, node);
+}
+
+void setup_vnode(vnode* node, const uint8* entry) {
+    uint16 attributes = BytesToUword(entry + 2);
+    if (attributes & 0x0010)
+        node->mode = 0x4049;
+    else
+        node->mode = (attributes & 0x0200) ? 0x816D : 0x8124;
+    if (attributes & 0x0001) node->mode |= 0x92;
+    node->size = BytesToUlong(entry + 4);
+    node->mtime = BytesToUlong(entry + 8);
+}
+
+// --- paths
+// ----------------------------------------------------------------------------------------
+
+status_t append_path(char* path, const char* tail) {
+    size_t length = strlen(path);
+    size_t more = strlen(tail);
+    if (length + more + 1 > kPathBufferSize) return B_NAME_TOO_LONG;
+    memcpy(path + length, tail, more + 1);
+    return B_OK;
+}
+
+status_t find_path_locked(volume* vol, vnode* node, char* path) {
+    // Each level adds at least two characters, so a chain deeper than the buffer cannot fit.
+    vnode* chain[kPathBufferSize];
+    size_t depth = 0;
+    for (vnode* at = node; at->parent != 0; at = node_of(at->parent)) {
+        if (depth == kPathBufferSize) return B_NAME_TOO_LONG;
+        chain[depth++] = at;
+    }
+    path[0] = '\0';
+    if (append_path(path, vol->device) != B_OK || append_path(path, "\\") != B_OK)
+        return B_NAME_TOO_LONG;
+    while (depth > 0) {
+        vnode* at = chain[--depth];
+        if (append_path(path, at->name) != B_OK) return B_NAME_TOO_LONG;
+        if (is_directory(at) && append_path(path, "\\") != B_OK) return B_NAME_TOO_LONG;
+    }
+    return B_OK;
+}
+
+status_t find_path(volume* vol, vnode* node, char* path) {
+    if (lock_volume(vol) != B_OK) return B_BAD_SEM_ID;
+    status_t status = find_path_locked(vol, node, path);
+    unlock_volume(vol);
+    return status;
+}
+
+// --- lookup
+// ---------------------------------------------------------------------------------------
+
+vnode* search_vnode(volume* vol, vnode_id* id, vnode_id dirid, const char* name, const uint8* entry,
+                    status_t* why) {
+    status_t ignored;
+    if (why == nullptr) why = &ignored;
+    *why = B_ENTRY_NOT_FOUND;
+    vnode* dir = node_of(dirid);
+
+    if (strcmp(name, ".") == 0) {
+        *id = dirid;
+        return dir;
+    }
+    if (strcmp(name, "..") == 0) {
+        if (lock_volume(vol) != B_OK) return nullptr;
+        int64 parent = dir->parent;
+        unlock_volume(vol);
+        if (parent == 0) {
+            *id = vol->nsid;
+            return nullptr;
+        }
+        *id = parent;
+        return node_of(parent);
+    }
+    // Nothing a user names may reach another path on the device, or match other files.
+    if (!is_device_name(name)) return nullptr;
+
+    if (lock_volume(vol) != B_OK) return nullptr;
+    vnode* found = find_name_locked(vol, dirid, name);
+    if (found != nullptr) {
+        if (entry != nullptr) setup_vnode(found, entry);
+        bool removed = found->removed;
+        unlock_volume(vol);
+        if (removed) return nullptr;
+        *id = found->vnid;
+        return found;
+    }
+    char path[kPathBufferSize];
+    status_t status = entry == nullptr ? find_path_locked(vol, dir, path) : B_OK;
+    unlock_volume(vol);
+    if (!vol->connected.load()) return nullptr;
+
+    uint8 header[kEntryHeaderSize];
+    if (entry == nullptr) {
+        if (status == B_OK) status = append_path(path, name);
+        if (status != B_OK) {
+            *why = status;
+            return nullptr;
+        }
+        if (psion_finfo(vol, path, header) != B_OK) return nullptr;
+        entry = header;
+    }
+
+    vnode* node = new_node(name);
+    if (node == nullptr) {
+        *why = B_NO_MEMORY;
+        return nullptr;
+    }
+    setup_vnode(node, entry);
+    (void)set_mime_type(vol, node);
+
+    if (lock_volume(vol) != B_OK) {
+        free_node(node);
+        return nullptr;
+    }
+    // Another thread may have made the same node while this one asked the device.
+    found = find_name_locked(vol, dirid, name);
+    if (found != nullptr) {
+        bool removed = found->removed;
+        unlock_volume(vol);
+        free_node(node);
+        if (removed) return nullptr;
+        *id = found->vnid;
+        return found;
+    }
+    vol->index->live.insert(node);
+    list_node_locked(vol, dir, node);
+    unlock_volume(vol);
+    *id = node->vnid;
+    return node;
+}
+
+uint16 open_mode_word(int omode, bool directory) {
+    if (directory) return 0x0030;
+    uint16 word = 0x0200;
+    if (omode & (B_O_CREAT | B_O_TRUNC)) word += 2;
+    if (omode & B_O_APPEND) word = static_cast<uint16>((word & ~0xF) | 3);
+    if (omode & B_O_ACCMODE) word |= 0x0100;
+    return word;
+}
+
+int32 open_node(volume* vol, vnode* node, int omode, const char* name) {
+    if (!vol->connected.load()) return B_ENTRY_NOT_FOUND;
+    char path[kPathBufferSize];
+    if (lock_volume(vol) != B_OK) return B_BAD_SEM_ID;
+    status_t status = find_path_locked(vol, node, path);
+    bool directory = is_directory(node);
+    unlock_volume(vol);
+    if (status != B_OK) return status;
+
+    bool listing = directory && !(omode & B_O_CREAT);
+    if (name != nullptr && (omode & B_O_CREAT)) {
+        if (!is_device_name(name)) return B_BAD_VALUE;
+        status = append_path(path, name);
+    }
+    if (listing) status = append_path(path, "*.*");
+    if (status != B_OK) return status;
+
+    int32 handle = psion_open(vol, open_mode_word(omode, listing), path);
+    // An existing file opened in replace mode is empty now.
+    if (handle >= 0 && name == nullptr && !listing && (omode & (B_O_CREAT | B_O_TRUNC))) {
+        if (lock_volume(vol) == B_OK) {
+            node->size = 0;
+            unlock_volume(vol);
+        }
+    }
+    return handle;
+}
+
+// --- mount
+// ----------------------------------------------------------------------------------------
+
+namespace {
+
+int32 block_long(const uint8* block, size_t offset) {
+    return static_cast<int32>(BytesToUlong(block + offset));
+}
+
+void block_string(const uint8* block, size_t offset, char* out, size_t size) {
+    size_t length = strnlen(reinterpret_cast<const char*>(block + offset), size - 1);
+    memcpy(out, block + offset, length);
+    out[length] = '\0';
+}
+
+void free_volume(volume* vol) {
+    if (vol->index != nullptr) {
+        for (vnode* node : vol->index->live) free_node(node);
+        delete vol->index;
+    }
+    if (vol->lock >= 0) delete_sem(vol->lock);
+    delete vol->info;
+    delete vol;
+}
+
+}  // namespace
+
+int fs_mount(nspace_id nsid, const char*, unsigned long, void* parms, size_t len, void** ns,
+             vnode_id* rootid) {
+    if (parms == nullptr || len < sizeof(mnt)) return B_BAD_VALUE;
+    const uint8* block = static_cast<const uint8*>(parms);
+    int32 writePort = block_long(block, mnt_offset::writePort);
+    int32 readPort = block_long(block, mnt_offset::readPort);
+    if (writePort < 0 || readPort < 0) return B_BAD_VALUE;
+
+    volume* vol = new (std::nothrow) volume{};
+    if (vol == nullptr) return B_NO_MEMORY;
+    vol->lock = -1;
+    vol->nsid = nsid;
+    vol->writePort = writePort;
+    vol->readPort = readPort;
+    vol->channel = BytesToUword(block + mnt_offset::channel);
+    vol->sem = block_long(block, mnt_offset::sem);
+    block_string(block, mnt_offset::device, vol->device, sizeof vol->device);
+    vol->sizeTimeout = kSizeTimeout;
+    vol->replyTimeout = kReplyTimeout;
+    vol->index = new (std::nothrow) NodeIndex;
+    vol->lock = create_sem(1, "PSION Device");
+    if (vol->index == nullptr || vol->lock < 0) {
+        free_volume(vol);
+        return B_NO_MEMORY;
+    }
+    vol->connected.store(1);
+
+    char debugFile[128];
+    block_string(block, mnt_offset::debugFile, debugFile, sizeof debugFile);
+    set_debug_file(debugFile);
+
+    vnode* root = new_node("\\");
+    if (root == nullptr) {
+        free_volume(vol);
+        return B_NO_MEMORY;
+    }
+    root->mode = kRootMode;
+    vol->root = root;
+    vol->index->live.insert(root);
+    if (write_volume_attrs(vol, root) != B_OK || new_vnode(nsid, root->vnid, root) != B_OK) {
+        free_volume(vol);
+        return B_BAD_VALUE;
+    }
+    root->published = 1;
+    *ns = vol;
+    *rootid = root->vnid;
+    return B_OK;
+}
+
+int fs_unmount(void* ns) {
+    free_volume(static_cast<volume*>(ns));
+    return B_OK;
+}
+
+int fs_rfsstat(void* ns, fs_info* out) {
+    volume* vol = static_cast<volume*>(ns);
+    if (lock_volume(vol) != B_OK) return B_BAD_SEM_ID;
+    if (vol->info == nullptr) {
+        device_info device;
+        if (psion_deviceinfo(vol, &device) != B_OK) {
+            unlock_volume(vol);
+            return B_ERROR;
+        }
+        fs_info* info = new (std::nothrow) fs_info{};
+        if (info == nullptr) {
+            unlock_volume(vol);
+            return B_NO_MEMORY;
+        }
+        info->dev = vol->nsid;
+        info->root = vol->root->vnid;
+        info->flags = B_FS_HAS_ATTR | B_FS_HAS_MIME | B_FS_IS_PERSISTENT | B_FS_IS_REMOVABLE;
+        if (device.media == 5 || device.media == 6) info->flags |= B_FS_IS_READONLY;
+        info->block_size = 1;
+        info->io_size = 511;
+        info->total_blocks = device.total;
+        info->free_blocks = device.free;
+        // The device keeps no node table; it can hold about one file per block it has free.
+        info->total_nodes = device.total / 512;
+        info->free_nodes = device.free / 512;
+        block_string(reinterpret_cast<const uint8*>(vol->device), 0, info->device_name,
+                     sizeof info->device_name);
+        memcpy(info->volume_name, device.volume_name, sizeof info->volume_name);
+        strcpy(info->fsh_name, "tavro3");
+        vol->info = info;
+    }
+    *out = *vol->info;
+    unlock_volume(vol);
+    return B_OK;
+}
+
+// --- vnode hooks
+// ----------------------------------------------------------------------------------
+
+namespace {
+
+// Takes a kernel reference on a node that a lookup returned. The record may have been released
+// between the lookup and now; the lookup is then repeated.
+status_t get_found_node(volume* vol, vnode_id dirid, const char* name, vnode_id* id) {
+    status_t why = B_ENTRY_NOT_FOUND;
+    for (int attempt = 0; attempt < kPublishAttempts; attempt++) {
+        if (search_vnode(vol, id, dirid, name, nullptr, &why) == nullptr) return why;
+        if (!vol->connected.load()) return B_NOT_ALLOWED;
+        void* node;
+        if (get_vnode(vol->nsid, *id, &node) == B_OK) return B_OK;
+    }
+    return B_BAD_VALUE;
+}
+
+}  // namespace
+
+int fs_walk(void* ns, void* dir, const char* name, char**, vnode_id* vnid) {
+    volume* vol = static_cast<volume*>(ns);
+    if (dir == nullptr) return B_ENTRY_NOT_FOUND;
+    return get_found_node(vol, static_cast<vnode*>(dir)->vnid, name, vnid);
+}
+
+int fs_read_vnode(void* ns, vnode_id vnid, char, void** out) {
+    volume* vol = static_cast<volume*>(ns);
+    if (vnid == 0) return B_NO_MEMORY;
+    vnode* node = node_of(vnid);
+    if (lock_volume(vol) != B_OK) return B_BAD_SEM_ID;
+    if (!node_is_live_locked(vol, node) || node->removed) {
+        unlock_volume(vol);
+        return B_ENTRY_NOT_FOUND;
+    }
+    node->published = 1;
+    unlock_volume(vol);
+    *out = node;
+    return B_OK;
+}
+
+// The volume lock is taken even when the kernel calls re-entrantly: this file system never
+// holds it across a call into the kernel, so the call cannot come from under it.
+int fs_write_vnode(void* ns, void* vnode_, char) {
+    volume* vol = static_cast<volume*>(ns);
+    vnode* node = static_cast<vnode*>(vnode_);
+    if (node == nullptr) return B_ENTRY_NOT_FOUND;
+    if (lock_volume(vol) != B_OK) return B_BAD_SEM_ID;
+    node->published = 0;
+    if (node == vol->root) {
+        // The root lives, with its volume attributes, until unmount.
+    } else if (is_directory(node)) {
+        // Kept for the records below it; what users wrote to it goes with the kernel's copy.
+        free_all_attr(node->attrs);
+        node->attrs = nullptr;
+    } else {
+        int64 parent = node->parent;
+        unlist_node_locked(vol, node);
+        free_node_locked(vol, node);
+        if (parent != 0) release_orphans_locked(vol, node_of(parent));
+    }
+    unlock_volume(vol);
+    return B_OK;
+}
+
+int fs_remove_vnode(void* ns, void* vnode_, char) {
+    volume* vol = static_cast<volume*>(ns);
+    vnode* node = static_cast<vnode*>(vnode_);
+    if (node == nullptr) return B_ENTRY_NOT_FOUND;
+    if (lock_volume(vol) != B_OK) return B_BAD_SEM_ID;
+    node->published = 0;
+    char path[kPathBufferSize];
+    // The entry leaves the device only now, at its last reference; a refusal is not reported
+    // and the name shows again in the next listing.
+    if (find_path_locked(vol, node, path) == B_OK && vol->connected.load())
+        (void)psion_delete(vol, path);
+    int64 parent = node->parent;
+    unlist_node_locked(vol, node);
+    if (node->children == nullptr && node != vol->root) {
+        free_node_locked(vol, node);
+        if (parent != 0) release_orphans_locked(vol, node_of(parent));
+    }
+    unlock_volume(vol);
+    return B_OK;
+}
+
+int fs_secure_vnode(void*, void* node) { return node == nullptr ? B_ENTRY_NOT_FOUND : B_OK; }
+
+int fs_access(void*, void*, int) { return B_OK; }
+
+int fs_readlink(void*, void*, char*, size_t*) { return B_BAD_VALUE; }
+
+int fs_open(void* ns, void* vnode_, int omode, void** cookie) {
+    volume* vol = static_cast<volume*>(ns);
+    vnode* node = static_cast<vnode*>(vnode_);
+    if (node == nullptr) return B_ENTRY_NOT_FOUND;
+    if (!vol->connected.load()) {
+        *cookie = nullptr;
+        return B_ENTRY_NOT_FOUND;
+    }
+    // The node exists: an exclusive create must fail, and a create without O_TRUNC must not
+    // empty it (the device's replace mode would).
+    if ((omode & B_O_CREAT) && (omode & B_O_EXCL)) return B_FILE_EXISTS;
+    filecookie* file = new (std::nothrow) filecookie{};
+    if (file == nullptr) return B_NO_MEMORY;
+    file->handle = open_node(vol, node, omode & ~B_O_CREAT, nullptr);
+    if (file->handle < 0) {
+        status_t status = file->handle;
+        delete file;
+        *cookie = nullptr;
+        return status;
+    }
+    file->append = (omode & B_O_APPEND) != 0;
+    *cookie = file;
+    return B_OK;
+}
+
+// --- the operation table
+// --------------------------------------------------------------------------
+
+extern "C" {
+
+__attribute__((visibility("default"))) int32 api_version = B_CURRENT_FS_API_VERSION;
+
+__attribute__((visibility("default"))) vnode_ops fs_entry = {
+    fs_read_vnode,             // 0 read_vnode
+    fs_write_vnode,            // 1 write_vnode
+    fs_remove_vnode,           // 2 remove_vnode
+    fs_secure_vnode,           // 3 secure_vnode
+    fs_walk,                   // 4 walk
+    fs_access,                 // 5 access
+    tavro_create,              // 6 create
+    tavro_mkdir,               // 7 mkdir
+    nullptr,                   // 8 symlink
+    nullptr,                   // 9 link
+    fs_rename,                 // 10 rename
+    tavro_unlink,              // 11 unlink
+    tavro_rmdir,               // 12 rmdir
+    fs_readlink,               // 13 readlink
+    tavro_opendir,             // 14 opendir
+    tavro_closedir,            // 15 closedir
+    tavro_free_dircookie,      // 16 free_dircookie
+    tavro_rewinddir,           // 17 rewinddir
+    tavro_readdir,             // 18 readdir
+    fs_open,                   // 19 open
+    tavro_close,               // 20 close
+    tavro_free_cookie,         // 21 free_cookie
+    tavro_read,                // 22 read
+    tavro_write,               // 23 write
+    nullptr,                   // 24 readv
+    nullptr,                   // 25 writev
+    nullptr,                   // 26 ioctl
+    nullptr,                   // 27 setflags
+    tavro_rstat,               // 28 rstat
+    tavro_wstat,               // 29 wstat
+    nullptr,                   // 30 fsync
+    nullptr,                   // 31 initialize
+    fs_mount,                  // 32 mount
+    fs_unmount,                // 33 unmount
+    nullptr,                   // 34 sync
+    fs_rfsstat,                // 35 rfsstat
+    nullptr,                   // 36 wfsstat
+    nullptr,                   // 37 select
+    nullptr,                   // 38 deselect
+    nullptr,                   // 39 open_indexdir
+    nullptr,                   // 40 close_indexdir
+    nullptr,                   // 41 free_indexdircookie
+    nullptr,                   // 42 rewind_indexdir
+    nullptr,                   // 43 read_indexdir
+    nullptr,                   // 44 create_index
+    nullptr,                   // 45 remove_index
+    nullptr,                   // 46 rename_index
+    nullptr,                   // 47 stat_index
+    tavro_open_attrdir,        // 48 open_attrdir
+    tavro_close_attrdir,       // 49 close_attrdir
+    tavro_free_attrdircookie,  // 50 free_attrdircookie
+    tavro_rewind_attrdir,      // 51 rewind_attrdir
+    tavro_read_attrdir,        // 52 read_attrdir
+    tavro_write_attr,          // 53 write_attr
+    tavro_read_attr,           // 54 read_attr
+    tavro_remove_attr,         // 55 remove_attr
+    tavro_rename_attr,         // 56 rename_attr
+    tavro_stat_attr,           // 57 stat_attr
+    nullptr,                   // 58 open_query
+    nullptr,                   // 59 close_query
+    nullptr,                   // 60 free_querycookie
+    nullptr,                   // 61 read_query
+};
+
+}  // extern "C"

@@ -1,0 +1,230 @@
+// tavro3: the records shared by every unit of the Series 3 file system, and the functions
+// the units call in one another.
+//
+// Lock order: a cookie's `lock` first, then the volume's `lock`, then the transport semaphore
+// `sem`. The volume `lock` is never held across a call into the kernel (new_vnode, get_vnode,
+// put_vnode, remove_vnode, notify_listener), because the kernel may call straight back into
+// write_vnode or remove_vnode, which take it.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <mutex>
+
+#include "kernel/fs_interface.h"
+#include "platform/OS.h"
+#include "platform/SupportDefs.h"
+
+// Every device path, with its NUL, fits in this many bytes; longer paths are refused.
+constexpr size_t kPathBufferSize = 128;
+
+// The mount parameter block as it crosses the kernel's mount call (408 bytes, little-endian).
+// Read from the bytes at these offsets, never by casting, so alignment does not matter.
+namespace mnt_offset {
+constexpr size_t mounted = 0;
+constexpr size_t writePort = 4;
+constexpr size_t readPort = 8;
+constexpr size_t channel = 12;
+constexpr size_t sem = 16;
+constexpr size_t device = 20;
+constexpr size_t path = 148;
+constexpr size_t debugFile = 276;
+constexpr size_t next = 404;
+}  // namespace mnt_offset
+
+struct mnt {
+    uint8 mounted;
+    uint8 padding1[3];
+    int32 writePort;
+    int32 readPort;
+    uint16 channel;
+    uint8 padding2[2];
+    int32 sem;
+    char device[128];
+    char path[128];
+    char debugFile[128];
+    uint8 next[4];
+};
+static_assert(sizeof(mnt) == 408, "the mount parameter block is 408 bytes");
+
+struct attribute {
+    attribute* next;
+    char* name;
+    uint32 type;
+    int64 size;
+    uint8* data;
+};
+
+struct vnode {
+    int64 vnid;
+    int64 parent;
+    char* name;
+    uint32 mode;
+    uint32 size;
+    uint32 mtime;
+    vnode* next;
+    vnode* prev;  // for the first child: the directory itself
+    vnode* children;
+    attribute* attrs;
+    uint8 removed;
+    // Held by the kernel: published with new_vnode or handed out by read_vnode, until the
+    // kernel gives it back with write_vnode.
+    uint8 published;
+    // Still linked into its directory's child list.
+    uint8 listed;
+};
+
+// One per open file or directory listing. `lock` makes each read or write atomic with the
+// seek that positions it, when several threads share one open file.
+struct filecookie {
+    int32 handle;
+    int32 offset;
+    int32 length;
+    uint8* buffer;
+    uint8 ended;   // a malformed listing reply ended the listing for good
+    uint8 append;  // opened in append mode: the device writes at the end, whatever the position
+    std::mutex lock;
+};
+
+struct attrcookie {
+    int32 index;
+};
+
+struct NodeIndex;
+
+struct volume {
+    nspace_id nsid;
+    port_id writePort;
+    port_id readPort;
+    uint16 channel;
+    sem_id sem;   // transport semaphore, owned by the mount client
+    sem_id lock;  // "PSION Device": node tree, name index and attribute lists
+    char device[128];
+    vnode* root;
+    fs_info* info;
+    std::atomic<uint8> connected;
+    // How long send_command waits for a reply's size and then for the reply itself.
+    bigtime_t sizeTimeout;
+    bigtime_t replyTimeout;
+    // Case-folded name lookup and the set of live records; guarded by `lock`.
+    NodeIndex* index;
+};
+
+// --- nodes and lookup (tavro) ----------------------------------------------------------------
+
+inline vnode_id node_id(const vnode* node) {
+    return static_cast<vnode_id>(reinterpret_cast<intptr_t>(node));
+}
+inline vnode* node_of(vnode_id id) { return reinterpret_cast<vnode*>(static_cast<intptr_t>(id)); }
+
+// Takes the volume lock; B_BAD_SEM_ID when it is gone.
+[[nodiscard]] status_t lock_volume(volume* vol);
+void unlock_volume(volume* vol);
+
+// True when the name may be sent to the device as one path element: not empty, and free of
+// the device's separator and wildcards.
+[[nodiscard]] bool is_device_name(const char* name);
+
+// Mode, size and time from the 16-byte directory entry header.
+void setup_vnode(vnode* node, const uint8* entry);
+
+// Finds or makes the node `name` in directory `dir`. `entry` (a 16-byte directory entry
+// header) refreshes or makes the node without a request. `why`, when given, receives the
+// reason a null result has (B_ENTRY_NOT_FOUND, B_NAME_TOO_LONG, ...).
+vnode* search_vnode(volume* vol, vnode_id* id, vnode_id dir, const char* name, const uint8* entry,
+                    status_t* why = nullptr);
+
+// The device path of a node into `path` (kPathBufferSize bytes): B_OK or B_NAME_TOO_LONG.
+[[nodiscard]] status_t find_path(volume* vol, vnode* node, char* path);
+[[nodiscard]] status_t find_path_locked(volume* vol, vnode* node, char* path);
+// Appends `tail` to a path in a kPathBufferSize buffer: B_OK or B_NAME_TOO_LONG.
+[[nodiscard]] status_t append_path(char* path, const char* tail);
+
+// The FOPEN mode word for a kernel open mode, and whether the open lists a directory.
+[[nodiscard]] uint16 open_mode_word(int omode, bool directory);
+// Opens a node (or, with O_CREAT and a name, a new entry in a directory node) on the device.
+[[nodiscard]] int32 open_node(volume* vol, vnode* node, int omode, const char* name);
+
+// Node records: the live set and the name index.
+[[nodiscard]] bool node_is_live_locked(volume* vol, vnode* node);
+void unlist_node_locked(volume* vol, vnode* node);
+void list_node_locked(volume* vol, vnode* dir, vnode* node);
+void rename_node_locked(volume* vol, vnode* node, vnode* newdir, char* newname);
+void forget_name_locked(volume* vol, vnode* node);
+// True when `name` in `dir` belongs to an unlinked node whose file awaits its DELETE.
+[[nodiscard]] bool name_pending_delete(volume* vol, vnode_id dir, const char* name);
+
+// --- kernel hooks -----------------------------------------------------------------------------
+
+int fs_mount(nspace_id nsid, const char* devname, unsigned long flags, void* parms, size_t len,
+             void** ns, vnode_id* root);
+int fs_unmount(void* ns);
+int fs_rfsstat(void* ns, fs_info* info);
+int fs_walk(void* ns, void* dir, const char* name, char** path, vnode_id* vnid);
+int fs_read_vnode(void* ns, vnode_id vnid, char reenter, void** node);
+int fs_write_vnode(void* ns, void* node, char reenter);
+int fs_remove_vnode(void* ns, void* node, char reenter);
+int fs_secure_vnode(void* ns, void* node);
+int fs_access(void* ns, void* node, int mode);
+int fs_readlink(void* ns, void* node, char* buf, size_t* bufsize);
+int fs_open(void* ns, void* node, int omode, void** cookie);
+
+// --- directories and namespace changes (tavro_dir) --------------------------------------------
+
+int tavro_opendir(void* ns, void* node, void** cookie);
+int tavro_closedir(void* ns, void* node, void* cookie);
+int tavro_free_dircookie(void* ns, void* node, void* cookie);
+int tavro_rewinddir(void* ns, void* node, void* cookie);
+int tavro_readdir(void* ns, void* node, void* cookie, long* num, be_dirent* buf, size_t bufsize);
+int tavro_mkdir(void* ns, void* dir, const char* name, int perms);
+int tavro_rmdir(void* ns, void* dir, const char* name);
+int tavro_unlink(void* ns, void* dir, const char* name);
+int fs_rename(void* ns, void* olddir, const char* oldname, void* newdir, const char* newname);
+
+// --- files and stat (tavro_file) ---------------------------------------------------------------
+
+int tavro_create(void* ns, void* dir, const char* name, int omode, int perms, vnode_id* vnid,
+                 void** cookie);
+int tavro_read(void* ns, void* node, void* cookie, off_t pos, void* buf, size_t* len);
+int tavro_write(void* ns, void* node, void* cookie, off_t pos, const void* buf, size_t* len);
+int tavro_close(void* ns, void* node, void* cookie);
+int tavro_free_cookie(void* ns, void* node, void* cookie);
+int tavro_rstat(void* ns, void* node, be_stat* st);
+int tavro_wstat(void* ns, void* node, be_stat* st, long mask);
+
+// --- attributes and MIME typing (tavro_attr) ---------------------------------------------------
+
+int tavro_open_attrdir(void* ns, void* node, void** cookie);
+int tavro_close_attrdir(void* ns, void* node, void* cookie);
+int tavro_free_attrdircookie(void* ns, void* node, void* cookie);
+int tavro_rewind_attrdir(void* ns, void* node, void* cookie);
+int tavro_read_attrdir(void* ns, void* node, void* cookie, long* num, be_dirent* buf,
+                       size_t bufsize);
+int tavro_write_attr(void* ns, void* node, const char* name, int type, const void* buf, size_t* len,
+                     off_t pos);
+int tavro_read_attr(void* ns, void* node, const char* name, int type, void* buf, size_t* len,
+                    off_t pos);
+int tavro_remove_attr(void* ns, void* node, const char* name);
+int tavro_rename_attr(void* ns, void* node, const char* oldname, const char* newname);
+int tavro_stat_attr(void* ns, void* node, const char* name, attr_info* info);
+void free_all_attr(attribute* head);
+int set_mime_type(volume* vol, vnode* node);
+// The MIME type a file name gets, or null when none matches.
+const char* mime_type_for(const char* name);
+// The root's type and icons, written at mount.
+[[nodiscard]] status_t write_volume_attrs(volume* vol, vnode* root);
+
+extern const std::array<uint8, 1024> kLargePsionIconBits;
+extern const std::array<uint8, 256> kSmallPsionIconBits;
+constexpr int32 kLargePsionIconWidth = 32;
+constexpr int32 kLargePsionIconHeight = 32;
+constexpr int32 kSmallPsionIconWidth = 16;
+constexpr int32 kSmallPsionIconHeight = 16;
+
+// --- the operation table -----------------------------------------------------------------------
+
+extern "C" {
+extern vnode_ops fs_entry;
+extern int32 api_version;
+}

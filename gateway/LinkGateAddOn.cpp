@@ -1,0 +1,44 @@
+// linkgate's entry points, looked up by name by the host: the info texts, Initialise and the
+// per-link thread body RunClient.
+#include <cstdio>
+
+#include "ConnectHandler.h"
+#include "DodedIVU.h"
+#include "LinkLooper.h"
+#include "LinkState.h"
+#include "platform/HostProtocol.h"
+
+#define LINKGATE_EXPORT extern "C" __attribute__((visibility("default")))
+
+LINKGATE_EXPORT const char InfoVersion[] = "1.0.0  \xC2\xA9 2026 the tavro developers";
+LINKGATE_EXPORT const char InfoLine1[] = "RFSV = Remote Server Access";
+LINKGATE_EXPORT const char InfoLine2[] = "used to connect the BeOS to";
+LINKGATE_EXPORT const char InfoLine3[] = "PSION Servers";
+
+LINKGATE_EXPORT int32 Initialise() { return 0; }
+
+LINKGATE_EXPORT int32 RunClient(int32 /*version*/) {
+    // The looper and the handler outlive link drops: they are made on the first link only.
+    if (linklooper == nullptr) {
+        linklooper = new LinkLooper();
+        linklooper->Run();
+        printf("linklooper running\n");
+        ConnectHandler* handler = new ConnectHandler(CONNECT_HANDLER_NAME);
+        DodedIVU* application = static_cast<DodedIVU*>(be_app);
+        if (application != nullptr) {
+            (void)application->ChainHandler(handler);
+            printf("ConnectHandler chained\n");
+        } else {
+            printf("No application to chain ConnectHandler into\n");
+            delete handler;
+        }
+    }
+
+    thread_id sender;
+    while (receive_data(&sender, nullptr, 0) != HOST_LINK_DOWN) {
+        // Other thread messages mean nothing to the gateway.
+    }
+    printf("LinkGate received PSION_DISC\n");
+    TearDownLinkState();
+    return 0;
+}

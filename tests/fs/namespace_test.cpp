@@ -1,0 +1,172 @@
+// mkdir, rmdir, unlink and rename: their packets, their notices, and when DELETE goes out.
+#include "WireFixture.h"
+
+namespace {
+
+using Namespace = WireTest;
+
+TEST_F(Namespace, MkdirSendsTheFullPathAndAnnouncesTheName) {
+    device->Expect(Packet(MKDIR, PathBytes("M:\\NEWDIR")), Reply(0));
+    EXPECT_EQ(tavro_mkdir(vol, root, "NEWDIR", 0755), B_OK);
+    auto notices = fake_kernel::Notices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].op, B_ENTRY_CREATED);
+    EXPECT_EQ(notices[0].a, rootId);
+    EXPECT_EQ(notices[0].b, 0);
+    EXPECT_EQ(notices[0].c, 0);
+    EXPECT_EQ(notices[0].name, "NEWDIR");
+    fake_kernel::ClearNotices();
+
+    device->Expect(Packet(MKDIR, PathBytes("M:\\NEWDIR")), Reply(-32));
+    EXPECT_EQ(tavro_mkdir(vol, root, "NEWDIR", 0755), B_FILE_EXISTS);
+    device->Expect(Packet(MKDIR, PathBytes("M:\\RO")), Reply(-65));
+    EXPECT_EQ(tavro_mkdir(vol, root, "RO", 0755), B_READ_ONLY_DEVICE);
+    EXPECT_TRUE(fake_kernel::Notices().empty());
+}
+
+TEST_F(Namespace, MkdirPathsUpTo128BytesAreSentAndLongerOnesRefused) {
+    std::string fits(124, 'd');  // "M:\" + 124 + NUL = 128 bytes
+    device->Expect(Packet(MKDIR, PathBytes("M:\\" + fits)), Reply(0));
+    EXPECT_EQ(tavro_mkdir(vol, root, fits.c_str(), 0), B_OK);
+    EXPECT_EQ(tavro_mkdir(vol, root, (fits + "d").c_str(), 0), B_NAME_TOO_LONG);
+    EXPECT_EQ(tavro_mkdir(vol, root, "a\\b", 0), B_BAD_VALUE);
+    EXPECT_EQ(tavro_mkdir(vol, root, "a?", 0), B_BAD_VALUE);
+    EXPECT_TRUE(device->WaitScriptDone());
+    EXPECT_EQ(device->RequestCount(), 1u);
+}
+
+TEST_F(Namespace, UnlinkDefersDeleteToTheLastReference) {
+    ExpectFinfo("M:\\DOC.WRD", Entry(0x0001, 10, 0));
+    vnode* node = Walk(root, "DOC.WRD");  // held, like an open file
+    fake_kernel::ClearNotices();
+    EXPECT_EQ(tavro_unlink(vol, root, "DOC.WRD"), B_OK);
+    auto notices = fake_kernel::Notices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].op, B_ENTRY_REMOVED);
+    EXPECT_EQ(notices[0].a, rootId);
+    EXPECT_EQ(notices[0].c, node->vnid);
+    // Gone from the namespace, though nothing went to the device yet.
+    Walk(root, "doc.wrd", B_ENTRY_NOT_FOUND);
+    EXPECT_EQ(device->RequestCount(), 1u);
+    // A new file of that name has to wait for the old one's DELETE.
+    vnode_id id;
+    void* cookie;
+    EXPECT_EQ(tavro_create(vol, root, "DOC.WRD", B_O_WRONLY | B_O_CREAT, 0, &id, &cookie), B_BUSY);
+    device->Expect(Packet(DELETE, PathBytes("M:\\DOC.WRD")), Reply(0));
+    Put(node);
+    EXPECT_TRUE(device->WaitScriptDone());
+    // Now the name is asked for afresh.
+    device->Expect(Packet(FINFO, PathBytes("M:\\DOC.WRD")), Reply(-33));
+    Walk(root, "DOC.WRD", B_ENTRY_NOT_FOUND);
+}
+
+TEST_F(Namespace, TypeTestsLeaveEverythingAsItWas) {
+    ExpectFinfo("M:\\F", Entry(0, 1, 0));
+    EXPECT_EQ(tavro_rmdir(vol, root, "F"), B_NOT_A_DIRECTORY);
+    vnode* f = Walk(root, "F");
+    EXPECT_EQ(fake_kernel::Refs(f->vnid), 1);
+    ExpectFinfo("M:\\D", Entry(0x10, 0, 0));
+    EXPECT_EQ(tavro_unlink(vol, root, "D"), B_IS_A_DIRECTORY);
+    EXPECT_EQ(tavro_unlink(vol, root, "."), B_BAD_VALUE);
+    EXPECT_EQ(tavro_unlink(vol, root, "NOPE*"), B_ENTRY_NOT_FOUND);
+    EXPECT_FALSE(f->removed);
+    Put(f);
+    for (const auto& notice : fake_kernel::Notices()) EXPECT_NE(notice.op, B_ENTRY_REMOVED);
+}
+
+TEST_F(Namespace, RmdirOfAFullDirectoryIsRefusedAndAnEmptyOneDeletedLater) {
+    ExpectFinfo("M:\\FULL", Entry(0x10, 0, 0));
+    device->Expect(Packet(FOPEN, Concat({{0x30, 0}, PathBytes("M:\\FULL\\*.*")})),
+                   Reply(0, {2, 0}));
+    device->Expect(Packet(FDIRREAD, {2, 0}), Concat({Reply(0, {0, 0}), Entry(0, 1, 1, "X")}));
+    device->Expect(Packet(FCLOSE, {2, 0}), Reply(0));
+    EXPECT_EQ(tavro_rmdir(vol, root, "FULL"), B_DIRECTORY_NOT_EMPTY);
+
+    ExpectFinfo("M:\\EMPTY", Entry(0x10, 0, 0));
+    device->Expect(Packet(FOPEN, Concat({{0x30, 0}, PathBytes("M:\\EMPTY\\*.*")})),
+                   Reply(0, {2, 0}));
+    device->Expect(Packet(FDIRREAD, {2, 0}), Reply(-36));
+    device->Expect(Packet(FCLOSE, {2, 0}), Reply(0));
+    device->Expect(Packet(DELETE, PathBytes("M:\\EMPTY\\")), Reply(0));
+    EXPECT_EQ(tavro_rmdir(vol, root, "EMPTY"), B_OK);
+    EXPECT_TRUE(device->WaitScriptDone());
+    auto notices = fake_kernel::Notices();
+    ASSERT_FALSE(notices.empty());
+    EXPECT_EQ(notices.back().op, B_ENTRY_REMOVED);
+}
+
+TEST_F(Namespace, RenameWithinADirectoryChangesOnlyTheName) {
+    ExpectFinfo("M:\\B", Entry(0, 1, 0));
+    ExpectFinfo("M:\\A", Entry(0, 1, 0));
+    vnode* b = Walk(root, "B");
+    vnode* a = Walk(root, "A");  // the head of the list now
+    device->Expect(Packet(RENAME, Concat({PathBytes("M:\\B"), PathBytes("M:\\C")})), Reply(0));
+    fake_kernel::ClearNotices();
+    ASSERT_EQ(fs_rename(vol, root, "B", root, "C"), B_OK);
+    EXPECT_STREQ(b->name, "C");
+    EXPECT_EQ(root->children, a);
+    EXPECT_EQ(a->next, b);
+    auto notices = fake_kernel::Notices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].op, B_ENTRY_MOVED);
+    EXPECT_EQ(notices[0].a, rootId);
+    EXPECT_EQ(notices[0].b, rootId);
+    EXPECT_EQ(notices[0].c, b->vnid);
+    EXPECT_EQ(notices[0].name, "C");
+    EXPECT_EQ(Walk(root, "c"), b);
+    Put(b);
+    Put(b);
+    Put(a);
+    // A refused rename changes nothing.
+    device->Expect(Packet(RENAME, Concat({PathBytes("M:\\A"), PathBytes("M:\\D")})), Reply(-32));
+    EXPECT_EQ(fs_rename(vol, root, "A", root, "D"), B_FILE_ERROR);
+    EXPECT_STREQ(a->name, "A");
+}
+
+TEST_F(Namespace, MovingADirectoryTakesTheNodesBelowItAlong) {
+    ExpectFinfo("M:\\SRC", Entry(0x10, 0, 0));
+    ExpectFinfo("M:\\DST", Entry(0x10, 0, 0));
+    ExpectFinfo("M:\\SRC\\FILE", Entry(0, 5, 0));
+    vnode* src = Walk(root, "SRC");
+    vnode* dst = Walk(root, "DST");
+    vnode* file = Walk(src, "FILE");
+    device->Expect(Packet(RENAME, Concat({PathBytes("M:\\SRC"), PathBytes("M:\\DST\\MOVED")})),
+                   Reply(0));
+    ASSERT_EQ(fs_rename(vol, root, "SRC", dst, "MOVED"), B_OK);
+    EXPECT_EQ(dst->children, src);
+    EXPECT_EQ(src->prev, dst);
+    EXPECT_EQ(src->parent, dst->vnid);
+    char path[kPathBufferSize];
+    ASSERT_EQ(find_path(vol, file, path), B_OK);
+    EXPECT_STREQ(path, "M:\\DST\\MOVED\\FILE");
+    // Nor can a directory move into itself.
+    EXPECT_EQ(fs_rename(vol, dst, "MOVED", src, "X"), B_BAD_VALUE);
+    // The old name is gone from the root.
+    device->Expect(Packet(FINFO, PathBytes("M:\\SRC")), Reply(-33));
+    Walk(root, "SRC", B_ENTRY_NOT_FOUND);
+    Put(file);
+    Put(src);
+    Put(dst);
+}
+
+TEST_F(Namespace, RenamePathsMustFitAndNamesMustBeTheDevicesOwn) {
+    ExpectFinfo("M:\\A", Entry(0, 1, 0));
+    EXPECT_EQ(fs_rename(vol, root, "A", root, std::string(125, 'r').c_str()), B_NAME_TOO_LONG);
+    EXPECT_EQ(fs_rename(vol, root, "A", root, "*.*"), B_BAD_VALUE);
+    EXPECT_EQ(fs_rename(vol, root, "A\\..", root, "B"), B_ENTRY_NOT_FOUND);
+    EXPECT_TRUE(device->WaitScriptDone());
+    device->CutLink();
+    EXPECT_EQ(fs_rename(vol, root, "A", root, "B"), B_IO_ERROR);
+}
+
+TEST_F(Namespace, NothingIsDeletedOnADeviceThatIsGone) {
+    ExpectFinfo("M:\\A", Entry(0, 1, 0));
+    vnode* a = Walk(root, "A");
+    device->CutLink();
+    vol->connected = 0;
+    EXPECT_EQ(tavro_unlink(vol, root, "A"), B_OK);
+    Put(a);  // remove_vnode runs; no DELETE can go out
+    EXPECT_EQ(tavro_mkdir(vol, root, "M", 0), B_IO_ERROR);
+}
+
+}  // namespace

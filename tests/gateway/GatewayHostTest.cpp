@@ -1,0 +1,341 @@
+// linkgate inside the host: loaded by vantrel's host library, chained into its application
+// object, in front of the simulated Series 3 (its LINK server, SYS$RFSV which always runs, and
+// ECHO, which accepts connects only once LINK has registered it).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "DodedIVU.h"
+#include "GatewayTestSupport.h"
+#include "host/HostLink.h"
+#include "kits/Message.h"
+#include "kits/Messenger.h"
+#include "platform/HostProtocol.h"
+
+namespace {
+
+using handheld::TraceDir;
+using handheld::TraceEvent;
+using handheld::TraceRecord;
+
+constexpr uint32 kLink = 'link', kConn = 'conn', kPcmd = 'pcmd', kDisc = 'disc', kData = 'data',
+                 kEror = 'eror';
+
+// The connect requests and channel packets that went out, in order.
+std::vector<TraceRecord> Outgoing(vantrel::HostLink& host) {
+    std::vector<TraceRecord> out;
+    for (const TraceRecord& record : host.Trace().Records()) {
+        if (record.event == TraceEvent::Connect || record.event == TraceEvent::Request ||
+            record.event == TraceEvent::Disconnect)
+            out.push_back(record);
+    }
+    return out;
+}
+
+std::string PatternOf(const TraceRecord& connect) {
+    ScriptedDevice::Request request{HOST_CONNECT_REQUEST, connect.bytes};
+    return RequestPattern(request);
+}
+
+port_id PortOf(const TraceRecord& connect) {
+    ScriptedDevice::Request request{HOST_CONNECT_REQUEST, connect.bytes};
+    return RequestPortField(request);
+}
+
+// One application object and one host for the whole suite, as in vantrel: linkgate chains
+// its handler into the application once, on the first link.
+class GatewayHost : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        application = new DodedIVU();
+        ASSERT_EQ(application->Start(), B_OK);
+        vantrel::HostOptions options;
+        options.addOnFiles.push_back(TAVRO_CLIENT_ADDON_DIR "/linkgate.so");
+        options.traceInMemory = true;
+        host = new vantrel::HostLink(options);
+        ASSERT_EQ(host->Start(), B_OK);
+    }
+    static void TearDownTestSuite() {
+        delete host;
+        application->Stop();
+        delete application;
+    }
+
+    // Every test starts on a fresh link, with the gateway's messenger in hand.
+    void SetUp() override {
+        trace = std::make_unique<TraceCapture>();
+        ASSERT_EQ(host->LinkDown(), B_OK);
+        host->ClearFaults();
+        ASSERT_EQ(host->LinkUp(), B_OK);
+        // 'link' is answered once the first RunClient has chained the handler.
+        for (int i = 0; i < 500 && !gateway.IsValid(); i++) {
+            BMessage link(kLink), reply;
+            ASSERT_EQ(be_app_messenger.SendMessage(&link, &reply), B_OK);
+            if (reply.what == kLink) {
+                ASSERT_EQ(reply.FindMessenger("messenger", &gateway), B_OK);
+            }
+            if (!gateway.IsValid()) snooze(10000);
+        }
+        ASSERT_TRUE(gateway.IsValid());
+        host->Trace().Reset();
+        trace->Clear();
+    }
+    void TearDown() override { trace.reset(); }
+
+    BMessage Ask(BMessage request) {
+        BMessage reply;
+        EXPECT_EQ(gateway.SendMessage(&request, &reply), B_OK);
+        return reply;
+    }
+    BMessage Connect(const char* server) {
+        BMessage request(kConn);
+        request.AddString("server", server);
+        return Ask(request);
+    }
+    BMessage Command(const std::vector<uint8>& packet, port_id port, int16 chan) {
+        BMessage request(kPcmd);
+        request.AddData("command", B_RAW_TYPE, packet.data(), static_cast<ssize_t>(packet.size()));
+        request.AddInt32("port_id", port);
+        request.AddInt16("chan_id", chan);
+        return Ask(request);
+    }
+
+    static DodedIVU* application;
+    static vantrel::HostLink* host;
+    static BMessenger gateway;
+    std::unique_ptr<TraceCapture> trace;
+};
+
+DodedIVU* GatewayHost::application = nullptr;
+vantrel::HostLink* GatewayHost::host = nullptr;
+BMessenger GatewayHost::gateway;
+
+}  // namespace
+
+TEST_F(GatewayHost, LinkRequestIsAnsweredWithTheLoopersMessenger) {
+    BMessage link(kLink), reply;
+    link.AddString("application", "x-vnd.test-client");
+    ASSERT_EQ(be_app_messenger.SendMessage(&link, &reply), B_OK);
+    EXPECT_EQ(reply.what, kLink);
+    const char* application_name;
+    ASSERT_EQ(reply.FindString("application", &application_name), B_OK);
+    EXPECT_STREQ(application_name, "x-vnd.test-client");
+    BMessenger messenger;
+    ASSERT_EQ(reply.FindMessenger("messenger", &messenger), B_OK);
+    EXPECT_TRUE(messenger == gateway);
+    BLooper* looper = nullptr;
+    messenger.Target(&looper);
+    EXPECT_NE(looper, nullptr);
+    EXPECT_NE(looper, application);
+    EXPECT_EQ(trace->Lines(), std::vector<std::string>{"ConnectHandler got msg 6c696e6b"});
+}
+
+TEST_F(GatewayHost, ConnectToAServerThatAnswersAtOnce) {
+    BMessage reply = Connect("SYS$RFSV");
+    ASSERT_EQ(reply.what, kConn);
+    int32 port;
+    int16 chan;
+    ASSERT_EQ(reply.FindInt32("port_id", &port), B_OK);
+    ASSERT_EQ(reply.FindInt16("chan_id", &chan), B_OK);
+    std::vector<TraceRecord> wire = Outgoing(*host);
+    ASSERT_EQ(wire.size(), 1u);  // no register request
+    EXPECT_EQ(PatternOf(wire[0]), "SYS$RFSV.*");
+    EXPECT_EQ(wire[0].bytes.size(), 15u);
+    EXPECT_EQ(PortOf(wire[0]), port);
+
+    std::vector<std::string> expected = {"LinkLooper got msg nnoc", "got 'conn'",
+                                         "ConnectServer [SYS$RFSV]"};
+    Append(expected, ConnReqAnswered("SYS$RFSV", port, static_cast<uint16>(chan)));
+    expected.push_back(Format("returning conn msg 636f6e6e with port %d chan %x", port, chan));
+    EXPECT_EQ(trace->Lines(), expected);
+}
+
+TEST_F(GatewayHost, ConnectToAServerThatAnswersOnlyAfterRegistration) {
+    BMessage reply = Connect("ECHO");
+    ASSERT_EQ(reply.what, kConn);
+    int32 port;
+    int16 chan;
+    ASSERT_EQ(reply.FindInt32("port_id", &port), B_OK);
+    ASSERT_EQ(reply.FindInt16("chan_id", &chan), B_OK);
+
+    std::vector<TraceRecord> wire = Outgoing(*host);
+    ASSERT_EQ(wire.size(), 4u);
+    EXPECT_EQ(PatternOf(wire[0]), "ECHO.*");
+    EXPECT_EQ(PatternOf(wire[1]), "LINK.*");
+    EXPECT_EQ(wire[1].bytes.size(), 12u);
+    ASSERT_EQ(wire[2].event, TraceEvent::Request);
+    uint16 linkChan = wire[2].channel;
+    const std::vector<uint8> registerHead = {
+        0x00, wire[2].bytes[1], wire[2].bytes[2], 'E', 'C', 'H', 'O', 0};
+    EXPECT_EQ(wire[2].bytes, registerHead);
+    EXPECT_EQ(PatternOf(wire[3]), "ECHO.*");
+    EXPECT_EQ(PortOf(wire[3]), port);
+
+    port_id linkPort = PortOf(wire[1]);
+    uint16 check = static_cast<uint16>(wire[2].bytes[1] | (wire[2].bytes[2] << 8));
+    std::vector<std::string> expected = {"LinkLooper got msg nnoc", "got 'conn'",
+                                         "ConnectServer [ECHO]"};
+    Append(expected, ConnReqUnanswered("ECHO", PortOf(wire[0])));
+    Append(expected, {"LinkReq [ECHO]", "ConnLinkSrv ", "GetPort [LINK]",
+                      Format("GetPort [LINK] port %d", linkPort),
+                      Format("Link Server is running... [chan ID=%x]", linkChan),
+                      "regreq i 35 bytes, reply in 39", "LinkReq calling DoCmd [ECHO]",
+                      Format("DoCmd to chan ID %x (rcv port %d), pkt len 8", linkChan, linkPort),
+                      "write_port result 0", "port_buffer_size result 39", "read_port result 39",
+                      Format("Register cmd reply code 0 check=%x, sent: %x", check, check),
+                      "Register cmd returned status 0, name ECHO"});
+    Append(expected, ConnReqAnswered("ECHO", port, static_cast<uint16>(chan)));
+    expected.push_back(Format("returning conn msg 636f6e6e with port %d chan %x", port, chan));
+    EXPECT_EQ(trace->Lines(), expected);
+}
+
+TEST_F(GatewayHost, ServerThatNeverAnswersGetsErorAfterTheTimeOuts) {
+    // The device stays silent: no such server, and the LINK server's replies are lost.
+    handheld::FaultSpec silence;
+    silence.kind = handheld::FaultKind::NoReply;
+    silence.count = 1000;
+    silence.server = "LINK";
+    host->SetFaults({silence});
+    bigtime_t start = system_time();
+    BMessage reply = Connect("NEVER");
+    EXPECT_GE(system_time() - start, 16000000);
+    EXPECT_EQ(reply.what, kEror);
+    EXPECT_FALSE(reply.HasData("port_id", B_ANY_TYPE));
+    EXPECT_FALSE(reply.HasData("chan_id", B_ANY_TYPE));
+
+    std::vector<TraceRecord> wire = Outgoing(*host);
+    ASSERT_EQ(wire.size(), 4u);
+    port_id linkPort = PortOf(wire[1]);
+    uint16 linkChan = wire[2].channel;
+    std::vector<std::string> expected = {"LinkLooper got msg nnoc", "got 'conn'",
+                                         "ConnectServer [NEVER]"};
+    Append(expected, ConnReqUnanswered("NEVER", PortOf(wire[0])));
+    Append(expected, {"LinkReq [NEVER]", "ConnLinkSrv ", "GetPort [LINK]",
+                      Format("GetPort [LINK] port %d", linkPort),
+                      Format("Link Server is running... [chan ID=%x]", linkChan),
+                      "regreq i 35 bytes, reply in 39", "LinkReq calling DoCmd [NEVER]",
+                      Format("DoCmd to chan ID %x (rcv port %d), pkt len 9", linkChan, linkPort),
+                      "write_port result 0",
+                      Format("port_buffer_size result %d", static_cast<int>(B_TIMED_OUT)),
+                      Format("Bad response %d from Register cmd!", static_cast<int>(B_TIMED_OUT))});
+    Append(expected, ConnReqUnanswered("NEVER", PortOf(wire[3])));
+    expected.push_back("Failed to connect to server NEVER");
+    EXPECT_EQ(trace->Lines(), expected);
+}
+
+TEST_F(GatewayHost, CommandsWithATwelveByteAndAnEmptyReply) {
+    BMessage connected = Connect("ECHO");
+    int32 port;
+    int16 chan;
+    ASSERT_EQ(connected.FindInt32("port_id", &port), B_OK);
+    ASSERT_EQ(connected.FindInt16("chan_id", &chan), B_OK);
+    trace->Clear();
+    host->Trace().Reset();
+
+    const std::vector<uint8> packet = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    BMessage reply = Command(packet, port, chan);
+    ASSERT_EQ(reply.what, kData);
+    const void* data;
+    ssize_t size;
+    ASSERT_EQ(reply.FindData("data", B_RAW_TYPE, &data, &size), B_OK);
+    ASSERT_EQ(size, 12);
+    EXPECT_EQ(std::memcmp(data, packet.data(), 12), 0);
+    EXPECT_EQ(trace->Lines(),
+              (std::vector<std::string>{
+                  "LinkLooper got msg dmcp", "got 'pcmd'",
+                  Format("DoCmd to chan ID %x (rcv port %d), pkt len 12", chan, port),
+                  "write_port result 0", "port_buffer_size result 12", "read_port result 12",
+                  "DoCmd returned 12 bytes"}));
+
+    reply = Command({}, port, chan);
+    ASSERT_EQ(reply.what, kData);
+    size = -1;
+    ASSERT_EQ(reply.FindData("data", B_RAW_TYPE, &data, &size), B_OK);
+    EXPECT_EQ(size, 0);
+    EXPECT_EQ(trace->Lines().back(), "DoCmd returned 0 bytes");
+    // The two packets went out on the channel unchanged.
+    std::vector<TraceRecord> wire = Outgoing(*host);
+    ASSERT_EQ(wire.size(), 2u);
+    EXPECT_EQ(wire[0].channel, static_cast<uint16>(chan));
+    EXPECT_EQ(wire[0].bytes, packet);
+    EXPECT_TRUE(wire[1].bytes.empty());
+}
+
+TEST_F(GatewayHost, CommandMissingAFieldIsAnErrorWithNothingOnTheWire) {
+    BMessage connected = Connect("SYS$RFSV");
+    int32 port;
+    ASSERT_EQ(connected.FindInt32("port_id", &port), B_OK);
+    host->Trace().Reset();
+    trace->Clear();
+    BMessage request(kPcmd);
+    const uint8 packet[] = {0x01};
+    request.AddData("command", B_RAW_TYPE, packet, 1);
+    request.AddInt32("port_id", port);
+    BMessage reply = Ask(request);
+    EXPECT_EQ(reply.what, kEror);
+    EXPECT_TRUE(reply.IsEmpty());
+    EXPECT_TRUE(Outgoing(*host).empty());
+    EXPECT_EQ(trace->Lines(), (std::vector<std::string>{"LinkLooper got msg dmcp", "got 'pcmd'",
+                                                        "DoCmd returned -2147483643 bytes"}));
+}
+
+TEST_F(GatewayHost, DisconnectClosesTheChannel) {
+    BMessage connected = Connect("SYS$RFSV");
+    int32 port;
+    int16 chan;
+    ASSERT_EQ(connected.FindInt32("port_id", &port), B_OK);
+    ASSERT_EQ(connected.FindInt16("chan_id", &chan), B_OK);
+    size_t open = host->OpenChannels();
+    trace->Clear();
+    BMessage request(kDisc);
+    request.AddInt32("port_id", port);
+    request.AddInt16("chan_id", chan);
+    EXPECT_EQ(Ask(request).what, B_NO_REPLY);
+    for (int i = 0; i < 500 && host->OpenChannels() == open; i++) snooze(10000);
+    EXPECT_EQ(host->OpenChannels(), open - 1);
+    std::vector<TraceRecord> wire = Outgoing(*host);
+    ASSERT_FALSE(wire.empty());
+    EXPECT_EQ(wire.back().event, TraceEvent::Disconnect);
+    EXPECT_EQ(wire.back().channel, static_cast<uint16>(chan));
+    EXPECT_EQ(trace->Lines(), (std::vector<std::string>{"LinkLooper got msg csid", "got 'disc'"}));
+    EXPECT_GE(port_count(port), 0);  // the client's reply port is left alone
+}
+
+TEST_F(GatewayHost, ASecondLinkStartsAfreshWithTheSameLooper) {
+    ASSERT_EQ(Connect("ECHO").what, kConn);
+    std::vector<TraceRecord> first = Outgoing(*host);
+    ASSERT_EQ(PatternOf(first[1]), "LINK.*");
+    port_id firstLinkPort = PortOf(first[1]);
+    port_id firstRequestPort = host->RequestPort();
+    int32 handlers = application->CountHandlers();
+
+    trace->Clear();
+    ASSERT_EQ(host->LinkDown(), B_OK);
+    EXPECT_EQ(trace->Lines(), std::vector<std::string>{"LinkGate received PSION_DISC"});
+    EXPECT_EQ(port_count(firstLinkPort), B_BAD_PORT_ID);
+
+    ASSERT_EQ(host->LinkUp(), B_OK);
+    ASSERT_NE(host->RequestPort(), firstRequestPort);
+    host->Trace().Reset();
+    trace->Clear();
+    BMessage reply = Connect("ECHO");
+    ASSERT_EQ(reply.what, kConn);
+    EXPECT_EQ(application->CountHandlers(), handlers);  // no second handler
+    BMessage link(kLink), linkReply;
+    ASSERT_EQ(be_app_messenger.SendMessage(&link, &linkReply), B_OK);
+    BMessenger messenger;
+    ASSERT_EQ(linkReply.FindMessenger("messenger", &messenger), B_OK);
+    EXPECT_TRUE(messenger == gateway);  // no second looper
+
+    // The new link's requests reached the new "WritePsion", and LINK got a new channel.
+    std::vector<TraceRecord> wire = Outgoing(*host);
+    ASSERT_EQ(wire.size(), 4u);
+    EXPECT_EQ(PatternOf(wire[1]), "LINK.*");
+    EXPECT_NE(PortOf(wire[1]), firstLinkPort);
+    std::vector<std::string> lines = trace->Lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "linklooper running"), 0);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "ConnectHandler chained"), 0);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "GetPort [LINK]"), 1);
+}
