@@ -155,6 +155,13 @@ TEST_F(MountStack, Series3DrivesMountAtLinkUpAndGoAtLinkDownTwice) {
         auto names = ListThroughKernel(root + "/INTERNAL");
         EXPECT_NE(std::find(names.begin(), names.end(), "STORY.TXT"), names.end())
             << testing::PrintToString(names);
+        std::string written = "NEW" + std::to_string(link) + ".TXT";
+        int fd = sys_open((root + "/INTERNAL/" + written).c_str(),
+                          B_O_WRONLY | B_O_CREAT | B_O_TRUNC, 0644);
+        ASSERT_GE(fd, 0) << be_strerror(fd);
+        EXPECT_EQ(sys_write(fd, 0, "written through the kernel", 26), 26);
+        EXPECT_EQ(sys_close(fd), B_OK);
+        EXPECT_EQ(ReadFile(dir / ("m/" + written)), "written through the kernel");
         fs_info info;
         ASSERT_EQ(sys_rfsstat((root + "/DISK_B").c_str(), &info), B_OK);
         EXPECT_STREQ(info.volume_name, "DISK_B");

@@ -14,7 +14,8 @@
 int mount(const char* filesystem, const char* where, const char* device, uint32 flags,
           void* parameters, int32 length);
 // Refused with B_BUSY while the volume has referenced nodes (other than its root) or open
-// descriptors.
+// descriptors. The mount observer is asked first; when the kernel then refuses, the observer
+// hears `mounted` again, since the volume stays.
 int unmount(const char* where);
 
 extern "C" {
@@ -49,8 +50,13 @@ struct node_monitor_event {
     char name[B_FILE_NAME_LENGTH];
 };
 typedef void (*node_monitor_func)(void* context, const node_monitor_event* event);
+// Watchers are called on the node monitor's own thread, one event at a time, never from inside
+// the add-on's call (so a watcher may call back into the kernel).
 int32 kernel_watch_nodes(node_monitor_func func, void* context);  // returns a watch id
+// After it returns, the watcher is not called again (unless it unwatches from its own callback).
 void kernel_unwatch_nodes(int32 watch);
+// Waits until every event reported before the call has reached the watchers.
+void kernel_sync_node_monitor(void);
 
 // Diagnostics for tests: the reference count of a cached node (negative: not cached) and the
 // number of cached nodes of a volume.
@@ -61,9 +67,9 @@ status_t kernel_volume_at(const char* where, nspace_id* nsid, vnode_id* root);
 
 // --- Path and descriptor calls -----------------------------------------------------------------
 
-int sys_open(const char* path, int omode, int perms);  // descriptor or status; B_O_* bits
-int sys_close(int fd);                                  // close, then free_cookie
-ssize_t sys_read(int fd, off_t pos, void* buf, size_t len);         // bytes read or status
+int sys_open(const char* path, int omode, int perms);        // descriptor or status; B_O_* bits
+int sys_close(int fd);                                       // close, then free_cookie
+ssize_t sys_read(int fd, off_t pos, void* buf, size_t len);  // bytes read or status
 ssize_t sys_write(int fd, off_t pos, const void* buf, size_t len);  // bytes written or status
 
 int sys_opendir(const char* path);  // descriptor or status
@@ -81,14 +87,14 @@ int sys_unlink(const char* path);
 int sys_rename(const char* oldpath, const char* newpath);
 int sys_rfsstat(const char* path, fs_info* info);
 
-int sys_open_attrdir(const char* path);  // descriptor or status
+int sys_open_attrdir(const char* path);                          // descriptor or status
 int sys_read_attrdir(int fd, be_dirent* entry, size_t bufsize);  // 1, 0 at the end, or status
 int sys_rewind_attrdir(int fd);
 int sys_close_attrdir(int fd);
 ssize_t sys_read_attr(const char* path, const char* name, uint32 type, off_t pos, void* buf,
                       size_t len);
-ssize_t sys_write_attr(const char* path, const char* name, uint32 type, off_t pos,
-                       const void* buf, size_t len);
+ssize_t sys_write_attr(const char* path, const char* name, uint32 type, off_t pos, const void* buf,
+                       size_t len);
 int sys_remove_attr(const char* path, const char* name);
 int sys_rename_attr(const char* path, const char* oldname, const char* newname);
 int sys_stat_attr(const char* path, const char* name, attr_info* info);
@@ -105,7 +111,7 @@ int vfs_wstat(nspace_id nsid, vnode_id vnid, const be_stat* st, uint32 mask);
 int vfs_open(nspace_id nsid, vnode_id vnid, int omode);  // descriptor or status
 // Creates and opens; the new node comes back with a reference taken.
 int vfs_create(nspace_id nsid, vnode_id dir, const char* name, int omode, int perms,
-               vnode_id* vnid);  // descriptor or status
+               vnode_id* vnid);                  // descriptor or status
 int vfs_opendir(nspace_id nsid, vnode_id vnid);  // descriptor or status
 int vfs_mkdir(nspace_id nsid, vnode_id dir, const char* name, int perms);
 int vfs_rmdir(nspace_id nsid, vnode_id dir, const char* name);

@@ -1,0 +1,128 @@
+// System calls on descriptors.
+#include <algorithm>
+#include <climits>
+#include <cstddef>
+
+#include "Descriptors.h"
+#include "NodeOps.h"
+#include "kernel/syscalls.h"
+
+using namespace kernel;
+
+namespace {
+
+status_t FileDescriptor(int fd, std::shared_ptr<Descriptor>* out) {
+    status_t status = LookupAnyDescriptor(fd, out);
+    if (status != B_OK) return status;
+    if ((*out)->kind() != DescriptorKind::file) return B_IS_A_DIRECTORY;
+    return B_OK;
+}
+
+// Reads one entry of a listing into `entry`: 1, 0 at the end, or a status.
+template <typename Slot>
+int ReadEntry(const Descriptor& d, Slot* slot, be_dirent* entry, size_t bufsize) {
+    if (entry == nullptr || bufsize <= offsetof(be_dirent, d_name)) return B_BAD_VALUE;
+    if (slot == nullptr) return B_UNSUPPORTED;
+    long count = 1;
+    status_t status = slot(d.node().cookie(), d.node().node(), d.cookie(), &count, entry, bufsize);
+    if (status != B_OK) return status;
+    if (count <= 0) return 0;
+    // Whatever the add-on wrote, the name ends inside the buffer.
+    const size_t room = std::min(bufsize, sizeof(be_dirent)) - offsetof(be_dirent, d_name);
+    entry->d_name[room - 1] = '\0';
+    return 1;
+}
+
+}  // namespace
+
+extern "C" int sys_close(int fd) {
+    std::shared_ptr<Descriptor> d;
+    status_t status = RemoveDescriptor(fd, nullptr, &d);
+    if (status != B_OK) return status;
+    return d->Close();
+}
+
+extern "C" ssize_t sys_read(int fd, off_t pos, void* buf, size_t len) {
+    std::shared_ptr<Descriptor> d;
+    status_t status = FileDescriptor(fd, &d);
+    if (status != B_OK) return status;
+    if ((d->omode() & B_O_ACCMODE) == B_O_WRONLY) return B_FILE_ERROR;
+    if (pos < 0 || (buf == nullptr && len > 0)) return B_BAD_VALUE;
+    const vnode_ops& ops = d->node().ops();
+    if (ops.read == nullptr) return B_UNSUPPORTED;
+    len = std::min<size_t>(len, SSIZE_MAX);
+    size_t done = len;
+    status = ops.read(d->node().cookie(), d->node().node(), d->cookie(), pos, buf, &done);
+    if (status != B_OK) return status;
+    return static_cast<ssize_t>(std::min(done, len));
+}
+
+extern "C" ssize_t sys_write(int fd, off_t pos, const void* buf, size_t len) {
+    std::shared_ptr<Descriptor> d;
+    status_t status = FileDescriptor(fd, &d);
+    if (status != B_OK) return status;
+    if ((d->omode() & B_O_ACCMODE) == B_O_RDONLY) return B_FILE_ERROR;
+    if (pos < 0 || (buf == nullptr && len > 0)) return B_BAD_VALUE;
+    const vnode_ops& ops = d->node().ops();
+    if (ops.write == nullptr) return B_UNSUPPORTED;
+    len = std::min<size_t>(len, SSIZE_MAX);
+    size_t done = len;
+    status = ops.write(d->node().cookie(), d->node().node(), d->cookie(), pos, buf, &done);
+    if (status != B_OK) return status;
+    return static_cast<ssize_t>(std::min(done, len));
+}
+
+extern "C" int sys_fstat(int fd, be_stat* st) {
+    std::shared_ptr<Descriptor> d;
+    status_t status = LookupAnyDescriptor(fd, &d);
+    if (status != B_OK) return status;
+    return StatNode(d->node(), st);
+}
+
+extern "C" int sys_readdir(int fd, be_dirent* entry, size_t bufsize) {
+    std::shared_ptr<Descriptor> d;
+    status_t status = LookupDescriptor(fd, DescriptorKind::directory, &d);
+    if (status != B_OK) return status;
+    return ReadEntry(*d, d->node().ops().readdir, entry, bufsize);
+}
+
+extern "C" int sys_rewinddir(int fd) {
+    std::shared_ptr<Descriptor> d;
+    status_t status = LookupDescriptor(fd, DescriptorKind::directory, &d);
+    if (status != B_OK) return status;
+    const vnode_ops& ops = d->node().ops();
+    if (ops.rewinddir == nullptr) return B_UNSUPPORTED;
+    return ops.rewinddir(d->node().cookie(), d->node().node(), d->cookie());
+}
+
+extern "C" int sys_closedir(int fd) {
+    const DescriptorKind kind = DescriptorKind::directory;
+    std::shared_ptr<Descriptor> d;
+    status_t status = RemoveDescriptor(fd, &kind, &d);
+    if (status != B_OK) return status;
+    return d->Close();
+}
+
+extern "C" int sys_read_attrdir(int fd, be_dirent* entry, size_t bufsize) {
+    std::shared_ptr<Descriptor> d;
+    status_t status = LookupDescriptor(fd, DescriptorKind::attributes, &d);
+    if (status != B_OK) return status;
+    return ReadEntry(*d, d->node().ops().read_attrdir, entry, bufsize);
+}
+
+extern "C" int sys_rewind_attrdir(int fd) {
+    std::shared_ptr<Descriptor> d;
+    status_t status = LookupDescriptor(fd, DescriptorKind::attributes, &d);
+    if (status != B_OK) return status;
+    const vnode_ops& ops = d->node().ops();
+    if (ops.rewind_attrdir == nullptr) return B_UNSUPPORTED;
+    return ops.rewind_attrdir(d->node().cookie(), d->node().node(), d->cookie());
+}
+
+extern "C" int sys_close_attrdir(int fd) {
+    const DescriptorKind kind = DescriptorKind::attributes;
+    std::shared_ptr<Descriptor> d;
+    status_t status = RemoveDescriptor(fd, &kind, &d);
+    if (status != B_OK) return status;
+    return d->Close();
+}
