@@ -97,6 +97,10 @@ bool node_is_live_locked(volume* vol, vnode* node) {
     return node != nullptr && vol->index->live.count(node) != 0;
 }
 
+vnode* lookup_name_locked(volume* vol, vnode_id dir, const char* name) {
+    return find_name_locked(vol, dir, name);
+}
+
 bool name_pending_delete(volume* vol, vnode_id dir, const char* name) {
     if (lock_volume(vol) != B_OK) return false;
     vnode* found = find_name_locked(vol, dir, name);
@@ -437,27 +441,32 @@ int fs_rfsstat(void* ns, fs_info* out) {
 // --- vnode hooks
 // ----------------------------------------------------------------------------------
 
-namespace {
-
 // Takes a kernel reference on a node that a lookup returned. The record may have been released
 // between the lookup and now; the lookup is then repeated.
-status_t get_found_node(volume* vol, vnode_id dirid, const char* name, vnode_id* id) {
+status_t get_named_node(volume* vol, vnode_id dirid, const char* name, vnode_id* id, bool walk) {
     status_t why = B_ENTRY_NOT_FOUND;
     for (int attempt = 0; attempt < kPublishAttempts; attempt++) {
         if (search_vnode(vol, id, dirid, name, nullptr, &why) == nullptr) return why;
-        if (!vol->connected.load()) return B_NOT_ALLOWED;
+        if (walk && !vol->connected.load()) return B_NOT_ALLOWED;
         void* node;
-        if (get_vnode(vol->nsid, *id, &node) == B_OK) return B_OK;
+        if (get_vnode(vol->nsid, *id, &node) != B_OK) continue;
+        // The record may have been released and its address reused by another node since
+        // the lookup: only the node that still bears the name will do.
+        bool same = strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
+        if (!same && lock_volume(vol) == B_OK) {
+            same = lookup_name_locked(vol, dirid, name) == node;
+            unlock_volume(vol);
+        }
+        if (same) return B_OK;
+        put_vnode(vol->nsid, *id);
     }
     return B_BAD_VALUE;
 }
 
-}  // namespace
-
 int fs_walk(void* ns, void* dir, const char* name, char**, vnode_id* vnid) {
     volume* vol = static_cast<volume*>(ns);
     if (dir == nullptr) return B_ENTRY_NOT_FOUND;
-    return get_found_node(vol, static_cast<vnode*>(dir)->vnid, name, vnid);
+    return get_named_node(vol, static_cast<vnode*>(dir)->vnid, name, vnid, true);
 }
 
 int fs_read_vnode(void* ns, vnode_id vnid, char, void** out) {

@@ -135,6 +135,11 @@ void setup_vnode(vnode* node, const uint8* entry);
 vnode* search_vnode(volume* vol, vnode_id* id, vnode_id dir, const char* name, const uint8* entry,
                     status_t* why = nullptr);
 
+// Looks `name` up in `dir` and takes a kernel reference on its node. A walk (`walk`) is
+// refused with B_NOT_ALLOWED once the link is gone.
+[[nodiscard]] status_t get_named_node(volume* vol, vnode_id dir, const char* name, vnode_id* id,
+                                      bool walk);
+
 // The device path of a node into `path` (kPathBufferSize bytes): B_OK or B_NAME_TOO_LONG.
 [[nodiscard]] status_t find_path(volume* vol, vnode* node, char* path);
 [[nodiscard]] status_t find_path_locked(volume* vol, vnode* node, char* path);
@@ -152,6 +157,8 @@ void unlist_node_locked(volume* vol, vnode* node);
 void list_node_locked(volume* vol, vnode* dir, vnode* node);
 void rename_node_locked(volume* vol, vnode* node, vnode* newdir, char* newname);
 void forget_name_locked(volume* vol, vnode* node);
+// The node that bears `name` in `dir`, unlinked or not; null when none does.
+vnode* lookup_name_locked(volume* vol, vnode_id dir, const char* name);
 // True when `name` in `dir` belongs to an unlinked node whose file awaits its DELETE.
 [[nodiscard]] bool name_pending_delete(volume* vol, vnode_id dir, const char* name);
 

@@ -203,15 +203,9 @@ status_t remove_entry(volume* vol, vnode* dir, const char* name, bool directory)
     if (dir == nullptr) return B_ENTRY_NOT_FOUND;
     if (is_dot_name(name)) return B_BAD_VALUE;
     vnode_id id = 0;
-    status_t why = B_ENTRY_NOT_FOUND;
-    vnode* node = nullptr;
-    void* held;
-    for (int attempt = 0; attempt < 4 && node == nullptr; attempt++) {
-        node = search_vnode(vol, &id, dir->vnid, name, nullptr, &why);
-        if (node == nullptr) return why;
-        if (get_vnode(vol->nsid, id, &held) != B_OK) node = nullptr;
-    }
-    if (node == nullptr) return B_BAD_VALUE;
+    status_t found = get_named_node(vol, dir->vnid, name, &id, false);
+    if (found != B_OK) return found;
+    vnode* node = node_of(id);
 
     uint32 mode = mode_of(vol, node);
     status_t status = B_OK;
@@ -293,8 +287,8 @@ int fs_rename(void* ns, void* olddir_, const char* oldname, void* newdir_, const
     char oldpath[kPathBufferSize];
     char newpath[kPathBufferSize];
     status_t status = B_OK;
-    if (!node_is_live_locked(vol, node) || node->removed)
-        status = B_ENTRY_NOT_FOUND;  // released or unlinked since the lookup
+    if (lookup_name_locked(vol, olddir->vnid, oldname) != node || node->removed)
+        status = B_ENTRY_NOT_FOUND;  // released, renamed or unlinked since the lookup
     else if (is_below(vol, node, newdir))
         status = B_BAD_VALUE;  // a directory cannot move into itself
     if (status == B_OK) status = find_path_locked(vol, olddir, oldpath);
