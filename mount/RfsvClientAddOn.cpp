@@ -4,6 +4,7 @@
 #include <new>
 
 #include "ConfigVar.h"
+#include "ConfigView.h"
 #include "RfsvClient.h"
 #include "platform/OS.h"
 
@@ -39,3 +40,5 @@ int Initialise() {
     memcpy(configs.mountPoint, CONFIG_DEFAULT_MOUNT_ROOT, sizeof(CONFIG_DEFAULT_MOUNT_ROOT));
     return 0;
 }
+
+BView* ConfigView(BRect frame) { return new AddOnConfigView(frame, &configs); }

@@ -1,6 +1,10 @@
 // The exports through which the host link application drives the mount client.
 #pragma once
 
+#include "kits/Rect.h"
+
+class BView;
+
 extern "C" {
 
 extern const char InfoVersion[];
@@ -14,4 +18,6 @@ extern const char InfoLine3[];
 int RunClient(int version);
 // Writes the configuration defaults into `configs`.
 int Initialise();
+// A new configuration view with the given frame, editing `configs`; the caller owns it.
+BView* ConfigView(BRect frame);
 }

@@ -28,6 +28,8 @@ bool ParseUnsigned(const std::string& text, uint64& value, bool allowSuffix) {
 
 std::string Usage() {
     return "usage: vantrel [options]\n"
+           "       vantrel [options] config [mount-root=PATH] [debug=on|off] [debug-file=PATH]\n"
+           "                               show or change the mount client's settings\n"
            "  --series3 | --series5        handheld to simulate (default: Series 3)\n"
            "  --drive L:VOLUME=FOLDER[,capacity=SIZE][,media=N][,ro]\n"
            "                               a drive and the host folder behind it (repeatable);\n"
@@ -36,6 +38,8 @@ std::string Usage() {
            "  --addons FOLDER              load every *.so in FOLDER as a client add-on\n"
            "  --addon FILE                 load one client add-on (repeatable)\n"
            "  --mount-root PATH            mount root for the mount client\n"
+           "  --settings-dir FOLDER        folder of the add-ons' lasting settings (default:\n"
+           "                               $XDG_CONFIG_HOME/tavro or ~/.config/tavro)\n"
            "  --no-fuse                    keep the volumes inside the host (no Linux mounts)\n"
            "  --trace FILE                 packet trace, one line per packet (- for stderr;\n"
            "                               also VANTREL_TRACE in the environment)\n"
@@ -103,6 +107,12 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, HostOption
         std::string text;
         uint64 number;
         if (arg == "--help" || arg == "-h") return CommandLineResult::Help;
+        if (arg == "config") {
+            // Everything after it belongs to the command.
+            options.configCommand = true;
+            options.configArguments.assign(argv + i + 1, argv + argc);
+            break;
+        }
         if (arg == "--series3") {
             options.family = Family::Series3;
         } else if (arg == "--series5") {
@@ -121,6 +131,8 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, HostOption
             options.addOnFiles.push_back(text);
         } else if (arg == "--mount-root") {
             if (!value(options.mountRoot)) return CommandLineResult::Error;
+        } else if (arg == "--settings-dir") {
+            if (!value(options.settingsFolder)) return CommandLineResult::Error;
         } else if (arg == "--no-fuse") {
             options.fuse = false;
         } else if (arg == "--trace") {

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "Router.h"
+#include "host/Settings.h"
 #include "platform/HostProtocol.h"
 
 namespace vantrel {
@@ -107,6 +108,12 @@ status_t HostLink::Start() {
             continue;
         }
         addOn->Initialise();
+        if (!fOptions.settingsFolder.empty() && HasSettings(*addOn)) {
+            status_t loaded = LoadSettings(*addOn, fOptions.settingsFolder);
+            if (loaded != B_OK && loaded != B_ENTRY_NOT_FOUND)
+                fprintf(stderr, "vantrel: cannot read the settings of %s: %s\n",
+                        addOn->Name().c_str(), be_strerror(loaded));
+        }
         if (!fOptions.mountRoot.empty()) {
             if (auto* configs = static_cast<char*>(addOn->Symbol("configs"))) {
                 char* mountPoint = configs + kConfigMountPointOffset;

@@ -9,7 +9,9 @@
 
 #include "ApplicationSeam.h"
 #include "host/CommandLine.h"
+#include "host/ConfigCommand.h"
 #include "host/HostLink.h"
+#include "host/Settings.h"
 #ifdef TAVRO_WITH_FUSE
 #include "fusebridge/FuseBridge.h"
 #endif
@@ -90,6 +92,11 @@ int main(int argc, char** argv) {
             return 2;
         case vantrel::CommandLineResult::Run:
             break;
+    }
+    if (options.settingsFolder.empty()) options.settingsFolder = vantrel::DefaultSettingsFolder();
+    if (options.configCommand) {
+        return vantrel::RunConfigCommand(options.configArguments, options.addOnFolder,
+                                         options.addOnFiles, options.settingsFolder);
     }
 
     // Every thread started from here on inherits the blocked signals; only sigwait below

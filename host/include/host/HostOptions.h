@@ -30,6 +30,13 @@ struct HostOptions {
     // Mount root handed to an add-on that keeps one in its configuration (tavro-mount's
     // `configs.mountPoint`), the way its settings view would set it. Empty: its default.
     std::string mountRoot;
+    // Folder of the add-ons' lasting settings (host/Settings.h), read after each add-on's
+    // Initialise and before mountRoot is applied. Empty: nothing is read.
+    std::string settingsFolder;
+    // `vantrel [options] config [KEY=VALUE...]`: show or change the settings instead of
+    // running a link (host/ConfigCommand.h); the arguments after "config".
+    bool configCommand = false;
+    std::vector<std::string> configArguments;
     // vantrel only: export every mounted volume as a Linux (FUSE) mount at its mount point.
     bool fuse = true;
 

@@ -26,6 +26,7 @@
 class BHandler;
 class BLooper;
 class BMessenger;
+struct entry_ref;
 
 class BMessage {
 public:
@@ -86,6 +87,10 @@ public:
     status_t FindPointer(const char* name, int32 index, void** pointer) const;
     status_t FindMessenger(const char* name, BMessenger* messenger) const;
     status_t FindMessenger(const char* name, int32 index, BMessenger* messenger) const;
+    // entry_ref fields (B_REF_TYPE), flattened by the storage kit (MessageRefs.cpp).
+    status_t AddRef(const char* name, const entry_ref* ref);
+    status_t FindRef(const char* name, entry_ref* ref) const;
+    status_t FindRef(const char* name, int32 index, entry_ref* ref) const;
 
     status_t ReplaceString(const char* name, const char* string);
     status_t ReplaceInt16(const char* name, int16 value);

@@ -1,0 +1,216 @@
+#include "host/ConfigCommand.h"
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <memory>
+
+#include "host/Settings.h"
+#include "kits/CheckBox.h"
+#include "kits/Message.h"
+#include "kits/Messenger.h"
+#include "kits/TextControl.h"
+#include "kits/Window.h"
+
+namespace vantrel {
+
+namespace {
+
+typedef BView* (*ConfigViewFunc)(BRect frame);
+
+// The view's controls, by the names the mount client gives them.
+const char kMountPointControl[] = "Mountpoint:";
+const char kDebugControl[] = "Debug";
+const char kDebugFileControl[] = "DebugFile:";
+
+bool ParseSwitch(const std::string& text, bool& on) {
+    if (text == "on" || text == "yes" || text == "true" || text == "1") {
+        on = true;
+        return true;
+    }
+    if (text == "off" || text == "no" || text == "false" || text == "0") {
+        on = false;
+        return true;
+    }
+    return false;
+}
+
+// Returns once the window has handled everything sent to it before: nobody answers the
+// message, so the reply B_NO_REPLY comes when the window got to it.
+void WaitUntilHandled(BWindow* window) {
+    BMessage ping('ping'), reply;
+    (void)BMessenger(nullptr, window).SendMessage(&ping, &reply);
+}
+
+std::string ProgramFolder() {
+    char path[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", path, sizeof(path) - 1);
+    if (length <= 0) return ".";
+    std::string program(path, static_cast<size_t>(length));
+    return program.substr(0, program.rfind('/'));
+}
+
+std::vector<std::string> AddOnPaths(const std::string& folder,
+                                    const std::vector<std::string>& files) {
+    std::vector<std::string> paths;
+    std::string search = folder;
+    if (search.empty() && files.empty()) search = ProgramFolder() + "/../add-ons/clients";
+    if (!search.empty()) {
+        if (DIR* dir = opendir(search.c_str())) {
+            std::vector<std::string> names;
+            while (dirent* entry = readdir(dir)) {
+                std::string name = entry->d_name;
+                if (name.size() > 3 && name.compare(name.size() - 3, 3, ".so") == 0)
+                    names.push_back(name);
+            }
+            closedir(dir);
+            std::sort(names.begin(), names.end());
+            for (const std::string& name : names) paths.push_back(search + "/" + name);
+        }
+    }
+    paths.insert(paths.end(), files.begin(), files.end());
+    return paths;
+}
+
+}  // namespace
+
+bool ParseSettingChanges(const std::vector<std::string>& arguments,
+                         std::vector<SettingChange>& changes, std::string& error) {
+    changes.clear();
+    for (const std::string& argument : arguments) {
+        size_t equals = argument.find('=');
+        if (equals == std::string::npos) {
+            error = "a setting looks like KEY=VALUE: " + argument;
+            return false;
+        }
+        SettingChange change{argument.substr(0, equals), argument.substr(equals + 1)};
+        bool on;
+        if (change.key == "debug") {
+            if (!ParseSwitch(change.value, on)) {
+                error = "debug is on or off: " + change.value;
+                return false;
+            }
+        } else if (change.key != "mount-root" && change.key != "debug-file") {
+            error = "unknown setting " + change.key + " (mount-root, debug, debug-file)";
+            return false;
+        }
+        changes.push_back(change);
+    }
+    return true;
+}
+
+status_t ApplyThroughConfigView(const AddOn& addOn, const std::vector<SettingChange>& changes,
+                                std::string& error) {
+    auto configView = reinterpret_cast<ConfigViewFunc>(addOn.ConfigViewSymbol());
+    if (configView == nullptr) {
+        error = addOn.Name() + " has no settings view";
+        return B_BAD_VALUE;
+    }
+    const BRect frame(0, 0, 399, 299);
+    BWindow* window = new BWindow(frame, "Settings", B_TITLED_WINDOW, B_NOT_RESIZABLE);
+    BView* view = configView(frame);
+    if (view == nullptr) {
+        window->Quit();
+        error = addOn.Name() + " made no settings view";
+        return B_BAD_VALUE;
+    }
+    window->AddChild(view);
+    window->Show();
+
+    status_t status = B_OK;
+    window->Lock();
+    auto* mountPoint = dynamic_cast<BTextControl*>(view->FindView(kMountPointControl));
+    auto* debug = dynamic_cast<BCheckBox*>(view->FindView(kDebugControl));
+    auto* debugFile = dynamic_cast<BTextControl*>(view->FindView(kDebugFileControl));
+    // The switch first: it is what enables the debug file's field.
+    for (const SettingChange& change : changes) {
+        bool on;
+        if (change.key != "debug" || !ParseSwitch(change.value, on)) continue;
+        if (debug == nullptr) {
+            error = "the settings view has no debug switch";
+            status = B_BAD_VALUE;
+            break;
+        }
+        int32 value = on ? B_CONTROL_ON : B_CONTROL_OFF;
+        if (debug->Value() != value) {
+            // A click: the box changes and tells its target.
+            debug->SetValue(value);
+            (void)debug->Invoke();
+        }
+    }
+    for (const SettingChange& change : changes) {
+        if (status != B_OK || change.key == "debug") continue;
+        BTextControl* field = change.key == "mount-root" ? mountPoint : debugFile;
+        if (field == nullptr) {
+            error = "the settings view has no field for " + change.key;
+            status = B_BAD_VALUE;
+            break;
+        }
+        field->SetText(change.value.c_str());
+    }
+    window->Unlock();
+    WaitUntilHandled(window);
+    // Closing the window destroys the view, which writes the record.
+    window->Quit();
+    return status;
+}
+
+int RunConfigCommand(const std::vector<std::string>& arguments, const std::string& addOnFolder,
+                     const std::vector<std::string>& addOnFiles,
+                     const std::string& settingsFolder) {
+    std::vector<SettingChange> changes;
+    std::string error;
+    if (!ParseSettingChanges(arguments, changes, error)) {
+        fprintf(stderr, "vantrel config: %s\n", error.c_str());
+        return 2;
+    }
+    if (settingsFolder.empty() || settingsFolder[0] != '/') {
+        fprintf(stderr, "vantrel config: no settings folder (set HOME or XDG_CONFIG_HOME)\n");
+        return 1;
+    }
+
+    int exitCode = 0;
+    bool anySettings = false;
+    for (const std::string& path : AddOnPaths(addOnFolder, addOnFiles)) {
+        std::unique_ptr<AddOn> addOn = AddOn::Load(path, error);
+        if (!addOn) {
+            fprintf(stderr, "vantrel config: skipping add-on %s: %s\n", path.c_str(),
+                    error.c_str());
+            continue;
+        }
+        if (!HasSettings(*addOn)) continue;
+        anySettings = true;
+        addOn->Initialise();
+        status_t status = LoadSettings(*addOn, settingsFolder);
+        if (status != B_OK && status != B_ENTRY_NOT_FOUND) {
+            fprintf(stderr, "vantrel config: cannot read %s: %s\n",
+                    SettingsFile(settingsFolder, *addOn).c_str(), be_strerror(status));
+        }
+        if (!changes.empty()) {
+            status = ApplyThroughConfigView(*addOn, changes, error);
+            if (status != B_OK) {
+                fprintf(stderr, "vantrel config: %s\n", error.c_str());
+                exitCode = 1;
+                continue;
+            }
+            status = SaveSettings(*addOn, settingsFolder);
+            if (status != B_OK) {
+                fprintf(stderr, "vantrel config: cannot write %s: %s\n",
+                        SettingsFile(settingsFolder, *addOn).c_str(), be_strerror(status));
+                exitCode = 1;
+            }
+        }
+        printf("# %s (%s)\n%s", addOn->Name().c_str(), SettingsFile(settingsFolder, *addOn).c_str(),
+               DescribeSettings(*addOn).c_str());
+    }
+    if (!anySettings) {
+        fprintf(stderr, "vantrel config: no add-on with settings found\n");
+        return 1;
+    }
+    return exitCode;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,27 @@
+// The add-on's ConfigView export: a view of the add-on's own record, as the host gets it.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include "ConfigVar.h"
+#include "ConfigViewParts.h"
+
+TEST(ConfigViewExport, TheAddOnMakesAViewOfItsConfiguration) {
+    void* addOn = dlopen(TAVRO_CLIENT_ADDON_DIR "/tavro-mount.so", RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(addOn, nullptr) << dlerror();
+    auto initialise = reinterpret_cast<int (*)()>(dlsym(addOn, "Initialise"));
+    auto configView = reinterpret_cast<BView* (*)(BRect)>(dlsym(addOn, "ConfigView"));
+    auto* configs = static_cast<CONFIG_VAR*>(dlsym(addOn, "configs"));
+    ASSERT_TRUE(initialise && configView && configs);
+    ASSERT_EQ(initialise(), 0);
+
+    BView* view = configView(BRect(0, 0, 299, 199));
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(view->Frame(), BRect(0, 0, 299, 199));
+    Parts parts(view);
+    ASSERT_TRUE(parts.Complete());
+    EXPECT_STREQ(parts.mountPoint->Text(), "/mnt/psion");
+    parts.mountPoint->SetText("/media/psion/");
+    delete view;
+    EXPECT_STREQ(configs->mountPoint, "/media/psion");
+    dlclose(addOn);
+}
