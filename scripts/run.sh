@@ -5,27 +5,38 @@
 # to .run/trace.txt. Ctrl-C takes the link down, unmounts the drive and exits.
 #
 #   scripts/run.sh [--mount-root PATH] [--fresh] [other vantrel options]
+#   scripts/run.sh config [mount-root=PATH] [debug=on|off] [debug-file=PATH]
 #
-#   --mount-root PATH  where the drives appear (default /mnt/psion as root, otherwise
-#                      $XDG_RUNTIME_DIR/psion or ~/.local/share/psion)
+#   --mount-root PATH  where the drives appear (default: the mount client's lasting setting,
+#                      else /mnt/psion as root, else $XDG_RUNTIME_DIR/psion or
+#                      ~/.local/share/psion)
 #   --fresh            start again from a new copy of samples/ (the repository's own samples
 #                      never change)
+#   config             show or change the mount client's lasting settings
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
 
 mount_root=""
 fresh=0
+config=0
+settings_dir=${XDG_CONFIG_HOME:-${HOME:-}/.config}/tavro
 extra=()
 while [ $# -gt 0 ]; do
     case "$1" in
         --mount-root) mount_root=${2:?--mount-root needs a path}; shift 2 ;;
         --mount-root=*) mount_root=${1#*=}; shift ;;
         --fresh) fresh=1; shift ;;
-        -h|--help) sed -n '2,12s/^# \{0,1\}//p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,15s/^# \{0,1\}//p' "$0"; exit 0 ;;
+        config) config=1; extra+=("$@"); break ;;
+        --settings-dir) settings_dir=${2:?--settings-dir needs a folder}; extra+=("$1" "$2"); shift 2 ;;
         *) extra+=("$1"); shift ;;
     esac
 done
+# A mount root kept in the mount client's lasting settings holds unless one is given here.
+if [ -z "$mount_root" ] && [ -r "$settings_dir/tavro-mount.conf" ]; then
+    mount_root=$(sed -n 's/^mount-root=//p' "$settings_dir/tavro-mount.conf" | tail -n 1)
+fi
 if [ -z "$mount_root" ]; then
     if [ "$(id -u)" -eq 0 ]; then
         mount_root=/mnt/psion
@@ -47,6 +58,10 @@ done
 cmake --build build/release -j"$(nproc)" --target "${targets[@]}"
 
 # The repository's samples never change; the device works on a copy.
+if [ "$config" -eq 1 ]; then
+    exec build/release/bin/vantrel --addons "$top/build/release/add-ons/clients" "${extra[@]}"
+fi
+
 drive=$top/.run/internal
 if [ "$fresh" -eq 1 ] || [ ! -d "$drive" ]; then
     rm -rf "$drive"
@@ -95,7 +110,8 @@ trap ':' INT
 status=0
 TAVRO_FS_ADDON_PATH=$top/build/release/add-ons/file_systems \
     build/release/bin/vantrel --series3 --drive "M:INTERNAL=$drive" \
-    --addons "$top/build/release/add-ons/clients" --mount-root "$mount_root" \
+    --addons "$top/build/release/add-ons/clients" \
+    --mount-root "$mount_root" \
     --trace "$top/.run/trace.txt" ${extra[@]+"${extra[@]}"} ||
     status=$?
 kill "$watcher" 2>/dev/null || true
