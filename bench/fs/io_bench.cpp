@@ -38,7 +38,7 @@ struct Mounted {
         if (mkdtemp(buffer.data()) == nullptr) return;
         folder = buffer.data();
         vantrel::HostOptions options;
-        vantrel::DriveSpec drive;
+        vantrel::DriveSetup drive;
         drive.folder = folder;
         drive.capacity = 16 * 1024 * 1024;
         options.drives.push_back(drive);

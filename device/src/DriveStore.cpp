@@ -7,8 +7,8 @@
 
 namespace handheld {
 
-DriveStore::DriveStore(const DriveSpec& spec, const NameRules& rules) : fSpec(spec), fRules(rules) {
-    while (fSpec.folder.size() > 1 && fSpec.folder.back() == '/') fSpec.folder.pop_back();
+DriveStore::DriveStore(const DriveSetup& setup, const NameRules& rules) : fSetup(setup), fRules(rules) {
+    while (fSetup.folder.size() > 1 && fSetup.folder.back() == '/') fSetup.folder.pop_back();
 }
 
 std::string DriveStore::DisplayName(const std::string& hostName) const {
@@ -52,7 +52,7 @@ std::string DriveStore::FindHostName(const std::string& hostDirectory,
 
 int16 DriveStore::Resolve(const std::vector<std::string>& components, Resolved& out) const {
     out = Resolved();
-    std::string directory = fSpec.folder;
+    std::string directory = fSetup.folder;
     if (components.empty()) {
         out.hostPath = directory;
         out.parentPath = directory;
@@ -125,11 +125,11 @@ uint64 FolderBytes(const std::string& path, int depth) {
 
 }  // namespace
 
-uint64 DriveStore::UsedBytes() const { return FolderBytes(fSpec.folder, 0); }
+uint64 DriveStore::UsedBytes() const { return FolderBytes(fSetup.folder, 0); }
 
 uint32 DriveStore::FreeBytes() const {
     uint64 used = UsedBytes();
-    return used >= fSpec.capacity ? 0 : static_cast<uint32>(fSpec.capacity - used);
+    return used >= fSetup.capacity ? 0 : static_cast<uint32>(fSetup.capacity - used);
 }
 
 }  // namespace handheld

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "NameRules.h"
-#include "device/DriveSpec.h"
+#include "device/DriveSetup.h"
 
 namespace handheld {
 
@@ -30,11 +30,11 @@ struct Resolved {
 
 class DriveStore {
 public:
-    DriveStore(const DriveSpec& spec, const NameRules& rules);
+    DriveStore(const DriveSetup& setup, const NameRules& rules);
 
-    const DriveSpec& Spec() const { return fSpec; }
-    std::string DeviceName() const { return std::string(1, fSpec.letter) + ":"; }
-    bool IsReadOnly() const { return fSpec.IsReadOnly(); }
+    const DriveSetup& Setup() const { return fSetup; }
+    std::string DeviceName() const { return std::string(1, fSetup.letter) + ":"; }
+    bool IsReadOnly() const { return fSetup.IsReadOnly(); }
 
     // Follows `components` from the drive's root. Every component but the last must be an
     // existing directory (else kStatusNoSuchDirectory); every one must be a valid name (else
@@ -53,7 +53,7 @@ private:
     std::string FindHostName(const std::string& hostDirectory, const std::string& name) const;
     std::string DisplayName(const std::string& hostName) const;
 
-    DriveSpec fSpec;
+    DriveSetup fSetup;
     NameRules fRules;
 };
 

@@ -35,14 +35,14 @@ const char* KindName(FaultKind kind) {
 
 }  // namespace
 
-std::optional<FaultSpec> FaultSpec::Parse(const std::string& input) {
-    FaultSpec spec;
+std::optional<FaultRule> FaultRule::Parse(const std::string& input) {
+    FaultRule rule;
     std::string text = input;
     size_t at = text.find('@');
     if (at != std::string::npos) {
-        spec.server = text.substr(at + 1);
+        rule.server = text.substr(at + 1);
         text.resize(at);
-        if (spec.server.empty()) return std::nullopt;
+        if (rule.server.empty()) return std::nullopt;
     }
     std::vector<std::string> fields;
     size_t start = 0;
@@ -54,20 +54,20 @@ std::optional<FaultSpec> FaultSpec::Parse(const std::string& input) {
     }
     const std::string& kind = fields[0];
     if (kind == "drop")
-        spec.kind = FaultKind::NoReply;
+        rule.kind = FaultKind::NoReply;
     else if (kind == "late")
-        spec.kind = FaultKind::LateReply;
+        rule.kind = FaultKind::LateReply;
     else if (kind == "truncate")
-        spec.kind = FaultKind::TruncatedReply;
+        rule.kind = FaultKind::TruncatedReply;
     else if (kind == "garbage")
-        spec.kind = FaultKind::GarbageReply;
+        rule.kind = FaultKind::GarbageReply;
     else if (kind == "cut")
-        spec.kind = FaultKind::LinkCut;
+        rule.kind = FaultKind::LinkCut;
     else
         return std::nullopt;
 
     size_t maxFields =
-        (spec.kind == FaultKind::LateReply || spec.kind == FaultKind::TruncatedReply) ? 3 : 2;
+        (rule.kind == FaultKind::LateReply || rule.kind == FaultKind::TruncatedReply) ? 3 : 2;
     if (fields.size() < 2 || fields.size() > maxFields) return std::nullopt;
     {
         std::string nth = fields[1];
@@ -76,26 +76,26 @@ std::optional<FaultSpec> FaultSpec::Parse(const std::string& input) {
         if (x != std::string::npos) {
             if (!ParseNumber(nth.substr(x + 1), value) || value == 0 || value > UINT32_MAX)
                 return std::nullopt;
-            spec.count = static_cast<uint32>(value);
+            rule.count = static_cast<uint32>(value);
             nth.resize(x);
         }
         if (!ParseNumber(nth, value) || value == 0 || value > UINT32_MAX) return std::nullopt;
-        spec.nth = static_cast<uint32>(value);
+        rule.nth = static_cast<uint32>(value);
     }
     if (fields.size() == 3) {
         uint64 value;
         if (!ParseNumber(fields[2], value)) return std::nullopt;
-        if (spec.kind == FaultKind::LateReply) {
+        if (rule.kind == FaultKind::LateReply) {
             if (value > 3600 * 1000) return std::nullopt;
-            spec.delay = static_cast<bigtime_t>(value) * 1000;
+            rule.delay = static_cast<bigtime_t>(value) * 1000;
         } else {
-            spec.keepBytes = static_cast<size_t>(value);
+            rule.keepBytes = static_cast<size_t>(value);
         }
     }
-    return spec;
+    return rule;
 }
 
-std::string FaultSpec::ToString() const {
+std::string FaultRule::ToString() const {
     std::string text = std::string(KindName(kind)) + ":" + std::to_string(nth);
     if (count != 1) text += "x" + std::to_string(count);
     if (kind == FaultKind::LateReply) text += ":" + std::to_string(delay / 1000);
@@ -106,13 +106,13 @@ std::string FaultSpec::ToString() const {
 
 FaultInjector::FaultInjector(uint32 seed) : fRandom(seed) {}
 
-void FaultInjector::Set(std::vector<FaultSpec> faults) {
+void FaultInjector::Set(std::vector<FaultRule> faults) {
     std::lock_guard<std::mutex> guard(fLock);
     fFaults.clear();
-    for (FaultSpec& spec : faults) fFaults.push_back({std::move(spec), 0});
+    for (FaultRule& rule : faults) fFaults.push_back({std::move(rule), 0});
 }
 
-void FaultInjector::Add(const FaultSpec& fault) {
+void FaultInjector::Add(const FaultRule& fault) {
     std::lock_guard<std::mutex> guard(fLock);
     fFaults.push_back({fault, 0});
 }
@@ -131,24 +131,24 @@ FaultDecision FaultInjector::Apply(const std::string& server, Bytes& reply) {
     std::lock_guard<std::mutex> guard(fLock);
     FaultDecision decision;
     for (Armed& armed : fFaults) {
-        const FaultSpec& spec = armed.spec;
-        if (!spec.server.empty() && !NameRules::SameName(spec.server, server)) continue;
+        const FaultRule& rule = armed.rule;
+        if (!rule.server.empty() && !NameRules::SameName(rule.server, server)) continue;
         uint32 seen = ++armed.seen;
         // Every fault counts the request; the first that is due decides.
         if (decision.action != FaultDecision::Action::Deliver || decision.name != nullptr) continue;
-        if (seen < spec.nth || seen - spec.nth >= spec.count) continue;
+        if (seen < rule.nth || seen - rule.nth >= rule.count) continue;
         ++fStrikes;
-        decision.name = KindName(spec.kind);
-        switch (spec.kind) {
+        decision.name = KindName(rule.kind);
+        switch (rule.kind) {
             case FaultKind::NoReply:
                 decision.action = FaultDecision::Action::Drop;
                 break;
             case FaultKind::LateReply:
                 decision.action = FaultDecision::Action::Delay;
-                decision.delay = spec.delay;
+                decision.delay = rule.delay;
                 break;
             case FaultKind::TruncatedReply:
-                if (reply.size() > spec.keepBytes) reply.resize(spec.keepBytes);
+                if (reply.size() > rule.keepBytes) reply.resize(rule.keepBytes);
                 break;
             case FaultKind::GarbageReply:
                 for (uint8& byte : reply) byte = static_cast<uint8>(fRandom());

@@ -65,10 +65,10 @@ private:
 
 }  // namespace
 
-FileService::FileService(const std::vector<DriveSpec>& drives, bool relaxedNames)
+FileService::FileService(const std::vector<DriveSetup>& drives, bool relaxedNames)
     : fRules(relaxedNames) {
-    for (const DriveSpec& spec : drives)
-        fDrives.push_back(std::make_unique<DriveStore>(spec, fRules));
+    for (const DriveSetup& setup : drives)
+        fDrives.push_back(std::make_unique<DriveStore>(setup, fRules));
 }
 
 FileService::~FileService() { CloseEverything(); }
@@ -176,7 +176,7 @@ void FileService::Handle(uint32 owner, const uint8* packet, size_t size, Bytes& 
 
 DriveStore* FileService::FindDrive(char letter) {
     for (auto& drive : fDrives)
-        if (std::toupper(static_cast<unsigned char>(drive->Spec().letter)) == letter)
+        if (std::toupper(static_cast<unsigned char>(drive->Setup().letter)) == letter)
             return drive.get();
     return nullptr;
 }
@@ -373,11 +373,11 @@ int16 FileService::Fdirread(PayloadReader& in, Bytes& data) {
 
 void FileService::AppendDriveInfo(const DriveStore& drive, Bytes& data) const {
     AppendWord(data, 0);  // reply offset 6: version of the record
-    AppendWord(data, drive.Spec().ReportedMediaType());
+    AppendWord(data, drive.Setup().ReportedMediaType());
     AppendWord(data, 0);  // reply offset 10: battery status, good
-    AppendLong(data, drive.Spec().capacity);
+    AppendLong(data, drive.Setup().capacity);
     AppendLong(data, drive.FreeBytes());
-    AppendText(data, drive.Spec().volumeName, kInfoVolumeNameSize);
+    AppendText(data, drive.Setup().volumeName, kInfoVolumeNameSize);
 }
 
 int16 FileService::Fdeviceread(PayloadReader& in, Bytes& data) {

@@ -14,7 +14,7 @@ namespace handheld {
 
 class FileService {
 public:
-    FileService(const std::vector<DriveSpec>& drives, bool relaxedNames);
+    FileService(const std::vector<DriveSetup>& drives, bool relaxedNames);
     ~FileService();
 
     // Answers one request of session `owner`; always produces a reply.

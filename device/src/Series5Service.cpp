@@ -12,7 +12,7 @@ namespace {
 
 class Series5Session : public Session {
 public:
-    explicit Series5Session(const std::vector<DriveSpec>& drives) : fDrives(drives) {}
+    explicit Series5Session(const std::vector<DriveSetup>& drives) : fDrives(drives) {}
 
     bool Handle(const uint8* packet, size_t size, Bytes& reply) override {
         uint16 request = size >= 2 ? BytesToUword(packet) : 0;
@@ -27,7 +27,7 @@ public:
             return true;
         }
         if (size >= 8 && request == kEpocDriveInfo) {
-            const DriveSpec* drive = FindDrive(BytesToUlong(packet + 4));
+            const DriveSetup* drive = FindDrive(BytesToUlong(packet + 4));
             if (drive == nullptr) {
                 AppendLong(reply, static_cast<uint32>(kEpocNotReady));
                 return true;
@@ -53,20 +53,20 @@ public:
     }
 
 private:
-    const DriveSpec* FindDrive(uint32 index) const {
+    const DriveSetup* FindDrive(uint32 index) const {
         if (index >= kEpocDriveCount) return nullptr;
         char letter = static_cast<char>('A' + index);
-        for (const DriveSpec& drive : fDrives)
+        for (const DriveSetup& drive : fDrives)
             if (std::toupper(static_cast<unsigned char>(drive.letter)) == letter) return &drive;
         return nullptr;
     }
 
-    std::vector<DriveSpec> fDrives;
+    std::vector<DriveSetup> fDrives;
 };
 
 }  // namespace
 
-std::unique_ptr<Session> MakeSeries5Session(const std::vector<DriveSpec>& drives) {
+std::unique_ptr<Session> MakeSeries5Session(const std::vector<DriveSetup>& drives) {
     return std::make_unique<Series5Session>(drives);
 }
 

@@ -5,11 +5,11 @@
 #include <memory>
 #include <vector>
 
-#include "device/DriveSpec.h"
+#include "device/DriveSetup.h"
 #include "device/Handheld.h"
 
 namespace handheld {
 
-std::unique_ptr<Session> MakeSeries5Session(const std::vector<DriveSpec>& drives);
+std::unique_ptr<Session> MakeSeries5Session(const std::vector<DriveSetup>& drives);
 
 }  // namespace handheld

@@ -45,15 +45,15 @@ std::string Usage() {
            "                               also VANTREL_TRACE in the environment)\n"
            "  --speed BYTES_PER_SECOND     wire speed (0: unlimited; default: the family's cable)\n"
            "  --latency MS                 latency per packet in milliseconds\n"
-           "  --fault SPEC                 drop:N | late:N[:MS] | truncate:N[:BYTES] | garbage:N "
+           "  --fault RULE                 drop:N | late:N[:MS] | truncate:N[:BYTES] | garbage:N "
            "|\n"
            "                               cut:N, optionally N as NxCOUNT and @SERVER "
            "(repeatable)\n"
            "  --help\n";
 }
 
-bool ParseDriveSpec(const std::string& text, DriveSpec& drive, std::string& error) {
-    drive = DriveSpec();
+bool ParseDriveSetup(const std::string& text, DriveSetup& drive, std::string& error) {
+    drive = DriveSetup();
     size_t equals = text.find('=');
     if (text.size() < 2 || text[1] != ':' || !std::isalpha(static_cast<unsigned char>(text[0])) ||
         equals == std::string::npos) {
@@ -121,8 +121,8 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, HostOption
             options.relaxedNames = true;
         } else if (arg == "--drive") {
             if (!value(text)) return CommandLineResult::Error;
-            DriveSpec drive;
-            if (!ParseDriveSpec(text, drive, error)) return CommandLineResult::Error;
+            DriveSetup drive;
+            if (!ParseDriveSetup(text, drive, error)) return CommandLineResult::Error;
             options.drives.push_back(drive);
         } else if (arg == "--addons") {
             if (!value(options.addOnFolder)) return CommandLineResult::Error;
@@ -154,7 +154,7 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, HostOption
             options.speed.latency = static_cast<bigtime_t>(number) * 1000;
         } else if (arg == "--fault") {
             if (!value(text)) return CommandLineResult::Error;
-            std::optional<FaultSpec> fault = FaultSpec::Parse(text);
+            std::optional<FaultRule> fault = FaultRule::Parse(text);
             if (!fault) {
                 error = "bad fault: " + text;
                 return CommandLineResult::Error;

@@ -92,7 +92,7 @@ private:
 // A Series 3 with its drives, and one file service session on it.
 class Series3 {
 public:
-    explicit Series3(std::vector<handheld::DriveSpec> drives, bool relaxed = false) {
+    explicit Series3(std::vector<handheld::DriveSetup> drives, bool relaxed = false) {
         handheld::HandheldOptions options;
         options.drives = std::move(drives);
         options.relaxedNames = relaxed;
@@ -122,9 +122,9 @@ private:
     std::unique_ptr<handheld::Session> fSession;
 };
 
-inline handheld::DriveSpec Drive(char letter, const std::string& volume,
+inline handheld::DriveSetup Drive(char letter, const std::string& volume,
                                  const std::string& folder) {
-    handheld::DriveSpec d;
+    handheld::DriveSetup d;
     d.letter = letter;
     d.volumeName = volume;
     d.folder = folder;

@@ -10,35 +10,35 @@ using namespace handheld;
 
 namespace {
 
-TEST(FaultSpec, ParsesTheCommandLineForms) {
-    auto drop = FaultSpec::Parse("drop:3x2@SYS$RFSV");
+TEST(FaultRule, ParsesTheCommandLineForms) {
+    auto drop = FaultRule::Parse("drop:3x2@SYS$RFSV");
     ASSERT_TRUE(drop);
     EXPECT_EQ(drop->kind, FaultKind::NoReply);
     EXPECT_EQ(drop->nth, 3u);
     EXPECT_EQ(drop->count, 2u);
     EXPECT_EQ(drop->server, "SYS$RFSV");
-    auto late = FaultSpec::Parse("late:2:150");
+    auto late = FaultRule::Parse("late:2:150");
     ASSERT_TRUE(late);
     EXPECT_EQ(late->delay, 150000);
-    auto cut = FaultSpec::Parse("truncate:1:3");
+    auto cut = FaultRule::Parse("truncate:1:3");
     ASSERT_TRUE(cut);
     EXPECT_EQ(cut->keepBytes, 3u);
     EXPECT_EQ(cut->ToString(), "truncate:1:3");
-    EXPECT_TRUE(FaultSpec::Parse("garbage:4"));
-    EXPECT_TRUE(FaultSpec::Parse("cut:1"));
+    EXPECT_TRUE(FaultRule::Parse("garbage:4"));
+    EXPECT_TRUE(FaultRule::Parse("cut:1"));
     for (const char* bad : {"", "drop", "drop:0", "drop:x", "drop:1:2", "late:1:2:3", "what:1",
                             "drop:1@", "drop:2x0", "late:1:-5"})
-        EXPECT_FALSE(FaultSpec::Parse(bad)) << bad;
+        EXPECT_FALSE(FaultRule::Parse(bad)) << bad;
 }
 
 TEST(FaultInjector, StrikesOnTheNthMatchingRequestOnly) {
     FaultInjector faults;
-    FaultSpec spec;
-    spec.kind = FaultKind::NoReply;
-    spec.nth = 2;
-    spec.count = 2;
-    spec.server = "SYS$RFSV";
-    faults.Add(spec);
+    FaultRule rule;
+    rule.kind = FaultKind::NoReply;
+    rule.nth = 2;
+    rule.count = 2;
+    rule.server = "SYS$RFSV";
+    faults.Add(rule);
     Bytes reply{1, 2, 3};
     std::vector<FaultDecision::Action> actions;
     actions.push_back(faults.Apply("SYS$RFSV", reply).action);  // 1
@@ -54,19 +54,19 @@ TEST(FaultInjector, StrikesOnTheNthMatchingRequestOnly) {
 TEST(FaultInjector, ReplyFaultsChangeTheReply) {
     FaultInjector faults(7);
     Bytes reply(40, 0xAA);
-    faults.Add(*FaultSpec::Parse("truncate:1:5"));
+    faults.Add(*FaultRule::Parse("truncate:1:5"));
     FaultDecision d = faults.Apply("X", reply);
     EXPECT_EQ(d.action, FaultDecision::Action::Deliver);
     EXPECT_STREQ(d.name, "truncate");
     EXPECT_EQ(reply.size(), 5u);
 
-    faults.Set({*FaultSpec::Parse("garbage:1")});
+    faults.Set({*FaultRule::Parse("garbage:1")});
     reply.assign(40, 0xAA);
     faults.Apply("X", reply);
     EXPECT_EQ(reply.size(), 40u);
     EXPECT_NE(reply, Bytes(40, 0xAA));
 
-    faults.Set({*FaultSpec::Parse("late:1:250"), *FaultSpec::Parse("cut:2")});
+    faults.Set({*FaultRule::Parse("late:1:250"), *FaultRule::Parse("cut:2")});
     d = faults.Apply("X", reply);
     EXPECT_EQ(d.action, FaultDecision::Action::Delay);
     EXPECT_EQ(d.delay, 250000);

@@ -151,9 +151,9 @@ TEST_F(FileServiceTest, SeekModesFromStartCurrentAndEnd) {
 
 TEST_F(FileServiceTest, WritesBeyondCapacityAreDiskFull) {
     TempFolder small;
-    DriveSpec spec = Drive('A', "SSD", small.Path());
-    spec.capacity = 1000;
-    Series3 dev({spec});
+    DriveSetup setup = Drive('A', "SSD", small.Path());
+    setup.capacity = 1000;
+    Series3 dev({setup});
     int h = dev.Open(0x0302, "A:\\F.BIN");
     ASSERT_GE(h, 0);
     Bytes chunk(503, 0x55);
@@ -173,9 +173,9 @@ TEST_F(FileServiceTest, ReadOnlyMediaRefuseEveryChange) {
     TempFolder rom;
     rom.Write("FIXED.TXT", "rom");
     rom.Write("DIR/IN.TXT", "x");
-    DriveSpec spec = Drive('A', "ROM", rom.Path());
-    spec.mediaType = kMediaRom;
-    Series3 dev({spec});
+    DriveSetup setup = Drive('A', "ROM", rom.Path());
+    setup.mediaType = kMediaRom;
+    Series3 dev({setup});
     EXPECT_EQ(dev.Open(0x0302, "A:\\NEW.TXT"), kStatusWriteProtected - 1000);
     EXPECT_EQ(dev.Open(0x0302, "A:\\FIXED.TXT"), kStatusWriteProtected - 1000);
     EXPECT_EQ(Status(dev.Send(kMkdir, Payload().Str("A:\\D"))), kStatusWriteProtected);
@@ -197,10 +197,10 @@ TEST_F(FileServiceTest, ReadOnlyMediaRefuseEveryChange) {
 }
 
 TEST_F(FileServiceTest, ReadOnlyFlagReportsWriteProtectedMedia) {
-    DriveSpec spec = Drive('B', "CARD", folder.Path());
-    spec.mediaType = kMediaFlash;
-    spec.readOnly = true;
-    Series3 dev({spec});
+    DriveSetup setup = Drive('B', "CARD", folder.Path());
+    setup.mediaType = kMediaFlash;
+    setup.readOnly = true;
+    Series3 dev({setup});
     Bytes info = dev.Send(kFdeviceinfo, Payload().Str("B:"));
     EXPECT_EQ(Word(info, kInfoMediaTypeOffset) & 0xFF, kMediaWriteProtected);
     EXPECT_EQ(Status(dev.Send(kMkdir, Payload().Str("B:\\D"))), kStatusWriteProtected);

@@ -44,9 +44,9 @@ TEST(Robustness, RandomRequestsNeverCrashOrEscapeTheFolder) {
     root.Write("drive/DOCS/A.TXT", "a");
     root.Write("drive/B.TXT", std::string(700, 'b'));
     std::vector<std::string> outsideBefore = TreeOf(root / "outside");
-    DriveSpec spec = Drive('M', "INTERNAL", root / "drive");
-    spec.capacity = 64 * 1024;
-    Series3 device({spec});
+    DriveSetup setup = Drive('M', "INTERNAL", root / "drive");
+    setup.capacity = 64 * 1024;
+    Series3 device({setup});
 
     const std::vector<std::string> tokens = {
         "M:", "m:",      "\\",       "..", ".",          "/",    "A", "B.TXT", "DOCS", "*",

@@ -64,7 +64,7 @@ protected:
 
         kernel_set_addon_path(TAVRO_FS_ADDON_DIR);
         vantrel::HostOptions options;
-        vantrel::DriveSpec drive;
+        vantrel::DriveSetup drive;
         drive.letter = 'M';
         drive.volumeName = "INTERNAL";
         drive.folder = drive_;

@@ -61,17 +61,17 @@ protected:
     }
 
     // Starts the host with drive M: on `folder` (and whatever else `extra` adds) and mounts it.
-    void StartHost(std::vector<vantrel::DriveSpec> extra, const std::string& debugFile = "",
+    void StartHost(std::vector<vantrel::DriveSetup> extra, const std::string& debugFile = "",
                    bool readOnly = false) {
         vantrel::HostOptions options;
-        vantrel::DriveSpec drive;
+        vantrel::DriveSetup drive;
         drive.letter = 'M';
         drive.volumeName = "INTERNAL";
         drive.folder = folder;
         drive.readOnly = readOnly;
         drive.capacity = 8 * 1024 * 1024;
         options.drives.push_back(drive);
-        for (auto& spec : extra) options.drives.push_back(spec);
+        for (auto& setup : extra) options.drives.push_back(setup);
         options.traceInMemory = false;
         host = std::make_unique<vantrel::HostLink>(options);
         ASSERT_EQ(host->Start(), B_OK);

@@ -193,7 +193,7 @@ TEST_F(GatewayHost, ConnectToAServerThatAnswersOnlyAfterRegistration) {
 
 TEST_F(GatewayHost, ServerThatNeverAnswersGetsErorAfterTheTimeOuts) {
     // The device stays silent: no such server, and the LINK server's replies are lost.
-    handheld::FaultSpec silence;
+    handheld::FaultRule silence;
     silence.kind = handheld::FaultKind::NoReply;
     silence.count = 1000;
     silence.server = "LINK";

@@ -5,15 +5,15 @@
 
 using namespace hosttest;
 using handheld::TraceEvent;
-using vantrel::FaultSpec;
+using vantrel::FaultRule;
 using vantrel::RawChannel;
 
 namespace {
 
-FaultSpec Fault(const char* text) {
-    auto spec = FaultSpec::Parse(text);
-    EXPECT_TRUE(spec) << text;
-    return spec ? *spec : FaultSpec();
+FaultRule Fault(const char* text) {
+    auto rule = FaultRule::Parse(text);
+    EXPECT_TRUE(rule) << text;
+    return rule ? *rule : FaultRule();
 }
 
 class FaultTest : public HostTest {

@@ -23,7 +23,7 @@ enum class FaultKind {
     LinkCut,         // the link drops instead of answering
 };
 
-struct FaultSpec {
+struct FaultRule {
     FaultKind kind = FaultKind::NoReply;
     uint32 nth = 1;
     uint32 count = 1;
@@ -33,7 +33,7 @@ struct FaultSpec {
 
     // Parses "drop:N", "late:N[:ms]", "truncate:N[:bytes]", "garbage:N", "cut:N", each
     // optionally followed by "xCOUNT" on N and "@SERVER": e.g. "drop:3x2@SYS$RFSV".
-    static std::optional<FaultSpec> Parse(const std::string& text);
+    static std::optional<FaultRule> Parse(const std::string& text);
     std::string ToString() const;
 };
 
@@ -49,8 +49,8 @@ class FaultInjector {
 public:
     explicit FaultInjector(uint32 seed = 0x5EED);
 
-    void Set(std::vector<FaultSpec> faults);
-    void Add(const FaultSpec& fault);
+    void Set(std::vector<FaultRule> faults);
+    void Add(const FaultRule& fault);
     void Clear();
     // How many faults have struck since the injector was made.
     uint32 Strikes() const;
@@ -61,7 +61,7 @@ public:
 
 private:
     struct Armed {
-        FaultSpec spec;
+        FaultRule rule;
         uint32 seen = 0;
     };
     mutable std::mutex fLock;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "device/DriveSpec.h"
+#include "device/DriveSetup.h"
 #include "platform/SupportDefs.h"
 
 namespace handheld {
@@ -26,7 +26,7 @@ enum class Family : int32 { Series3 = 3, Series5 = 5 };
 
 struct HandheldOptions {
     Family family = Family::Series3;
-    std::vector<DriveSpec> drives;
+    std::vector<DriveSetup> drives;
     // Series 3 name rules (8.3, stored upper case) relaxed to long names of any case, for
     // tests that need names a real Series 3 would refuse.
     bool relaxedNames = false;

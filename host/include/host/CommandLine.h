@@ -13,7 +13,7 @@ enum class CommandLineResult { Run, Help, Error };
 CommandLineResult ParseCommandLine(int argc, const char* const* argv, HostOptions& options,
                                    std::string& error);
 // "M:INTERNAL=/folder[,capacity=SIZE][,media=N][,ro]"; SIZE may end in K or M.
-bool ParseDriveSpec(const std::string& text, DriveSpec& drive, std::string& error);
+bool ParseDriveSetup(const std::string& text, DriveSetup& drive, std::string& error);
 std::string Usage();
 
 }  // namespace vantrel

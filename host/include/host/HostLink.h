@@ -55,7 +55,7 @@ public:
 
     handheld::PacketTrace& Trace() { return fTrace; }
     handheld::FaultInjector& Faults() { return fFaults; }
-    void SetFaults(std::vector<FaultSpec> faults) { fFaults.Set(std::move(faults)); }
+    void SetFaults(std::vector<FaultRule> faults) { fFaults.Set(std::move(faults)); }
     void ClearFaults() { fFaults.Clear(); }
     void SetLinkSpeed(LinkSpeed speed);
 

@@ -5,22 +5,22 @@
 #include <string>
 #include <vector>
 
-#include "device/DriveSpec.h"
+#include "device/DriveSetup.h"
 #include "device/Faults.h"
 #include "device/Handheld.h"
 #include "device/LinkModel.h"
 
 namespace vantrel {
 
-using handheld::DriveSpec;
+using handheld::DriveSetup;
 using handheld::Family;
 using handheld::FaultKind;
-using handheld::FaultSpec;
+using handheld::FaultRule;
 using handheld::LinkSpeed;
 
 struct HostOptions {
     Family family = Family::Series3;
-    std::vector<DriveSpec> drives;
+    std::vector<DriveSetup> drives;
     bool relaxedNames = false;
 
     // Client add-ons: every "*.so" in the folder (in name order), then the listed files.
@@ -45,7 +45,7 @@ struct HostOptions {
     bool traceInMemory = false;
 
     LinkSpeed speed = LinkSpeed::Unlimited();
-    std::vector<FaultSpec> faults;
+    std::vector<FaultRule> faults;
     // Seed of the random bytes of garbage replies.
     uint32 faultSeed = 0x5EED;
 };

@@ -21,7 +21,7 @@ enum MediaType : uint8 {
     kMediaRam = 7,
 };
 
-struct DriveSpec {
+struct DriveSetup {
     char letter = 'M';  // "M:" is a Series 3's internal drive
     std::string volumeName = "INTERNAL";
     std::string folder;  // host folder whose contents are the drive's files
