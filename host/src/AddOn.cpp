@@ -1,7 +1,9 @@
 #include "host/AddOn.h"
 
+#include <dirent.h>
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace vantrel {
@@ -49,5 +51,19 @@ int32 AddOn::Initialise() const { return fInitialise != nullptr ? fInitialise() 
 int32 AddOn::RunClient(int32 version) const { return fRunClient(version); }
 
 void* AddOn::Symbol(const char* name) const { return dlsym(fHandle, name); }
+
+bool ListAddOnFiles(const std::string& folder, std::vector<std::string>* paths) {
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) return false;
+    std::vector<std::string> names;
+    while (dirent* entry = readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name.size() > 3 && name.compare(name.size() - 3, 3, ".so") == 0) names.push_back(name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) paths->push_back(folder + "/" + name);
+    return true;
+}
 
 }  // namespace vantrel

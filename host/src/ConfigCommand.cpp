@@ -1,6 +1,5 @@
 #include "host/ConfigCommand.h"
 
-#include <dirent.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -58,19 +57,7 @@ std::vector<std::string> AddOnPaths(const std::string& folder,
     std::vector<std::string> paths;
     std::string search = folder;
     if (search.empty() && files.empty()) search = ProgramFolder() + "/../add-ons/clients";
-    if (!search.empty()) {
-        if (DIR* dir = opendir(search.c_str())) {
-            std::vector<std::string> names;
-            while (dirent* entry = readdir(dir)) {
-                std::string name = entry->d_name;
-                if (name.size() > 3 && name.compare(name.size() - 3, 3, ".so") == 0)
-                    names.push_back(name);
-            }
-            closedir(dir);
-            std::sort(names.begin(), names.end());
-            for (const std::string& name : names) paths.push_back(search + "/" + name);
-        }
-    }
+    if (!search.empty()) (void)ListAddOnFiles(search, &paths);
     paths.insert(paths.end(), files.begin(), files.end());
     return paths;
 }

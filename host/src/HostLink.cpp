@@ -1,6 +1,5 @@
 #include "host/HostLink.h"
 
-#include <dirent.h>
 
 #include <algorithm>
 #include <condition_variable>
@@ -83,22 +82,8 @@ status_t HostLink::Start() {
     fDevice = handheld::Handheld::Create(device);
 
     std::vector<std::string> paths;
-    if (!fOptions.addOnFolder.empty()) {
-        if (DIR* dir = opendir(fOptions.addOnFolder.c_str())) {
-            std::vector<std::string> names;
-            while (dirent* entry = readdir(dir)) {
-                std::string name = entry->d_name;
-                if (name.size() > 3 && name.compare(name.size() - 3, 3, ".so") == 0)
-                    names.push_back(name);
-            }
-            closedir(dir);
-            std::sort(names.begin(), names.end());
-            for (const std::string& name : names)
-                paths.push_back(fOptions.addOnFolder + "/" + name);
-        } else {
-            fprintf(stderr, "vantrel: no add-on folder %s\n", fOptions.addOnFolder.c_str());
-        }
-    }
+    if (!fOptions.addOnFolder.empty() && !ListAddOnFiles(fOptions.addOnFolder, &paths))
+        fprintf(stderr, "vantrel: no add-on folder %s\n", fOptions.addOnFolder.c_str());
     paths.insert(paths.end(), fOptions.addOnFiles.begin(), fOptions.addOnFiles.end());
     for (const std::string& path : paths) {
         std::string error;

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/SupportDefs.h"
 
@@ -46,5 +47,9 @@ private:
     RunClientFunc fRunClient = nullptr;
     void* fConfigView = nullptr;
 };
+
+// Appends the shared objects ("*.so") of a folder to `paths`, sorted by name so that add-ons
+// load in a stable order. False when the folder cannot be read.
+bool ListAddOnFiles(const std::string& folder, std::vector<std::string>* paths);
 
 }  // namespace vantrel
