@@ -358,13 +358,15 @@ private:
         return kOk;
     }
 
-    int32 ResolveText(Reader& in, Entry& last, bool& exists, const DriveSetup** drive = nullptr) {
+    int32 ResolveText(Reader& in, Entry& last, bool& exists, const DriveSetup** drive = nullptr,
+                      std::string* asked = nullptr) {
         std::string text, folder;
         Parsed parsed;
         if (!in.String(text)) return kGeneral;
         int32 status = Parse(text, parsed);
         if (status != kOk) return status;
         if (drive != nullptr) *drive = parsed.drive;
+        if (asked != nullptr && !parsed.names.empty()) *asked = parsed.names.back();
         return Resolve(parsed, folder, last, exists);
     }
 
@@ -594,7 +596,8 @@ private:
         const DriveSetup *fromDrive, *toDrive;
         int32 status = ResolveText(in, from, fromExists, &fromDrive);
         if (status != kOk) return status;
-        status = ResolveText(in, to, toExists, &toDrive);
+        std::string asked;
+        status = ResolveText(in, to, toExists, &toDrive, &asked);
         if (status != kOk) return status;
         if (!fromExists) return kNotFound;
         if (fromDrive != toDrive) return kNotSupported;
@@ -609,7 +612,7 @@ private:
         if (same) {
             // A change of case only: the new name is the one asked for.
             std::string parent = from.hostPath.substr(0, from.hostPath.rfind('/'));
-            target = parent + "/" + Series5HostName(to.wire);
+            target = parent + "/" + Series5HostName(asked);
         }
         return rename(from.hostPath.c_str(), target.c_str()) == 0 ? kOk : StatusFromErrno(errno);
     }
