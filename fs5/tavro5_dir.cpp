@@ -44,6 +44,12 @@ void forget(volume* vol, node* n) {
     n->stale = true;
 }
 
+// A change inside a directory may change its time on the handheld: the next stat asks.
+void contents_changed(volume* vol, node* dir) {
+    std::lock_guard<std::mutex> hold(vol->lock);
+    dir->stale = true;
+}
+
 }  // namespace
 
 // --- listing ----------------------------------------------------------------------------------
@@ -176,6 +182,7 @@ int t5_mkdir(void* ns, void* dir_, const char* name, int) {
     uint8 request[epoc::kMaxRequest];
     size_t size = epoc::build_path_request(request, sizeof request, epoc::kMkdirAll, 0, path);
     status = simple_request(vol, request, size);
+    contents_changed(vol, dir);
     if (status == B_OK) notify_listener(B_ENTRY_CREATED, vol->nsid, dir->id, 0, 0, name);
     return status;
 }
@@ -210,6 +217,7 @@ status_t remove_entry(volume* vol, node* dir, const char* name, bool directory) 
             status = epoc::map_status(device);
         }
     }
+    contents_changed(vol, dir);
     if (status == B_OK) {
         {
             std::lock_guard<std::mutex> hold(vol->lock);
@@ -292,6 +300,8 @@ int t5_rename(void* ns, void* olddir_, const char* oldname, void* newdir_, const
             status = epoc::map_status(device);
         }
     }
+    contents_changed(vol, olddir);
+    contents_changed(vol, newdir);
     if (status == B_OK) {
         std::lock_guard<std::mutex> hold(vol->lock);
         if (target != nullptr && !target->directory()) {

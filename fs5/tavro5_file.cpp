@@ -173,6 +173,7 @@ int t5_create(void* ns, void* dir_, const char* name, int omode, int, vnode_id* 
             (void)close_handle(vol, handle);
             return status;
         }
+        mark_stale(vol, dir);  // its time may have moved with the new entry
         c->handle = handle;
         c->has_handle = true;
         c->writable = (omode & B_O_ACCMODE) != B_O_RDONLY;

@@ -97,6 +97,28 @@ int32 StatusFromErrno(int error) {
     }
 }
 
+// A handheld's folders keep the time they were given when entries come and go in them (as
+// on its FAT media); host folders would not, so their time is put back.
+class KeepFolderTime {
+public:
+    explicit KeepFolderTime(const std::string& entryPath)
+        : fFolder(entryPath.substr(0, entryPath.rfind('/'))) {
+        fKept = stat(fFolder.c_str(), &fBefore) == 0;
+    }
+    ~KeepFolderTime() {
+        if (!fKept) return;
+        timespec times[2] = {fBefore.st_atim, fBefore.st_mtim};
+        (void)utimensat(AT_FDCWD, fFolder.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    }
+    KeepFolderTime(const KeepFolderTime&) = delete;
+    KeepFolderTime& operator=(const KeepFolderTime&) = delete;
+
+private:
+    std::string fFolder;
+    struct stat fBefore;
+    bool fKept = false;
+};
+
 struct Entry {
     std::string wire;      // name as the handheld shows it
     std::string hostPath;  // where it lives on the host
@@ -492,6 +514,7 @@ private:
         if (writable && (drive->IsReadOnly() || (exists && entry.readOnly))) return kAccessDenied;
         if (exists && (how & O_TRUNC) && IsOpen(entry.hostPath)) return kInUse;
         int flags = (writable ? O_RDWR : O_RDONLY) | how | O_NOFOLLOW;
+        KeepFolderTime keep(entry.hostPath);
         int fd = open(entry.hostPath.c_str(), flags, 0644);
         if (fd < 0) return StatusFromErrno(errno);
         Open file;
@@ -577,6 +600,7 @@ private:
         if (entry.directory) return kAccessDenied;
         if (drive->IsReadOnly() || entry.readOnly) return kAccessDenied;
         if (IsOpen(entry.hostPath)) return kInUse;
+        KeepFolderTime keep(entry.hostPath);
         return unlink(entry.hostPath.c_str()) == 0 ? kOk : StatusFromErrno(errno);
     }
 
@@ -614,6 +638,7 @@ private:
             std::string parent = from.hostPath.substr(0, from.hostPath.rfind('/'));
             target = parent + "/" + Series5HostName(asked);
         }
+        KeepFolderTime keepFrom(from.hostPath), keepTo(target);
         return rename(from.hostPath.c_str(), target.c_str()) == 0 ? kOk : StatusFromErrno(errno);
     }
 
@@ -636,6 +661,7 @@ private:
                 continue;
             }
             folder += "/" + Series5HostName(parsed.names[i]);
+            KeepFolderTime keep(folder);
             if (mkdir(folder.c_str(), 0755) != 0) return StatusFromErrno(errno);
         }
         return kOk;
@@ -649,6 +675,7 @@ private:
         if (status != kOk) return status;
         if (!exists || !entry.directory) return kNotFound;
         if (entry.wire.empty() || drive->IsReadOnly()) return kAccessDenied;
+        KeepFolderTime keep(entry.hostPath);
         if (rmdir(entry.hostPath.c_str()) == 0) return kOk;
         // Entries the handheld does not show (names beyond its code page) keep it full too.
         return errno == ENOTEMPTY || errno == EEXIST ? static_cast<int32>(kInUse) : StatusFromErrno(errno);
