@@ -203,6 +203,16 @@ TEST_F(Series5Stack, CreateOpensAnExistingFileWithoutEmptyingIt) {
               B_FILE_EXISTS);
 }
 
+TEST_F(Series5Stack, AFileOpenOnTheHandheldIsNotRemoved) {
+    int fd = sys_open("/s5/Internal/Documents/Letter to Anna.txt", B_O_RDONLY, 0);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(sys_unlink("/s5/Internal/Documents/Letter to Anna.txt"), B_BUSY);
+    EXPECT_TRUE(std::filesystem::exists(folder + "/c/Documents/Letter to Anna.txt"));
+    EXPECT_EQ(sys_close(fd), B_OK);
+    EXPECT_EQ(sys_unlink("/s5/Internal/Documents/Letter to Anna.txt"), B_OK);
+    EXPECT_FALSE(std::filesystem::exists(folder + "/c/Documents/Letter to Anna.txt"));
+}
+
 TEST_F(Series5Stack, AccentsCrossAsTheCodePageAndOthersAreRefused) {
     ASSERT_EQ(WriteAll("/s5/Internal/Résumé – été.txt", "x", B_O_RDWR | B_O_CREAT), B_OK);
     EXPECT_TRUE(std::filesystem::exists(folder + "/c/Résumé – été.txt"));
