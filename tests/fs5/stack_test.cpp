@@ -10,6 +10,7 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -201,6 +202,28 @@ TEST_F(Series5Stack, CreateOpensAnExistingFileWithoutEmptyingIt) {
     EXPECT_EQ(sys_open("/s5/Internal/Documents/Letter to Anna.txt",
                        B_O_WRONLY | B_O_CREAT | B_O_EXCL, 0644),
               B_FILE_EXISTS);
+}
+
+TEST_F(Series5Stack, ThreadsWorkOnTheVolumeAtOnce) {
+    std::vector<std::thread> threads;
+    std::vector<std::string> failures(4);
+    for (int t = 0; t < 4; t++) {
+        threads.emplace_back([&, t] {
+            std::string name = "/s5/Internal/Thread " + std::to_string(t) + ".bin";
+            std::string data(20000, static_cast<char>('A' + t));
+            for (int round = 0; round < 3; round++) {
+                if (WriteAll(name, data, B_O_RDWR | B_O_CREAT | B_O_TRUNC) != B_OK)
+                    failures[t] = "write";
+                else if (ReadAll(name) != data)
+                    failures[t] = "read";
+                else if (List("/s5/Internal").size() < 4)
+                    failures[t] = "list";
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    for (int t = 0; t < 4; t++) EXPECT_EQ(failures[t], "") << t;
+    EXPECT_EQ(List("/s5/Internal").size(), 2u + 1 + 4);
 }
 
 TEST_F(Series5Stack, AFileOpenOnTheHandheldIsNotRemoved) {
