@@ -144,8 +144,7 @@ bool parse_modified(const uint8* reply, size_t size, uint64* time) {
     return true;
 }
 
-void parse_read(const uint8* reply, size_t size, size_t wanted, const uint8** data,
-                size_t* count) {
+void parse_read(const uint8* reply, size_t size, size_t wanted, const uint8** data, size_t* count) {
     *data = reply + kHeaderSize;
     size_t held = reply != nullptr && size > kHeaderSize ? size - kHeaderSize : 0;
     *count = held < wanted ? held : wanted;
@@ -160,8 +159,7 @@ bool parse_dir_entry(const uint8* reply, size_t size, size_t offset, dir_entry* 
     uint32 short_length = BytesToUlong(at);
     entry->attributes = BytesToUlong(at + 4);
     entry->size = BytesToUlong(at + 8);
-    entry->modified =
-        (static_cast<uint64>(BytesToUlong(at + 16)) << 32) | BytesToUlong(at + 12);
+    entry->modified = (static_cast<uint64>(BytesToUlong(at + 16)) << 32) | BytesToUlong(at + 12);
     for (int i = 0; i < 3; i++) entry->uid[i] = BytesToUlong(at + 20 + 4 * i);
     uint32 long_length = BytesToUlong(at + 32);
 

@@ -136,8 +136,7 @@ struct reply_header {
 // modified of: the 64-bit time, low word first.
 [[nodiscard]] bool parse_modified(const uint8* reply, size_t size, uint64* time);
 // read: the data that follows the header, cut to `wanted` bytes.
-void parse_read(const uint8* reply, size_t size, size_t wanted, const uint8** data,
-                size_t* count);
+void parse_read(const uint8* reply, size_t size, size_t wanted, const uint8** data, size_t* count);
 
 // One entry of a read dir reply (and of a remote entry reply).
 struct dir_entry {

@@ -180,7 +180,8 @@ void release_locked(volume* vol, node* n) {
 }
 
 bool is_below_locked(volume* vol, const node* n, const node* dir) {
-    for (const node* at = dir; at != nullptr; at = at->parent != 0 ? find_node_locked(vol, at->parent) : nullptr)
+    for (const node* at = dir; at != nullptr;
+         at = at->parent != 0 ? find_node_locked(vol, at->parent) : nullptr)
         if (at == n) return true;
     return false;
 }
@@ -240,8 +241,8 @@ int t5_mount(nspace_id nsid, const char*, unsigned long, void* parms, size_t len
     root->name = "\\";
     root->attributes = epoc::kAttrDirectory;
     const char* type = kVolumeType;
-    root->attrs.push_back({kTypeAttribute, B_MIME_STRING_TYPE,
-                           std::vector<uint8>(type, type + strlen(type) + 1)});
+    root->attrs.push_back(
+        {kTypeAttribute, B_MIME_STRING_TYPE, std::vector<uint8>(type, type + strlen(type) + 1)});
     vol->root = root;
     vol->nodes[root->id] = root;
     root->published = true;
@@ -322,7 +323,9 @@ int t5_write_vnode(void* ns, void* node_, char) {
 }
 
 // Unlink and rmdir remove the entry on the handheld at once; here only the record goes.
-int t5_remove_vnode(void* ns, void* node_, char reenter) { return t5_write_vnode(ns, node_, reenter); }
+int t5_remove_vnode(void* ns, void* node_, char reenter) {
+    return t5_write_vnode(ns, node_, reenter);
+}
 
 int t5_secure_vnode(void*, void* n) { return n == nullptr ? B_ENTRY_NOT_FOUND : B_OK; }
 

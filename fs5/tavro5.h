@@ -103,8 +103,8 @@ struct volume {
 
 // One request and its reply. B_OK when a reply came: its status is in `device_status` and
 // its bytes in `reply`. Otherwise the request may or may not have been carried out.
-[[nodiscard]] status_t transact(volume* vol, uint8* request, size_t size,
-                                std::vector<uint8>* reply, int32* device_status);
+[[nodiscard]] status_t transact(volume* vol, uint8* request, size_t size, std::vector<uint8>* reply,
+                                int32* device_status);
 // A request whose reply is only a status: our status for it.
 [[nodiscard]] status_t simple_request(volume* vol, uint8* request, size_t size);
 [[nodiscard]] status_t request_entry(volume* vol, const std::string& path, epoc::dir_entry* entry,
@@ -184,8 +184,7 @@ int t5_open_attrdir(void* ns, void* node, void** cookie);
 int t5_close_attrdir(void* ns, void* node, void* cookie);
 int t5_free_attrdircookie(void* ns, void* node, void* cookie);
 int t5_rewind_attrdir(void* ns, void* node, void* cookie);
-int t5_read_attrdir(void* ns, void* node, void* cookie, long* num, be_dirent* buf,
-                    size_t bufsize);
+int t5_read_attrdir(void* ns, void* node, void* cookie, long* num, be_dirent* buf, size_t bufsize);
 int t5_write_attr(void* ns, void* node, const char* name, int type, const void* buf, size_t* len,
                   off_t pos);
 int t5_read_attr(void* ns, void* node, const char* name, int type, void* buf, size_t* len,

@@ -90,7 +90,8 @@ int t5_write_attr(void* ns, void* node_, const char* name, int type, const void*
     volume* vol = static_cast<volume*>(ns);
     node* n = static_cast<node*>(node_);
     if (n == nullptr) return B_ENTRY_NOT_FOUND;
-    if (name == nullptr || name[0] == '\0' || pos < 0 || *len > static_cast<size_t>(kAttributeLimit) ||
+    if (name == nullptr || name[0] == '\0' || pos < 0 ||
+        *len > static_cast<size_t>(kAttributeLimit) ||
         pos > kAttributeLimit - static_cast<off_t>(*len))
         return B_BAD_VALUE;
     {

@@ -84,8 +84,7 @@ int t5_opendir(void* ns, void* node_, void** out) {
     return B_OK;
 }
 
-int t5_readdir(void* ns, void* node_, void* cookie_, long* num, be_dirent* dirent,
-               size_t bufsize) {
+int t5_readdir(void* ns, void* node_, void* cookie_, long* num, be_dirent* dirent, size_t bufsize) {
     volume* vol = static_cast<volume*>(ns);
     node* dir = static_cast<node*>(node_);
     cookie* c = static_cast<cookie*>(cookie_);
@@ -112,7 +111,8 @@ int t5_readdir(void* ns, void* node_, void* cookie_, long* num, be_dirent* diren
     for (;;) {
         if (c->ended) return B_OK;
         epoc::dir_entry entry;
-        if (c->buffer.empty() || !epoc::parse_dir_entry(c->buffer.data(), c->buffer.size(), c->offset, &entry)) {
+        if (c->buffer.empty() ||
+            !epoc::parse_dir_entry(c->buffer.data(), c->buffer.size(), c->offset, &entry)) {
             // The reply is used up (or what is left of it is not a whole entry).
             if (!fetch_entries(vol, c)) return B_OK;
             continue;
@@ -320,7 +320,8 @@ int t5_rename(void* ns, void* olddir_, const char* oldname, void* newdir_, const
         name_node_locked(vol, n);
         set_type_locked(n);  // the type follows the new extension
     }
-    if (status == B_OK && target != nullptr && !target->directory()) remove_vnode(vol->nsid, targetId);
+    if (status == B_OK && target != nullptr && !target->directory())
+        remove_vnode(vol->nsid, targetId);
     if (target != nullptr) put_vnode(vol->nsid, targetId);
     put_vnode(vol->nsid, id);
     if (status == B_OK)

@@ -35,7 +35,8 @@ void mark_stale(volume* vol, node* n) {
 status_t set_size(volume* vol, uint32 handle, uint64 size) {
     if (size >= static_cast<uint64>(kPositionLimit)) return B_BAD_VALUE;
     uint8 request[32];
-    size_t length = epoc::build_set_size(request, sizeof request, 0, handle, static_cast<uint32>(size));
+    size_t length =
+        epoc::build_set_size(request, sizeof request, 0, handle, static_cast<uint32>(size));
     return simple_request(vol, request, length);
 }
 
@@ -220,7 +221,8 @@ int t5_read(void* ns, void* node_, void* cookie_, off_t pos, void* buf, size_t* 
     if (!c->has_handle) return B_BAD_VALUE;
     if (pos < 0) return B_BAD_VALUE;
     if (pos >= kPositionLimit || wanted == 0) return B_OK;
-    if (static_cast<int64>(wanted) > kPositionLimit - pos) wanted = static_cast<size_t>(kPositionLimit - pos);
+    if (static_cast<int64>(wanted) > kPositionLimit - pos)
+        wanted = static_cast<size_t>(kPositionLimit - pos);
     std::lock_guard<std::mutex> hold(c->lock);
 
     status_t status = seek_to(vol, c, pos);
@@ -228,7 +230,8 @@ int t5_read(void* ns, void* node_, void* cookie_, off_t pos, void* buf, size_t* 
     while (status == B_OK && done < wanted) {
         size_t ask = wanted - done < epoc::kMaxChunk ? wanted - done : epoc::kMaxChunk;
         uint8 request[32];
-        size_t size = epoc::build_read(request, sizeof request, 0, c->handle, static_cast<uint32>(ask));
+        size_t size =
+            epoc::build_read(request, sizeof request, 0, c->handle, static_cast<uint32>(ask));
         std::vector<uint8> reply;
         int32 device;
         status = transact(vol, request, size, &reply, &device);
@@ -265,7 +268,8 @@ int t5_write(void* ns, void* node_, void* cookie_, off_t pos, const void* buf, s
 
     status_t status = c->append ? seek_end(vol, c) : B_OK;
     if (status == B_OK) pos = c->append ? c->position : pos;
-    if (status == B_OK && (pos >= kPositionLimit || static_cast<int64>(count) > kPositionLimit - pos))
+    if (status == B_OK &&
+        (pos >= kPositionLimit || static_cast<int64>(count) > kPositionLimit - pos))
         status = B_DEVICE_FULL;  // beyond the largest file the family can hold
     if (status == B_OK) status = seek_to(vol, c, pos);
     size_t done = 0;
@@ -284,7 +288,8 @@ int t5_write(void* ns, void* node_, void* cookie_, off_t pos, const void* buf, s
     }
     {
         std::lock_guard<std::mutex> hold_volume(vol->lock);
-        if (done > 0 && static_cast<uint64>(pos) + done > n->size) n->size = static_cast<uint64>(pos) + done;
+        if (done > 0 && static_cast<uint64>(pos) + done > n->size)
+            n->size = static_cast<uint64>(pos) + done;
         // A failed write may have written part of its chunk; the file's time moved anyway.
         n->stale = true;
     }
@@ -294,7 +299,8 @@ int t5_write(void* ns, void* node_, void* cookie_, off_t pos, const void* buf, s
     return done > 0 ? B_OK : status;
 }
 
-// --- stat -----------------------------------------------------------------------------------------
+// --- stat
+// -----------------------------------------------------------------------------------------
 
 int t5_rstat(void* ns, void* node_, be_stat* st) {
     volume* vol = static_cast<volume*>(ns);
@@ -349,7 +355,8 @@ int t5_wstat(void* ns, void* node_, be_stat* st, long mask) {
         if (n->directory()) return B_IS_A_DIRECTORY;
         if (st->st_size < 0) return B_BAD_VALUE;
         uint32 handle;
-        status = open_file(vol, epoc::kOpenFile, epoc::kShareAny | epoc::kOpenReadWrite, path, &handle);
+        status =
+            open_file(vol, epoc::kOpenFile, epoc::kShareAny | epoc::kOpenReadWrite, path, &handle);
         if (status != B_OK) return status;
         status = set_size(vol, handle, static_cast<uint64>(st->st_size));
         (void)close_handle(vol, handle);

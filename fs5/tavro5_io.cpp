@@ -55,7 +55,8 @@ status_t transact(volume* vol, uint8* request, size_t size, std::vector<uint8>* 
         }
         reply->resize(static_cast<size_t>(got));
         epoc::reply_header header;
-        if (reply->size() > epoc::kMaxReply || !epoc::parse_header(reply->data(), reply->size(), &header)) {
+        if (reply->size() > epoc::kMaxReply ||
+            !epoc::parse_header(reply->data(), reply->size(), &header)) {
             result = B_BAD_DATA;  // garbled: it cannot be told what it answers
             break;
         }
@@ -93,7 +94,8 @@ status_t request_entry(volume* vol, const std::string& path, epoc::dir_entry* en
 
 status_t request_volume(volume* vol, epoc::volume_info* info) {
     uint8 request[16];
-    size_t size = epoc::build_volume(request, sizeof request, 0, static_cast<uint32>(vol->drive - 'A'));
+    size_t size =
+        epoc::build_volume(request, sizeof request, 0, static_cast<uint32>(vol->drive - 'A'));
     std::vector<uint8> reply;
     int32 device;
     status_t status = transact(vol, request, size, &reply, &device);

@@ -47,9 +47,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::string name = epoc::wire_to_utf8(entry.long_name, entry.long_length);
         std::string wire;
         // Every name the handheld sends converts to UTF-8 and back to the same bytes.
-        check(epoc::utf8_to_wire(name.c_str(), &wire) == B_OK || name.find('\0') != std::string::npos);
+        check(epoc::utf8_to_wire(name.c_str(), &wire) == B_OK ||
+              name.find('\0') != std::string::npos);
         if (name.find('\0') == std::string::npos)
-            check(wire == std::string(reinterpret_cast<const char*>(entry.long_name), entry.long_length));
+            check(wire ==
+                  std::string(reinterpret_cast<const char*>(entry.long_name), entry.long_length));
         offset = entry.next;
     }
 

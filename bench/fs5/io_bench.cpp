@@ -88,7 +88,8 @@ bool WriteFile(Mounted& m, const char* name, const std::string& content, size_t 
     if (fd < 0) return false;
     for (size_t done = 0; done < content.size(); done += call) {
         size_t n = std::min(call, content.size() - done);
-        if (sys_write(fd, static_cast<off_t>(done), content.data() + done, n) != static_cast<ssize_t>(n)) {
+        if (sys_write(fd, static_cast<off_t>(done), content.data() + done, n) !=
+            static_cast<ssize_t>(n)) {
             sys_close(fd);
             return false;
         }
@@ -119,7 +120,8 @@ void BM_SequentialWrite1MiB(benchmark::State& state) {
     std::string content = Pattern(kMiB);
     uint32 before = m.Sent(kWrite), seeks = m.Sent(kSeek);
     for (auto _ : state)
-        if (!WriteFile(m, "Sequential.bin", content, kCall)) return state.SkipWithError("write failed");
+        if (!WriteFile(m, "Sequential.bin", content, kCall))
+            return state.SkipWithError("write failed");
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kMiB));
     state.counters["writes_per_MiB"] = (m.Sent(kWrite) - before) / double(state.iterations());
     state.counters["seeks_per_MiB"] = (m.Sent(kSeek) - seeks) / double(state.iterations());
@@ -158,7 +160,8 @@ void BM_Serial115200(benchmark::State& state) {
     double elapsed = 0;
     for (auto _ : state) {
         auto start = std::chrono::steady_clock::now();
-        if (!(write ? WriteFile(m, "Slow.bin", content, kCall) : ReadFile(m, "Slow.bin", size, kCall)))
+        if (!(write ? WriteFile(m, "Slow.bin", content, kCall)
+                    : ReadFile(m, "Slow.bin", size, kCall)))
             return state.SkipWithError("transfer failed");
         elapsed += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
@@ -166,7 +169,8 @@ void BM_Serial115200(benchmark::State& state) {
     state.counters["limit_Bps"] = limit;
     state.counters["line_Bps"] = speed.bytesPerSecond;
     // The time the bytes need at the limit, over the time they took.
-    state.counters["of_limit"] = static_cast<double>(size) * static_cast<double>(state.iterations()) / limit / elapsed;
+    state.counters["of_limit"] =
+        static_cast<double>(size) * static_cast<double>(state.iterations()) / limit / elapsed;
 }
 BENCHMARK(BM_Serial115200)->Arg(0)->Arg(1)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
 

@@ -73,9 +73,12 @@ std::string Series5Fold(const std::string& wire) {
     std::string out(wire);
     for (char& c : out) {
         uint8 b = static_cast<uint8>(c);
-        if ((b >= 'A' && b <= 'Z') || (b >= 0xC0 && b <= 0xDE && b != 0xD7)) b += 0x20;
-        else if (b == 0x8A || b == 0x8C || b == 0x8E) b += 0x10;
-        else if (b == 0x9F) b = 0xFF;
+        if ((b >= 'A' && b <= 'Z') || (b >= 0xC0 && b <= 0xDE && b != 0xD7))
+            b += 0x20;
+        else if (b == 0x8A || b == 0x8C || b == 0x8E)
+            b += 0x10;
+        else if (b == 0x9F)
+            b = 0xFF;
         c = static_cast<char>(b);
     }
     return out;
@@ -108,11 +111,13 @@ bool Series5Matches(const std::string& wire, const std::string& pattern) {
 
 std::string Series5ShortName(const std::string& wire) {
     size_t dot = wire.rfind('.');
-    std::string base = wire.substr(0, dot), ext = dot == std::string::npos ? "" : wire.substr(dot + 1);
+    std::string base = wire.substr(0, dot),
+                ext = dot == std::string::npos ? "" : wire.substr(dot + 1);
     auto plain = [](const std::string& part, size_t limit) {
         if (part.empty() || part.size() > limit) return false;
         for (char c : part)
-            if (!(isupper(static_cast<unsigned char>(c)) || isdigit(static_cast<unsigned char>(c)) || c == '_'))
+            if (!(isupper(static_cast<unsigned char>(c)) ||
+                  isdigit(static_cast<unsigned char>(c)) || c == '_'))
                 return false;
         return true;
     };
@@ -121,7 +126,8 @@ std::string Series5ShortName(const std::string& wire) {
         std::string out;
         for (char c : part) {
             if (out.size() == limit) break;
-            if (isalnum(static_cast<unsigned char>(c))) out += static_cast<char>(toupper(static_cast<unsigned char>(c)));
+            if (isalnum(static_cast<unsigned char>(c)))
+                out += static_cast<char>(toupper(static_cast<unsigned char>(c)));
         }
         return out;
     };

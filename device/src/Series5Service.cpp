@@ -181,28 +181,50 @@ private:
                 for (size_t i = 0; i < kEpocDriveCount; ++i)
                     data.push_back(FindDrive(static_cast<char>('A' + i)) != nullptr ? 1 : 0);
                 return kOk;
-            case kEpocDriveInfo: return DriveInfo(in, data);
-            case kClose: return Close(in);
-            case kOpenDir: return OpenDir(in, data);
-            case kReadDir: return ReadDir(in, data);
-            case kOpenFile: return OpenFile(in, data, 0);
-            case kCreateFile: return OpenFile(in, data, O_CREAT | O_EXCL);
-            case kReplaceFile: return OpenFile(in, data, O_CREAT | O_TRUNC);
-            case kRead: return Read(in, data);
-            case kWrite: return Write(in);
-            case kSeek: return Seek(in, data);
-            case kSetSize: return SetSize(in);
-            case kDelete: return Delete(in);
-            case kRemoteEntry: return RemoteEntry(in, data);
-            case kRename: return Rename(in, false);
-            case kReplace: return Rename(in, true);
-            case kMkdirAll: return MkdirAll(in);
-            case kRmdir: return Rmdir(in);
-            case kSetAttributes: return SetAttributes(in);
-            case kAttributes: return Attributes(in, data);
-            case kSetModified: return SetModified(in);
-            case kModified: return Modified(in, data);
-            default: return kNotSupported;
+            case kEpocDriveInfo:
+                return DriveInfo(in, data);
+            case kClose:
+                return Close(in);
+            case kOpenDir:
+                return OpenDir(in, data);
+            case kReadDir:
+                return ReadDir(in, data);
+            case kOpenFile:
+                return OpenFile(in, data, 0);
+            case kCreateFile:
+                return OpenFile(in, data, O_CREAT | O_EXCL);
+            case kReplaceFile:
+                return OpenFile(in, data, O_CREAT | O_TRUNC);
+            case kRead:
+                return Read(in, data);
+            case kWrite:
+                return Write(in);
+            case kSeek:
+                return Seek(in, data);
+            case kSetSize:
+                return SetSize(in);
+            case kDelete:
+                return Delete(in);
+            case kRemoteEntry:
+                return RemoteEntry(in, data);
+            case kRename:
+                return Rename(in, false);
+            case kReplace:
+                return Rename(in, true);
+            case kMkdirAll:
+                return MkdirAll(in);
+            case kRmdir:
+                return Rmdir(in);
+            case kSetAttributes:
+                return SetAttributes(in);
+            case kAttributes:
+                return Attributes(in, data);
+            case kSetModified:
+                return SetModified(in);
+            case kModified:
+                return Modified(in, data);
+            default:
+                return kNotSupported;
         }
     }
 
@@ -235,7 +257,8 @@ private:
 
     const DriveSetup* FindDrive(char letter) const {
         for (const DriveSetup& drive : fDrives)
-            if (toupper(static_cast<unsigned char>(drive.letter)) == toupper(static_cast<unsigned char>(letter)))
+            if (toupper(static_cast<unsigned char>(drive.letter)) ==
+                toupper(static_cast<unsigned char>(letter)))
                 return &drive;
         return nullptr;
     }
@@ -313,8 +336,8 @@ private:
         return kOk;
     }
 
-    static bool StatEntry(const std::string& hostPath, const std::string& wire, const DriveSetup& drive,
-                          Entry& entry) {
+    static bool StatEntry(const std::string& hostPath, const std::string& wire,
+                          const DriveSetup& drive, Entry& entry) {
         struct stat st;
         if (lstat(hostPath.c_str(), &st) != 0) return false;
         if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return false;
@@ -340,8 +363,9 @@ private:
             if (StatEntry(folder + "/" + name, wire, drive, entry)) entries.push_back(entry);
         }
         closedir(dir);
-        std::sort(entries.begin(), entries.end(),
-                  [](const Entry& a, const Entry& b) { return Series5Fold(a.wire) < Series5Fold(b.wire); });
+        std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+            return Series5Fold(a.wire) < Series5Fold(b.wire);
+        });
         return entries;
     }
 
@@ -368,7 +392,8 @@ private:
         }
         for (size_t i = 0; i + 1 < path.names.size(); i++) {
             Entry entry;
-            if (!Find(folder, path.names[i], *path.drive, entry) || !entry.directory) return kPathNotFound;
+            if (!Find(folder, path.names[i], *path.drive, entry) || !entry.directory)
+                return kPathNotFound;
             folder = entry.hostPath;
         }
         exists = Find(folder, path.names.back(), *path.drive, last);
@@ -416,7 +441,8 @@ private:
     }
 
     static void AppendEntry(const Entry& entry, bool uids, Bytes& data) {
-        while (data.size() % 4 != 0) data.push_back(0);  // the reply's 8-byte header keeps this aligned
+        while (data.size() % 4 != 0)
+            data.push_back(0);  // the reply's 8-byte header keeps this aligned
         std::string shortName = Series5ShortName(entry.wire);
         uint32 attributes = entry.directory ? kAttrDirectory : kAttrArchive;
         if (entry.readOnly) attributes |= kAttrReadOnly;
@@ -550,7 +576,8 @@ private:
         struct stat st;
         if (fstat(open->fd, &st) != 0) return kGeneral;
         uint64 end = open->position + count;
-        if (end > static_cast<uint64>(st.st_size) && end - static_cast<uint64>(st.st_size) > FreeBytes(*open->drive))
+        if (end > static_cast<uint64>(st.st_size) &&
+            end - static_cast<uint64>(st.st_size) > FreeBytes(*open->drive))
             return kDiskFull;
         ssize_t written = pwrite(open->fd, in.Rest(), count, static_cast<off_t>(open->position));
         if (written < 0) return StatusFromErrno(errno);
@@ -566,8 +593,10 @@ private:
         if (open == nullptr) return kBadHandle;
         struct stat st;
         if (fstat(open->fd, &st) != 0) return kGeneral;
-        int64 base = sense == 1 ? 0 : sense == 2 ? static_cast<int64>(open->position)
-                                    : sense == 3 ? static_cast<int64>(st.st_size) : -1;
+        int64 base = sense == 1   ? 0
+                     : sense == 2 ? static_cast<int64>(open->position)
+                     : sense == 3 ? static_cast<int64>(st.st_size)
+                                  : -1;
         if (base < 0) return kGeneral;
         int64 target = base + static_cast<int32>(offset);
         if (target < 0) return kGeneral;
@@ -630,7 +659,8 @@ private:
         if (toExists && !same && (!replace || to.directory || from.directory)) return kExists;
         if (IsOpen(from.hostPath) || (toExists && IsOpen(to.hostPath))) return kInUse;
         // A folder cannot move below itself.
-        if (from.directory && to.hostPath.compare(0, from.hostPath.size() + 1, from.hostPath + "/") == 0)
+        if (from.directory &&
+            to.hostPath.compare(0, from.hostPath.size() + 1, from.hostPath + "/") == 0)
             return kAccessDenied;
         std::string target = to.hostPath;
         if (same) {
@@ -678,7 +708,8 @@ private:
         KeepFolderTime keep(entry.hostPath);
         if (rmdir(entry.hostPath.c_str()) == 0) return kOk;
         // Entries the handheld does not show (names beyond its code page) keep it full too.
-        return errno == ENOTEMPTY || errno == EEXIST ? static_cast<int32>(kInUse) : StatusFromErrno(errno);
+        return errno == ENOTEMPTY || errno == EEXIST ? static_cast<int32>(kInUse)
+                                                     : StatusFromErrno(errno);
     }
 
     int32 SetAttributes(Reader& in) {
@@ -705,7 +736,8 @@ private:
         int32 status = ResolveText(in, entry, exists);
         if (status != kOk) return status;
         if (!exists) return kNotFound;
-        AppendLong(data, (entry.directory ? kAttrDirectory : kAttrArchive) | (entry.readOnly ? uint32{kAttrReadOnly} : 0u));
+        AppendLong(data, (entry.directory ? kAttrDirectory : kAttrArchive) |
+                             (entry.readOnly ? uint32{kAttrReadOnly} : 0u));
         return kOk;
     }
 

@@ -80,7 +80,9 @@ inline Bytes EntriesReply(uint16 opid, const std::vector<EntrySpec>& entries) {
     return Reply(opid, 0, data);
 }
 
-inline uint16 OpOf(const Bytes& request) { return request.size() >= 2 ? BytesToUword(request.data()) : 0; }
+inline uint16 OpOf(const Bytes& request) {
+    return request.size() >= 2 ? BytesToUword(request.data()) : 0;
+}
 inline uint16 OpidOf(const Bytes& request) {
     return request.size() >= 4 ? BytesToUword(request.data() + 2) : 0;
 }

@@ -61,7 +61,8 @@ void Series5Script::Run() {
     std::vector<uint8> buffer(8192);
     while (!stop_) {
         int32 code;
-        ssize_t size = read_port_etc(requestPort, &code, buffer.data(), buffer.size(), B_TIMEOUT, 20000);
+        ssize_t size =
+            read_port_etc(requestPort, &code, buffer.data(), buffer.size(), B_TIMEOUT, 20000);
         if (size == B_TIMED_OUT) continue;
         if (size < 0) break;
         s5::Bytes request(buffer.begin(), buffer.begin() + size);

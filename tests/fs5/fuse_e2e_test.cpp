@@ -128,14 +128,16 @@ TEST_F(Series5EndToEnd, ATreeWithLongNamesCopiedInComesBackOutEqual) {
 }
 
 TEST_F(Series5EndToEnd, NamespaceChangesTimesAndTruncateWithCoreutils) {
-    auto changed = in(disk_,
-                      "mkdir 'My Work' && mkdir 'My Work/Inner' && cp " + quote(internal_ + "/NOTES.TXT") +
-                          " 'My Work/n1.txt' && mv 'My Work/n1.txt' 'My Work/Inner/Été.txt' && "
-                          "touch -m -d '2003-04-05 06:07:08 UTC' 'My Work/Inner/Été.txt' && "
-                          "stat -c %Y 'My Work/inner/été.TXT' && stat -c %Y " + quote(d_ + "/My Work/Inner/Été.txt") + " && truncate -s 70000 'My "
-                          "Work/Inner/Été.txt' && stat -c %s 'My Work/Inner/Été.txt' && "
-                          "truncate -s 3 'My Work/Inner/Été.txt' && cat 'My Work/Inner/Été.txt' && "
-                          "echo && find 'My Work' | sort");
+    auto changed = in(
+        disk_, "mkdir 'My Work' && mkdir 'My Work/Inner' && cp " + quote(internal_ + "/NOTES.TXT") +
+                   " 'My Work/n1.txt' && mv 'My Work/n1.txt' 'My Work/Inner/Été.txt' && "
+                   "touch -m -d '2003-04-05 06:07:08 UTC' 'My Work/Inner/Été.txt' && "
+                   "stat -c %Y 'My Work/inner/été.TXT' && stat -c %Y " +
+                   quote(d_ + "/My Work/Inner/Été.txt") +
+                   " && truncate -s 70000 'My "
+                   "Work/Inner/Été.txt' && stat -c %s 'My Work/Inner/Été.txt' && "
+                   "truncate -s 3 'My Work/Inner/Été.txt' && cat 'My Work/Inner/Été.txt' && "
+                   "echo && find 'My Work' | sort");
     ASSERT_EQ(changed.status, 0) << changed.output;
     auto notes = run("head -c 3 " + quote(c_ + "/NOTES.TXT"));
     // The time went through the handheld's clock (the second line: what the handheld's folder
@@ -149,21 +151,24 @@ TEST_F(Series5EndToEnd, NamespaceChangesTimesAndTruncateWithCoreutils) {
     auto bad = in(disk_, "touch 'Ωmega.txt'");
     EXPECT_NE(bad.status, 0);
     EXPECT_NE(bad.output.find("Invalid argument"), std::string::npos) << bad.output;
-    auto removed = in(disk_, "rm 'My Work/Inner/Été.txt' && rmdir 'My Work/Inner' 'My Work' && ls -A");
+    auto removed =
+        in(disk_, "rm 'My Work/Inner/Été.txt' && rmdir 'My Work/Inner' 'My Work' && ls -A");
     ASSERT_EQ(removed.status, 0) << removed.output;
     EXPECT_EQ(removed.output, "");
 }
 
 TEST_F(Series5EndToEnd, TarRsyncAndAttributes) {
-    auto tarred = run("tar -C " + quote(internal_) + " -cf " + quote(folder_ + "/s.tar") +
-                      " OPL WRD && mkdir " + quote(disk_ + "/Untarred") + " && tar -C " +
-                      quote(disk_ + "/Untarred") + " -xf " + quote(folder_ + "/s.tar") +
-                      " && diff -r " + quote(internal_ + "/OPL") + " " + quote(disk_ + "/Untarred/OPL"));
+    auto tarred =
+        run("tar -C " + quote(internal_) + " -cf " + quote(folder_ + "/s.tar") +
+            " OPL WRD && mkdir " + quote(disk_ + "/Untarred") + " && tar -C " +
+            quote(disk_ + "/Untarred") + " -xf " + quote(folder_ + "/s.tar") + " && diff -r " +
+            quote(internal_ + "/OPL") + " " + quote(disk_ + "/Untarred/OPL"));
     EXPECT_EQ(tarred.status, 0) << tarred.output;
 
     // Long names and renames work: rsync's ordinary way, with its temporary files.
     std::string rsync = "rsync -rt ";
-    auto first = run(rsync + quote(std::string(TAVRO_SAMPLES_DIR) + "/") + " " + quote(disk_ + "/Sync/"));
+    auto first =
+        run(rsync + quote(std::string(TAVRO_SAMPLES_DIR) + "/") + " " + quote(disk_ + "/Sync/"));
     ASSERT_EQ(first.status, 0) << first.output;
     auto compared = run("diff -r " + quote(TAVRO_SAMPLES_DIR) + " " + quote(disk_ + "/Sync"));
     EXPECT_EQ(compared.status, 0) << compared.output;

@@ -61,17 +61,20 @@ struct FakeHandheld {
             case 0x1C: {
                 File* file = Find(StringAt(f, 0));
                 if (file == nullptr) return Reply(opid, -1);
-                return EntriesReply(opid, {{Leaf(file->path), file->directory ? 0x10u : 0x20u,
-                                            static_cast<uint32>(file->data.size()), file->modified, ""}});
+                return EntriesReply(opid,
+                                    {{Leaf(file->path), file->directory ? 0x10u : 0x20u,
+                                      static_cast<uint32>(file->data.size()), file->modified, ""}});
             }
             case 0x10: {
                 std::string dir = Lower(StringAt(f, 4));
                 dir = dir.substr(0, dir.rfind('\\') + 1);
                 std::vector<EntrySpec> entries;
                 for (auto& [key, file] : files)
-                    if (key.compare(0, dir.size(), dir) == 0 && key.find('\\', dir.size()) == std::string::npos)
+                    if (key.compare(0, dir.size(), dir) == 0 &&
+                        key.find('\\', dir.size()) == std::string::npos)
                         entries.push_back({Leaf(file.path), file.directory ? 0x10u : 0x20u,
-                                           static_cast<uint32>(file.data.size()), file.modified, ""});
+                                           static_cast<uint32>(file.data.size()), file.modified,
+                                           ""});
                 uint32 handle = next++;
                 listings[handle] = entries;
                 Bytes d;

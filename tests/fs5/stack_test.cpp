@@ -10,8 +10,8 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/HostLink.h"

@@ -13,8 +13,6 @@ namespace {
 
 using namespace s5;
 
-
-
 TEST(Series5Requests, EachRequestsBytes) {
     size_t c = epoc::kMaxRequest;
     Bytes f;
@@ -175,10 +173,10 @@ TEST(Series5Replies, ReadDataAreCutToWhatWasAsked) {
 
 TEST(Series5Replies, EntriesWithAndWithoutShortNamesAndTheirPadding) {
     // "Long file name.txt" (18 bytes) with a short name; "AB" without; "x" (a directory).
-    Bytes reply = EntriesReply(1, {{"Long file name.txt", 0x21, 1234, 0x00DCDCC1A9170000ull,
-                                    "LONGFI~1.TXT", 0x10000085},
-                                   {"AB", 0x01, 7, 5, ""},
-                                   {"x", 0x10, 0, 6, ""}});
+    Bytes reply = EntriesReply(
+        1, {{"Long file name.txt", 0x21, 1234, 0x00DCDCC1A9170000ull, "LONGFI~1.TXT", 0x10000085},
+            {"AB", 0x01, 7, 5, ""},
+            {"x", 0x10, 0, 6, ""}});
     epoc::dir_entry e;
     ASSERT_TRUE(epoc::parse_dir_entry(reply.data(), reply.size(), 8, &e));
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(e.long_name), e.long_length),
@@ -237,7 +235,8 @@ TEST(Series5Replies, VolumeInformation) {
     EXPECT_EQ(info.media_attributes, 4u);
     EXPECT_EQ(info.size, 0x100100000ull);
     EXPECT_EQ(info.free, 0x8000u);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(info.label), info.label_length), "Internal");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(info.label), info.label_length),
+              "Internal");
     // A label that runs past the reply, and a reply without the label length.
     EXPECT_FALSE(epoc::parse_volume(reply.data(), reply.size() - 1, &info));
     EXPECT_FALSE(epoc::parse_volume(reply.data(), 8 + 36, &info));
@@ -246,8 +245,9 @@ TEST(Series5Replies, VolumeInformation) {
 TEST(Series5Names, Utf8AndTheCodePageBothWays) {
     std::string wire;
     ASSERT_EQ(epoc::utf8_to_wire("Café €5 – naïve.txt", &wire), B_OK);
-    EXPECT_EQ(wire, "Caf\xE9 \x80"
-                    "5 \x96 na\xEFve.txt");
+    EXPECT_EQ(wire,
+              "Caf\xE9 \x80"
+              "5 \x96 na\xEFve.txt");
     EXPECT_EQ(epoc::wire_to_utf8(reinterpret_cast<const uint8*>(wire.data()), wire.size()),
               "Café €5 – naïve.txt");
     // Every byte has a character and comes back as itself.
@@ -266,7 +266,8 @@ TEST(Series5Names, Utf8AndTheCodePageBothWays) {
 TEST(Series5Names, WhatANameMayHold) {
     std::string wire;
     EXPECT_EQ(epoc::check_name("My Letter.wrd", &wire), B_OK);
-    for (const char* bad : {"", ".", "..", "a\\b", "a*", "a?", "a:b", "a\"b", "a<b", "a|b", "tab\tname"})
+    for (const char* bad :
+         {"", ".", "..", "a\\b", "a*", "a?", "a:b", "a\"b", "a<b", "a|b", "tab\tname"})
         EXPECT_EQ(epoc::check_name(bad, &wire), B_BAD_VALUE) << bad;
     EXPECT_EQ(epoc::check_name(std::string(253, 'a').c_str(), &wire), B_OK);
     EXPECT_EQ(epoc::check_name(std::string(254, 'a').c_str(), &wire), B_NAME_TOO_LONG);
