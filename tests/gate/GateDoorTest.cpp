@@ -496,3 +496,14 @@ TEST_F(GateDoor, APathThatIsNotASocketIsLeftAlone) {
     kept >> text;
     EXPECT_EQ(text, "precious");
 }
+
+TEST_F(GateDoor, ClientsBeyondTheLimitAreTurnedAway) {
+    OpenDoor([](vantrel::GateServer::Options& options) { options.maxClients = 1; });
+    DoorClient first(path);
+    EXPECT_EQ(first.Ask({{"id", 1}, {"op", "link"}})["link"], "up");
+    DoorClient second(path);
+    json refusal = second.Read();
+    EXPECT_EQ(refusal.value("error", ""), "too-many-clients");
+    EXPECT_TRUE(second.ClosedByDoor());
+    EXPECT_EQ(first.Ask({{"id", 2}, {"op", "link"}})["link"], "up");
+}

@@ -46,7 +46,8 @@ protected:
         socket = (work / "run" / "gate.sock").string();
     }
     void TearDown() override {
-        for (pid_t pid : hosts) Stop(pid);
+        // A clean exit: the link down, the door shut, nothing leaked or raced on the way.
+        for (auto& [pid, log] : hosts) EXPECT_EQ(Stop(pid), 0) << ReadFile(work / (log + ".err"));
         fs::remove_all(work);
     }
 
@@ -65,7 +66,7 @@ protected:
                   static_cast<char*>(nullptr));
             _exit(127);
         }
-        hosts.push_back(pid);
+        hosts.emplace_back(pid, log);
         const char* mark = expectDoor ? "gateway door at" : "link up";
         for (int i = 0; i < 3000 && ReadFile(work / log).find(mark) == std::string::npos; ++i)
             usleep(10000);
@@ -92,7 +93,7 @@ protected:
 
     fs::path work;
     std::string socket;
-    std::vector<pid_t> hosts;
+    std::vector<std::pair<pid_t, std::string>> hosts;
 };
 
 }  // namespace
