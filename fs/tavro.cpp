@@ -162,6 +162,7 @@ void setup_vnode(vnode* node, const uint8* entry) {
     if (attributes & 0x0001) node->mode |= 0x92;
     node->size = BytesToUlong(entry + 4);
     node->mtime = BytesToUlong(entry + 8);
+    node->info_time = system_time();
 }
 
 // --- paths
@@ -556,6 +557,11 @@ int fs_open(void* ns, void* vnode_, int omode, void** cookie) {
         return status;
     }
     file->append = (omode & B_O_APPEND) != 0;
+    // The device opens an append at the file's end: writes there need no seek first.
+    if (file->append && lock_volume(vol) == B_OK) {
+        file->offset = static_cast<int32>(node->size);
+        unlock_volume(vol);
+    }
     *cookie = file;
     return B_OK;
 }
@@ -594,7 +600,7 @@ __attribute__((visibility("default"))) vnode_ops fs_entry = {
     tavro_write,               // 23 write
     nullptr,                   // 24 readv
     nullptr,                   // 25 writev
-    nullptr,                   // 26 ioctl
+    tavro_ioctl,               // 26 ioctl
     nullptr,                   // 27 setflags
     tavro_rstat,               // 28 rstat
     tavro_wstat,               // 29 wstat
