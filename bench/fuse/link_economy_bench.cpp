@@ -145,6 +145,7 @@ void BM_LongListingTwice300(benchmark::State& state) {
         while (mount.trace().CountRequests(handheld::kFclose) == 0 &&
                std::chrono::steady_clock::now() < end)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));  // and its reply
         first.traffic = linktest::traffic_of(mount.trace());
         Run second = Measure(mount, "ls -l MANY > /dev/null");
 

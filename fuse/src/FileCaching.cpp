@@ -71,6 +71,14 @@ void file_changed_here(MountSession& session, fuse_ino_t ino) {
     if (session.nodes().resolve(ino, &vnid)) session.cache().file_changed(vnid);
 }
 
+status_t refresh_looked_up(MountSession& session, vnode_id dir, vnode_id vnid) {
+    // The entries of a listing just read are as fresh as the listing.
+    if (session.cache().listing_fresh(dir, Clock::now())) return B_OK;
+    bigtime_t age = session.cache().max_status_age();
+    status_t status = vfs_ioctl(session.nsid(), vnid, B_IOCTL_REFRESH_STAT, &age, sizeof age);
+    return status == B_ENTRY_NOT_FOUND ? status : B_OK;
+}
+
 bool listing_kept(MountSession& session, vnode_id vnid) {
     return session.cache().listing_fresh(vnid, Clock::now());
 }

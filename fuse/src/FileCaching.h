@@ -21,6 +21,11 @@ void release_file_cached(MountSession& session, fuse_ino_t ino, fuse_file_info* 
 // A change to the file's contents or size went through the mount.
 void file_changed_here(MountSession& session, fuse_ino_t ino);
 
+// A name looked up in `dir` found `vnid`: its status is asked of the device (one FINFO) when
+// it is older than the cache time and no listing of `dir` brought it within that time.
+// B_ENTRY_NOT_FOUND when the device no longer has the file.
+[[nodiscard]] status_t refresh_looked_up(MountSession& session, vnode_id dir, vnode_id vnid);
+
 // A listing of `vnid` may be kept by the kernel (it was read within the cache time and the
 // directory did not change through the mount since).
 [[nodiscard]] bool listing_kept(MountSession& session, vnode_id vnid);

@@ -98,6 +98,11 @@ void release_detached(MountSession& session, vnode_id vnid) {
     vnode_id vnid = 0;
     status = vfs_lookup(session.nsid(), dir, name, &vnid);
     if (status != B_OK) return status;
+    status = refresh_looked_up(session, dir, vnid);
+    if (status != B_OK) {
+        (void)vfs_put(session.nsid(), vnid);
+        return status;
+    }
     return make_entry(session, vnid, entry);
 }
 

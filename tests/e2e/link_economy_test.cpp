@@ -6,7 +6,9 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "LinkedMount.h"
 #include "device/DeviceProtocol.h"
@@ -86,6 +88,13 @@ TEST_F(LinkEconomy, AFileChangedOnTheHandheldIsReadAgainAfterTheCacheTime) {
     EXPECT_EQ(in_mount("cat NOTE.TXT").output, "words written on the handheld");
     EXPECT_EQ(Count(handheld::kFinfo), 1u) << Counts();
     EXPECT_EQ(in_mount("stat -c %s NOTE.TXT").output, "29\n");
+
+    // The status alone shows the change too, for one FINFO.
+    std::ofstream(mount_.drive() + "/NOTE.TXT") << "short";
+    std::this_thread::sleep_for(700ms);
+    mount_.trace().Reset();
+    EXPECT_EQ(in_mount("stat -c %s NOTE.TXT").output, "5\n");
+    EXPECT_EQ(linktest::traffic_of(mount_.trace()).requests, 1u) << Counts();
 }
 
 TEST_F(LinkEconomy, AChangeThroughTheMountIsNeverHiddenByTheCache) {
@@ -147,6 +156,23 @@ TEST_F(LinkEconomy, AppendsInALoopSendOnlyTheirData) {
     EXPECT_EQ(run("stat -c %s " + quote(mount_.drive() + "/NEW.TXT")).output, "1000\n");
 }
 
+TEST_F(LinkEconomy, ACopyInSendsItsDataInFullChunksAndNothingElse) {
+    Begin();
+    ASSERT_EQ(run("head -c 20480 /dev/urandom > " + quote(mount_.folder() + "/IN.BIN")).status, 0);
+    mount_.trace().Reset();
+    auto copied = run("cp " + quote(mount_.folder() + "/IN.BIN") + " " +
+                      quote(mount_.mount() + "/IN.BIN"));
+    ASSERT_EQ(copied.status, 0) << copied.output;
+    std::printf("cp of 20 KiB in: %s\n", Counts().c_str());
+    EXPECT_EQ(Count(handheld::kFwrite), 41u) << Counts();  // 20,480 bytes in 503-byte chunks
+    EXPECT_EQ(Count(handheld::kFseek), 0u) << Counts();
+    EXPECT_EQ(Count(handheld::kFopen), 1u) << Counts();
+    EXPECT_EQ(Count(handheld::kFread), 0u) << Counts();
+    EXPECT_EQ(run("cmp " + quote(mount_.folder() + "/IN.BIN") + " " +
+                  quote(mount_.drive() + "/IN.BIN")).status,
+              0);
+}
+
 TEST_F(LinkEconomy, ASecondLongListingWithinTheCacheTimeCostsNothing) {
     linktest::MountSetup setup;
     setup.cache_seconds = 30;  // the two listings surely fall within it, even on a busy machine
@@ -175,6 +201,56 @@ TEST_F(LinkEconomy, ASecondLongListingWithinTheCacheTimeCostsNothing) {
     // A file made through the mount shows in the next listing at once.
     auto added = in_mount("printf x > MANY/NEW.TXT && ls MANY | grep -c NEW.TXT");
     EXPECT_EQ(added.output, "1\n") << added.output;
+}
+
+// Every transfer event the bridge reports, as text.
+class RecordingListener : public fusebridge::TransferListener {
+public:
+    void transfer_started(uint64_t id, const std::string& name, uint64_t size,
+                          bool writing) override {
+        std::lock_guard<std::mutex> guard(lock_);
+        ids_.push_back(id);
+        events_.push_back("start " + name.substr(name.rfind('/') + 1) + " " +
+                          std::to_string(size) + (writing ? " write" : " read"));
+    }
+    void transfer_moved(uint64_t id, uint64_t bytes) override {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (id != ids_.back()) events_.push_back("moved on another id");
+        last_bytes_ = bytes;
+    }
+    void transfer_ended(uint64_t id) override {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (id != ids_.back()) events_.push_back("ended another id");
+        events_.push_back("end " + std::to_string(last_bytes_));
+    }
+    std::vector<std::string> Events() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return events_;
+    }
+
+private:
+    std::mutex lock_;
+    std::vector<uint64_t> ids_;
+    std::vector<std::string> events_;
+    uint64_t last_bytes_ = 0;
+};
+
+TEST_F(LinkEconomy, TransfersAreReportedWithNameSizeAndBytes) {
+    RecordingListener listener;
+    linktest::MountSetup setup;
+    setup.transfers = &listener;
+    Begin(setup);
+    MakeFile("STORY.TXT", 20 * 1024);
+    ASSERT_EQ(in_mount("cat STORY.TXT > /dev/null").status, 0);
+    ASSERT_EQ(run("head -c 3000 /dev/urandom | cat > " + quote(mount_.mount() + "/COPY.BIN")).status,
+              0);
+    // Releases reach the bridge a moment after the programs end.
+    auto end = std::chrono::steady_clock::now() + 5s;
+    while (listener.Events().size() < 4 && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(listener.Events(), (std::vector<std::string>{"start STORY.TXT 20480 read",
+                                                           "end 20480", "start COPY.BIN 0 write",
+                                                           "end 3000"}));
 }
 
 }  // namespace
