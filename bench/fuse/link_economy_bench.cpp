@@ -66,7 +66,8 @@ Run Measure(linktest::LinkedMount& mount, const std::string& command) {
     mount.trace().Reset();
     auto start = std::chrono::steady_clock::now();
     auto result = run("cd " + quote(mount.mount()) + " && " + command, 300);
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (result.status != 0) return {-1, {}};
     return {seconds, linktest::traffic_of(mount.trace())};
 }
@@ -123,7 +124,8 @@ void BM_Head100Of100KiB(benchmark::State& state) {
         Least least_page;  // the one page the Linux page cache reads at the least
         least_page.ReadFile("M:\\BIG.BIN", 4096);
         Report(state, "head", head, least_bytes);
-        state.counters["head_read_bytes_asked"] = static_cast<double>(head.traffic.read_bytes_asked);
+        state.counters["head_read_bytes_asked"] =
+            static_cast<double>(head.traffic.read_bytes_asked);
         state.counters["head_least_page_bytes"] = static_cast<double>(least_page.bytes);
         state.counters["head_page_ratio"] =
             static_cast<double>(head.traffic.wire_bytes) / static_cast<double>(least_page.bytes);

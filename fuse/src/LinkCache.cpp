@@ -17,12 +17,10 @@ uint32_t readahead_for(uint32_t bytes_per_second) {
 
 LinkCache::LinkCache(double seconds)
     : seconds_(seconds > 0 ? seconds : 0),
-      period_(std::chrono::duration_cast<Clock::duration>(
-          std::chrono::duration<double>(seconds_))) {}
+      period_(
+          std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds_))) {}
 
-bigtime_t LinkCache::max_status_age() const {
-    return static_cast<bigtime_t>(seconds_ * 1000000.0);
-}
+bigtime_t LinkCache::max_status_age() const { return static_cast<bigtime_t>(seconds_ * 1000000.0); }
 
 bool LinkCache::keep_pages(vnode_id file, int64_t size, int64_t mtime) {
     std::lock_guard<std::mutex> guard(lock_);

@@ -69,7 +69,8 @@ std::string ProgressDisplay::Format(const std::string& name, uint64_t bytes, uin
     line += writing ? " written" : " read";
     double rate = seconds > 0 ? static_cast<double>(bytes) / seconds : 0;
     line += "  " + Grouped(static_cast<uint64_t>(rate)) + " B/s";
-    if (sized && rate > 0) line += "  " + Duration(static_cast<double>(size - bytes) / rate) + " left";
+    if (sized && rate > 0)
+        line += "  " + Duration(static_cast<double>(size - bytes) / rate) + " left";
     return line;
 }
 

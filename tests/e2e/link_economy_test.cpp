@@ -44,9 +44,9 @@ protected:
                       "requests %u (FINFO %u FOPEN %u FREAD %u asking %llu bytes, FWRITE %u, "
                       "FSEEK %u, FCLOSE %u, FDIRREAD %u), %llu bytes on the wire",
                       t.requests, Count(handheld::kFinfo), Count(handheld::kFopen), t.reads,
-                      static_cast<unsigned long long>(t.read_bytes_asked),
-                      Count(handheld::kFwrite), Count(handheld::kFseek), Count(handheld::kFclose),
-                      Count(handheld::kFdirread), static_cast<unsigned long long>(t.wire_bytes));
+                      static_cast<unsigned long long>(t.read_bytes_asked), Count(handheld::kFwrite),
+                      Count(handheld::kFseek), Count(handheld::kFclose), Count(handheld::kFdirread),
+                      static_cast<unsigned long long>(t.wire_bytes));
         return text;
     }
 
@@ -103,8 +103,9 @@ TEST_F(LinkEconomy, AChangeThroughTheMountIsNeverHiddenByTheCache) {
     Begin(setup);
     std::ofstream(mount_.drive() + "/DATA.TXT") << "0123456789";
     EXPECT_EQ(in_mount("cat DATA.TXT").output, "0123456789");
-    auto changed = in_mount("printf abc > DATA.TXT && cat DATA.TXT && printf de >> DATA.TXT && "
-                            "cat DATA.TXT");
+    auto changed = in_mount(
+        "printf abc > DATA.TXT && cat DATA.TXT && printf de >> DATA.TXT && "
+        "cat DATA.TXT");
     EXPECT_EQ(changed.output, "abcabcde") << changed.output;
     std::ifstream device(mount_.drive() + "/DATA.TXT");
     std::string held((std::istreambuf_iterator<char>(device)), std::istreambuf_iterator<char>());
@@ -160,17 +161,18 @@ TEST_F(LinkEconomy, ACopyInSendsItsDataInFullChunksAndNothingElse) {
     Begin();
     ASSERT_EQ(run("head -c 20480 /dev/urandom > " + quote(mount_.folder() + "/IN.BIN")).status, 0);
     mount_.trace().Reset();
-    auto copied = run("cp " + quote(mount_.folder() + "/IN.BIN") + " " +
-                      quote(mount_.mount() + "/IN.BIN"));
+    auto copied =
+        run("cp " + quote(mount_.folder() + "/IN.BIN") + " " + quote(mount_.mount() + "/IN.BIN"));
     ASSERT_EQ(copied.status, 0) << copied.output;
     std::printf("cp of 20 KiB in: %s\n", Counts().c_str());
     EXPECT_EQ(Count(handheld::kFwrite), 41u) << Counts();  // 20,480 bytes in 503-byte chunks
     EXPECT_EQ(Count(handheld::kFseek), 0u) << Counts();
     EXPECT_EQ(Count(handheld::kFopen), 1u) << Counts();
     EXPECT_EQ(Count(handheld::kFread), 0u) << Counts();
-    EXPECT_EQ(run("cmp " + quote(mount_.folder() + "/IN.BIN") + " " +
-                  quote(mount_.drive() + "/IN.BIN")).status,
-              0);
+    EXPECT_EQ(
+        run("cmp " + quote(mount_.folder() + "/IN.BIN") + " " + quote(mount_.drive() + "/IN.BIN"))
+            .status,
+        0);
 }
 
 TEST_F(LinkEconomy, ASecondLongListingWithinTheCacheTimeCostsNothing) {
@@ -210,8 +212,8 @@ public:
                           bool writing) override {
         std::lock_guard<std::mutex> guard(lock_);
         ids_.push_back(id);
-        events_.push_back("start " + name.substr(name.rfind('/') + 1) + " " +
-                          std::to_string(size) + (writing ? " write" : " read"));
+        events_.push_back("start " + name.substr(name.rfind('/') + 1) + " " + std::to_string(size) +
+                          (writing ? " write" : " read"));
     }
     void transfer_moved(uint64_t id, uint64_t bytes) override {
         std::lock_guard<std::mutex> guard(lock_);
@@ -242,15 +244,15 @@ TEST_F(LinkEconomy, TransfersAreReportedWithNameSizeAndBytes) {
     Begin(setup);
     MakeFile("STORY.TXT", 20 * 1024);
     ASSERT_EQ(in_mount("cat STORY.TXT > /dev/null").status, 0);
-    ASSERT_EQ(run("head -c 3000 /dev/urandom | cat > " + quote(mount_.mount() + "/COPY.BIN")).status,
-              0);
+    ASSERT_EQ(
+        run("head -c 3000 /dev/urandom | cat > " + quote(mount_.mount() + "/COPY.BIN")).status, 0);
     // Releases reach the bridge a moment after the programs end.
     auto end = std::chrono::steady_clock::now() + 5s;
     while (listener.Events().size() < 4 && std::chrono::steady_clock::now() < end)
         std::this_thread::sleep_for(20ms);
-    EXPECT_EQ(listener.Events(), (std::vector<std::string>{"start STORY.TXT 20480 read",
-                                                           "end 20480", "start COPY.BIN 0 write",
-                                                           "end 3000"}));
+    EXPECT_EQ(listener.Events(),
+              (std::vector<std::string>{"start STORY.TXT 20480 read", "end 20480",
+                                        "start COPY.BIN 0 write", "end 3000"}));
 }
 
 }  // namespace

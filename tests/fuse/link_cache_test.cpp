@@ -19,11 +19,11 @@ using fusebridge::LinkCache;
 using namespace std::chrono_literals;
 
 TEST(Readahead, FollowsTheLinkInWholePages) {
-    EXPECT_EQ(fusebridge::readahead_for(1920), 0u);       // 19,200 baud: only the page read
-    EXPECT_EQ(fusebridge::readahead_for(11520), 8192u);   // 115,200 baud: two pages more
+    EXPECT_EQ(fusebridge::readahead_for(1920), 0u);      // 19,200 baud: only the page read
+    EXPECT_EQ(fusebridge::readahead_for(11520), 8192u);  // 115,200 baud: two pages more
     EXPECT_EQ(fusebridge::readahead_for(4096), 4096u);
     EXPECT_EQ(fusebridge::readahead_for(100000000), 131072u);
-    EXPECT_EQ(fusebridge::readahead_for(0), 131072u);     // no limit: the kernel's own
+    EXPECT_EQ(fusebridge::readahead_for(0), 131072u);  // no limit: the kernel's own
 }
 
 TEST(LinkCache, PagesStayWhileSizeAndTimeStayAndNoChangeWentThrough) {

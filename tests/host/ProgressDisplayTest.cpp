@@ -71,7 +71,8 @@ TEST_F(PlainLines, ALongTransferGetsALineNowAndThenAndOneAtItsEnd) {
     EXPECT_EQ(Drain(fds_[0]), "M/STORY.TXT  15,000 of 20,480 bytes read  2,000 B/s  3 s left\n");
     display_->Moved(7, 20480);
     display_->Ended(7, t0 + 10240ms);
-    EXPECT_EQ(Drain(fds_[0]), "M/STORY.TXT  20,480 of 20,480 bytes read  2,000 B/s  0 s left  done\n");
+    EXPECT_EQ(Drain(fds_[0]),
+              "M/STORY.TXT  20,480 of 20,480 bytes read  2,000 B/s  0 s left  done\n");
     display_->Tick(t0 + 20s);
     EXPECT_EQ(Drain(fds_[0]), "");
 }
@@ -133,7 +134,8 @@ TEST_F(InPlace, OneLineIsRedrawnAndEndsWithTheTransfer) {
               "\rM/BIG.BIN  2,500 of 8,000 bytes read  1,111 B/s  5 s left\033[K");
     display_->Moved(9, 8000);
     display_->Ended(9, t0 + 4s);
-    EXPECT_EQ(Drain(master_), "\rM/BIG.BIN  8,000 of 8,000 bytes read  2,000 B/s  0 s left  done\033[K\n");
+    EXPECT_EQ(Drain(master_),
+              "\rM/BIG.BIN  8,000 of 8,000 bytes read  2,000 B/s  0 s left  done\033[K\n");
 }
 
 TEST_F(InPlace, TheOldestTransferHasTheLineAndTheOthersAreCounted) {

@@ -47,8 +47,8 @@ public:
     void Tick(Clock::time_point now);
 
     // One status line: "NAME  12,288 of 20,480 bytes  1,920 B/s  4 s left".
-    static std::string Format(const std::string& name, uint64_t bytes, uint64_t size,
-                              bool writing, double seconds);
+    static std::string Format(const std::string& name, uint64_t bytes, uint64_t size, bool writing,
+                              double seconds);
 
 private:
     struct Transfer {
