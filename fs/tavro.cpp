@@ -557,11 +557,6 @@ int fs_open(void* ns, void* vnode_, int omode, void** cookie) {
         return status;
     }
     file->append = (omode & B_O_APPEND) != 0;
-    // The device opens an append at the file's end: writes there need no seek first.
-    if (file->append && lock_volume(vol) == B_OK) {
-        file->offset = static_cast<int32>(node->size);
-        unlock_volume(vol);
-    }
     *cookie = file;
     return B_OK;
 }

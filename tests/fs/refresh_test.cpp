@@ -1,5 +1,4 @@
-// Bringing a file's status up to date on request, and appends that need no seek: what crosses
-// the wire for each.
+// Bringing a file's status up to date on request: what crosses the wire.
 #include "WireFixture.h"
 
 namespace {
@@ -39,26 +38,6 @@ TEST_F(Refresh, AnOlderStatusIsAskedForWithOneFinfo) {
     ExpectFinfo("M:\\F", Entry(0x0010, 0, 80));
     EXPECT_EQ(Ask(node, 0), B_ENTRY_NOT_FOUND);
     EXPECT_EQ(node->size, 1500u) << "a failed refresh changes nothing";
-    Put(node);
-}
-
-TEST_F(Refresh, AppendsAfterAnAppendOpenSendNoSeek) {
-    ExpectFinfo("M:\\F", Entry(0x0001, 1200, 0));
-    vnode* node = Walk(root, "F");
-    device->Expect(Packet(FOPEN, Concat({{0x03, 0x03}, PathBytes("M:\\F")})), Reply(0, {3, 0}));
-    void* out = nullptr;
-    ASSERT_EQ(fs_open(vol, node, B_O_WRONLY | B_O_APPEND, &out), B_OK);
-    auto* cookie = static_cast<filecookie*>(out);
-    // The kernel writes an append at the file's end, where the device's handle already is.
-    device->Expect(Packet(FWRITE, {3, 0, 'a', 'b', 'c'}), Reply(0));
-    size_t length = 3;
-    ASSERT_EQ(tavro_write(vol, node, cookie, 1200, "abc", &length), B_OK);
-    device->Expect(Packet(FWRITE, {3, 0, 'd'}), Reply(0));
-    length = 1;
-    ASSERT_EQ(tavro_write(vol, node, cookie, 1203, "d", &length), B_OK);
-    EXPECT_EQ(node->size, 1204u);
-    device->Expect(Packet(FCLOSE, {3, 0}), Reply(0));
-    EXPECT_EQ(tavro_free_cookie(vol, node, cookie), B_OK);
     Put(node);
 }
 
