@@ -102,6 +102,13 @@ void stop() {
     for (auto& session : remaining) (void)session->stop(true);
 }
 
+int open_file_count() {
+    std::lock_guard<std::mutex> guard(registry_lock);
+    int count = 0;
+    for (auto& [nsid, session] : sessions) count += session->open_file_count();
+    return count;
+}
+
 int mount_count() {
     std::lock_guard<std::mutex> guard(registry_lock);
     return static_cast<int>(sessions.size());

@@ -138,6 +138,11 @@ int MountSession::open_file_of(uint64_t ino) {
     return -1;
 }
 
+int MountSession::open_file_count() {
+    std::lock_guard<std::mutex> guard(handles_lock_);
+    return static_cast<int>(files_.size());
+}
+
 void MountSession::untrack_file(int fd) {
     std::lock_guard<std::mutex> guard(handles_lock_);
     files_.erase(fd);

@@ -57,6 +57,7 @@ public:
     void untrack_file(int fd);
     // A descriptor open on `ino`, or -1: a file unlinked while open still answers fstat.
     [[nodiscard]] int open_file_of(uint64_t ino);
+    [[nodiscard]] int open_file_count();
     void track_dir(DirHandle* dir);
     void untrack_dir(DirHandle* dir);
 

@@ -183,8 +183,14 @@ void release_detached(MountSession& session, vnode_id vnid) {
     }
     status_t removed = target_is_dir ? vfs_rmdir(session.nsid(), dir, aside.c_str())
                                      : vfs_unlink(session.nsid(), dir, aside.c_str());
-    if (removed == B_OK) release_detached(session, target);
-    return B_OK;
+    if (removed == B_OK) {
+        release_detached(session, target);
+        return B_OK;
+    }
+    // The old target would stay under a name nobody gave it: undo, and say the rename failed.
+    if (vfs_rename(session.nsid(), dir, new_name, old_dir, name) == B_OK)
+        (void)vfs_rename(session.nsid(), dir, aside.c_str(), dir, new_name);
+    return removed;
 }
 
 [[nodiscard]] status_t rename_entry(MountSession& session, fuse_ino_t parent, const char* name,
@@ -560,8 +566,9 @@ void op_fsync(fuse_req_t req, fuse_ino_t, int, fuse_file_info*) { fuse_reply_err
 void op_release(fuse_req_t req, fuse_ino_t, fuse_file_info* fi) {
     MountSession& session = session_of(req);
     int fd = static_cast<int>(fi->fh);
-    session.untrack_file(fd);
+    // Closed before it is untracked, so that no open file counts once the close is done.
     (void)sys_close(fd);
+    session.untrack_file(fd);
     fuse_reply_err(req, 0);
 }
 

@@ -124,6 +124,11 @@ public:
         return unlink(Full(path).c_str()) == 0 ? 0 : Fail();
     }
     bool IsLinkError(int status) const override { return status == -EIO || status == -ETIMEDOUT; }
+    void Settle() override {
+        auto end = std::chrono::steady_clock::now() + 5s;
+        while (fusebridge::open_file_count() > 0 && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(1ms);
+    }
 
 private:
     std::string Full(const std::string& path) const {

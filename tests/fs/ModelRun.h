@@ -49,6 +49,9 @@ public:
     virtual int Mkdir(const std::string& path) = 0;
     virtual int Rmdir(const std::string& path) = 0;
     virtual int Unlink(const std::string& path) = 0;
+    // Waits until what the last operation set going has reached the device (a Linux close
+    // returns before the file system hears of it).
+    virtual void Settle() {}
     // True for the statuses a link that answered late or not at all gives (a busy machine may
     // give them without any injected fault).
     virtual bool IsLinkError(int status) const = 0;

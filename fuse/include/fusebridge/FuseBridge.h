@@ -35,6 +35,8 @@ struct Options {
 // left in the mount table. The volumes stay mounted in the kernel, with no references left.
 void stop();
 
+// Files the Linux mounts hold open right now (a close reaches the bridge after it returns).
+[[nodiscard]] int open_file_count();
 // The number of Linux mounts served right now.
 [[nodiscard]] int mount_count();
 
