@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # soak.sh COUNT [FIRST_SEED] [kernel|fuse] [CONFIG]: the model-based random-operation run, long:
-# COUNT operations under injected faults (lost, late, short and garbled replies), in runs of
+# COUNT operations under injected faults (lost, late, short and garbled replies; about one
+# operation in TAVRO_MODEL_FAULT_EVERY, default 4, gets one; 0: no faults), in runs of
 # 20,000 operations on a fresh drive each, seeds FIRST_SEED (default 1000) upwards, through the
 # kernel's system calls (default) or the Linux mount. Builds CONFIG (default release) first.
 # Prints each run's figures and the totals; exits 1 at the first run with a divergence, which

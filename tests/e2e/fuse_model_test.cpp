@@ -217,7 +217,7 @@ protected:
         settings.seed = FromEnvironment("TAVRO_MODEL_SEED", seed);
         settings.operations = FromEnvironment("TAVRO_MODEL_OPERATIONS", operations);
         settings.progressEvery = FromEnvironment("TAVRO_MODEL_PROGRESS", 0);
-        settings.faultEvery = faultEvery;
+        settings.faultEvery = FromEnvironment("TAVRO_MODEL_FAULT_EVERY", faultEvery);
         settings.lateDelay = 2 * kTimeout;
         settings.hostFolder = drive_;
         model::Report report = model::Run(target, faults, settings);
@@ -239,7 +239,7 @@ protected:
 
 TEST_F(FuseModel, RandomOperationsInMixedCaseMatchTheModel) {
     model::Report report = RunModel(31, 800, 0);
-    EXPECT_GE(report.operations, 800u);
+    EXPECT_GE(report.operations, FromEnvironment("TAVRO_MODEL_OPERATIONS", 800));
     EXPECT_TRUE(report.divergences.empty()) << report.divergences.front();
 }
 
@@ -247,8 +247,10 @@ TEST_F(FuseModel, RandomOperationsInMixedCaseMatchTheModel) {
 // reports writes and deletes that did not happen (scripts/soak.sh runs it on demand).
 TEST_F(FuseModel, DISABLED_RandomOperationsUnderLostLateShortAndGarbledRepliesNeverLie) {
     model::Report report = RunModel(37, 800, 4);
-    EXPECT_GE(report.operations, 800u);
-    EXPECT_GT(report.faultsStruck, 50u);
+    EXPECT_GE(report.operations, FromEnvironment("TAVRO_MODEL_OPERATIONS", 800));
+    // About one operation in four gets a fault armed; most of those strike.
+    uint32_t every = FromEnvironment("TAVRO_MODEL_FAULT_EVERY", 4);
+    if (every != 0) EXPECT_GT(report.faultsStruck, report.operations / (6 * every));
     EXPECT_TRUE(report.divergences.empty()) << report.divergences.front();
 }
 

@@ -153,7 +153,7 @@ protected:
         settings.seed = FromEnvironment("TAVRO_MODEL_SEED", seed);
         settings.operations = FromEnvironment("TAVRO_MODEL_OPERATIONS", operations);
         settings.progressEvery = FromEnvironment("TAVRO_MODEL_PROGRESS", 0);
-        settings.faultEvery = faultEvery;
+        settings.faultEvery = FromEnvironment("TAVRO_MODEL_FAULT_EVERY", faultEvery);
         settings.lateDelay = 2 * kTimeout;
         settings.hostFolder = folder;
         settings.renameReplaces = false;  // the volume refuses a name that exists
@@ -174,7 +174,7 @@ protected:
 
 TEST_F(ModelTest, RandomOperationsInMixedCaseMatchTheModel) {
     model::Report report = RunModel(11, 1500, 0);
-    EXPECT_GE(report.operations, 1500u);
+    EXPECT_GE(report.operations, FromEnvironment("TAVRO_MODEL_OPERATIONS", 1500));
     EXPECT_TRUE(report.divergences.empty()) << report.divergences.front();
 }
 
@@ -182,8 +182,10 @@ TEST_F(ModelTest, RandomOperationsInMixedCaseMatchTheModel) {
 // reports writes and deletes that did not happen (scripts/soak.sh runs it on demand).
 TEST_F(ModelTest, DISABLED_RandomOperationsUnderLostLateShortAndGarbledRepliesNeverLie) {
     model::Report report = RunModel(23, 1500, 4);
-    EXPECT_GE(report.operations, 1500u);
-    EXPECT_GT(report.faultsStruck, 100u);
+    EXPECT_GE(report.operations, FromEnvironment("TAVRO_MODEL_OPERATIONS", 1500));
+    // About one operation in four gets a fault armed; most of those strike.
+    uint32_t every = FromEnvironment("TAVRO_MODEL_FAULT_EVERY", 4);
+    if (every != 0) EXPECT_GT(report.faultsStruck, report.operations / (6 * every));
     EXPECT_TRUE(report.divergences.empty()) << report.divergences.front();
 }
 
