@@ -33,8 +33,8 @@ port_id RunDevice(const uint8* data, size_t size) {
         if (got < 0 || code == kStopDevice) return replyPort;
         if (code == HOST_CONNECT_REQUEST) {
             if (got >= 4) replyPort = static_cast<port_id>(BytesToUlong(buffer.data()));
-            int32 answer = (data[0] & 2) != 0 ? HOST_DISCONNECT_REQUEST
-                                              : HOST_CONNECT_REPLY + kChannel;
+            int32 answer =
+                (data[0] & 2) != 0 ? HOST_DISCONNECT_REQUEST : HOST_CONNECT_REPLY + kChannel;
             (void)write_port(replyPort, answer, "", 0);
             continue;
         }

@@ -77,7 +77,7 @@ private:
     int wake_pipe_[2] = {-1, -1};  // written to make the serving thread return
     std::thread thread_;
 
-    std::mutex handles_lock_;  // guards the two sets
+    std::mutex handles_lock_;        // guards the two below
     std::map<int, uint64_t> files_;  // descriptor -> inode number
     std::set<DirHandle*> dirs_;
 };

@@ -443,8 +443,7 @@ void op_getattr(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
         be_stat volume_stat{};
         if (fd >= 0) status = sys_fstat(fd, &volume_stat);
         if (status == B_OK)
-            st = linux_stat(volume_stat, session.owner_uid(), session.owner_gid(),
-                            session.umask());
+            st = linux_stat(volume_stat, session.owner_uid(), session.owner_gid(), session.umask());
     }
     if (status != B_OK) return reply_status(req, status);
     fuse_reply_attr(req, &st, kCacheSeconds);

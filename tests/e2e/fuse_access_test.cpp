@@ -191,12 +191,15 @@ TEST_F(LinuxMount, AReadOnlyDriveMountsRoAndEveryChangeGivesErofs) {
 
 TEST_F(LinuxMount, AnUnlinkedOpenFileStillAnswersFstatAndWritesPast2GiBGiveEfbig) {
     Start({});
-    auto fstat = run("python3 -c " + quote(
-                                         "import os\n"
-                                         "f = open('" + mount_ + "/GONE.TXT', 'w+')\n"
-                                         "f.write('twelve bytes'); f.flush()\n"
-                                         "os.unlink('" + mount_ + "/GONE.TXT')\n"
-                                         "print(os.fstat(f.fileno()).st_size)\n"));
+    auto fstat = run("python3 -c " + quote("import os\n"
+                                           "f = open('" +
+                                           mount_ +
+                                           "/GONE.TXT', 'w+')\n"
+                                           "f.write('twelve bytes'); f.flush()\n"
+                                           "os.unlink('" +
+                                           mount_ +
+                                           "/GONE.TXT')\n"
+                                           "print(os.fstat(f.fileno()).st_size)\n"));
     EXPECT_EQ(fstat.status, 0) << fstat.output;
     EXPECT_EQ(fstat.output, "12\n");
 

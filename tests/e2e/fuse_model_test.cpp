@@ -72,8 +72,8 @@ public:
         size_t got = 0;
         int status = 0;
         while (got < length) {
-            ssize_t n = pread(fd, buffer.data() + got, length - got,
-                              static_cast<off_t>(offset + got));
+            ssize_t n =
+                pread(fd, buffer.data() + got, length - got, static_cast<off_t>(offset + got));
             if (n < 0) status = Fail();
             if (n <= 0) break;
             got += static_cast<size_t>(n);
@@ -221,13 +221,13 @@ protected:
         settings.lateDelay = 2 * kTimeout;
         settings.hostFolder = drive_;
         model::Report report = model::Run(target, faults, settings);
-        printf("fuse model run seed %u: %llu operations, %llu struck by a fault (%llu of them "
-               "failed), %llu link errors without a fault, %zu divergences\n",
-               settings.seed, static_cast<unsigned long long>(report.operations),
-               static_cast<unsigned long long>(report.faultsStruck),
-               static_cast<unsigned long long>(report.failedUnderFault),
-               static_cast<unsigned long long>(report.unprovokedFailures),
-               report.divergences.size());
+        printf(
+            "fuse model run seed %u: %llu operations, %llu struck by a fault (%llu of them "
+            "failed), %llu link errors without a fault, %zu divergences\n",
+            settings.seed, static_cast<unsigned long long>(report.operations),
+            static_cast<unsigned long long>(report.faultsStruck),
+            static_cast<unsigned long long>(report.failedUnderFault),
+            static_cast<unsigned long long>(report.unprovokedFailures), report.divergences.size());
         return report;
     }
 

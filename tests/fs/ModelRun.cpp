@@ -85,7 +85,8 @@ std::string FirstDifference(const Tree& want, const Tree& got) {
             return path + ": expected " + Describe(want, path) + ", found " + Describe(got, path);
     }
     for (auto& [path, node] : got)
-        if (want.find(path) == want.end()) return path + ": expected absent, found " + Describe(got, path);
+        if (want.find(path) == want.end())
+            return path + ": expected absent, found " + Describe(got, path);
     return "";
 }
 
@@ -119,9 +120,8 @@ private:
         while (!done) {
             wake.wait_for(guard, std::chrono::milliseconds(500));
             if (!running) continue;
-            double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() -
-                                                           started)
-                                 .count();
+            double seconds =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
             if (seconds > limit) {
                 fprintf(stderr, "model run: %s hangs (%.0f s)\n", current.c_str(), seconds);
                 abort();
@@ -138,22 +138,47 @@ private:
     std::thread thread;
 };
 
-enum class Op { Create, Write, Append, Truncate, SetSize, Read, Stat, List, Rename, Mkdir, Rmdir, Unlink };
+enum class Op {
+    Create,
+    Write,
+    Append,
+    Truncate,
+    SetSize,
+    Read,
+    Stat,
+    List,
+    Rename,
+    Mkdir,
+    Rmdir,
+    Unlink
+};
 
 const char* OpName(Op op) {
     switch (op) {
-        case Op::Create: return "create";
-        case Op::Write: return "write";
-        case Op::Append: return "append";
-        case Op::Truncate: return "truncate";
-        case Op::SetSize: return "set-size";
-        case Op::Read: return "read";
-        case Op::Stat: return "stat";
-        case Op::List: return "list";
-        case Op::Rename: return "rename";
-        case Op::Mkdir: return "mkdir";
-        case Op::Rmdir: return "rmdir";
-        case Op::Unlink: return "unlink";
+        case Op::Create:
+            return "create";
+        case Op::Write:
+            return "write";
+        case Op::Append:
+            return "append";
+        case Op::Truncate:
+            return "truncate";
+        case Op::SetSize:
+            return "set-size";
+        case Op::Read:
+            return "read";
+        case Op::Stat:
+            return "stat";
+        case Op::List:
+            return "list";
+        case Op::Rename:
+            return "rename";
+        case Op::Mkdir:
+            return "mkdir";
+        case Op::Rmdir:
+            return "rmdir";
+        case Op::Unlink:
+            return "unlink";
     }
     return "?";
 }
@@ -399,9 +424,10 @@ private:
                 break;
             }
             case Op::Stat:
-                plan.path = Chance(3) ? NewPath(Chance(2)) : AnyOf(Paths(true, true).empty()
-                                                                     ? std::vector<std::string>{"A"}
-                                                                     : Paths(true, true));
+                plan.path = Chance(3)
+                                ? NewPath(Chance(2))
+                                : AnyOf(Paths(true, true).empty() ? std::vector<std::string>{"A"}
+                                                                  : Paths(true, true));
                 plan.expectSuccess = Exists(plan.path);
                 break;
             case Op::List:
@@ -418,14 +444,16 @@ private:
             case Op::Rmdir: {
                 std::vector<std::string> dirs = Paths(true, false);
                 plan.path = !dirs.empty() && !Chance(6) ? AnyOf(dirs) : NewPath(Chance(2));
-                plan.expectSuccess = IsFolder(plan.path) && Exists(plan.path) && !HasChildren(plan.path);
+                plan.expectSuccess =
+                    IsFolder(plan.path) && Exists(plan.path) && !HasChildren(plan.path);
                 plan.after.erase(plan.path);
                 break;
             }
             case Op::Unlink: {
                 std::vector<std::string> any = Paths(true, true);
-                plan.path = !files.empty() && !Chance(8) ? AnyOf(files)
-                                                         : (any.empty() ? NewPath(false) : AnyOf(any));
+                plan.path = !files.empty() && !Chance(8)
+                                ? AnyOf(files)
+                                : (any.empty() ? NewPath(false) : AnyOf(any));
                 plan.expectSuccess = Exists(plan.path) && !IsFolder(plan.path);
                 plan.after.erase(plan.path);
                 break;
@@ -482,18 +510,30 @@ private:
                 std::vector<std::string>* listed, size_t* written) {
         std::string path = Spell(plan.path);
         switch (plan.op) {
-            case Op::Create: return target.CreateExclusive(path, plan.data, written);
-            case Op::Write: return target.WriteAt(path, plan.offset, plan.data, false, written);
-            case Op::Append: return target.WriteAt(path, 0, plan.data, true, written);
-            case Op::Truncate: return target.TruncateToZero(path, plan.throughOpen);
-            case Op::SetSize: return target.SetSize(path, plan.length);
-            case Op::Read: return target.Read(path, plan.offset, plan.length, readData);
-            case Op::Stat: return target.Stat(path, statDir, statSize);
-            case Op::List: return target.List(path, listed);
-            case Op::Rename: return target.Rename(path, Spell(plan.other));
-            case Op::Mkdir: return target.Mkdir(path);
-            case Op::Rmdir: return target.Rmdir(path);
-            case Op::Unlink: return target.Unlink(path);
+            case Op::Create:
+                return target.CreateExclusive(path, plan.data, written);
+            case Op::Write:
+                return target.WriteAt(path, plan.offset, plan.data, false, written);
+            case Op::Append:
+                return target.WriteAt(path, 0, plan.data, true, written);
+            case Op::Truncate:
+                return target.TruncateToZero(path, plan.throughOpen);
+            case Op::SetSize:
+                return target.SetSize(path, plan.length);
+            case Op::Read:
+                return target.Read(path, plan.offset, plan.length, readData);
+            case Op::Stat:
+                return target.Stat(path, statDir, statSize);
+            case Op::List:
+                return target.List(path, listed);
+            case Op::Rename:
+                return target.Rename(path, Spell(plan.other));
+            case Op::Mkdir:
+                return target.Mkdir(path);
+            case Op::Rmdir:
+                return target.Rmdir(path);
+            case Op::Unlink:
+                return target.Unlink(path);
         }
         return -1;
     }
@@ -506,11 +546,12 @@ private:
     }
 
     // What a read, stat or listing answered against the model (the drive did not change).
-    void CheckAnswer(const Plan& plan, const std::string& readData, bool statDir,
-                     uint64_t statSize, std::vector<std::string> listed) {
+    void CheckAnswer(const Plan& plan, const std::string& readData, bool statDir, uint64_t statSize,
+                     std::vector<std::string> listed) {
         if (plan.op == Op::Read) {
             const std::string& data = model[plan.path].data;
-            std::string want = plan.offset < data.size() ? data.substr(plan.offset, plan.length) : "";
+            std::string want =
+                plan.offset < data.size() ? data.substr(plan.offset, plan.length) : "";
             if (readData != want) {
                 size_t at = 0;
                 while (at < want.size() && at < readData.size() && want[at] == readData[at]) at++;
@@ -521,9 +562,10 @@ private:
         } else if (plan.op == Op::Stat) {
             const Node& node = model[plan.path];
             if (statDir != node.directory || (!statDir && statSize != node.data.size()))
-                Diverge(std::string("stat says ") + (statDir ? "a folder" : "a file of " +
-                        std::to_string(statSize) + " bytes") + ", drive holds " +
-                        Describe(model, plan.path));
+                Diverge(
+                    std::string("stat says ") +
+                    (statDir ? "a folder" : "a file of " + std::to_string(statSize) + " bytes") +
+                    ", drive holds " + Describe(model, plan.path));
         } else if (plan.op == Op::List) {
             std::vector<std::string> want = Children(model, plan.path);
             std::sort(listed.begin(), listed.end());

@@ -61,8 +61,8 @@ public:
         size_t got = 0;
         int status = 0;
         while (got < length) {
-            ssize_t n = sys_read(fd, static_cast<off_t>(offset + got), buffer.data() + got,
-                                 length - got);
+            ssize_t n =
+                sys_read(fd, static_cast<off_t>(offset + got), buffer.data() + got, length - got);
             if (n < 0) status = static_cast<int>(n);
             if (n <= 0) break;
             got += static_cast<size_t>(n);
@@ -158,13 +158,13 @@ protected:
         settings.hostFolder = folder;
         settings.renameReplaces = false;  // the volume refuses a name that exists
         model::Report report = model::Run(target, faults, settings);
-        printf("model run seed %u: %llu operations, %llu struck by a fault (%llu of them failed), "
-               "%llu link errors without a fault, %zu divergences\n",
-               settings.seed, static_cast<unsigned long long>(report.operations),
-               static_cast<unsigned long long>(report.faultsStruck),
-               static_cast<unsigned long long>(report.failedUnderFault),
-               static_cast<unsigned long long>(report.unprovokedFailures),
-               report.divergences.size());
+        printf(
+            "model run seed %u: %llu operations, %llu struck by a fault (%llu of them failed), "
+            "%llu link errors without a fault, %zu divergences\n",
+            settings.seed, static_cast<unsigned long long>(report.operations),
+            static_cast<unsigned long long>(report.faultsStruck),
+            static_cast<unsigned long long>(report.failedUnderFault),
+            static_cast<unsigned long long>(report.unprovokedFailures), report.divergences.size());
         return report;
     }
 

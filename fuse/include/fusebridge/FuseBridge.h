@@ -27,7 +27,6 @@ struct Options {
     unsigned umask = 022;
 };
 
-
 // Becomes the kernel's mount observer. Volumes mounted from now on appear on Linux.
 [[nodiscard]] status_t start(const Options& options);
 
