@@ -56,6 +56,8 @@ bool StartLinuxMounts(const vantrel::HostOptions& options) {
     bridge.link_bytes_per_second = options.speed.bytesPerSecond;
     // Lives as long as the process: serving threads may report until the mounts are gone.
     if (!options.quiet) bridge.transfers = new TransferProgress;
+    bridge.allow_other = options.allowOther;
+    bridge.umask = options.umask;
     return fusebridge::start(bridge) == B_OK;
 #else
     (void)options;

@@ -39,6 +39,9 @@ struct HostOptions {
     std::vector<std::string> configArguments;
     // vantrel only: export every mounted volume as a Linux (FUSE) mount at its mount point.
     bool fuse = true;
+    // Linux mounts: other users get in only when allowed; modes less this umask.
+    bool allowOther = false;
+    uint32 umask = 022;
     // vantrel only: the gateway's door for other programs (host/GateServer.h), at gateSocket
     // or, when empty, at the default place.
     bool gate = true;
