@@ -41,6 +41,8 @@ std::string Usage() {
            "  --settings-dir FOLDER        folder of the add-ons' lasting settings (default:\n"
            "                               $XDG_CONFIG_HOME/tavro or ~/.config/tavro)\n"
            "  --no-fuse                    keep the volumes inside the host (no Linux mounts)\n"
+           "  --allow-other                let other users into the Linux mounts (modes apply)\n"
+           "  --umask MASK                 octal bits taken from the files' modes (default 022)\n"
            "  --trace FILE                 packet trace, one line per packet (- for stderr;\n"
            "                               also VANTREL_TRACE in the environment)\n"
            "  --speed BYTES_PER_SECOND     wire speed (0: unlimited; default: the family's cable)\n"
@@ -135,6 +137,17 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, HostOption
             if (!value(options.settingsFolder)) return CommandLineResult::Error;
         } else if (arg == "--no-fuse") {
             options.fuse = false;
+        } else if (arg == "--allow-other") {
+            options.allowOther = true;
+        } else if (arg == "--umask") {
+            if (!value(text)) return CommandLineResult::Error;
+            char* end = nullptr;
+            unsigned long mask = std::strtoul(text.c_str(), &end, 8);
+            if (text.empty() || *end != 0 || mask > 0777 || text[0] == '-') {
+                error = "bad umask (octal, at most 777): " + text;
+                return CommandLineResult::Error;
+            }
+            options.umask = static_cast<uint32>(mask);
         } else if (arg == "--trace") {
             if (!value(options.traceFile)) return CommandLineResult::Error;
         } else if (arg == "--speed") {

@@ -30,6 +30,8 @@ bool StartLinuxMounts(const vantrel::HostOptions& options) {
     }
     fusebridge::Options bridge;
     bridge.verbose = true;
+    bridge.allow_other = options.allowOther;
+    bridge.umask = options.umask;
     return fusebridge::start(bridge) == B_OK;
 #else
     (void)options;

@@ -39,6 +39,9 @@ struct HostOptions {
     std::vector<std::string> configArguments;
     // vantrel only: export every mounted volume as a Linux (FUSE) mount at its mount point.
     bool fuse = true;
+    // Linux mounts: other users get in only when allowed; modes less this umask.
+    bool allowOther = false;
+    uint32 umask = 022;
 
     // Packet trace: lines to this file ("-": standard error) and, for tests, kept in memory.
     std::string traceFile;
