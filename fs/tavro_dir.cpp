@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/ByteOrder.h"
 #include "tavro.h"
 #include "tavro_rfsv.h"
 
@@ -336,6 +337,85 @@ status_t remove_entry(volume* vol, vnode* dir, const char* name, bool directory)
     return status;
 }
 
+// The length of a path in the device's characters.
+size_t device_length(const char* path) {
+    char spelled[kRequestBufferSize];
+    return to_device_text(path, spelled, sizeof spelled) == B_OK ? strlen(spelled)
+                                                                   : kRequestBufferSize;
+}
+
+// The longest path below the folder `dir` (its path, ending in the separator), counted in
+// device characters from the end of the folder's path; folders count their separator.
+status_t longest_below(volume* vol, const char* dir, size_t* longest, int depth) {
+    if (depth > static_cast<int>(kPathBufferSize / 2)) return B_NAME_TOO_LONG;
+    char pattern[kPathBufferSize];
+    if (snprintf(pattern, sizeof pattern, "%s*.*", dir) >= static_cast<int>(sizeof pattern))
+        return B_NAME_TOO_LONG;
+    int32 handle = psion_open(vol, open_mode_word(B_O_RDONLY, true), pattern);
+    if (handle < 0) return handle;
+    status_t result = B_OK;
+    for (bool more = true; more && result == B_OK;) {
+        int32 size = 0;
+        status_t transport;
+        uint8* reply = psion_dirread(vol, handle, &size, &transport);
+        int16 status;
+        if (reply == nullptr) {
+            result = missing_reply(transport);
+        } else if (!reply_status(reply, size, &status) || (status != 0 && status != kDeviceEndOfFile)) {
+            result = B_IO_ERROR;
+        } else if (status == kDeviceEndOfFile) {
+            more = false;
+        } else {
+            dir_entry entry;
+            size_t offset = 8;
+            if (static_cast<size_t>(size) <= offset) result = B_IO_ERROR;
+            while (result == B_OK && offset < static_cast<size_t>(size)) {
+                if (!parse_dir_entry(reply, size, offset, &entry)) {
+                    result = B_IO_ERROR;
+                    break;
+                }
+                offset = entry.next;
+                bool folder = (BytesToUword(entry.header + 2) & 0x0010) != 0;
+                size_t own = entry.name_length + (folder ? 1 : 0);
+                if (own > *longest) *longest = own;
+                if (!folder || entry.name_length == 0) continue;
+                char name[kPathBufferSize * 3];
+                char below[kPathBufferSize];
+                if (!from_device_text(entry.name, entry.name_length, name, sizeof name) ||
+                    snprintf(below, sizeof below, "%s%s\\", dir, name) >=
+                        static_cast<int>(sizeof below)) {
+                    *longest = kPathBufferSize;  // already out of reach
+                    continue;
+                }
+                size_t deeper = 0;
+                result = longest_below(vol, below, &deeper, depth + 1);
+                if (result == B_OK && own + deeper > *longest) *longest = own + deeper;
+            }
+        }
+        free(reply);
+    }
+    close_listing_handle(vol, handle);
+    return result;
+}
+
+// A folder may move only where every path below it still fits the device's limit.
+status_t check_move_fits(volume* vol, vnode* olddir, const char* oldname, vnode* newdir,
+                         const char* newname) {
+    char from[kPathBufferSize];
+    char to[kPathBufferSize];
+    status_t status = entry_path(vol, olddir, oldname, from);
+    if (status == B_OK) status = append_path(from, "\\");
+    if (status == B_OK) status = entry_path(vol, newdir, newname, to);
+    if (status == B_OK) status = append_path(to, "\\");
+    if (status != B_OK) return status;
+    size_t length = device_length(to);
+    if (length <= device_length(from)) return B_OK;
+    size_t longest = 0;
+    status = longest_below(vol, from, &longest, 0);
+    if (status != B_OK) return status;
+    return length + longest <= kPathBufferSize - 1 ? B_OK : B_NAME_TOO_LONG;
+}
+
 bool is_below(volume* vol, vnode* node, vnode* dir) {
     for (vnode* at = dir; at != nullptr; at = at->parent != 0 ? node_of(at->parent) : nullptr)
         if (at == node) return true;
@@ -384,6 +464,14 @@ int fs_rename(void* ns, void* olddir_, const char* oldname, void* newdir_, const
     status_t why;
     vnode* node = search_vnode(vol, &id, olddir->vnid, oldname, nullptr, &why);
     if (node == nullptr) return why;
+    if (mode_of(vol, node) & B_S_IFDIR) {
+        if (lock_volume(vol) != B_OK) return B_BAD_SEM_ID;
+        bool inside = is_below(vol, node, newdir);
+        unlock_volume(vol);
+        if (inside) return B_BAD_VALUE;  // a directory cannot move into itself
+        status_t fits = check_move_fits(vol, olddir, oldname, newdir, newname);
+        if (fits != B_OK) return fits;
+    }
     char* copy = strdup(newname);
     if (copy == nullptr) return B_NO_MEMORY;
 

@@ -16,7 +16,9 @@ cmake --build build/fuzz --target fuzzers -j"$(nproc)"
 
 names=("$@")
 if [ ${#names[@]} -eq 0 ]; then
-    for f in build/fuzz/bin/fuzz_*; do names+=("$(basename "$f")"); done
+    for f in build/fuzz/bin/fuzz_* build/fuzz/bin/*_fuzzer; do
+        [ -x "$f" ] && names+=("$(basename "$f")")
+    done
 fi
 mkdir -p build/fuzz/crashes
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(build-essential cmake pkg-config googletest libgtest-dev libbenchmark-dev
           libfuse3-dev fuse3 attr rsync python3 tar diffutils findutils
-          clang libclang-rt-14-dev)
+          nlohmann-json3-dev libedit-dev clang libclang-rt-14-dev)
 
 missing=()
 for p in "${packages[@]}"; do

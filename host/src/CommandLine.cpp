@@ -43,6 +43,10 @@ std::string Usage() {
            "  --no-fuse                    keep the volumes inside the host (no Linux mounts)\n"
            "  --allow-other                let other users into the Linux mounts (modes apply)\n"
            "  --umask MASK                 octal bits taken from the files' modes (default 022)\n"
+           "  --gate PATH                  socket of the gateway's door (default:\n"
+           "                               $XDG_RUNTIME_DIR/tavro/gate.sock, as root\n"
+           "                               /run/tavro/gate.sock)\n"
+           "  --no-gate                    no door for other programs\n"
            "  --trace FILE                 packet trace, one line per packet (- for stderr;\n"
            "                               also VANTREL_TRACE in the environment)\n"
            "  --speed BYTES_PER_SECOND     wire speed (0: unlimited; default: the family's cable)\n"
@@ -148,6 +152,10 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, HostOption
                 return CommandLineResult::Error;
             }
             options.umask = static_cast<uint32>(mask);
+        } else if (arg == "--gate") {
+            if (!value(options.gateSocket)) return CommandLineResult::Error;
+        } else if (arg == "--no-gate") {
+            options.gate = false;
         } else if (arg == "--trace") {
             if (!value(options.traceFile)) return CommandLineResult::Error;
         } else if (arg == "--speed") {

@@ -10,6 +10,7 @@
 #include "ApplicationSeam.h"
 #include "host/CommandLine.h"
 #include "host/ConfigCommand.h"
+#include "host/GateServer.h"
 #include "host/HostLink.h"
 #include "host/Settings.h"
 #ifdef TAVRO_WITH_FUSE
@@ -121,16 +122,25 @@ int main(int argc, char** argv) {
     }
     vantrel::StartApplication(argc, argv);
     bool linuxMounts = StartLinuxMounts(options);
+    vantrel::GateServer::Options gateOptions;
+    gateOptions.socketPath = options.gateSocket;
+    vantrel::GateServer door(host, gateOptions);
+    std::string doorMessage;
+    bool doorOpen = options.gate && door.Start(doorMessage) == B_OK;
+    if (options.gate && !doorOpen)
+        fprintf(stderr, "vantrel: %s; running without a gateway door\n", doorMessage.c_str());
 
     status = host.LinkUp();
     if (status != B_OK) {
         fprintf(stderr, "vantrel: link not up: %s\n", be_strerror(status));
         TakeLinkDown(host, stopSignals, linuxMounts);
+        door.Stop();
         vantrel::QuitApplication();
         return 1;
     }
     printf("vantrel: Series %d link up, %zu drive(s), %zu add-on(s)\n", host.FamilyVersion(),
            options.drives.size(), host.AddOns().size());
+    if (doorOpen) printf("vantrel: %s\n", doorMessage.c_str());
     fflush(stdout);
 
     int signal = 0;
@@ -138,6 +148,7 @@ int main(int argc, char** argv) {
     printf("vantrel: %s, taking the link down\n", signal == SIGINT ? "SIGINT" : "SIGTERM");
     fflush(stdout);
     TakeLinkDown(host, stopSignals, linuxMounts);
+    door.Stop();
     vantrel::QuitApplication();
     printf("vantrel: link down, exiting\n");
     return 0;

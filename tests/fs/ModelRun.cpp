@@ -81,8 +81,17 @@ std::string Describe(const Tree& tree, const std::string& path) {
 std::string FirstDifference(const Tree& want, const Tree& got) {
     for (auto& [path, node] : want) {
         auto it = got.find(path);
-        if (it == got.end() || !(it->second == node))
-            return path + ": expected " + Describe(want, path) + ", found " + Describe(got, path);
+        if (it == got.end() || !(it->second == node)) {
+            std::string text =
+                path + ": expected " + Describe(want, path) + ", found " + Describe(got, path);
+            if (it != got.end() && !node.directory && !it->second.directory) {
+                const std::string &a = node.data, &b = it->second.data;
+                size_t at = 0;
+                while (at < a.size() && at < b.size() && a[at] == b[at]) at++;
+                text += " (first difference at byte " + std::to_string(at) + ")";
+            }
+            return text;
+        }
     }
     for (auto& [path, node] : got)
         if (want.find(path) == want.end())

@@ -357,4 +357,30 @@ TEST_F(Refusals, NamesAreSpelledInTheDevicesCharacterSet) {
     EXPECT_EQ(tavro_mkdir(vol, root, "\x90", 0755), B_BAD_VALUE);
 }
 
+TEST_F(Refusals, AFolderMovesOnlyWhereEveryPathBelowItStillFits) {
+    // M:\AAAAAAAA\BBBBBBBB\ and a 99-character name: a path of 120 characters.
+    std::string deep = "M:\\AAAAAAAA\\BBBBBBBB\\" + std::string(99, 'F');
+    memory.AddFolder("M:\\AAAAAAAA");
+    memory.AddFolder("M:\\AAAAAAAA\\BBBBBBBB");
+    memory.AddFile(deep, {1});
+    memory.AddFolder("M:\\CCCCCCCC");
+    memory.AddFolder("M:\\D");
+    vnode* far = Walk(root, "CCCCCCCC");
+    vnode* near = Walk(root, "D");
+    // Nine more characters would put the file at 129: refused, and nothing moves.
+    EXPECT_EQ(fs_rename(vol, root, "AAAAAAAA", far, "AAAAAAAA"), B_NAME_TOO_LONG);
+    EXPECT_TRUE(memory.Exists(deep));
+    EXPECT_EQ(fs_rename(vol, root, "AAAAAAAA", root, ("AAAAAAAA" + std::string(8, 'X')).c_str()),
+              B_NAME_TOO_LONG);
+    // Two more fit, and a shorter name needs no look below.
+    ASSERT_EQ(fs_rename(vol, root, "AAAAAAAA", near, "AAAAAAAA"), B_OK);
+    EXPECT_TRUE(memory.Exists("M:\\D\\AAAAAAAA\\BBBBBBBB\\" + std::string(99, 'F')));
+    size_t before = device->RequestCount();
+    ASSERT_EQ(fs_rename(vol, near, "AAAAAAAA", near, "A"), B_OK);
+    EXPECT_EQ(device->RequestCount(), before + 1);  // the RENAME alone
+    EXPECT_EQ(memory.OpenHandles(), 0u);
+    Put(far);
+    Put(near);
+}
+
 }  // namespace

@@ -144,6 +144,13 @@ TEST_F(Namespace, MovingADirectoryTakesTheNodesBelowItAlong) {
     vnode* src = Walk(root, "SRC");
     vnode* dst = Walk(root, "DST");
     vnode* file = Walk(src, "FILE");
+    // The longer place is checked for room: what lies below is listed first.
+    device->Expect(Packet(FOPEN, Concat({{0x30, 0}, PathBytes("M:\\SRC\\*.*")})),
+                   Reply(0, {2, 0}));
+    device->Expect(Packet(FDIRREAD, {2, 0}),
+                   Sealed(Concat({Reply(0, {0, 0}), Entry(0, 5, 0, "FILE")})));
+    device->Expect(Packet(FDIRREAD, {2, 0}), Reply(-36));
+    device->Expect(Packet(FCLOSE, {2, 0}), Reply(0));
     device->Expect(Packet(RENAME, Concat({PathBytes("M:\\SRC"), PathBytes("M:\\DST\\MOVED")})),
                    Reply(0));
     ASSERT_EQ(fs_rename(vol, root, "SRC", dst, "MOVED"), B_OK);

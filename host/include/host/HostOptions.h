@@ -42,6 +42,10 @@ struct HostOptions {
     // Linux mounts: other users get in only when allowed; modes less this umask.
     bool allowOther = false;
     uint32 umask = 022;
+    // vantrel only: the gateway's door for other programs (host/GateServer.h), at gateSocket
+    // or, when empty, at the default place.
+    bool gate = true;
+    std::string gateSocket;
 
     // Packet trace: lines to this file ("-": standard error) and, for tests, kept in memory.
     std::string traceFile;
