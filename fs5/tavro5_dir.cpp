@@ -34,6 +34,8 @@ status_t fetch_entries(volume* vol, cookie* c) {
         status = B_ENTRY_NOT_FOUND;
     else if (status == B_OK && device != epoc::kOk)
         status = epoc::map_status(device);
+    else if (status == B_OK && c->buffer.size() <= epoc::kHeaderSize)
+        status = B_IO_ERROR;  // entries promised, none came: the reply was cut short
     if (status != B_OK) {
         c->buffer.clear();
         c->ended = true;
