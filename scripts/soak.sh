@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
-# soak.sh COUNT [FIRST_SEED] [kernel|fuse] [CONFIG]: the model-based random-operation run, long:
+# soak.sh COUNT [FIRST_SEED] [kernel|fuse|tavro5] [CONFIG]: the model-based random-operation
+# run, long:
 # COUNT operations under injected faults (lost, late, short and garbled replies; about one
 # operation in TAVRO_MODEL_FAULT_EVERY, default 4, gets one; 0: no faults), in runs of
 # 20,000 operations on a fresh drive each, seeds FIRST_SEED (default 1000) upwards, through the
-# kernel's system calls (default) or the Linux mount. Builds CONFIG (default release) first.
+# kernel's system calls (default), the Linux mount, or on tavro5 (a simulated Series 5, through
+# the kernel's calls). Builds CONFIG (default release) first.
 # Prints each run's figures and the totals; exits 1 at the first run with a divergence, which
 # it prints with its seed and operation.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-count=${1:?usage: soak.sh COUNT [FIRST_SEED] [kernel|fuse] [CONFIG]}
+count=${1:?usage: soak.sh COUNT [FIRST_SEED] [kernel|fuse|tavro5] [CONFIG]}
 seed=${2:-1000}
 way=${3:-kernel}
 config=${4:-release}
@@ -16,7 +18,8 @@ per_run=20000
 case "$way" in
     kernel) target=tavro3_model_tests; filter='ModelTest.*RandomOperationsUnderLost*' ;;
     fuse) target=fuse_model_test; filter='FuseModel.*RandomOperationsUnderLost*' ;;
-    *) echo "soak.sh: kernel or fuse, not $way" >&2; exit 2 ;;
+    tavro5) target=tavro5_model_tests; filter='Series5Model.*RandomOperationsUnderLost*' ;;
+    *) echo "soak.sh: kernel, fuse or tavro5, not $way" >&2; exit 2 ;;
 esac
 case "$config" in
     release) args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRO_SANITIZE=none) ;;
@@ -24,7 +27,7 @@ case "$config" in
     *) echo "soak.sh: release or asan, not $config" >&2; exit 2 ;;
 esac
 cmake -S . -B "build/$config" "${args[@]}" >/dev/null
-cmake --build "build/$config" --target "$target" tavro3 tavro-mount -j"$(nproc)" >/dev/null
+cmake --build "build/$config" --target "$target" tavro3 tavro5 tavro-mount -j"$(nproc)" >/dev/null
 
 done_ops=0
 faults=0

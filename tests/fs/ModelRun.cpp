@@ -254,8 +254,15 @@ private:
 
     // A name from a small pool, so that names meet again: upper case, as the drive stores it.
     std::string SomeName(bool directory) {
-        static const char* bases[] = {"A", "B", "CASE1", "REN1", "DATA", "X7"};
-        static const char* extensions[] = {"", ".TXT", ".BIN"};
+        static const char* shortBases[] = {"A", "B", "CASE1", "REN1", "DATA", "X7"};
+        static const char* shortExtensions[] = {"", ".TXT", ".BIN"};
+        // Long names keep their case: one spelling each, so that names never clash by case.
+        static const char* longBases[] = {
+            "a", "B", "Letter to Anna", "Ren 1 long", "Caf\xC3\xA9 Data", "x7.v2"};
+        static const char* longExtensions[] = {"", ".txt", ".Bin"};
+        const char* const* bases = settings.family.longNames ? longBases : shortBases;
+        const char* const* extensions =
+            settings.family.longNames ? longExtensions : shortExtensions;
         std::string name = bases[Below(6)];
         if (!directory || Chance(4)) name += extensions[Below(3)];
         return name;
@@ -423,7 +430,8 @@ private:
                 plan.path = AnyOf(files);
                 plan.length = 1 + Below(3000);
                 if (plan.length == model[plan.path].data.size()) plan.length++;
-                plan.expectSuccess = false;
+                plan.expectSuccess = settings.family.anySize;
+                plan.after[plan.path].data.resize(plan.length, '\0');
                 break;
             case Op::Read: {
                 plan.path = AnyOf(files);
@@ -515,12 +523,20 @@ private:
         plan.after = after;
     }
 
+    // A name to be made: the folder in any case; the new name as spelt where names keep case.
+    std::string SpellNew(const std::string& path) {
+        if (!settings.family.longNames) return Spell(path);
+        size_t slash = path.rfind('/');
+        return slash == std::string::npos ? path
+                                          : Spell(path.substr(0, slash)) + path.substr(slash);
+    }
+
     int Perform(const Plan& plan, std::string* readData, bool* statDir, uint64_t* statSize,
                 std::vector<std::string>* listed, size_t* written) {
         std::string path = Spell(plan.path);
         switch (plan.op) {
             case Op::Create:
-                return target.CreateExclusive(path, plan.data, written);
+                return target.CreateExclusive(SpellNew(plan.path), plan.data, written);
             case Op::Write:
                 return target.WriteAt(path, plan.offset, plan.data, false, written);
             case Op::Append:
@@ -536,9 +552,9 @@ private:
             case Op::List:
                 return target.List(path, listed);
             case Op::Rename:
-                return target.Rename(path, Spell(plan.other));
+                return target.Rename(path, SpellNew(plan.other));
             case Op::Mkdir:
-                return target.Mkdir(path);
+                return target.Mkdir(SpellNew(plan.path));
             case Op::Rmdir:
                 return target.Rmdir(path);
             case Op::Unlink:

@@ -57,6 +57,14 @@ public:
     virtual bool IsLinkError(int status) const = 0;
 };
 
+// What the drive's family allows; the defaults are the Series 3's.
+struct Family {
+    // Long, case-preserving names (the Series 5) instead of upper-case 8.3 names.
+    bool longNames = false;
+    // Any size can be set (the Series 5's set-size request) instead of 0 only.
+    bool anySize = false;
+};
+
 // How the run reaches the device's fault injection.
 struct Faults {
     std::function<void(const handheld::FaultRule&)> arm;
@@ -78,6 +86,7 @@ struct Settings {
     // A rename onto an existing file replaces it (Linux); otherwise it is refused and both
     // stay (the volume's own calls).
     bool renameReplaces = true;
+    Family family;
     // Progress on standard error every this many operations (0: none).
     uint32_t progressEvery = 0;
 };
