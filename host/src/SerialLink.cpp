@@ -190,6 +190,7 @@ bool SerialLink::Search() {
             return false;
         }
         if (fEndpoint->Reason() == wire::DownReason::Echo) {
+            fEchoes.fetch_add(1);
             Say("refused: " + std::string(wire::DescribeDownReason(wire::DownReason::Echo)));
             std::this_thread::sleep_for(Micros(kRetryPause));
             return false;

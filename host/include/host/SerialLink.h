@@ -54,6 +54,8 @@ public:
     bool IsUp() const;
     uint32 LinksMade() const { return fLinksMade.load(); }
     uint32 Speed() const { return fSpeed.load(); }
+    // Connects refused because the line echoed what we sent.
+    uint32 EchoesRefused() const { return fEchoes.load(); }
     wire::LinkStats Stats() const;
     // The last reason the link went down, in words.
     std::string LastDrop() const;
@@ -81,6 +83,7 @@ private:
     std::atomic<bool> fStop{false};
     std::atomic<uint32> fLinksMade{0};
     std::atomic<uint32> fSpeed{0};
+    std::atomic<uint32> fEchoes{0};
 
     mutable std::mutex fLock;
     std::condition_variable fChanged;
