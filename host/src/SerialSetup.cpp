@@ -25,6 +25,12 @@ std::unique_ptr<SerialSetup> StartSerial(HostLink& host, const HostOptions& opti
         device.baud = SimulatedBaud(options.family);
         device.bytesPerSecond = options.speed.bytesPerSecond;
         device.faults = options.serial.lineFaults;
+        // The faults struck on the handheld's side show in the host's trace.
+        device.trace = [&host](bool, const std::string& line) {
+            if (line.rfind("fault", 0) == 0)
+                host.Trace().Record(handheld::TraceDir::Drop, 0, handheld::TraceEvent::Frame,
+                                    nullptr, 0, "handheld " + line);
+        };
         setup->handheld = handheld::LineHandheld::OnPty(std::move(device), error);
         if (!setup->handheld) return nullptr;
         link.port = setup->handheld->Path();

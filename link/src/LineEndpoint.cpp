@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -318,7 +319,7 @@ void LineEndpoint::Run() {
             if (fChannels && fMachine.State() == LinkState::Up) {
                 // The link takes one frame (or the window) at a time, so an xoff still holds
                 // back what has not left.
-                while (fMachine.Pending() < 2) {
+                while (fMachine.Pending() < std::max<uint32>(fOptions.link.sendWindow, 1) + 1) {
                     std::optional<Bytes> payload = fChannels->NextPayload();
                     if (!payload) break;
                     fMachine.Send(std::move(*payload), now);

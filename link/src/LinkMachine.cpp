@@ -53,6 +53,7 @@ uint32 LinkMachine::Window() const {
 
 void LinkMachine::Emit(const Frame& frame, Variant variant, const char* note) {
     fOut.push_back(EncodeFrame(frame, variant));
+    fStats.wireBytesOut += fOut.back().size();
     ++fStats.framesOut;
     if (fObserver) fObserver(true, frame, note);
 }
@@ -133,6 +134,7 @@ void LinkMachine::Pump(bigtime_t now) {
 
 void LinkMachine::Receive(const uint8* data, size_t size, bigtime_t now) {
     std::vector<Frame> frames;
+    fStats.wireBytesIn += size;
     fDecoder.Feed(data, size, frames);
     fStats.badCrcs = fDecoder.BadCrcs();
     fStats.badFrames = fDecoder.BadFrames();

@@ -55,6 +55,8 @@ struct LinkStats {
     uint64 duplicates = 0;       // data frames received again or out of order
     uint64 badCrcs = 0;
     uint64 badFrames = 0;
+    uint64 wireBytesOut = 0;  // every byte sent, frames and retransmissions
+    uint64 wireBytesIn = 0;   // every byte heard
 };
 
 // Every frame that passes, for the line-level trace. `note` says "resend", "dup" and such.
