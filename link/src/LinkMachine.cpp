@@ -6,8 +6,6 @@ namespace wire {
 
 namespace {
 
-constexpr size_t kMagicSize = 4;
-
 Bytes MagicBytes(uint32 magic) {
     return {static_cast<uint8>(magic), static_cast<uint8>(magic >> 8),
             static_cast<uint8>(magic >> 16), static_cast<uint8>(magic >> 24)};
