@@ -174,8 +174,10 @@ bool SerialLink::Search() {
         fPort->SetSpeed(speed);
         fPort->Flush();
         fSpeed.store(speed);
-        Say("waiting for the handheld on " + fOptions.port + " at " + std::to_string(speed) +
-            "...");
+        // Every speed is named on the first round; later rounds wait quietly.
+        if (fQuietRounds == 0)
+            Say("waiting for the handheld on " + fOptions.port + " at " + std::to_string(speed) +
+                "...");
         fEndpoint->Open(speed);
         while (!fStop.load()) {
             wire::LinkState state = fEndpoint->State();
@@ -196,6 +198,7 @@ bool SerialLink::Search() {
             return false;
         }
     }
+    if (fQuietRounds++ == 0) Say("no answer at any speed yet: still waiting (is Remote link on?)");
     return false;
 }
 
@@ -212,6 +215,7 @@ void SerialLink::Serve() {
     // The file service's framing follows the info version this desktop sent.
     handheld::Family hostFamily = info >= wire::kInfoSeries5Threshold ? handheld::Family::Series5
                                                                      : handheld::Family::Series3;
+    fQuietRounds = 0;
     Say(std::string(family == wire::Variant::Series5 ? "Series 5" : "Series 3") +
         " connected on " + fOptions.port + " at " + std::to_string(fSpeed.load()));
     fHost.UseDevice(std::make_unique<RemoteHandheld>(*this, hostFamily), hostFamily);

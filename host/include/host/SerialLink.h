@@ -84,6 +84,7 @@ private:
     std::atomic<uint32> fLinksMade{0};
     std::atomic<uint32> fSpeed{0};
     std::atomic<uint32> fEchoes{0};
+    uint32 fQuietRounds = 0;  // search rounds without an answer (the search thread's own)
 
     mutable std::mutex fLock;
     std::condition_variable fChanged;
