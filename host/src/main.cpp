@@ -10,6 +10,7 @@
 #include "ApplicationSeam.h"
 #include "host/CommandLine.h"
 #include "host/ConfigCommand.h"
+#include "host/GateServer.h"
 #include "host/HostLink.h"
 #include "host/SerialSetup.h"
 #include "host/Settings.h"
@@ -120,6 +121,13 @@ int main(int argc, char** argv) {
     }
     vantrel::StartApplication(argc, argv);
     bool linuxMounts = StartLinuxMounts(options);
+    vantrel::GateServer::Options gateOptions;
+    gateOptions.socketPath = options.gateSocket;
+    vantrel::GateServer door(host, gateOptions);
+    std::string doorMessage;
+    bool doorOpen = options.gate && door.Start(doorMessage) == B_OK;
+    if (options.gate && !doorOpen)
+        fprintf(stderr, "vantrel: %s; running without a gateway door\n", doorMessage.c_str());
 
     // Over a serial line the link comes and goes with the handheld; else it is up at once.
     std::unique_ptr<vantrel::SerialSetup> serial;
@@ -127,19 +135,24 @@ int main(int argc, char** argv) {
         serial = vantrel::StartSerial(host, options, error);
         if (!serial) {
             fprintf(stderr, "vantrel: %s\n", error.c_str());
+            door.Stop();
             vantrel::QuitApplication();
             return 1;
         }
+        if (doorOpen) printf("vantrel: %s\n", doorMessage.c_str());
+        fflush(stdout);
     } else {
         status = host.LinkUp();
         if (status != B_OK) {
             fprintf(stderr, "vantrel: link not up: %s\n", be_strerror(status));
             TakeLinkDown(host, stopSignals, linuxMounts);
+            door.Stop();
             vantrel::QuitApplication();
             return 1;
         }
         printf("vantrel: Series %d link up, %zu drive(s), %zu add-on(s)\n", host.FamilyVersion(),
                options.drives.size(), host.AddOns().size());
+        if (doorOpen) printf("vantrel: %s\n", doorMessage.c_str());
         fflush(stdout);
     }
 
@@ -150,6 +163,7 @@ int main(int argc, char** argv) {
     if (serial) serial->link->RequestStop();
     TakeLinkDown(host, stopSignals, linuxMounts);
     serial.reset();
+    door.Stop();
     vantrel::QuitApplication();
     printf("vantrel: link down, exiting\n");
     return 0;
