@@ -57,6 +57,7 @@ std::string Usage() {
            "|\n"
            "                               cut:N, optionally N as NxCOUNT and @SERVER "
            "(repeatable)\n"
+           + SerialUsage() +
            "  --help\n";
 }
 
@@ -194,6 +195,8 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, HostOption
                 return CommandLineResult::Error;
             }
             options.faults.push_back(*fault);
+        } else if (int taken = ParseSerialOption(argc, argv, i, options.serial, error)) {
+            if (taken < 0) return CommandLineResult::Error;
         } else {
             error = "unknown option: " + arg;
             return CommandLineResult::Error;

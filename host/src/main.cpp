@@ -14,6 +14,7 @@
 #include "host/GateServer.h"
 #include "host/HostLink.h"
 #include "host/ProgressDisplay.h"
+#include "host/SerialSetup.h"
 #include "host/Settings.h"
 #ifdef TAVRO_WITH_FUSE
 #include "fusebridge/FuseBridge.h"
@@ -155,24 +156,40 @@ int main(int argc, char** argv) {
     if (options.gate && !doorOpen)
         fprintf(stderr, "vantrel: %s; running without a gateway door\n", doorMessage.c_str());
 
-    status = host.LinkUp();
-    if (status != B_OK) {
-        fprintf(stderr, "vantrel: link not up: %s\n", be_strerror(status));
-        TakeLinkDown(host, stopSignals, linuxMounts);
-        door.Stop();
-        vantrel::QuitApplication();
-        return 1;
+    // Over a serial line the link comes and goes with the handheld; else it is up at once.
+    std::unique_ptr<vantrel::SerialSetup> serial;
+    if (options.serial.Used()) {
+        serial = vantrel::StartSerial(host, options, error);
+        if (!serial) {
+            fprintf(stderr, "vantrel: %s\n", error.c_str());
+            door.Stop();
+            vantrel::QuitApplication();
+            return 1;
+        }
+        if (doorOpen) printf("vantrel: %s\n", doorMessage.c_str());
+        fflush(stdout);
+    } else {
+        status = host.LinkUp();
+        if (status != B_OK) {
+            fprintf(stderr, "vantrel: link not up: %s\n", be_strerror(status));
+            TakeLinkDown(host, stopSignals, linuxMounts);
+            door.Stop();
+            vantrel::QuitApplication();
+            return 1;
+        }
+        printf("vantrel: Series %d link up, %zu drive(s), %zu add-on(s)\n", host.FamilyVersion(),
+               options.drives.size(), host.AddOns().size());
+        if (doorOpen) printf("vantrel: %s\n", doorMessage.c_str());
+        fflush(stdout);
     }
-    printf("vantrel: Series %d link up, %zu drive(s), %zu add-on(s)\n", host.FamilyVersion(),
-           options.drives.size(), host.AddOns().size());
-    if (doorOpen) printf("vantrel: %s\n", doorMessage.c_str());
-    fflush(stdout);
 
     int signal = 0;
     sigwait(&stopSignals, &signal);
     printf("vantrel: %s, taking the link down\n", signal == SIGINT ? "SIGINT" : "SIGTERM");
     fflush(stdout);
+    if (serial) serial->link->RequestStop();
     TakeLinkDown(host, stopSignals, linuxMounts);
+    serial.reset();
     door.Stop();
     vantrel::QuitApplication();
     printf("vantrel: link down, exiting\n");

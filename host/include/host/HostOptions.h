@@ -9,6 +9,7 @@
 #include "device/Faults.h"
 #include "device/Handheld.h"
 #include "device/LinkModel.h"
+#include "host/SerialOptions.h"
 
 namespace vantrel {
 
@@ -60,6 +61,9 @@ struct HostOptions {
     std::vector<FaultRule> faults;
     // Seed of the random bytes of garbage replies.
     uint32 faultSeed = 0x5EED;
+
+    // vantrel only: the handheld over a serial line instead of inside the process.
+    SerialOptions serial;
 };
 
 }  // namespace vantrel
