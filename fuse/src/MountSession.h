@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <ctime>
 #include <mutex>
 #include <set>
 #include <string>
@@ -37,6 +38,8 @@ public:
     nspace_id nsid() const { return nsid_; }
     NodeTable& nodes() { return nodes_; }
     bool closing() const { return closing_.load(std::memory_order_acquire); }
+    // When the volume became a Linux mount: the time a root without one of its own shows.
+    time_t mounted_at() const { return mounted_at_; }
     uid_t owner_uid() const { return uid_; }
     gid_t owner_gid() const { return gid_; }
 
@@ -57,6 +60,7 @@ private:
     const uid_t uid_;
     const gid_t gid_;
     NodeTable nodes_;
+    const time_t mounted_at_ = time(nullptr);
     std::atomic<bool> closing_{false};
 
     std::mutex stop_lock_;  // one stop at a time
