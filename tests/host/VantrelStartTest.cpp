@@ -190,6 +190,28 @@ TEST(VantrelStart, ABusyMountDetachedOnCtrlCEndsTheHostAtOnce) {
     EXPECT_LT(std::stol(run.output.substr(at + 8)), 4000) << run.output;
 }
 
+// A drive whose Linux mount cannot be made is not reported as mounted, and when no drive could
+// be mounted the host says so.
+TEST(VantrelStart, AMountThatFailedIsNotReportedAsSuccess) {
+    if (!CanUsePrivateMounts() || !FuseUsable()) GTEST_SKIP() << "needs root, unshare and FUSE";
+    TempFolder work;
+    work.Write("drive/README.TXT", "hello");
+    const std::string log = Quote(work / "host.log");
+    const std::string host = kEnvironment + kVantrel + " --speed 0 --drive " +
+                             Quote("M:INTERNAL=" + (work / "drive")) + " --addons " + kClients +
+                             " --mount-root /proc";
+    Result run = Shell(Private(host + " > " + log + " 2>&1 & pid=$!; " +
+                               "for i in $(seq 1 300); do grep -q 'could be mounted' " + log +
+                               " && break; sleep 0.1; done; kill -TERM $pid; wait $pid; cat " +
+                               log),
+                       90);
+    EXPECT_NE(run.output.find("Drive M: NOT mounted at /proc/INTERNAL: "), std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find("No drive of the handheld could be mounted"), std::string::npos)
+        << run.output;
+    EXPECT_EQ(run.output.find("Drive M: mounted"), std::string::npos) << run.output;
+}
+
 // The mount point of a drive shows the time it was mounted, not 0 (1 January 1970).
 TEST(VantrelStart, TheMountPointShowsTheRealTime) {
     if (!CanUsePrivateMounts() || !FuseUsable()) GTEST_SKIP() << "needs root, unshare and FUSE";
