@@ -5,12 +5,16 @@
 
 #include <atomic>
 #include <ctime>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
 #include <thread>
 
+#include "LingeringFiles.h"
+#include "LinkCache.h"
 #include "NodeTable.h"
+#include "TransferWatch.h"
 #include "kernel/fs_interface.h"
 
 struct fuse_session;
@@ -25,6 +29,9 @@ public:
     ~MountSession();
     MountSession(const MountSession&) = delete;
     MountSession& operator=(const MountSession&) = delete;
+
+    // How the mount spares the link (before start): cache time, link speed, transfer listener.
+    void tune(double cache_seconds, uint32_t link_bytes_per_second, TransferListener* listener);
 
     // Mounts on Linux and starts serving.
     [[nodiscard]] status_t start();
@@ -42,6 +49,11 @@ public:
     time_t mounted_at() const { return mounted_at_; }
     uid_t owner_uid() const { return uid_; }
     gid_t owner_gid() const { return gid_; }
+    fuse_session* fuse() const { return session_; }
+    LinkCache& cache() { return *cache_; }
+    LingeringFiles& lingering() { return *lingering_; }
+    TransferWatch& transfers() { return *transfers_; }
+    uint32_t readahead() const { return readahead_; }
 
     // Open descriptors, so that handles whose release never came (the Linux kernel drops
     // pending releases when the mount goes) are closed at the end.
@@ -62,6 +74,10 @@ private:
     NodeTable nodes_;
     const time_t mounted_at_ = time(nullptr);
     std::atomic<bool> closing_{false};
+    std::unique_ptr<LinkCache> cache_;
+    std::unique_ptr<LingeringFiles> lingering_;
+    std::unique_ptr<TransferWatch> transfers_;
+    uint32_t readahead_ = 0;
 
     std::mutex stop_lock_;  // one stop at a time
     fuse_session* session_ = nullptr;

@@ -50,6 +50,8 @@ struct HostLink::State {
     bool cut = false;
     std::vector<std::unique_ptr<ClientJob>> jobs;
     std::thread cutThread;
+    std::mutex observerLock;
+    std::function<void(bool)> observer;
 };
 
 HostLink::HostLink(HostOptions options)
@@ -170,6 +172,7 @@ status_t HostLink::LinkUp() {
         fState->jobs.push_back(std::move(job));
         resume_thread(thread);
     }
+    Tell(true);
     return B_OK;
 }
 
@@ -213,6 +216,7 @@ status_t HostLink::LinkDown() {
         fState->requestPort = B_BAD_PORT_ID;
     }
     fState->downChanged.notify_all();
+    Tell(false);
     return B_OK;
 }
 
@@ -228,6 +232,16 @@ void HostLink::HurryLinkDown() {
 bool HostLink::WasCut() const {
     std::lock_guard<std::mutex> guard(fState->stateLock);
     return fState->cut;
+}
+
+void HostLink::SetLinkObserver(std::function<void(bool up)> observer) {
+    std::lock_guard<std::mutex> guard(fState->observerLock);
+    fState->observer = std::move(observer);
+}
+
+void HostLink::Tell(bool up) {
+    std::lock_guard<std::mutex> guard(fState->observerLock);
+    if (fState->observer) fState->observer(up);
 }
 
 void HostLink::CutLinkFromRouter() {
