@@ -6,6 +6,7 @@
 #include "DodedIVU.h"
 #include "LinkLooper.h"
 #include "LinkState.h"
+#include "platform/Errors.h"
 #include "platform/HostProtocol.h"
 
 #define LINKGATE_EXPORT extern "C" __attribute__((visibility("default")))
@@ -25,9 +26,17 @@ LINKGATE_EXPORT int32 RunClient(int32 /*version*/) {
         printf("linklooper running\n");
         ConnectHandler* handler = new ConnectHandler(CONNECT_HANDLER_NAME);
         DodedIVU* application = static_cast<DodedIVU*>(be_app);
-        if (application != nullptr) {
-            (void)application->ChainHandler(handler);
-            printf("ConnectHandler chained\n");
+        if (application != nullptr && application->Lock()) {
+            // Chained and said so under the application's lock: no 'link' reaches the handler
+            // (and no client learns the looper's messenger) before the line is out.
+            status_t chained = application->ChainHandler(handler);
+            if (chained == B_OK) {
+                printf("ConnectHandler chained\n");
+            } else {
+                printf("ConnectHandler not chained: %s\n", be_strerror(chained));
+                delete handler;
+            }
+            application->Unlock();
         } else {
             printf("No application to chain ConnectHandler into\n");
             delete handler;

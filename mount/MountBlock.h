@@ -40,4 +40,5 @@ static_assert(offsetof(mnt, next) == 404);
 struct MountRecord {
     mnt block;
     MountRecord* next;
+    bool madeMountPoint = false;  // the client made the directory: it removes it again
 };

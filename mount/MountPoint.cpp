@@ -19,9 +19,25 @@ bool CopyReplyString(const uint8* reply, size_t received, size_t offset, char* d
     return true;
 }
 
+bool MountRootIsUsable(const char* root, size_t rootCapacity) {
+    size_t length = strnlen(root, rootCapacity);
+    if (length == 0 || root[0] != '/') {
+        return false;
+    }
+    for (size_t i = 0; i < length; i++) {
+        if (root[i] != '/') {
+            return true;
+        }
+    }
+    return false;
+}
+
 status_t MakeMountPointPath(const char* root, size_t rootCapacity, const char* volume, char* path,
                             size_t pathSize) {
-    if (strcmp(volume, ".") == 0 || strcmp(volume, "..") == 0) {
+    if (!MountRootIsUsable(root, rootCapacity)) {
+        return B_BAD_VALUE;
+    }
+    if (volume[0] == '\0' || strcmp(volume, ".") == 0 || strcmp(volume, "..") == 0) {
         return B_NOT_ALLOWED;
     }
     size_t rootLength = strnlen(root, rootCapacity);

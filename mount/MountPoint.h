@@ -14,9 +14,14 @@
 [[nodiscard]] bool CopyReplyString(const uint8* reply, size_t received, size_t offset, char* dest,
                                    size_t destSize);
 
+// A mount root the client can use: absolute and not "/" itself (the drives would be mounted
+// over the system's own folders). Read up to its NUL or `rootCapacity` bytes.
+[[nodiscard]] bool MountRootIsUsable(const char* root, size_t rootCapacity);
+
 // `root`, "/" unless it already ends with one, then `volume`, into `path` (`pathSize` bytes).
 // `root` is read up to its NUL or `rootCapacity` bytes. A "/" in the volume name becomes "_" so
-// the mount point stays one directory below the root; "." and ".." are refused with
-// B_NOT_ALLOWED. B_NAME_TOO_LONG when the result does not fit.
+// the mount point stays one directory below the root; an empty name (an unlabelled drive, which
+// would be mounted over the root itself), "." and ".." are refused with B_NOT_ALLOWED, an
+// unusable root with B_BAD_VALUE. B_NAME_TOO_LONG when the result does not fit.
 [[nodiscard]] status_t MakeMountPointPath(const char* root, size_t rootCapacity, const char* volume,
                                           char* path, size_t pathSize);

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -168,6 +169,12 @@ int RfsvClient::StartMount(int version) {
 }
 
 void RfsvClient::MakeMountRoot() {
+    if (!MountRootIsUsable(config->mountPoint, sizeof(config->mountPoint))) {
+        printf("Mount root \"%.*s\" refused: it must be an absolute folder other than /\n",
+               static_cast<int>(strnlen(config->mountPoint, sizeof(config->mountPoint))),
+               config->mountPoint);
+        return;
+    }
     char work[MNT_NAME_LENGTH];
     size_t length = strnlen(config->mountPoint, sizeof(config->mountPoint));
     if (length >= sizeof(work)) {
@@ -315,19 +322,17 @@ int RfsvClient::MountSIBO(mnt& block) {
         }
 
         SetDebugFile(block);
-        status = MakeMountPointPath(config->mountPoint, sizeof(config->mountPoint), volume,
-                                    block.path, sizeof(block.path));
-        if (status == B_NOT_ALLOWED) {
-            printf("DEVICE %s volume name \"%s\" refused, drive skipped\n", block.device, volume);
-            continue;
-        }
-        if (status != B_OK) {
-            printf("DEVICE %s mount point too long, drive skipped\n", block.device);
+        if (PlanMountPoint(block, volume) != B_OK) {
             continue;
         }
         printf("DEVICE %s should be mounted to %s\n", block.device, block.path);
-        (void)mkdir(block.path, 0755);
-        (void)AppendRecord(block);
+        bool made = mkdir(block.path, 0755) == 0;
+        MountRecord* record = AppendRecord(block);
+        if (record != nullptr) {
+            record->madeMountPoint = made;
+        } else if (made) {
+            (void)rmdir(block.path);
+        }
     }
 
     BuildSiboRequest(request, kFCLOSE, handle);
@@ -339,15 +344,12 @@ int RfsvClient::MountSIBO(mnt& block) {
         log->Buffer(reply, static_cast<uint32>(read), kReadTitle);
     }
 
-    MountAll("tavro3", true);
+    MountAll("tavro3");
     return B_OK;
 }
 
 int RfsvClient::MountEPOC(mnt& block) {
-    // The template's path holds the prefix when it fits; each drive's path is made in full by
-    // MakeMountPointPath, which refuses what does not fit.
-    (void)MakeMountPointPath(config->mountPoint, sizeof(config->mountPoint), "", block.path,
-                             sizeof(block.path));
+    // Each drive's path is made in full by PlanMountPoint, which refuses what does not fit.
     strcpy(block.device, " :");
 
     uint8 request[8];
@@ -386,15 +388,7 @@ int RfsvClient::MountEPOC(mnt& block) {
             volume[nameLength] = '\0';
 
             SetDebugFile(block);
-            status_t status = MakeMountPointPath(config->mountPoint, sizeof(config->mountPoint),
-                                                 volume, block.path, sizeof(block.path));
-            if (status == B_NOT_ALLOWED) {
-                printf("DEVICE %s volume name \"%s\" refused, drive skipped\n", block.device,
-                       volume);
-                continue;
-            }
-            if (status != B_OK) {
-                printf("DEVICE %s mount point too long, drive skipped\n", block.device);
+            if (PlanMountPoint(block, volume) != B_OK) {
                 continue;
             }
             MountRecord* record = AppendRecord(block);
@@ -402,26 +396,81 @@ int RfsvClient::MountEPOC(mnt& block) {
                 continue;
             }
             printf("DEVICE %s mounted to %s\n", record->block.device, record->block.path);
-            (void)mkdir(record->block.path, 0755);
+            record->madeMountPoint = mkdir(record->block.path, 0755) == 0;
         }
     }
 
-    MountAll("tavro5", false);
+    MountAll("tavro5");
     return B_OK;
 }
 
-void RfsvClient::MountAll(const char* fileSystem, bool reportEveryResult) {
+status_t RfsvClient::PlanMountPoint(mnt& block, const char* volume) {
+    // An unlabelled drive gets a mount point named after its letter rather than the root's.
+    char letter[2] = {block.device[0], '\0'};
+    const char* name = volume[0] != '\0' ? volume : letter;
+    status_t status = MakeMountPointPath(config->mountPoint, sizeof(config->mountPoint), name,
+                                         block.path, sizeof(block.path));
+    if (status == B_BAD_VALUE) {
+        printf("DEVICE %s skipped: the mount root is not an absolute folder other than /\n",
+               block.device);
+        return status;
+    }
+    if (status == B_NOT_ALLOWED) {
+        printf("DEVICE %s volume name \"%s\" refused, drive skipped\n", block.device, volume);
+        return status;
+    }
+    if (status != B_OK) {
+        printf("DEVICE %s mount point too long, drive skipped\n", block.device);
+        return status;
+    }
+    for (MountRecord* record = mounts; record != nullptr; record = record->next) {
+        if (strcmp(record->block.path, block.path) == 0) {
+            printf("DEVICE %s skipped: its mount point %s is taken by drive %s\n", block.device,
+                   block.path, record->block.device);
+            return B_FILE_EXISTS;
+        }
+    }
+    return B_OK;
+}
+
+void RfsvClient::MountAll(const char* fileSystem) {
+    int mounted = 0;
+    int tried = 0;
     for (MountRecord* record = mounts; record != nullptr; record = record->next) {
         mnt& block = record->block;
         int result = mount(fileSystem, block.path, nullptr, 0, &block, sizeof(block));
-        if (reportEveryResult) {
-            printf("Mount result for %s: %s\n", block.device, be_strerror(result));
-        } else if (result != 0) {
-            printf("Bad Mount for %s -- result: %s\n", block.device, be_strerror(result));
-        }
+        tried++;
         if (result == 0) {
             block.mounted = 1;
+            mounted++;
+            printf("Drive %s mounted at %s\n", block.device, block.path);
+            continue;
         }
+        printf("Drive %s NOT mounted at %s: %s\n", block.device, block.path, be_strerror(result));
+        // Nothing will be mounted there: the directory the client made goes again.
+        if (record->madeMountPoint && rmdir(block.path) == 0) {
+            record->madeMountPoint = false;
+        }
+    }
+    if (mounted == 0) {
+        printf(tried == 0 ? "No drive of the handheld could be mounted: none was found\n"
+                          : "No drive of the handheld could be mounted\n");
+    }
+}
+
+void RfsvClient::Pause(bigtime_t pause) {
+    // In short steps: the host sends the link-down message again when it has detached the
+    // mounts that held the unmount up, and then the next try need not wait.
+    constexpr bigtime_t kStep = 50000;
+    thread_id self = find_thread(nullptr);
+    for (bigtime_t slept = 0; slept < pause; slept += kStep) {
+        if (has_data(self)) {
+            char message[kLinkDownBufferSize];
+            thread_id sender;
+            (void)receive_data(&sender, message, sizeof(message));
+            return;
+        }
+        snooze(kStep);
     }
 }
 
@@ -454,12 +503,17 @@ void RfsvClient::WaitForShutdown() {
             log->String(line);
             if (result == 0) {
                 block.mounted = 0;
+                if (record->madeMountPoint && rmdir(block.path) == 0) {
+                    record->madeMountPoint = false;
+                }
             } else {
                 failed = true;
             }
         }
-        snooze(pause);
-        pause += kFirstPause;
+        if (failed) {
+            Pause(pause);
+            pause += kFirstPause;
+        }
     } while (failed);
 
     delete_port(readPort);

@@ -33,7 +33,8 @@ public:
     int MountEPOC(mnt& block);
 
     // Waits for the link-down message, unmounts every mounted drive (in passes with a growing
-    // pause until all have gone) and deletes the reply port.
+    // pause until all have gone, removing each mount point the client made) and deletes the
+    // reply port. A further link-down message cuts the pause short.
     void WaitForShutdown();
 
 private:
@@ -51,7 +52,14 @@ private:
     MountRecord* AppendRecord(const mnt& block);
     // The configured debug file into the block, when debugging is on and it fits.
     void SetDebugFile(mnt& block);
-    void MountAll(const char* fileSystem, bool reportEveryResult);
+    // The block's mount point for a drive with the volume name `volume` (the drive's letter
+    // when it has none); B_OK, else the drive is skipped with a line on standard output.
+    [[nodiscard]] status_t PlanMountPoint(mnt& block, const char* volume);
+    // Mounts every record and says on standard output what came of each, and when nothing
+    // could be mounted; a failed drive's mount point, made for it, is removed.
+    void MountAll(const char* fileSystem);
+    // Sleeps up to `pause`, less when a thread message arrives.
+    void Pause(bigtime_t pause);
 
     CONFIG_VAR* config;
     MountRecord* mounts;

@@ -1,5 +1,10 @@
 #include "debugMsg.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +24,32 @@ void WriteStamped(FILE* file, const char* prefix, const char* event) {
 
 }  // namespace
 
+FILE* DebugMsg::OpenLog(const char* path, const char** refusal) {
+    *refusal = nullptr;
+    // Never through a symbolic link (one in a shared folder could point root at any file),
+    // never waiting (a FIFO without a reader), always appending, and private when new.
+    int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        if (errno == ELOOP) {
+            *refusal = "it is a symbolic link";
+        } else if (errno == EISDIR || errno == ENXIO) {
+            *refusal = "it is not a regular file";  // a folder; a FIFO nobody reads
+        }
+        return nullptr;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        *refusal = "it is not a regular file";
+    } else if (st.st_uid != geteuid()) {
+        *refusal = "it belongs to another user";
+    }
+    FILE* file = *refusal == nullptr ? fdopen(fd, "a") : nullptr;
+    if (file == nullptr) {
+        close(fd);
+    }
+    return file;
+}
+
 DebugMsg::DebugMsg(const char* path, const char* prefix) : path(nullptr), prefix(nullptr) {
     if (path == nullptr || prefix == nullptr) {
         return;
@@ -28,9 +59,15 @@ DebugMsg::DebugMsg(const char* path, const char* prefix) : path(nullptr), prefix
     if (!IsOn()) {
         return;
     }
-    // "w" empties a log left by an earlier connection.
-    FILE* file = fopen(this->path, "w");
+    // Appended to: a log left by an earlier connection stays, and nothing that happens to be
+    // at the path is ever emptied.
+    const char* refusal = nullptr;
+    FILE* file = OpenLog(this->path, &refusal);
     if (file == nullptr) {
+        if (refusal != nullptr) {
+            printf("%s: debug file %s refused: %s; no debug log\n", this->prefix, this->path,
+                   refusal);
+        }
         return;
     }
     WriteStamped(file, this->prefix, "Startup!");
@@ -40,7 +77,8 @@ DebugMsg::DebugMsg(const char* path, const char* prefix) : path(nullptr), prefix
 DebugMsg::~DebugMsg() {
     if (path != nullptr) {
         if (prefix != nullptr) {
-            FILE* file = fopen(path, "a+");
+            const char* refusal;
+            FILE* file = OpenLog(path, &refusal);
             if (file != nullptr) {
                 WriteStamped(file, prefix, "Closed!");
                 fclose(file);
@@ -55,7 +93,8 @@ void DebugMsg::String(const char* message) {
     if (!IsOn()) {
         return;
     }
-    FILE* file = fopen(path, "a+");
+    const char* refusal;
+    FILE* file = OpenLog(path, &refusal);
     if (file == nullptr) {
         return;
     }
@@ -68,7 +107,8 @@ void DebugMsg::Buffer(const void* bytes, uint32 count, const char* title) {
     if (!IsOn()) {
         return;
     }
-    FILE* file = fopen(path, "a+");
+    const char* refusal;
+    FILE* file = OpenLog(path, &refusal);
     if (file == nullptr) {
         return;
     }

@@ -45,7 +45,9 @@ while [ $# -gt 0 ]; do
 done
 # A mount root kept in the mount client's lasting settings holds unless one is given here.
 if [ -z "$mount_root" ] && [ -r "$settings_dir/tavro-mount.conf" ]; then
-    mount_root=$(sed -n 's/^mount-root=//p' "$settings_dir/tavro-mount.conf" | tail -n 1)
+    mount_root=$(sed -n 's/^mount-root=//p' "$settings_dir/tavro-mount.conf" | tr -d '\r' | tail -n 1)
+    # vantrel skips a saved root that cannot work (relative, "/"); so does this script.
+    case "$mount_root" in /*[!/]*) ;; *) mount_root="" ;; esac
 fi
 if [ -z "$mount_root" ]; then
     if [ "$(id -u)" -eq 0 ]; then

@@ -1,5 +1,10 @@
 #include "device/PacketTrace.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 
@@ -70,7 +75,19 @@ bool PacketTrace::SetFile(const std::string& path) {
         fFile = stderr;
         return true;
     }
-    fFile = fopen(path.c_str(), "a");
+    // Appended to; never through a symbolic link, and only a regular file (a FIFO without a
+    // reader would hold the link up). New files are private: they hold the bytes of files.
+    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                  0600);
+    if (fd < 0) return false;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        errno = EINVAL;
+        return false;
+    }
+    fFile = fdopen(fd, "a");
+    if (fFile == nullptr) close(fd);
     fOwnsFile = fFile != nullptr;
     return fFile != nullptr;
 }

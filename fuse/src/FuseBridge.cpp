@@ -25,7 +25,7 @@ std::map<nspace_id, std::shared_ptr<MountSession>> sessions;
 Options options;
 bool observing = false;
 
-void on_mounted(void*, nspace_id nsid, vnode_id root, const char* where) {
+status_t on_mounted(void*, nspace_id nsid, vnode_id root, const char* where) {
     MountSettings settings;
     bool verbose = false;
     Options chosen;
@@ -49,11 +49,12 @@ void on_mounted(void*, nspace_id nsid, vnode_id root, const char* where) {
     status_t status = session->start();
     if (status != B_OK) {
         std::fprintf(stderr, "fuse: cannot mount %s: %s\n", where, be_strerror(status));
-        return;
+        return status;
     }
     if (verbose) std::printf("fuse: %s is mounted\n", where);
     std::lock_guard<std::mutex> guard(registry_lock);
     sessions[nsid] = std::move(session);
+    return B_OK;
 }
 
 status_t on_unmounting(void*, nspace_id nsid, const char*) {

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <ctime>
 #include <memory>
 #include <map>
 #include <mutex>
@@ -54,6 +55,8 @@ public:
     nspace_id nsid() const { return nsid_; }
     NodeTable& nodes() { return nodes_; }
     bool closing() const { return closing_.load(std::memory_order_acquire); }
+    // When the volume became a Linux mount: the time a root without one of its own shows.
+    time_t mounted_at() const { return mounted_at_; }
     uid_t owner_uid() const { return settings_.uid; }
     gid_t owner_gid() const { return settings_.gid; }
     mode_t umask() const { return settings_.umask; }
@@ -81,6 +84,7 @@ private:
     const std::string where_;
     const MountSettings settings_;
     NodeTable nodes_;
+    const time_t mounted_at_ = time(nullptr);
     std::atomic<bool> closing_{false};
     std::unique_ptr<LinkCache> cache_;
     std::unique_ptr<LingeringFiles> lingering_;

@@ -60,6 +60,11 @@ bool refuse_if_closing(fuse_req_t req, MountSession& session) {
     status_t status = vfs_stat(session.nsid(), vnid, &volume_stat);
     if (status != B_OK) return status;
     *st = linux_stat(volume_stat, session.owner_uid(), session.owner_gid(), session.umask());
+    // A drive's root is no entry of a folder on the device and has no time of its own; 1970
+    // would say nothing true.
+    if (vnid == session.nodes().root() && st->st_mtim.tv_sec == 0) {
+        st->st_mtim.tv_sec = st->st_ctim.tv_sec = st->st_atim.tv_sec = session.mounted_at();
+    }
     return B_OK;
 }
 

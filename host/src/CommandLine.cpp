@@ -1,7 +1,12 @@
 #include "host/CommandLine.h"
 
+#include "host/Settings.h"
+
+#include <strings.h>
+
 #include <cctype>
 #include <cstdlib>
+#include <set>
 
 namespace vantrel {
 
@@ -33,11 +38,12 @@ std::string Usage() {
            "  --series3 | --series5        handheld to simulate (default: Series 3)\n"
            "  --drive L:VOLUME=FOLDER[,capacity=SIZE][,media=N][,ro]\n"
            "                               a drive and the host folder behind it (repeatable);\n"
-           "                               SIZE in bytes or with K/M; media 5 and 6 are read-only\n"
+           "                               FOLDER absolute; SIZE in bytes or with K/M; media 1\n"
+           "                               to 7, of which 5 and 6 are read-only\n"
            "  --relaxed-names              allow names a Series 3 refuses (long, mixed case)\n"
            "  --addons FOLDER              load every *.so in FOLDER as a client add-on\n"
            "  --addon FILE                 load one client add-on (repeatable)\n"
-           "  --mount-root PATH            mount root for the mount client\n"
+           "  --mount-root PATH            mount root for the mount client (absolute, not /)\n"
            "  --settings-dir FOLDER        folder of the add-ons' lasting settings (default:\n"
            "                               $XDG_CONFIG_HOME/tavro or ~/.config/tavro)\n"
            "  --no-fuse                    keep the volumes inside the host (no Linux mounts)\n"
@@ -78,19 +84,39 @@ bool ParseDriveSetup(const std::string& text, DriveSetup& drive, std::string& er
         error = "drive has no folder: " + text;
         return false;
     }
+    // The simulator may be started from anywhere; a relative folder would depend on where.
+    if (drive.folder[0] != '/') {
+        error = "drive folder must be an absolute path: " + drive.folder;
+        return false;
+    }
+    std::set<std::string> seen;
     while (comma != std::string::npos) {
         size_t next = rest.find(',', comma + 1);
         std::string option =
             rest.substr(comma + 1, next == std::string::npos ? next : next - comma - 1);
         comma = next;
+        std::string name = option.substr(0, option.find('='));
+        if (!seen.insert(name).second) {
+            error = "drive option given twice: " + name + " in " + text;
+            return false;
+        }
         uint64 value;
         if (option == "ro") {
             drive.readOnly = true;
-        } else if (option.rfind("capacity=", 0) == 0 &&
-                   ParseUnsigned(option.substr(9), value, true) && value <= UINT32_MAX) {
+        } else if (name == "capacity") {
+            if (!ParseUnsigned(option.substr(9), value, true) || value > UINT32_MAX) {
+                error = "capacity is a number of bytes from 0 to 4294967295, optionally ending "
+                        "in K or M (4095M at most): " + option;
+                return false;
+            }
             drive.capacity = static_cast<uint32>(value);
-        } else if (option.rfind("media=", 0) == 0 &&
-                   ParseUnsigned(option.substr(6), value, false) && value <= 255) {
+        } else if (name == "media") {
+            if (!ParseUnsigned(option.substr(6), value, false) || value < handheld::kMediaUnknown ||
+                value > handheld::kMediaRam) {
+                error = "media is a type from 1 to 7 (2 floppy, 3 disk, 4 flash, 5 ROM, "
+                        "6 write-protected, 7 RAM): " + option;
+                return false;
+            }
             drive.mediaType = static_cast<uint8>(value);
         } else {
             error = "unknown drive option: " + option;
@@ -132,6 +158,19 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, HostOption
             if (!value(text)) return CommandLineResult::Error;
             DriveSetup drive;
             if (!ParseDriveSetup(text, drive, error)) return CommandLineResult::Error;
+            for (const DriveSetup& other : options.drives) {
+                if (other.letter == drive.letter) {
+                    error = std::string("drive ") + drive.letter + ": is given twice";
+                    return CommandLineResult::Error;
+                }
+                // The mount points are named after the volumes: two alike would collide.
+                if (!drive.volumeName.empty() &&
+                    strcasecmp(other.volumeName.c_str(), drive.volumeName.c_str()) == 0) {
+                    error = "volume name " + drive.volumeName + " is given to drives " +
+                            other.letter + ": and " + drive.letter + ":";
+                    return CommandLineResult::Error;
+                }
+            }
             options.drives.push_back(drive);
         } else if (arg == "--addons") {
             if (!value(options.addOnFolder)) return CommandLineResult::Error;
@@ -140,8 +179,14 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, HostOption
             options.addOnFiles.push_back(text);
         } else if (arg == "--mount-root") {
             if (!value(options.mountRoot)) return CommandLineResult::Error;
+            error = CheckMountRoot(options.mountRoot);
+            if (!error.empty()) return CommandLineResult::Error;
         } else if (arg == "--settings-dir") {
             if (!value(options.settingsFolder)) return CommandLineResult::Error;
+            if (options.settingsFolder.empty()) {
+                error = "--settings-dir needs a folder";
+                return CommandLineResult::Error;
+            }
         } else if (arg == "--no-fuse") {
             options.fuse = false;
         } else if (arg == "--allow-other") {
@@ -172,6 +217,10 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, HostOption
             options.cacheSeconds = seconds;
         } else if (arg == "--trace") {
             if (!value(options.traceFile)) return CommandLineResult::Error;
+            if (options.traceFile.empty()) {
+                error = "--trace needs a file (- for standard error)";
+                return CommandLineResult::Error;
+            }
         } else if (arg == "--speed") {
             if (!value(text)) return CommandLineResult::Error;
             if (!ParseUnsigned(text, number, false) || number > UINT32_MAX) {

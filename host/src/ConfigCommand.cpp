@@ -70,20 +70,12 @@ bool ParseSettingChanges(const std::vector<std::string>& arguments,
     for (const std::string& argument : arguments) {
         size_t equals = argument.find('=');
         if (equals == std::string::npos) {
-            error = "a setting looks like KEY=VALUE: " + argument;
+            error = "a setting looks like KEY=VALUE: " + Escape(argument);
             return false;
         }
         SettingChange change{argument.substr(0, equals), argument.substr(equals + 1)};
-        bool on;
-        if (change.key == "debug") {
-            if (!ParseSwitch(change.value, on)) {
-                error = "debug is on or off: " + change.value;
-                return false;
-            }
-        } else if (change.key != "mount-root" && change.key != "debug-file") {
-            error = "unknown setting " + change.key + " (mount-root, debug, debug-file)";
-            return false;
-        }
+        error = CheckSetting(change.key, change.value);
+        if (!error.empty()) return false;
         changes.push_back(change);
     }
     return true;
@@ -154,7 +146,7 @@ int RunConfigCommand(const std::vector<std::string>& arguments, const std::strin
         fprintf(stderr, "vantrel config: %s\n", error.c_str());
         return 2;
     }
-    if (settingsFolder.empty() || settingsFolder[0] != '/') {
+    if (settingsFolder.empty()) {
         fprintf(stderr, "vantrel config: no settings folder (set HOME or XDG_CONFIG_HOME)\n");
         return 1;
     }
@@ -171,10 +163,17 @@ int RunConfigCommand(const std::vector<std::string>& arguments, const std::strin
         if (!HasSettings(*addOn)) continue;
         anySettings = true;
         addOn->Initialise();
-        status_t status = LoadSettings(*addOn, settingsFolder);
+        std::string file = Escape(SettingsFile(settingsFolder, *addOn));
+        std::vector<std::string> warnings;
+        status_t status = LoadSettings(*addOn, settingsFolder, &warnings);
+        for (const std::string& warning : warnings)
+            fprintf(stderr, "vantrel config: %s %s\n", file.c_str(), warning.c_str());
         if (status != B_OK && status != B_ENTRY_NOT_FOUND) {
-            fprintf(stderr, "vantrel config: cannot read %s: %s\n",
-                    SettingsFile(settingsFolder, *addOn).c_str(), be_strerror(status));
+            // Saving now would put defaults over settings that are only out of reach.
+            fprintf(stderr, "vantrel config: cannot read %s: %s; nothing changed\n", file.c_str(),
+                    be_strerror(status));
+            exitCode = 1;
+            continue;
         }
         if (!changes.empty()) {
             status = ApplyThroughConfigView(*addOn, changes, error);
@@ -185,12 +184,13 @@ int RunConfigCommand(const std::vector<std::string>& arguments, const std::strin
             }
             status = SaveSettings(*addOn, settingsFolder);
             if (status != B_OK) {
-                fprintf(stderr, "vantrel config: cannot write %s: %s\n",
-                        SettingsFile(settingsFolder, *addOn).c_str(), be_strerror(status));
+                fprintf(stderr, "vantrel config: cannot write %s: %s; nothing changed\n",
+                        file.c_str(), be_strerror(status));
                 exitCode = 1;
+                continue;
             }
         }
-        printf("# %s (%s)\n%s", addOn->Name().c_str(), SettingsFile(settingsFolder, *addOn).c_str(),
+        printf("# %s (%s)\n%s", Escape(addOn->Name()).c_str(), file.c_str(),
                DescribeSettings(*addOn).c_str());
     }
     if (!anySettings) {

@@ -2,6 +2,7 @@
 
 
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -45,6 +46,8 @@ struct HostLink::State {
     bool started = false;
     port_id requestPort = B_BAD_PORT_ID;
     std::vector<thread_id> clientThreads;
+    std::vector<thread_id> stopping;  // client threads told of the link-down, not yet ended
+    bool cut = false;
     std::vector<std::unique_ptr<ClientJob>> jobs;
     std::thread cutThread;
     std::mutex observerLock;
@@ -73,8 +76,16 @@ status_t HostLink::Start() {
     if (traceFile.empty()) {
         if (const char* env = getenv("VANTREL_TRACE")) traceFile = env;
     }
-    if (!traceFile.empty() && !fTrace.SetFile(traceFile))
-        fprintf(stderr, "vantrel: cannot write the packet trace to %s\n", traceFile.c_str());
+    if (!traceFile.empty() && !fTrace.SetFile(traceFile)) {
+        // A folder, or a FIFO with or without a reader.
+        bool special = errno == EINVAL || errno == EISDIR || errno == ENXIO;
+        const char* why = errno == ELOOP ? "it is a symbolic link"
+                          : special      ? "it is not a regular file"
+                                         : strerror(errno);
+        fprintf(stderr, "vantrel: cannot write the packet trace to %s: %s\n",
+                Escape(traceFile).c_str(), why);
+        return B_BAD_VALUE;
+    }
     fTrace.KeepRecords(fOptions.traceInMemory);
 
     handheld::HandheldOptions device;
@@ -96,10 +107,14 @@ status_t HostLink::Start() {
         }
         addOn->Initialise();
         if (!fOptions.settingsFolder.empty() && HasSettings(*addOn)) {
-            status_t loaded = LoadSettings(*addOn, fOptions.settingsFolder);
+            std::string file = Escape(SettingsFile(fOptions.settingsFolder, *addOn));
+            std::vector<std::string> warnings;
+            status_t loaded = LoadSettings(*addOn, fOptions.settingsFolder, &warnings);
+            for (const std::string& warning : warnings)
+                fprintf(stderr, "vantrel: %s %s\n", file.c_str(), warning.c_str());
             if (loaded != B_OK && loaded != B_ENTRY_NOT_FOUND)
-                fprintf(stderr, "vantrel: cannot read the settings of %s: %s\n",
-                        addOn->Name().c_str(), be_strerror(loaded));
+                fprintf(stderr, "vantrel: cannot read %s: %s; %s runs with its defaults\n",
+                        file.c_str(), be_strerror(loaded), addOn->Name().c_str());
         }
         if (!fOptions.mountRoot.empty()) {
             if (auto* configs = static_cast<char*>(addOn->Symbol("configs"))) {
@@ -140,6 +155,7 @@ status_t HostLink::LinkUp() {
         std::lock_guard<std::mutex> guard(fState->stateLock);
         fState->requestPort = port;
         fState->up = true;
+        fState->cut = false;
     }
     for (const auto& addOn : fAddOns) {
         auto job = std::make_unique<ClientJob>(ClientJob{addOn.get(), FamilyVersion()});
@@ -179,10 +195,18 @@ status_t HostLink::LinkDown() {
     fDevice->LinkDropped();
     fTrace.Record(handheld::TraceDir::Drop, 0, handheld::TraceEvent::LinkDown, nullptr, 0);
 
+    {
+        std::lock_guard<std::mutex> guard(fState->stateLock);
+        fState->stopping = fState->clientThreads;
+    }
     for (thread_id thread : fState->clientThreads) send_data(thread, HOST_LINK_DOWN, nullptr, 0);
     for (thread_id thread : fState->clientThreads) {
         status_t exitValue;
         wait_for_thread(thread, &exitValue);
+    }
+    {
+        std::lock_guard<std::mutex> guard(fState->stateLock);
+        fState->stopping.clear();
     }
     fState->clientThreads.clear();
     fState->jobs.clear();
@@ -194,6 +218,20 @@ status_t HostLink::LinkDown() {
     fState->downChanged.notify_all();
     Tell(false);
     return B_OK;
+}
+
+void HostLink::HurryLinkDown() {
+    std::lock_guard<std::mutex> guard(fState->stateLock);
+    // Only into an empty queue: a full one means the thread has a message to read already, and
+    // send_data would wait for it to do so.
+    for (thread_id thread : fState->stopping) {
+        if (!has_data(thread)) (void)send_data(thread, HOST_LINK_DOWN, nullptr, 0);
+    }
+}
+
+bool HostLink::WasCut() const {
+    std::lock_guard<std::mutex> guard(fState->stateLock);
+    return fState->cut;
 }
 
 void HostLink::SetLinkObserver(std::function<void(bool up)> observer) {
@@ -209,6 +247,7 @@ void HostLink::Tell(bool up) {
 void HostLink::CutLinkFromRouter() {
     // The router cannot wait for itself; a helper thread takes the link down.
     std::lock_guard<std::mutex> guard(fState->stateLock);
+    fState->cut = true;
     if (fState->cutThread.joinable()) return;
     fState->cutThread = std::thread([this] { LinkDown(); });
 }

@@ -1,8 +1,10 @@
 #include "host/Settings.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -28,29 +30,18 @@ ConfigRecord* RecordOf(const AddOn& addOn) {
 
 std::string FieldText(const char (&field)[256]) { return std::string(field, strnlen(field, 256)); }
 
+// Values are checked before they get here: they always fit.
 void StoreField(char (&field)[256], const std::string& text) {
-    size_t length = text.size();
-    if (length > sizeof(field) - 1) {
-        length = sizeof(field) - 1;
-        while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) --length;
-    }
+    size_t length = std::min(text.size(), sizeof(field) - 1);
     memcpy(field, text.data(), length);
     field[length] = '\0';
 }
 
-std::string Escape(const std::string& text) {
-    std::string escaped;
-    for (char c : text) {
-        if (c == '\\')
-            escaped += "\\\\";
-        else if (c == '\n')
-            escaped += "\\n";
-        else if (c == '\r')
-            escaped += "\\r";
-        else
-            escaped += c;
-    }
-    return escaped;
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
 }
 
 std::string Unescape(const std::string& text) {
@@ -61,9 +52,27 @@ std::string Unescape(const std::string& text) {
             continue;
         }
         char next = text[++i];
+        if (next == 'x' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 &&
+            HexDigit(text[i + 2]) >= 0) {
+            plain += static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
+            i += 2;
+            continue;
+        }
         plain += next == 'n' ? '\n' : next == 'r' ? '\r' : next;
     }
     return plain;
+}
+
+bool ParseSwitchWord(const std::string& text, bool& on) {
+    if (text == "on" || text == "yes" || text == "true" || text == "1") {
+        on = true;
+        return true;
+    }
+    if (text == "off" || text == "no" || text == "false" || text == "0") {
+        on = false;
+        return true;
+    }
+    return false;
 }
 
 status_t StatusOfErrno() {
@@ -76,6 +85,8 @@ status_t StatusOfErrno() {
             return B_PERMISSION_DENIED;
         case ENOTDIR:
             return B_NOT_A_DIRECTORY;
+        case EISDIR:
+            return B_IS_A_DIRECTORY;
         default:
             return B_IO_ERROR;
     }
@@ -92,6 +103,55 @@ status_t MakeFolder(const std::string& folder) {
 
 }  // namespace
 
+std::string Escape(const std::string& text) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string escaped;
+    for (char c : text) {
+        auto byte = static_cast<unsigned char>(c);
+        if (c == '\\') {
+            escaped += "\\\\";
+        } else if (c == '\n') {
+            escaped += "\\n";
+        } else if (c == '\r') {
+            escaped += "\\r";
+        } else if (byte < 0x20 || byte == 0x7F) {
+            escaped += "\\x";
+            escaped += kHex[byte >> 4];
+            escaped += kHex[byte & 15];
+        } else {
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
+std::string CheckMountRoot(const std::string& root) {
+    if (root.empty()) return "the mount root is empty";
+    if (root[0] != '/') return "the mount root must be an absolute path: " + Escape(root);
+    if (root.find_first_not_of('/') == std::string::npos)
+        return "the mount root cannot be \"/\": the drives would be mounted over the system";
+    if (root.size() > kMaxSettingPath)
+        return "the mount root is longer than " + std::to_string(kMaxSettingPath) + " bytes";
+    return "";
+}
+
+std::string CheckDebugFile(const std::string& path) {
+    if (path.empty()) return "";
+    if (path[0] != '/') return "the debug file must be an absolute path: " + Escape(path);
+    if (path.size() > kMaxSettingPath)
+        return "the debug file's path is longer than " + std::to_string(kMaxSettingPath) + " bytes";
+    return "";
+}
+
+std::string CheckSetting(const std::string& key, const std::string& value) {
+    bool on;
+    if (key == "debug")
+        return ParseSwitchWord(value, on) ? "" : "debug is on or off, not " + Escape(value);
+    if (key == "mount-root") return CheckMountRoot(value);
+    if (key == "debug-file") return CheckDebugFile(value);
+    return "unknown setting " + Escape(key) + " (mount-root, debug, debug-file)";
+}
+
 std::string DefaultSettingsFolder() {
     const char* xdg = getenv("XDG_CONFIG_HOME");
     if (xdg != nullptr && xdg[0] == '/') return std::string(xdg) + "/tavro";
@@ -106,20 +166,68 @@ std::string SettingsFile(const std::string& folder, const AddOn& addOn) {
 
 bool HasSettings(const AddOn& addOn) { return RecordOf(addOn) != nullptr; }
 
-status_t LoadSettings(const AddOn& addOn, const std::string& folder) {
+status_t LoadSettings(const AddOn& addOn, const std::string& folder,
+                      std::vector<std::string>* warnings) {
     ConfigRecord* record = RecordOf(addOn);
     if (record == nullptr) return B_NAME_NOT_FOUND;
-    std::ifstream in(SettingsFile(folder, addOn));
-    if (!in) return B_ENTRY_NOT_FOUND;
-    std::string line;
-    while (std::getline(in, line)) {
+    int fd = open(SettingsFile(folder, addOn).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return StatusOfErrno();
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        bool directory = S_ISDIR(st.st_mode);
+        close(fd);
+        return directory ? B_IS_A_DIRECTORY : B_NOT_ALLOWED;
+    }
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        ssize_t got = read(fd, buffer, sizeof(buffer));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            status_t status = StatusOfErrno();
+            close(fd);
+            return status;
+        }
+        if (got == 0) break;
+        text.append(buffer, static_cast<size_t>(got));
+    }
+    close(fd);
+
+    auto warn = [&](size_t number, const std::string& what) {
+        if (warnings != nullptr)
+            warnings->push_back("line " + std::to_string(number) + ": " + what);
+    };
+    size_t number = 0;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(at, end - at);
+        at = end + 1;
+        ++number;
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+            warn(number, "ends in a carriage return (a DOS line end); read without it");
+        }
         if (line.empty() || line[0] == '#') continue;
+        if (line.find('\0') != std::string::npos) {
+            warn(number, "holds a NUL byte; ignored");
+            continue;
+        }
         size_t equals = line.find('=');
-        if (equals == std::string::npos) continue;
+        if (equals == std::string::npos) {
+            warn(number, "is not KEY=VALUE; ignored: " + Escape(line));
+            continue;
+        }
         std::string key = line.substr(0, equals);
         std::string value = Unescape(line.substr(equals + 1));
-        if (key == "debug")
-            record->debug = value == "on" ? 1 : 0;
+        std::string problem = CheckSetting(key, value);
+        if (!problem.empty()) {
+            warn(number, problem + "; ignored");
+            continue;
+        }
+        bool on = false;
+        if (key == "debug" && ParseSwitchWord(value, on))
+            record->debug = on ? 1 : 0;
         else if (key == "debug-file")
             StoreField(record->debugFile, value);
         else if (key == "mount-root")
@@ -145,9 +253,18 @@ status_t SaveSettings(const AddOn& addOn, const std::string& folder) {
     if (status != B_OK) return status;
 
     std::string file = SettingsFile(folder, addOn);
-    std::string temporary = file + ".new";
-    FILE* out = fopen(temporary.c_str(), "w");
-    if (out == nullptr) return StatusOfErrno();
+    // A name of its own per writer: several `config` runs at once never share one, and the
+    // last to finish wins whole.
+    std::string temporary = file + ".XXXXXX";
+    int fd = mkstemp(temporary.data());
+    if (fd < 0) return StatusOfErrno();
+    FILE* out = fdopen(fd, "w");
+    if (out == nullptr) {
+        status = StatusOfErrno();
+        close(fd);
+        unlink(temporary.c_str());
+        return status;
+    }
     std::string text = "# Settings of the " + addOn.Name() + " add-on, kept by vantrel.\n" +
                        DescribeSettings(addOn);
     bool written = fwrite(text.data(), 1, text.size(), out) == text.size();

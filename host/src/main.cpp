@@ -1,10 +1,16 @@
 // vantrel: the host link application. Simulates the handheld at the other end of the cable,
-// brings the link up at start and down on SIGINT or SIGTERM, letting the add-ons unmount.
+// brings the link up at start and down on SIGINT, SIGTERM or SIGHUP (SIGQUIT: the same, but
+// mounts still in use are detached at once), letting the add-ons unmount.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -16,6 +22,7 @@
 #include "host/ProgressDisplay.h"
 #include "host/SerialSetup.h"
 #include "host/Settings.h"
+#include "host/StartChecks.h"
 #ifdef TAVRO_WITH_FUSE
 #include "fusebridge/FuseBridge.h"
 #endif
@@ -67,9 +74,10 @@ bool StartLinuxMounts(const vantrel::HostOptions& options) {
 }
 
 // The link-down waits until the mount client has unmounted every volume, which a program
-// working inside a Linux mount holds up. A second signal, or a wait of 15 seconds, detaches
-// the Linux mounts still in use so that the host can stop.
-void TakeLinkDown(vantrel::HostLink& host, const sigset_t& signals, bool linuxMounts) {
+// working inside a Linux mount holds up. A second signal, SIGQUIT, or a wait of 15 seconds,
+// detaches the Linux mounts still in use so that the host can stop.
+void TakeLinkDown(vantrel::HostLink& host, const sigset_t& signals, bool linuxMounts,
+                  bool detachAtOnce) {
     if (!linuxMounts) {
         host.LinkDown();
         return;
@@ -85,18 +93,18 @@ void TakeLinkDown(vantrel::HostLink& host, const sigset_t& signals, bool linuxMo
     bool detached = false;
     for (int waited = 0; !down.load(); waited += kTickMs) {
         timespec tick = {0, kTickMs * 1000000L};
-        bool again = sigtimedwait(&signals, nullptr, &tick) > 0;
+        bool again = detachAtOnce || sigtimedwait(&signals, nullptr, &tick) > 0;
         if (detached) continue;
         if (waited == 3000) {
             printf(
                 "vantrel: waiting for programs to leave the mounts (Ctrl-C again to detach "
                 "them)\n");
-            fflush(stdout);
         }
         if (again || waited >= kPatienceMs) {
             printf("vantrel: detaching the Linux mounts still in use\n");
-            fflush(stdout);
             fusebridge::stop();
+            // The mount client retries in growing pauses: its next try need not wait.
+            host.HurryLinkDown();
             detached = true;
         }
     }
@@ -104,12 +112,54 @@ void TakeLinkDown(vantrel::HostLink& host, const sigset_t& signals, bool linuxMo
     fusebridge::stop();
 #else
     (void)signals;
+    (void)detachAtOnce;
 #endif
+}
+
+// fds 0 to 2 stay taken (by /dev/null when closed), so that no file opened later becomes
+// standard input or output by accident.
+void KeepStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+        int null = open("/dev/null", O_RDWR);
+        if (null >= 0 && null != fd) close(null);
+    }
+}
+
+// The mount root the mount client will use: the one of its record once the settings are in.
+std::string MountRootOf(const vantrel::HostLink& host) {
+    for (const auto& addOn : host.AddOns()) {
+        if (!vantrel::HasSettings(*addOn)) continue;
+        const char* configs = static_cast<const char*>(addOn->Symbol("configs"));
+        const char* root = configs + 1 + 256;
+        return std::string(root, strnlen(root, 256));
+    }
+    return "";
+}
+
+const char* SignalName(int signal) {
+    switch (signal) {
+        case SIGINT:
+            return "SIGINT";
+        case SIGHUP:
+            return "SIGHUP";
+        case SIGQUIT:
+            return "SIGQUIT";
+        default:
+            return "SIGTERM";
+    }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    KeepStandardDescriptors();
+    // Lines reach a log or a pipe as they are written, not when the host exits.
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    // A reader that went away (`vantrel | head -1`) must not kill the host with drives mounted:
+    // writes to it just fail.
+    signal(SIGPIPE, SIG_IGN);
+
     vantrel::HostOptions options;
     std::string error;
     switch (vantrel::ParseCommandLine(argc, argv, options, error)) {
@@ -123,31 +173,57 @@ int main(int argc, char** argv) {
             break;
     }
     if (options.settingsFolder.empty()) options.settingsFolder = vantrel::DefaultSettingsFolder();
+    // Relative to where vantrel was started, the same for the link and for `config`.
+    options.settingsFolder = vantrel::AbsolutePath(options.settingsFolder);
     if (options.configCommand) {
         return vantrel::RunConfigCommand(options.configArguments, options.addOnFolder,
                                          options.addOnFiles, options.settingsFolder);
     }
 
+    if (!vantrel::CheckDriveFolders(options, error)) {
+        fprintf(stderr, "vantrel: %s\n", vantrel::Escape(error).c_str());
+        return 2;
+    }
+
     // Every thread started from here on inherits the blocked signals; only sigwait below
     // takes them, so the link goes down in an orderly way.
     // A shell starts background jobs with SIGINT ignored, and an ignored signal never reaches
-    // sigwait: take both back.
-    signal(SIGINT, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
+    // sigwait: take them back.
+    const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
+    for (int stop : kStopSignals) {
+        signal(stop, SIG_DFL);
+        sigaddset(&stopSignals, stop);
+    }
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     vantrel::HostLink host(options);
     status_t status = host.Start();
     if (status != B_OK) {
+        // A bad value is an option that cannot work (the trace file); Start said which.
+        if (status == B_BAD_VALUE) return 2;
         fprintf(stderr, "vantrel: cannot start: %s\n", be_strerror(status));
         return 1;
     }
-    vantrel::StartApplication(argc, argv);
     bool linuxMounts = StartLinuxMounts(options);
+    // Two hosts on one mount root would mount over each other's drives. The lock lasts as
+    // long as the process: its descriptor is never closed.
+    std::string mountRoot = MountRootOf(host);
+    if (linuxMounts && !mountRoot.empty()) {
+        vantrel::MountRootLock lock = vantrel::LockMountRoot(mountRoot);
+        if (lock == vantrel::MountRootLock::Taken) {
+            fprintf(stderr,
+                    "vantrel: another vantrel already serves the mount root %s; stop it first "
+                    "or give another --mount-root\n",
+                    vantrel::Escape(mountRoot).c_str());
+#ifdef TAVRO_WITH_FUSE
+            fusebridge::stop();
+#endif
+            return 1;
+        }
+    }
+    vantrel::StartApplication(argc, argv);
     vantrel::GateServer::Options gateOptions;
     gateOptions.socketPath = options.gateSocket;
     vantrel::GateServer door(host, gateOptions);
@@ -172,7 +248,7 @@ int main(int argc, char** argv) {
         status = host.LinkUp();
         if (status != B_OK) {
             fprintf(stderr, "vantrel: link not up: %s\n", be_strerror(status));
-            TakeLinkDown(host, stopSignals, linuxMounts);
+            TakeLinkDown(host, stopSignals, linuxMounts, true);
             door.Stop();
             vantrel::QuitApplication();
             return 1;
@@ -183,12 +259,28 @@ int main(int argc, char** argv) {
         fflush(stdout);
     }
 
+    // Waits for a stop signal, looking at the link now and then: a cut ends the run too.
     int signal = 0;
-    sigwait(&stopSignals, &signal);
-    printf("vantrel: %s, taking the link down\n", signal == SIGINT ? "SIGINT" : "SIGTERM");
+    while (signal <= 0) {
+        timespec tick = {0, 200 * 1000000L};
+        signal = sigtimedwait(&stopSignals, nullptr, &tick);
+        // A serial link that drops is listened for again; only the simulated one ends the run.
+        if (signal <= 0 && !serial && (host.WasCut() || !host.IsLinkUp())) break;
+    }
+    if (signal <= 0) {
+        printf(
+            "vantrel: the link to the handheld was cut; its drives cannot be reached any more "
+            "and are being unmounted\n");
+        TakeLinkDown(host, stopSignals, linuxMounts, false);
+        door.Stop();
+        vantrel::QuitApplication();
+        printf("vantrel: link down, exiting\n");
+        return 1;
+    }
+    printf("vantrel: %s, taking the link down\n", SignalName(signal));
     fflush(stdout);
     if (serial) serial->link->RequestStop();
-    TakeLinkDown(host, stopSignals, linuxMounts);
+    TakeLinkDown(host, stopSignals, linuxMounts, signal == SIGQUIT);
     serial.reset();
     door.Stop();
     vantrel::QuitApplication();

@@ -124,7 +124,18 @@ int mount(const char* filesystem, const char* where, const char* device, uint32 
     }
     kernel_mount_observer observer = Observer();
     if (observer.mounted != nullptr) {
-        observer.mounted(observer.context, volume->Id(), root, point.c_str());
+        status = observer.mounted(observer.context, volume->Id(), root, point.c_str());
+        // Not exported: the volume goes again, unless something took a reference meanwhile
+        // (then it stays, and is unmounted later like any other).
+        if (status != B_OK && volume->BeginUnmount() == B_OK) {
+            {
+                std::lock_guard<std::mutex> guard(table().lock);
+                table().byPoint.erase(point);
+            }
+            (void)volume->FinishUnmount();
+            Forget(volume, false);
+            return status;
+        }
     }
     return B_OK;
 }
@@ -160,7 +171,7 @@ int unmount(const char* where) {
         }
         // The observer let the volume go; it stays, so tell the observer it is still there.
         if (observer.mounted != nullptr) {
-            observer.mounted(observer.context, volume->Id(), volume->Root(), point.c_str());
+            (void)observer.mounted(observer.context, volume->Id(), volume->Root(), point.c_str());
         }
         return status;
     }

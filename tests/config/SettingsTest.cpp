@@ -2,7 +2,9 @@
 // command that changes them through the add-on's own view, and a restarted host finding them.
 // Each test runs against the stand-in add-on and, once it is built, the real mount client.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdio>
@@ -21,6 +23,12 @@
 
 namespace {
 
+std::string ShellQuote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
 std::string ReadText(const std::string& path) {
     std::ifstream in(path);
     std::ostringstream text;
@@ -28,16 +36,22 @@ std::string ReadText(const std::string& path) {
     return text.str();
 }
 
-// Runs vantrel with the arguments; its standard output and exit code.
-std::pair<std::string, int> RunVantrel(const std::string& arguments) {
-    std::string command = std::string(TAVRO_BIN_DIR) + "/vantrel " + arguments + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
+// Runs a shell command; its standard output and error, and exit code.
+std::pair<std::string, int> RunCommand(const std::string& shellCommand) {
+    std::string command = shellCommand + " 2>&1";
+    FILE* pipe = popen(("bash -c " + ShellQuote(command)).c_str(), "r");
     if (pipe == nullptr) return {"", -1};
     std::string output;
     char buffer[512];
     while (fgets(buffer, sizeof(buffer), pipe) != nullptr) output += buffer;
     int status = pclose(pipe);
     return {output, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}
+
+// Runs vantrel with the arguments (as bash reads them, prefixed by `asUser`).
+std::pair<std::string, int> RunVantrel(const std::string& arguments,
+                                       const std::string& asUser = "") {
+    return RunCommand(asUser + std::string(TAVRO_BIN_DIR) + "/vantrel " + arguments);
 }
 
 class HostSettings : public testing::TestWithParam<std::string> {
@@ -60,6 +74,7 @@ protected:
     }
 
     std::string File() const { return vantrel::SettingsFile(folder, *addOn); }
+    std::string Options() const { return "--addon " + GetParam() + " --settings-dir " + folder; }
 
     std::string folder;
     std::unique_ptr<vantrel::AddOn> addOn;
@@ -94,13 +109,147 @@ TEST_P(HostSettings, TheFileKeepsTheRecord) {
 TEST_P(HostSettings, AHandEditedFileIsReadWithCare) {
     std::filesystem::create_directories(folder);
     std::ofstream(File()) << "# comment\n\nnonsense\ncolour=blue\ndebug=off\n"
-                          << "mount-root=/" << std::string(400, 'r') << "\n";
+                          << "mount-root=/" << std::string(400, 'r') << "\n"
+                          << "debug=banana\n"
+                          << "mount-root=/\n"
+                          << "debug-file=/tmp/dos.log\r\n"
+                          << std::string("debug=o\0n\n", 10) << "mount-root=\n";
     record->debug = 1;
-    ASSERT_EQ(vantrel::LoadSettings(*addOn, folder), B_OK);
+    std::vector<std::string> warnings;
+    ASSERT_EQ(vantrel::LoadSettings(*addOn, folder, &warnings), B_OK);
     EXPECT_EQ(record->debug, 0);
-    EXPECT_EQ(std::string(record->mountPoint), "/" + std::string(254, 'r'));
-    // A key the file lacks keeps its value.
-    EXPECT_STREQ(record->debugFile, "/var/log/rfsv-client.log");
+    // Values that do not fit or cannot work are not cut to another path: they are skipped.
+    EXPECT_STREQ(record->mountPoint, "/mnt/psion");
+    // A DOS line end is read without its "\r".
+    EXPECT_STREQ(record->debugFile, "/tmp/dos.log");
+    // Every line skipped or mended is named.
+    std::vector<std::string> expected = {"line 3: ", "line 4: unknown setting colour",
+                                         "line 6: the mount root is longer than 255",
+                                         "line 7: debug is on or off, not banana",
+                                         "line 8: the mount root cannot be \"/\"",
+                                         "line 9: ends in a carriage return",
+                                         "line 10: holds a NUL byte",
+                                         "line 11: the mount root is empty"};
+    ASSERT_EQ(warnings.size(), expected.size()) << testing::PrintToString(warnings);
+    for (size_t i = 0; i < expected.size(); ++i)
+        EXPECT_EQ(warnings[i].rfind(expected[i], 0), 0u) << warnings[i];
+}
+
+TEST_P(HostSettings, SettingsThatCannotBeReadAreNeitherTakenNorOverwritten) {
+    // A folder where the file belongs.
+    std::filesystem::create_directories(File());
+    auto [output, code] = RunVantrel(Options() + " config debug=on");
+    EXPECT_EQ(code, 1) << output;
+    EXPECT_NE(output.find("cannot read"), std::string::npos) << output;
+    EXPECT_NE(output.find("nothing changed"), std::string::npos) << output;
+    EXPECT_EQ(output.find("debug=on"), std::string::npos) << output;
+    EXPECT_TRUE(std::filesystem::is_directory(File()));
+    std::filesystem::remove(File());
+
+    // A file its user may not read (root reads everything: the command runs as nobody).
+    std::ofstream(File()) << "debug=on\nmount-root=/media/kept\n";
+    chmod(File().c_str(), 0);
+    std::string asUser;
+    if (geteuid() == 0) {
+        if (system("command -v setpriv >/dev/null") != 0) GTEST_SKIP() << "no setpriv";
+        std::filesystem::path top = std::filesystem::path(folder).parent_path().parent_path();
+        ASSERT_EQ(system(("chown -R 65534:65534 '" + top.string() + "'").c_str()), 0);
+        // The add-on must be readable for that user too (it lies in the build tree).
+        asUser = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    }
+    std::tie(output, code) = RunVantrel(Options() + " config debug=off", asUser);
+    EXPECT_EQ(code, 1) << output;
+    EXPECT_NE(output.find("cannot read"), std::string::npos) << output;
+    chmod(File().c_str(), 0600);
+    EXPECT_EQ(ReadText(File()), "debug=on\nmount-root=/media/kept\n");
+}
+
+TEST_P(HostSettings, ValuesThatDoNotFitOrCannotWorkAreRefused) {
+    ASSERT_EQ(RunVantrel(Options() + " config mount-root=/media/kept").second, 0);
+    const std::string kept = ReadText(File());
+    for (std::string setting :
+         {"mount-root=/" + std::string(255, 'r'), "debug-file=/" + std::string(255, 'f'),
+          std::string("mount-root=/"), std::string("mount-root="), std::string("mount-root=psion"),
+          std::string("debug-file=rfsv.log")}) {
+        auto [output, code] = RunVantrel(Options() + " config '" + setting + "'");
+        EXPECT_EQ(code, 2) << setting << "\n" << output;
+        EXPECT_NE(output.find("vantrel config: the "), std::string::npos) << output;
+    }
+    EXPECT_EQ(ReadText(File()), kept);
+    // The longest that fits is taken whole.
+    std::string fits = "/" + std::string(254, 'r');
+    auto [output, code] = RunVantrel(Options() + " config mount-root=" + fits);
+    EXPECT_EQ(code, 0) << output;
+    EXPECT_NE(ReadText(File()).find("mount-root=" + fits + "\n"), std::string::npos);
+}
+
+TEST_P(HostSettings, AFailedWriteIsNotShownAsApplied) {
+    ASSERT_EQ(RunVantrel(Options() + " config debug=off").second, 0);
+    std::string command;
+    if (geteuid() == 0) {
+        // Root writes anywhere it may: a read-only bind mount, in a namespace of its own.
+        if (system("unshare -m --propagation private true 2>/dev/null") != 0)
+            GTEST_SKIP() << "no private mount namespace";
+        command = "unshare -m --propagation private sh -c \"mount --bind '" + folder + "' '" +
+                  folder + "' && mount -o remount,ro,bind '" + folder + "' && " +
+                  std::string(TAVRO_BIN_DIR) + "/vantrel " + Options() + " config debug=on\"";
+    } else {
+        chmod(folder.c_str(), 0500);
+        command = std::string(TAVRO_BIN_DIR) + "/vantrel " + Options() + " config debug=on";
+    }
+    auto [output, code] = RunCommand(command);
+    chmod(folder.c_str(), 0700);
+    EXPECT_EQ(code, 1) << output;
+    EXPECT_NE(output.find("cannot write"), std::string::npos) << output;
+    EXPECT_EQ(output.find("debug=on"), std::string::npos) << output;
+    EXPECT_NE(ReadText(File()).find("debug=off"), std::string::npos);
+}
+
+TEST_P(HostSettings, ControlCharactersAreNeverEchoedRaw) {
+    auto [output, code] = RunVantrel(Options() + " config $'debug-file=/tmp/a\\033[2Jb\\x07.log'");
+    EXPECT_EQ(code, 0) << output;
+    EXPECT_EQ(output.find('\033'), std::string::npos) << output;
+    EXPECT_EQ(output.find('\007'), std::string::npos) << output;
+    EXPECT_NE(output.find("debug-file=/tmp/a\\x1b[2Jb\\x07.log"), std::string::npos) << output;
+    // Read back as it was given.
+    ASSERT_EQ(vantrel::LoadSettings(*addOn, folder), B_OK);
+    EXPECT_STREQ(record->debugFile, "/tmp/a\033[2Jb\007.log");
+    std::tie(output, code) = RunVantrel(Options() + " config $'col\\033our=1'");
+    EXPECT_EQ(code, 2) << output;
+    EXPECT_EQ(output.find('\033'), std::string::npos) << output;
+}
+
+// "--settings-dir conf" is the folder conf where vantrel starts, for `config` and for a link.
+TEST_P(HostSettings, ARelativeSettingsFolderMeansTheSameInEveryCommand) {
+    std::string top = std::filesystem::path(folder).parent_path().parent_path();
+    std::string in = "cd '" + top + "' && ";
+    auto [output, code] =
+        RunCommand(in + TAVRO_BIN_DIR "/vantrel --addon " + GetParam() +
+                   " --settings-dir conf config debug=on debug-file=/tmp/relative.log");
+    ASSERT_EQ(code, 0) << output;
+    EXPECT_NE(ReadText(top + "/conf/" + addOn->Name() + ".conf").find("debug=on"),
+              std::string::npos);
+    std::tie(output, code) =
+        RunCommand(in + TAVRO_BIN_DIR "/vantrel --addon " + GetParam() + " --settings-dir conf config");
+    EXPECT_NE(output.find("debug-file=/tmp/relative.log"), std::string::npos) << output;
+    EXPECT_NE(output.find(top + "/conf/"), std::string::npos) << output;
+}
+
+// Thirty `config` runs at once: none fails for another's temporary file, and the file is
+// whole afterwards, with the value of one of them.
+TEST_P(HostSettings, ConcurrentConfigRunsEachWriteWhole) {
+    std::string script = "fails=0; for i in $(seq 1 30); do " + std::string(TAVRO_BIN_DIR) +
+                         "/vantrel " + Options() +
+                         " config debug-file=/tmp/run$i.log >/dev/null 2>&1 & done; "
+                         "for job in $(jobs -p); do wait $job || fails=$((fails+1)); done; "
+                         "echo fails=$fails";
+    auto [output, code] = RunCommand(script);
+    EXPECT_NE(output.find("fails=0"), std::string::npos) << output;
+    std::string text = ReadText(File());
+    EXPECT_NE(text.find("debug-file=/tmp/run"), std::string::npos) << text;
+    EXPECT_NE(text.find("mount-root=/mnt/psion\n"), std::string::npos) << text;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        EXPECT_EQ(entry.path().filename().string(), addOn->Name() + ".conf") << "left behind";
 }
 
 TEST_P(HostSettings, TheCommandWorksTheViewAsAUserWould) {
@@ -114,7 +263,9 @@ TEST_P(HostSettings, TheCommandWorksTheViewAsAUserWould) {
     EXPECT_STREQ(record->mountPoint, "/media/psion");
     EXPECT_STREQ(record->debugFile, "/tmp/rfsv.log");
 
-    ASSERT_TRUE(vantrel::ParseSettingChanges({"debug=off", "mount-root=/"}, changes, error));
+    // The command refuses "/" before the view sees it; the view itself keeps its rule.
+    EXPECT_FALSE(vantrel::ParseSettingChanges({"debug=off", "mount-root=/"}, changes, error));
+    changes = {{"debug", "off"}, {"mount-root", "/"}};
     ASSERT_EQ(vantrel::ApplyThroughConfigView(*addOn, changes, error), B_OK) << error;
     EXPECT_EQ(record->debug, 0);
     EXPECT_STREQ(record->mountPoint, "");

@@ -55,6 +55,54 @@ TEST(CommandLine, FamilyAndSpeed) {
     EXPECT_EQ(fast.speed.latency, 0);
 }
 
+// Options that parse as text but could not work are refused, each with a message that says
+// what is wrong, before anything starts.
+TEST(CommandLine, OptionsThatCannotWorkAreRefusedWithAReason) {
+    const std::string longRoot = "/" + std::string(255, 'r');
+    const std::string fittingRoot = "/" + std::string(254, 'r');
+    struct Case {
+        std::vector<const char*> args;
+        const char* reason;
+    };
+    const std::vector<Case> cases = {
+        // Mount roots that would put a drive over the system or somewhere unknown.
+        {{"--mount-root", ""}, "empty"},
+        {{"--mount-root", "/"}, "\"/\""},
+        {{"--mount-root", "//"}, "\"/\""},
+        {{"--mount-root", "psion"}, "absolute"},
+        {{"--mount-root", longRoot.c_str()}, "longer than 255"},
+        // Drives the simulator could not serve.
+        {{"--drive", "M:INTERNAL=drive"}, "absolute"},
+        {{"--drive", "M:A=/tmp/a", "--drive", "m:B=/tmp/b"}, "M: is given twice"},
+        {{"--drive", "M:DISK=/tmp/a", "--drive", "A:disk=/tmp/b"}, "volume name disk"},
+        {{"--drive", "M:V=/tmp/a,media=0"}, "media is a type from 1 to 7"},
+        {{"--drive", "M:V=/tmp/a,media=8"}, "media is a type from 1 to 7"},
+        {{"--drive", "M:V=/tmp/a,media=ram"}, "media is a type from 1 to 7"},
+        {{"--drive", "M:V=/tmp/a,capacity=-1"}, "capacity is a number of bytes"},
+        {{"--drive", "M:V=/tmp/a,ro,ro"}, "given twice: ro"},
+        {{"--drive", "M:V=/tmp/a,capacity=1K,capacity=2K"}, "given twice: capacity"},
+        {{"--trace", ""}, "--trace needs a file"},
+        {{"--settings-dir", ""}, "--settings-dir needs a folder"},
+    };
+    for (const Case& c : cases) {
+        HostOptions options;
+        std::string error;
+        EXPECT_EQ(Parse(c.args, options, error), CommandLineResult::Error) << c.args[1];
+        EXPECT_NE(error.find(c.reason), std::string::npos) << c.args[1] << ": " << error;
+    }
+    // Their neighbours that can work still do: two unlabelled drives, a root that just fits,
+    // one trailing "/".
+    HostOptions options;
+    std::string error;
+    EXPECT_EQ(Parse({"--mount-root", fittingRoot.c_str(), "--drive", "M:=/tmp/a", "--drive",
+                     "A:=/tmp/b,media=2,ro"},
+                    options, error),
+              CommandLineResult::Run)
+        << error;
+    EXPECT_EQ(Parse({"--mount-root", "/mnt/psion/"}, options, error), CommandLineResult::Run)
+        << error;
+}
+
 TEST(CommandLine, MistakesAreReported) {
     for (std::vector<const char*> args : {std::vector<const char*>{"--drive"},
                                           {"--drive", "M=/x"},

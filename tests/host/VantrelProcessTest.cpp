@@ -1,10 +1,13 @@
-// The vantrel executable: it brings the link up at start, runs the add-ons, and on SIGTERM
-// or SIGINT takes the link down (the add-ons hear it) and exits cleanly.
+// The vantrel executable: it brings the link up at start, runs the add-ons, and on SIGTERM,
+// SIGINT, SIGHUP or SIGQUIT takes the link down (the add-ons hear it) and exits cleanly; a
+// reader that goes away, a closed standard input or a cut link do not make it die half-way.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "DeviceTestSupport.h"
@@ -20,7 +23,8 @@ struct Child {
     FILE* out = nullptr;
 };
 
-Child Spawn(const std::vector<std::string>& args, const std::string& addOnLog) {
+Child Spawn(const std::vector<std::string>& args, const std::string& addOnLog,
+            bool closeStdin = false) {
     int fds[2];
     EXPECT_EQ(pipe(fds), 0);
     Child child;
@@ -29,7 +33,9 @@ Child Spawn(const std::vector<std::string>& args, const std::string& addOnLog) {
         dup2(fds[1], 1);
         close(fds[0]);
         close(fds[1]);
+        if (closeStdin) close(0);
         setenv("TAVRO_TEST_ADDON_LOG", addOnLog.c_str(), 1);
+        setenv("TAVRO_FS_ADDON_PATH", TAVRO_FS_ADDON_DIR, 1);
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(kVantrel.c_str()));
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -54,19 +60,30 @@ int WaitExit(pid_t pid) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+// The test add-on keeps a mount root like the mount client's: no Linux mounts, so that no test
+// takes (or locks) a shared one.
+std::vector<std::string> HostArguments(const TempFolder& work) {
+    return {"--drive", "M:INTERNAL=" + (work / "drive"), "--speed", "0", "--latency", "0",
+            "--addons", TEST_ADDON_DIR, "--trace", work / "trace.txt", "--no-fuse"};
+}
+
+// Until the add-on has its channel: the link is fully up.
+void WaitForChannel(const TempFolder& work) {
+    for (int i = 0; i < 500 && work.Read("addon.log").find("channel") == std::string::npos; ++i)
+        usleep(10000);
+}
+
 void RunUntilSignal(int signal) {
     TempFolder work;
     work.Write("drive/README.TXT", "hello");
+    work.Write("trace.txt", "an earlier run\n");
     std::string log = work / "addon.log";
-    Child child = Spawn({"--drive", "M:INTERNAL=" + (work / "drive"), "--speed", "0", "--latency",
-                         "0", "--addons", TEST_ADDON_DIR, "--trace", work / "trace.txt"},
-                        log);
+    Child child = Spawn(HostArguments(work), log);
     ASSERT_GT(child.pid, 0);
     std::string up = ReadLine(child.out);
     EXPECT_NE(up.find("link up"), std::string::npos) << up;
     // Wait until the add-on has its channel, then stop the host.
-    for (int i = 0; i < 500 && work.Read("addon.log").find("channel") == std::string::npos; ++i)
-        usleep(10000);
+    WaitForChannel(work);
     kill(child.pid, signal);
     std::string rest;
     for (std::string line = ReadLine(child.out); !line.empty(); line = ReadLine(child.out))
@@ -82,11 +99,100 @@ void RunUntilSignal(int signal) {
     EXPECT_NE(trace.find(" out ch=0 connect "), std::string::npos) << trace;
     EXPECT_NE(trace.find(" in ch=1 connect-reply "), std::string::npos) << trace;
     EXPECT_NE(trace.find("link-down"), std::string::npos) << trace;
+    // The trace is appended to, never emptied.
+    EXPECT_EQ(trace.rfind("an earlier run\n", 0), 0u) << trace;
 }
 
 TEST(VantrelProcess, SigtermTakesTheLinkDownAndExitsCleanly) { RunUntilSignal(SIGTERM); }
 
 TEST(VantrelProcess, SigintTakesTheLinkDownAndExitsCleanly) { RunUntilSignal(SIGINT); }
+
+// A closed terminal (SIGHUP) and Ctrl-\ (SIGQUIT) stop the host as SIGTERM does, never with
+// the drives left mounted or a core dump.
+TEST(VantrelProcess, SighupTakesTheLinkDownAndExitsCleanly) { RunUntilSignal(SIGHUP); }
+
+TEST(VantrelProcess, SigquitTakesTheLinkDownAndExitsCleanly) { RunUntilSignal(SIGQUIT); }
+
+// `vantrel ... | head -1`: the reader goes after the first line. The host's next lines must not
+// kill it (SIGPIPE) with the link up; it goes on and takes the link down as asked.
+TEST(VantrelProcess, AReaderThatGoesAwayDoesNotKillTheHost) {
+    TempFolder work;
+    work.Write("drive/README.TXT", "hello");
+    std::string log = work / "addon.log";
+    Child child = Spawn(HostArguments(work), log);
+    ASSERT_GT(child.pid, 0);
+    EXPECT_NE(ReadLine(child.out).find("link up"), std::string::npos);
+    fclose(child.out);
+    WaitForChannel(work);
+    kill(child.pid, SIGTERM);
+    EXPECT_EQ(WaitExit(child.pid), 0);
+    EXPECT_NE(work.Read("addon.log").find("link-down 1"), std::string::npos)
+        << work.Read("addon.log");
+}
+
+// Started with standard input closed (`vantrel <&-`) or at its end, the host runs as ever.
+TEST(VantrelProcess, AClosedStandardInputChangesNothing) {
+    TempFolder work;
+    work.Write("drive/README.TXT", "hello");
+    std::string log = work / "addon.log";
+    Child child = Spawn(HostArguments(work), log, true);
+    ASSERT_GT(child.pid, 0);
+    EXPECT_NE(ReadLine(child.out).find("link up"), std::string::npos);
+    WaitForChannel(work);
+    usleep(300000);
+    EXPECT_EQ(waitpid(child.pid, nullptr, WNOHANG), 0) << "the host stopped by itself";
+    kill(child.pid, SIGTERM);
+    std::string rest;
+    for (std::string line = ReadLine(child.out); !line.empty(); line = ReadLine(child.out))
+        rest += line;
+    fclose(child.out);
+    EXPECT_EQ(WaitExit(child.pid), 0);
+    EXPECT_NE(rest.find("link down"), std::string::npos) << rest;
+}
+
+// Into a pipe, the add-ons' lines arrive as they are written, not when the host exits.
+TEST(VantrelProcess, OutputIntoAPipeIsLineBuffered) {
+    TempFolder work;
+    work.Write("drive/README.TXT", "hello");
+    std::string root = work / "psion";
+    Child child = Spawn({"--drive", "M:INTERNAL=" + (work / "drive"), "--speed", "0", "--latency",
+                         "0", "--addon", TAVRO_CLIENT_ADDON_DIR "/tavro-mount.so", "--mount-root",
+                         root, "--no-fuse"},
+                        "/dev/null");
+    ASSERT_GT(child.pid, 0);
+    std::string out;
+    // The mount client's line about the drive, while the host still runs.
+    for (std::string line = ReadLine(child.out); !line.empty(); line = ReadLine(child.out)) {
+        out += line;
+        if (line.find("mounted at") != std::string::npos) break;
+    }
+    EXPECT_EQ(waitpid(child.pid, nullptr, WNOHANG), 0);
+    EXPECT_NE(out.find("Drive M: mounted at " + root + "/INTERNAL"), std::string::npos) << out;
+    kill(child.pid, SIGTERM);
+    for (std::string line = ReadLine(child.out); !line.empty(); line = ReadLine(child.out))
+        out += line;
+    fclose(child.out);
+    EXPECT_EQ(WaitExit(child.pid), 0) << out;
+}
+
+// A link cut (here at the mount client's first request) is said in plain words, and the host
+// stops instead of waiting for a signal with nothing left to serve.
+TEST(VantrelProcess, ACutLinkIsSaidInPlainWords) {
+    TempFolder work;
+    work.Write("drive/README.TXT", "hello");
+    Child child = Spawn({"--drive", "M:INTERNAL=" + (work / "drive"), "--speed", "0", "--latency",
+                         "0", "--addon", TAVRO_CLIENT_ADDON_DIR "/tavro-mount.so", "--mount-root",
+                         work / "psion", "--no-fuse", "--fault", "cut:1"},
+                        "/dev/null");
+    ASSERT_GT(child.pid, 0);
+    std::string out;
+    for (std::string line = ReadLine(child.out); !line.empty(); line = ReadLine(child.out))
+        out += line;
+    fclose(child.out);
+    EXPECT_EQ(WaitExit(child.pid), 1) << out;
+    EXPECT_NE(out.find("the link to the handheld was cut"), std::string::npos) << out;
+    EXPECT_NE(out.find("link down, exiting"), std::string::npos) << out;
+}
 
 TEST(VantrelProcess, BadArgumentsExitWithUsage) {
     Child child = Spawn({"--drive", "nonsense"}, "/dev/null");

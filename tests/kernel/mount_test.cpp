@@ -83,15 +83,17 @@ namespace {
 struct ObserverLog {
     std::vector<std::string> calls;
     status_t answer = B_OK;
+    status_t mountAnswer = B_OK;
     nspace_id lastNsid = -1;
     vnode_id lastRoot = -1;
 };
 
-void Mounted(void* context, nspace_id nsid, vnode_id root, const char* where) {
+status_t Mounted(void* context, nspace_id nsid, vnode_id root, const char* where) {
     auto* log = static_cast<ObserverLog*>(context);
     log->calls.push_back(std::string("mounted ") + where);
     log->lastNsid = nsid;
     log->lastRoot = root;
+    return log->mountAnswer;
 }
 
 status_t Unmounting(void* context, nspace_id, const char* where) {
@@ -130,4 +132,23 @@ TEST(Mount, ObserverHearsMountsAndMayRefuseUnmount) {
         "mounted /obs/vol", "unmounting /obs/vol",
     };
     EXPECT_EQ(expected, log.calls);
+}
+
+TEST(Mount, AVolumeTheObserverCannotExportIsNotReportedAsMounted) {
+    kerneltest::RegisterMemfs();
+    ObserverLog log;
+    log.mountAnswer = B_PERMISSION_DENIED;
+    kernel_mount_observer observer{Mounted, Unmounting, &log};
+    kernel_set_mount_observer(&observer);
+    memfs::MountParams params;
+    EXPECT_EQ(B_PERMISSION_DENIED,
+              mount("memfs", "/obs/refused", nullptr, 0, &params, sizeof(params)));
+    EXPECT_EQ(B_ENTRY_NOT_FOUND, kernel_volume_at("/obs/refused", nullptr, nullptr));
+    nspace_id refused = log.lastNsid;
+    // The place is free again, and the add-on's volume was unmounted, not leaked.
+    log.mountAnswer = B_OK;
+    EXPECT_EQ(B_OK, mount("memfs", "/obs/refused", nullptr, 0, &params, sizeof(params)));
+    EXPECT_TRUE(memfs::ReportOf(refused).unmounted);
+    EXPECT_EQ(B_OK, unmount("/obs/refused"));
+    kernel_set_mount_observer(nullptr);
 }

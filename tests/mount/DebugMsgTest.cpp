@@ -1,5 +1,7 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -17,7 +19,7 @@ std::string CapturedStdout() {
     return testing::internal::GetCapturedStdout();
 }
 
-TEST(DebugMsg, StartupEmptiesTheFileAndLinesAreAppended) {
+TEST(DebugMsg, EverythingIsAppendedAndNothingIsEverEmptied) {
     TempDir dir;
     std::string log = dir / "rfsv-client.log";
     {
@@ -30,8 +32,9 @@ TEST(DebugMsg, StartupEmptiesTheFileAndLinesAreAppended) {
     {
         DebugMsg msg(log.c_str(), "RFSV-Client");
         auto lines = SplitLines(ReadFile(log));
-        ASSERT_EQ(lines.size(), 1u);
-        EXPECT_TRUE(IsStamp(lines[0], kStartup)) << lines[0];
+        ASSERT_EQ(lines.size(), 2u);
+        EXPECT_EQ(lines[0], "left over from an earlier connection");
+        EXPECT_TRUE(IsStamp(lines[1], kStartup)) << lines[1];
         msg.String("Try to start the PSION-SYS$RFSV");
         msg.String("Error in OPENDEV! Mount canceled!\n");
     }
@@ -39,11 +42,79 @@ TEST(DebugMsg, StartupEmptiesTheFileAndLinesAreAppended) {
               "RFSV-Client: Try to start the PSION-SYS$RFSV\n"
               "RFSV-Client: Error in OPENDEV! Mount canceled!\n\n");
     auto lines = SplitLines(ReadFile(log));
-    ASSERT_EQ(lines.size(), 5u);
-    EXPECT_EQ(lines[1], "RFSV-Client: Try to start the PSION-SYS$RFSV");
-    EXPECT_EQ(lines[2], "RFSV-Client: Error in OPENDEV! Mount canceled!");
-    EXPECT_EQ(lines[3], "");
-    EXPECT_TRUE(IsStamp(lines[4], kClosed)) << lines[4];
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[2], "RFSV-Client: Try to start the PSION-SYS$RFSV");
+    EXPECT_EQ(lines[3], "RFSV-Client: Error in OPENDEV! Mount canceled!");
+    EXPECT_EQ(lines[4], "");
+    EXPECT_TRUE(IsStamp(lines[5], kClosed)) << lines[5];
+}
+
+// A new log is the user's alone, whatever the umask.
+TEST(DebugMsg, ANewLogIsPrivate) {
+    TempDir dir;
+    std::string log = dir / "new.log";
+    mode_t saved = umask(0);
+    { DebugMsg msg(log.c_str(), "RFSV-Client"); }
+    umask(saved);
+    struct stat st;
+    ASSERT_EQ(stat(log.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+// What lies at the path may be a trap: a link pointing at another file, a FIFO that would hold
+// the link up, a file of another user. Each is refused once, said why, and left untouched.
+TEST(DebugMsg, AnythingButARegularFileOfTheUsersOwnIsRefused) {
+    TempDir dir;
+    std::string precious = dir / "passwd";
+    {
+        FILE* file = fopen(precious.c_str(), "w");
+        ASSERT_NE(file, nullptr);
+        fputs("root:x:0:0::/root:/bin/sh\n", file);
+        fclose(file);
+    }
+    std::string link = dir / "link.log";
+    ASSERT_EQ(symlink(precious.c_str(), link.c_str()), 0);
+    std::string fifo = dir / "fifo.log";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string folder = dir / "folder.log";
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+
+    struct Case {
+        std::string path;
+        const char* why;
+    };
+    std::vector<Case> cases = {{link, "it is a symbolic link"},
+                               {fifo, "it is not a regular file"},
+                               {folder, "it is not a regular file"}};
+    std::string foreign = dir / "foreign.log";
+    if (geteuid() == 0) {
+        FILE* file = fopen(foreign.c_str(), "w");
+        ASSERT_NE(file, nullptr);
+        fclose(file);
+        ASSERT_EQ(chown(foreign.c_str(), 65534, 65534), 0);
+        cases.push_back({foreign, "it belongs to another user"});
+    }
+    // A FIFO with a reader that never reads would block a writer that waits: keep one open.
+    int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    for (const Case& c : cases) {
+        testing::internal::CaptureStdout();
+        {
+            DebugMsg msg(c.path.c_str(), "RFSV-Client");
+            msg.String("FOPEN");
+            const uint8 bytes[] = {1, 2, 3};
+            msg.Buffer(bytes, sizeof(bytes), "<<== Bytes sent:");
+        }
+        EXPECT_EQ(CapturedStdout(),
+                  "RFSV-Client: debug file " + c.path + " refused: " + c.why + "; no debug log\n");
+    }
+    char buffer[16];
+    EXPECT_LT(read(reader, buffer, sizeof(buffer)), 1);
+    close(reader);
+    EXPECT_EQ(ReadFile(precious), "root:x:0:0::/root:/bin/sh\n");
+    if (geteuid() == 0) {
+        EXPECT_EQ(ReadFile(foreign), "");
+    }
 }
 
 TEST(DebugMsg, BufferDumpsEachCharacterUnderItsHexValue) {

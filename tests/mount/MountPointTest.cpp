@@ -18,9 +18,21 @@ std::string Path(const char* root, const char* volume, status_t expected = B_OK)
 TEST(MountPointPath, OneSlashBetweenRootAndVolume) {
     EXPECT_EQ(Path("/mnt/psion", "INTERNAL"), "/mnt/psion/INTERNAL");
     EXPECT_EQ(Path("/mnt/psion/", "INTERNAL"), "/mnt/psion/INTERNAL");
-    EXPECT_EQ(Path("/mnt/psion", ""), "/mnt/psion/");
-    EXPECT_EQ(Path("", "DISK"), "/DISK");
-    EXPECT_EQ(Path("/", "DISK"), "/DISK");
+    EXPECT_EQ(Path("/m", "DISK"), "/m/DISK");
+}
+
+// Nothing is ever mounted on the mount root itself or straight under "/": an empty volume name
+// is refused (the client names such a drive after its letter), and so is a root that is empty,
+// relative or "/".
+TEST(MountPointPath, NeverTheRootItselfNorTheSystemsFolders) {
+    Path("/mnt/psion", "", B_NOT_ALLOWED);
+    Path("", "DISK", B_BAD_VALUE);
+    Path("/", "DISK", B_BAD_VALUE);
+    Path("///", "DISK", B_BAD_VALUE);
+    Path("mnt/psion", "DISK", B_BAD_VALUE);
+    EXPECT_FALSE(MountRootIsUsable("", 256));
+    EXPECT_FALSE(MountRootIsUsable("//", 256));
+    EXPECT_TRUE(MountRootIsUsable("/mnt/psion/", 256));
 }
 
 TEST(MountPointPath, VolumeNamesNeverLeaveTheRoot) {
@@ -36,8 +48,8 @@ TEST(MountPointPath, ResultMustFitTheField) {
     std::string root = "/" + std::string(120, 'r');           // 121 characters
     EXPECT_EQ(Path(root.c_str(), "ABCDE"), root + "/ABCDE");  // 127: fits
     Path(root.c_str(), "ABCDEF", B_NAME_TOO_LONG);            // 128: does not
-    std::string longRoot(200, 'r');
-    Path(longRoot.c_str(), "", B_NAME_TOO_LONG);
+    std::string longRoot = "/" + std::string(200, 'r');
+    Path(longRoot.c_str(), "V", B_NAME_TOO_LONG);
 }
 
 TEST(MountPointPath, RootIsReadOnlyUpToItsCapacity) {

@@ -167,9 +167,8 @@ TEST_F(MountStack, Series3DrivesMountAtLinkUpAndGoAtLinkDownTwice) {
         EXPECT_STREQ(info.volume_name, "DISK_B");
         EXPECT_STREQ(info.device_name, "B:");
 
-        bigtime_t down = system_time();
+        // No pause after a pass in which every unmount succeeded.
         ASSERT_EQ(host.LinkDown(), B_OK);
-        EXPECT_GE(system_time() - down, 1000000);
         for (const char* volume : {"DISK_A", "DISK_B", "INTERNAL"}) {
             EXPECT_FALSE(IsMounted(root + "/" + volume)) << volume;
         }
@@ -208,7 +207,7 @@ TEST_F(MountStack, BusyVolumeGoesAtTheThirdPass) {
     EXPECT_EQ(sys_close(fd), B_OK);
     linkDown.join();
     bigtime_t took = system_time() - down;
-    EXPECT_GE(took, 6000000);
+    EXPECT_GE(took, 3000000);  // pauses of 1 and 2 s; none after the pass that succeeds
     EXPECT_LT(took, 9000000);
     EXPECT_FALSE(IsMounted(busy));
 

@@ -112,7 +112,10 @@ TEST_F(Series5Mount, DrivesWithConsecutiveOperationIdsAcrossConnections) {
         Finish(run);
         EXPECT_EQ(run.Output(), Header(5) + "DEVICE A: mounted to " + root + "/Disk\n" +
                                     "DEVICE C: mounted to " + root + "/Internal\n" +
-                                    "DEVICE D: mounted to " + root + "/Rom\n");
+                                    "DEVICE D: mounted to " + root + "/Rom\n" +
+                                    "Drive A: mounted at " + root + "/Disk\n" +
+                                    "Drive C: mounted at " + root + "/Internal\n" +
+                                    "Drive D: mounted at " + root + "/Rom\n");
         EXPECT_EQ(fs.Unmounts(), (std::vector<std::string>{"A:", "C:", "D:"}));
     }
 
@@ -154,18 +157,20 @@ TEST_F(Series5Mount, ShortRepliesAndNamesOutsideTheReply) {
     auto mounts = fs.Mounts();
     ASSERT_EQ(mounts.size(), 2u);
     EXPECT_STREQ(mounts[0].block.device, "B:");
-    EXPECT_EQ(std::string(mounts[0].block.path), root + "/");
+    // An unlabelled drive: a mount point named after its letter, not the mount root.
+    EXPECT_EQ(std::string(mounts[0].block.path), root + "/B");
     EXPECT_STREQ(mounts[1].block.device, "F:");
     EXPECT_EQ(std::string(mounts[1].block.path), root + "/a_b");
-    EXPECT_EQ(run.Output(), Header(5) + "DEVICE B: mounted to " + root + "/\n" +
+    EXPECT_EQ(run.Output(), Header(5) + "DEVICE B: mounted to " + root + "/B\n" +
                                 "DEVICE C: volume name runs past the reply, drive skipped\n"
                                 "DEVICE D: volume name runs past the reply, drive skipped\n"
                                 "DEVICE E: volume name \"..\" refused, drive skipped\n"
                                 "DEVICE F: mounted to " +
                                 root + "/a_b\n" +
                                 "DEVICE G: mount point too long, drive skipped\n"
-                                "Bad Mount for B: -- result: " +
-                                be_strerror(B_PERMISSION_DENIED) + "\n");
+                                "Drive B: NOT mounted at " +
+                                root + "/B: " + be_strerror(B_PERMISSION_DENIED) + "\n" +
+                                "Drive F: mounted at " + root + "/a_b\n");
     EXPECT_EQ(fs.Unmounts(), std::vector<std::string>{"F:"});
 }
 
@@ -178,7 +183,7 @@ TEST_F(Series5Mount, ShortDriveListMountsNothing) {
     ClientRun run(5);
     Finish(run);
     EXPECT_TRUE(fs.Mounts().empty());
-    EXPECT_EQ(run.Output(), Header(5));
+    EXPECT_EQ(run.Output(), Header(5) + "No drive of the handheld could be mounted: none was found\n");
 }
 
 // A drive information answer that comes after its one-second wait is skipped, and neither it
@@ -205,9 +210,11 @@ TEST_F(Series5Mount, WithoutTavro5EveryMountFails) {
     device.Start();
     ClientRun run(5);
     Finish(run);
-    std::string prefix =
-        Header(5) + "DEVICE C: mounted to " + root + "/Internal\n" + "Bad Mount for C: -- result: ";
+    std::string prefix = Header(5) + "DEVICE C: mounted to " + root + "/Internal\n" +
+                         "Drive C: NOT mounted at " + root + "/Internal: ";
     EXPECT_EQ(run.Output().substr(0, prefix.size()), prefix);
+    EXPECT_NE(run.Output().find("No drive of the handheld could be mounted\n"), std::string::npos)
+        << run.Output();
     EXPECT_TRUE(fs.Unmounts().empty());
 }
 

@@ -1,4 +1,4 @@
-// Link-down: a busy volume is retried in passes with pauses of 1, 2 and 3 seconds, and the
+// Link-down: a busy volume is retried in passes with pauses of 1, 2, 3 ... seconds, and the
 // reply port goes only after the last unmount.
 #include <gtest/gtest.h>
 
@@ -64,7 +64,7 @@ TEST(Unmount, BusyVolumeIsUnmountedAtTheThirdPass) {
     EXPECT_EQ(sys_closedir(fd), B_OK);
     EXPECT_EQ(run.Wait(), 0);
     bigtime_t took = system_time() - down;
-    EXPECT_GE(took, 6000000);  // 1 + 2 + 3 seconds of pauses
+    EXPECT_GE(took, 3000000);  // 1 + 2 seconds of pauses; none after the pass that succeeded
     EXPECT_LT(took, 9000000);
     EXPECT_EQ(fs.Unmounts(), (std::vector<std::string>{"A:", "M:"}));
     EXPECT_LT(find_port("Tavro-Read"), 0);

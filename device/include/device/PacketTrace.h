@@ -49,7 +49,8 @@ public:
     PacketTrace();
     ~PacketTrace();
 
-    // Appends lines to `path` ("-" is standard error); empty stops writing lines.
+    // Appends lines to `path` ("-" is standard error); empty stops writing lines. False (errno
+    // set) when `path` cannot be opened, is a symbolic link or is not a regular file.
     bool SetFile(const std::string& path);
     // Keeps every record in memory for Records().
     void KeepRecords(bool keep);

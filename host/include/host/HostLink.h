@@ -47,6 +47,12 @@ public:
     // the threads. Safe to call when the link is down and from any thread but the router's.
     status_t LinkDown();
     bool IsLinkUp() const;
+    // True once a link-cut fault has taken (or is taking) the link down.
+    bool WasCut() const;
+    // During a LinkDown: sends the link-down message again to the client threads still
+    // running, so that one pausing between unmount tries tries again now (after busy mounts
+    // were detached).
+    void HurryLinkDown();
     // Blocks until the link is down (by LinkDown or a link-cut fault) or `timeout` µs pass.
     bool WaitForLinkDown(bigtime_t timeout);
     // Told after every change of the link (true: up). Called on the thread that changed it,

@@ -6,12 +6,15 @@
 //   debug=on|off
 //   debug-file=PATH
 //   mount-root=PATH
-// Lines starting with "#", blank lines and unknown keys are skipped. In values, "\" is written
-// "\\" and a line break "\n", so that any path survives. A value longer than the record's
-// 255 bytes is cut there (never inside a UTF-8 character).
+// Lines starting with "#" and blank lines are skipped; a line that cannot be taken (no "=", an
+// unknown key or value, a NUL byte, a value that does not fit) is skipped with a warning that
+// names it, and a line ending in "\r\n" is read without the "\r", with a warning too. In values,
+// "\" is written "\\", a line break "\n" and other control characters "\xHH", so that any
+// path survives and nothing raw reaches a terminal. Values never exceed the record's 255 bytes.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "host/AddOn.h"
 #include "platform/Errors.h"
@@ -22,17 +25,34 @@ namespace vantrel {
 // when neither variable is set.
 std::string DefaultSettingsFolder();
 
+// The longest path the record holds (its fields keep a NUL behind it).
+constexpr size_t kMaxSettingPath = 255;
+
+// Why a value cannot be taken, or "" when it can. A mount root is absolute, not "/" and fits; a
+// debug file is empty (none) or absolute and fits.
+std::string CheckMountRoot(const std::string& root);
+std::string CheckDebugFile(const std::string& path);
+// The same for KEY=VALUE of the settings file and the `config` command.
+std::string CheckSetting(const std::string& key, const std::string& value);
+
+// Text safe to show on a terminal: "\" doubled, control characters escaped.
+std::string Escape(const std::string& text);
+
 std::string SettingsFile(const std::string& folder, const AddOn& addOn);
 
 // True when the add-on keeps its settings in a `configs` record (the mount client does).
 bool HasSettings(const AddOn& addOn);
 
-// Reads the add-on's file into its `configs`; keys the file lacks keep their values.
-// B_ENTRY_NOT_FOUND when there is no file, B_NAME_NOT_FOUND when the add-on has no `configs`.
-[[nodiscard]] status_t LoadSettings(const AddOn& addOn, const std::string& folder);
+// Reads the add-on's file into its `configs`; keys the file lacks, and lines it skips, keep
+// their values. B_ENTRY_NOT_FOUND when there is no file, B_NAME_NOT_FOUND when the add-on has
+// no `configs`; when the file cannot be read (B_PERMISSION_DENIED, B_IS_A_DIRECTORY, ...)
+// nothing is changed. `warnings` gets one "line N: ..." text per line skipped or mended.
+[[nodiscard]] status_t LoadSettings(const AddOn& addOn, const std::string& folder,
+                                    std::vector<std::string>* warnings = nullptr);
 
 // Writes `configs` to the add-on's file, making the folder when needed. The file is replaced
-// in one step, so a reader never sees half of it.
+// in one step from a temporary file of this writer's own, so a reader never sees half of it and
+// of writers at the same time the last one wins.
 [[nodiscard]] status_t SaveSettings(const AddOn& addOn, const std::string& folder);
 
 // The settings of `configs` as the file would hold them (without the comment).

@@ -31,10 +31,13 @@ status_t kernel_unregister_fs(const char* name);
 // 0 releases them at once.
 void kernel_set_unused_vnode_limit(int32 limit);
 
-// Watches mounts, e.g. to export each volume as a Linux mount. `unmounting` runs before the
-// volume goes and may refuse with a status (B_BUSY); it must give back its references first.
+// Watches mounts, e.g. to export each volume as a Linux mount. `mounted` runs once the volume
+// is up; a status other than B_OK (the volume could not be exported) takes the volume down
+// again and becomes mount()'s result, so that no mount is reported that a user cannot reach.
+// `unmounting` runs before the volume goes and may refuse with a status (B_BUSY); it must give
+// back its references first.
 struct kernel_mount_observer {
-    void (*mounted)(void* context, nspace_id nsid, vnode_id root, const char* where);
+    status_t (*mounted)(void* context, nspace_id nsid, vnode_id root, const char* where);
     status_t (*unmounting)(void* context, nspace_id nsid, const char* where);
     void* context;
 };
