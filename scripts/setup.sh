@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(build-essential cmake pkg-config googletest libgtest-dev libbenchmark-dev
-          libfuse3-dev fuse3 attr rsync python3 tar diffutils findutils)
+          libfuse3-dev fuse3 attr rsync python3 tar diffutils findutils
+          nlohmann-json3-dev libedit-dev)
 
 missing=()
 for p in "${packages[@]}"; do

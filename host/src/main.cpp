@@ -1,6 +1,7 @@
 // vantrel: the host link application. Simulates the handheld at the other end of the cable,
 // brings the link up at start and down on SIGINT or SIGTERM, letting the add-ons unmount.
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
@@ -10,13 +11,34 @@
 #include "ApplicationSeam.h"
 #include "host/CommandLine.h"
 #include "host/ConfigCommand.h"
+#include "host/GateServer.h"
 #include "host/HostLink.h"
+#include "host/ProgressDisplay.h"
 #include "host/Settings.h"
 #ifdef TAVRO_WITH_FUSE
 #include "fusebridge/FuseBridge.h"
 #endif
 
 namespace {
+
+#ifdef TAVRO_WITH_FUSE
+// Long transfers through the mounts, shown on vantrel's standard output.
+class TransferProgress : public fusebridge::TransferListener {
+public:
+    TransferProgress() : fDisplay(vantrel::ProgressDisplay::ForDescriptor(STDOUT_FILENO)) {
+        fDisplay.StartThread();
+    }
+    void transfer_started(uint64_t id, const std::string& name, uint64_t size,
+                          bool writing) override {
+        fDisplay.Started(id, name, size, writing);
+    }
+    void transfer_moved(uint64_t id, uint64_t bytes) override { fDisplay.Moved(id, bytes); }
+    void transfer_ended(uint64_t id) override { fDisplay.Ended(id); }
+
+private:
+    vantrel::ProgressDisplay fDisplay;
+};
+#endif
 
 // Every volume mounted from now on also becomes a Linux mount at its mount point.
 bool StartLinuxMounts(const vantrel::HostOptions& options) {
@@ -30,6 +52,10 @@ bool StartLinuxMounts(const vantrel::HostOptions& options) {
     }
     fusebridge::Options bridge;
     bridge.verbose = true;
+    bridge.cache_seconds = options.cacheSeconds;
+    bridge.link_bytes_per_second = options.speed.bytesPerSecond;
+    // Lives as long as the process: serving threads may report until the mounts are gone.
+    if (!options.quiet) bridge.transfers = new TransferProgress;
     return fusebridge::start(bridge) == B_OK;
 #else
     (void)options;
@@ -119,16 +145,25 @@ int main(int argc, char** argv) {
     }
     vantrel::StartApplication(argc, argv);
     bool linuxMounts = StartLinuxMounts(options);
+    vantrel::GateServer::Options gateOptions;
+    gateOptions.socketPath = options.gateSocket;
+    vantrel::GateServer door(host, gateOptions);
+    std::string doorMessage;
+    bool doorOpen = options.gate && door.Start(doorMessage) == B_OK;
+    if (options.gate && !doorOpen)
+        fprintf(stderr, "vantrel: %s; running without a gateway door\n", doorMessage.c_str());
 
     status = host.LinkUp();
     if (status != B_OK) {
         fprintf(stderr, "vantrel: link not up: %s\n", be_strerror(status));
         TakeLinkDown(host, stopSignals, linuxMounts);
+        door.Stop();
         vantrel::QuitApplication();
         return 1;
     }
     printf("vantrel: Series %d link up, %zu drive(s), %zu add-on(s)\n", host.FamilyVersion(),
            options.drives.size(), host.AddOns().size());
+    if (doorOpen) printf("vantrel: %s\n", doorMessage.c_str());
     fflush(stdout);
 
     int signal = 0;
@@ -136,6 +171,7 @@ int main(int argc, char** argv) {
     printf("vantrel: %s, taking the link down\n", signal == SIGINT ? "SIGINT" : "SIGTERM");
     fflush(stdout);
     TakeLinkDown(host, stopSignals, linuxMounts);
+    door.Stop();
     vantrel::QuitApplication();
     printf("vantrel: link down, exiting\n");
     return 0;

@@ -39,6 +39,15 @@ struct HostOptions {
     std::vector<std::string> configArguments;
     // vantrel only: export every mounted volume as a Linux (FUSE) mount at its mount point.
     bool fuse = true;
+    // vantrel only: the gateway's door for other programs (host/GateServer.h), at gateSocket
+    // or, when empty, at the default place.
+    bool gate = true;
+    std::string gateSocket;
+    // vantrel only: how long the Linux mounts trust what they were told before asking the
+    // handheld again (names, sizes, listings, file contents).
+    double cacheSeconds = 2.0;
+    // vantrel only: no progress lines for long transfers through the mounts.
+    bool quiet = false;
 
     // Packet trace: lines to this file ("-": standard error) and, for tests, kept in memory.
     std::string traceFile;
