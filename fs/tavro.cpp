@@ -1,10 +1,12 @@
 // tavro3: mount, node records, name lookup and the kernel's vnode hooks.
 //
-// Node ids are the addresses of the records. A record stays valid as long as anything can
-// reach it: files live from the lookup that made them until the kernel releases them;
-// directory records live until unmount (or until removed and childless), so that no child's
-// `parent` ever points at freed memory. The volume keeps every live record in a set, so an
-// id that outlived its record is refused instead of followed.
+// Node ids are numbers given per device path and kept while the volume is mounted, so a file
+// keeps its number when the kernel lets its record go and looks it up again, and renames take
+// the numbers along; a deleted path's number goes with it and is never given again. A record
+// stays valid as long as anything can reach it: files live from the lookup that made them
+// until the kernel releases them; directory records live until unmount (or until removed and
+// childless), so that no child's `parent` ever points at freed memory. An id whose record is
+// gone finds nothing instead of freed memory.
 #include "tavro.h"
 
 #include <cctype>
@@ -14,6 +16,9 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
+#include <vector>
+#include <mutex>
 
 #include "debug.h"
 #include "platform/ByteOrder.h"
@@ -23,9 +28,42 @@ struct NodeIndex {
     // Key: the directory's id (8 bytes) followed by the case-folded name.
     std::unordered_map<std::string, vnode*> names;
     std::unordered_set<vnode*> live;
+    // Case-folded device path (no trailing separator) -> node id.
+    std::unordered_map<std::string, vnode_id> numbers;
 };
 
 namespace {
+
+// Node ids of every volume, to their records. Ids start far above any volume id, so that the
+// root's ".." (the volume id) is never a node's.
+std::mutex idLock;
+std::unordered_map<vnode_id, vnode*> idTable;
+vnode_id nextId = vnode_id{1} << 32;
+
+vnode_id new_node_id() {
+    std::lock_guard<std::mutex> hold(idLock);
+    return nextId++;
+}
+
+void register_node(vnode* node) {
+    std::lock_guard<std::mutex> hold(idLock);
+    idTable[node->vnid] = node;
+}
+
+void unregister_node(vnode* node) {
+    std::lock_guard<std::mutex> hold(idLock);
+    auto found = idTable.find(node->vnid);
+    if (found != idTable.end() && found->second == node) idTable.erase(found);
+}
+
+std::string fold(const char* text) {
+    std::string out;
+    for (const char* c = text; *c != '\0'; c++)
+        out += static_cast<char>(tolower(static_cast<unsigned char>(*c)));
+    while (out.size() > 3 && out.back() == '\\') out.pop_back();
+    return out;
+}
+
 
 constexpr uint32 kRootMode = 0x41FF;
 constexpr bigtime_t kSizeTimeout = 3000000;
@@ -52,7 +90,6 @@ vnode* new_node(const char* name) {
         delete node;
         return nullptr;
     }
-    node->vnid = node_id(node);
     return node;
 }
 
@@ -64,6 +101,7 @@ void free_node(vnode* node) {
 
 void free_node_locked(volume* vol, vnode* node) {
     vol->index->live.erase(node);
+    unregister_node(node);
     free_node(node);
 }
 
@@ -81,6 +119,42 @@ void release_orphans_locked(volume* vol, vnode* dir) {
 }
 
 }  // namespace
+
+vnode* node_of(vnode_id id) {
+    std::lock_guard<std::mutex> hold(idLock);
+    auto found = idTable.find(id);
+    return found == idTable.end() ? nullptr : found->second;
+}
+
+void move_numbers_locked(volume* vol, const char* from, const char* to) {
+    std::string old = fold(from);
+    std::string now = fold(to);
+    auto& numbers = vol->index->numbers;
+    numbers.erase(now);  // a replaced entry's number goes with it
+    std::string below = old + "\\";
+    std::vector<std::pair<std::string, vnode_id>> moved;
+    for (auto it = numbers.begin(); it != numbers.end();) {
+        if (it->first == old || it->first.compare(0, below.size(), below) == 0) {
+            moved.emplace_back(now + it->first.substr(old.size()), it->second);
+            it = numbers.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (auto& [key, id] : moved) numbers[key] = id;
+}
+
+void drop_numbers_locked(volume* vol, const char* path) {
+    std::string gone = fold(path);
+    std::string below = gone + "\\";
+    auto& numbers = vol->index->numbers;
+    for (auto it = numbers.begin(); it != numbers.end();) {
+        if (it->first == gone || it->first.compare(0, below.size(), below) == 0)
+            it = numbers.erase(it);
+        else
+            ++it;
+    }
+}
 
 // --- locks, names and node records --------------------------------------------------------------
 
@@ -275,21 +349,25 @@ vnode* search_vnode(volume* vol, vnode_id* id, vnode_id dirid, const char* name,
         return found;
     }
     char path[kPathBufferSize];
-    status_t status = entry == nullptr ? find_path_locked(vol, dir, path) : B_OK;
+    status_t status = find_path_locked(vol, dir, path);
     unlock_volume(vol);
-    if (!vol->connected.load()) {
+    if (status == B_OK) status = append_path(path, name);
+    if (entry == nullptr && !vol->connected.load()) {
         *why = B_IO_ERROR;  // a name not known here cannot be looked up without the link
+        return nullptr;
+    }
+    if (status != B_OK) {
+        *why = status;
         return nullptr;
     }
 
     uint8 header[kEntryHeaderSize];
     if (entry == nullptr) {
-        if (status == B_OK) status = append_path(path, name);
-        if (status != B_OK) {
-            *why = status;
-            return nullptr;
-        }
         status = psion_finfo(vol, path, header);
+        if (status == B_ENTRY_NOT_FOUND && lock_volume(vol) == B_OK) {
+            drop_numbers_locked(vol, path);  // gone: a later entry of that name is another
+            unlock_volume(vol);
+        }
         if (status != B_OK) {
             *why = status;
             return nullptr;
@@ -319,7 +397,29 @@ vnode* search_vnode(volume* vol, vnode_id* id, vnode_id dirid, const char* name,
         *id = found->vnid;
         return found;
     }
+    std::string key = fold(path);
+    auto numbered = vol->index->numbers.find(key);
+    if (numbered != vol->index->numbers.end()) {
+        vnode* holder = node_of(numbered->second);
+        if (holder != nullptr && node_is_live_locked(vol, holder) && !holder->removed &&
+            holder->parent == dirid) {
+            // The record was forgotten after a request whose effect was unknown, and the
+            // device has the entry where it was: it is the same one.
+            setup_vnode(holder, entry);
+            holder->stale = 0;
+            vol->index->names[name_key(dirid, holder->name)] = holder;
+            unlock_volume(vol);
+            free_node(node);
+            *id = holder->vnid;
+            return holder;
+        }
+        node->vnid = holder == nullptr ? numbered->second : new_node_id();
+    } else {
+        node->vnid = new_node_id();
+    }
+    vol->index->numbers[key] = node->vnid;
     vol->index->live.insert(node);
+    register_node(node);
     list_node_locked(vol, dir, node);
     unlock_volume(vol);
     *id = node->vnid;
@@ -388,7 +488,10 @@ void block_string(const uint8* block, size_t offset, char* out, size_t size) {
 
 void free_volume(volume* vol) {
     if (vol->index != nullptr) {
-        for (vnode* node : vol->index->live) free_node(node);
+        for (vnode* node : vol->index->live) {
+            unregister_node(node);
+            free_node(node);
+        }
         delete vol->index;
     }
     if (vol->lock >= 0) delete_sem(vol->lock);
@@ -435,8 +538,10 @@ int fs_mount(nspace_id nsid, const char*, unsigned long, void* parms, size_t len
         return B_NO_MEMORY;
     }
     root->mode = kRootMode;
+    root->vnid = new_node_id();
     vol->root = root;
     vol->index->live.insert(root);
+    register_node(root);
     if (write_volume_attrs(vol, root) != B_OK || new_vnode(nsid, root->vnid, root) != B_OK) {
         free_volume(vol);
         return B_BAD_VALUE;

@@ -148,10 +148,12 @@ enum : uint8 { kMediaUnknown = 0, kMediaWritable = 1, kMediaReadOnly = 2 };
 
 // --- nodes and lookup (tavro) ----------------------------------------------------------------
 
-inline vnode_id node_id(const vnode* node) {
-    return static_cast<vnode_id>(reinterpret_cast<intptr_t>(node));
-}
-inline vnode* node_of(vnode_id id) { return reinterpret_cast<vnode*>(static_cast<intptr_t>(id)); }
+// The record of a node id, or null when it has none (any more).
+vnode* node_of(vnode_id id);
+// Node numbers follow device paths: a rename carries them along (a replaced entry's number
+// goes), a deletion drops them.
+void move_numbers_locked(volume* vol, const char* from, const char* to);
+void drop_numbers_locked(volume* vol, const char* path);
 
 // Takes the volume lock; B_BAD_SEM_ID when it is gone.
 [[nodiscard]] status_t lock_volume(volume* vol);

@@ -251,6 +251,7 @@ status_t set_aside(volume* vol, vnode* node) {
         if (status == B_OK) status = psion_rename(vol, oldpath, newpath);
         if (status == B_OK) {
             char* copy = strdup(hidden);
+            drop_numbers_locked(vol, oldpath);
             if (copy != nullptr) {
                 rename_node_locked(vol, node, dir, copy);
             } else {
@@ -272,8 +273,10 @@ status_t delete_entry(volume* vol, vnode* node) {
     if (status != B_OK) return status;
     status = psion_delete(vol, path);
     if (lock_volume(vol) != B_OK) return status;
-    if (status == B_OK || status == B_ENTRY_NOT_FOUND)
+    if (status == B_OK || status == B_ENTRY_NOT_FOUND) {
         node->deleted = 1;
+        drop_numbers_locked(vol, path);
+    }
     else if (outcome_unknown(status))
         forget_node_locked(vol, node);
     unlock_volume(vol);
@@ -499,6 +502,7 @@ int fs_rename(void* ns, void* olddir_, const char* oldname, void* newdir_, const
         }
     }
     if (status == B_OK) {
+        move_numbers_locked(vol, oldpath, newpath);
         rename_node_locked(vol, node, newdir, copy);
         copy = nullptr;
     }

@@ -383,4 +383,42 @@ TEST_F(Refusals, AFolderMovesOnlyWhereEveryPathBelowItStillFits) {
     Put(near);
 }
 
+TEST_F(Refusals, NodeNumbersStayWithTheirFilesAndAreNeverGivenAgain) {
+    // A kernel that lets every unused record go at once.
+    Unmount();
+    Mount(true);
+    device->SetResponder([this](const Bytes& request) { return memory.Answer(request); });
+    memory.AddFile("M:\\A.TXT", {1});
+    memory.AddFolder("M:\\D");
+    memory.AddFile("M:\\D\\C.TXT", {2});
+    auto number = [&](vnode* dir, const char* name) {
+        vnode* node = Walk(dir, name);
+        vnode_id id = node != nullptr ? node->vnid : 0;
+        if (node != nullptr) Put(node);
+        return id;
+    };
+    vnode_id a = number(root, "A.TXT");
+    EXPECT_EQ(number(root, "a.txt"), a);  // looked up again after its record went
+    vnode* d = Walk(root, "D");
+    vnode_id c = number(d, "C.TXT");
+    Put(d);
+    // Renames take the numbers along, for the entries below a folder too.
+    ASSERT_EQ(fs_rename(vol, root, "D", root, "E"), B_OK);
+    ASSERT_EQ(fs_rename(vol, root, "A.TXT", root, "Z.TXT"), B_OK);
+    EXPECT_EQ(number(root, "Z.TXT"), a);
+    vnode* e = Walk(root, "E");
+    EXPECT_EQ(number(e, "C.TXT"), c);
+    Put(e);
+    // A new file where an old one was deleted is another file, with a number of its own.
+    ASSERT_EQ(tavro_unlink(vol, root, "Z.TXT"), B_OK);
+    vnode_id id;
+    void* cookie = nullptr;
+    ASSERT_EQ(tavro_create(vol, root, "Z.TXT", B_O_WRONLY | B_O_CREAT, 0644, &id, &cookie), B_OK);
+    EXPECT_NE(id, a);
+    EXPECT_NE(id, c);
+    Close(node_of(id), static_cast<filecookie*>(cookie));
+    put_vnode(kTestNsid, id);
+    EXPECT_EQ(number(root, "Z.TXT"), id);
+}
+
 }  // namespace
