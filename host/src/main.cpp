@@ -10,7 +10,9 @@
 #include "ApplicationSeam.h"
 #include "host/CommandLine.h"
 #include "host/ConfigCommand.h"
+#include "host/DesktopNotice.h"
 #include "host/HostLink.h"
+#include "host/InstallLayout.h"
 #include "host/Settings.h"
 #ifdef TAVRO_WITH_FUSE
 #include "fusebridge/FuseBridge.h"
@@ -19,7 +21,7 @@
 namespace {
 
 // Every volume mounted from now on also becomes a Linux mount at its mount point.
-bool StartLinuxMounts(const vantrel::HostOptions& options) {
+bool StartLinuxMounts(const vantrel::HostOptions& options, vantrel::DesktopNotice* notice) {
 #ifdef TAVRO_WITH_FUSE
     if (!options.fuse) return false;
     std::string reason;
@@ -30,9 +32,14 @@ bool StartLinuxMounts(const vantrel::HostOptions& options) {
     }
     fusebridge::Options bridge;
     bridge.verbose = true;
+    bridge.context = notice;
+    bridge.changed = [](void* context, const char* where, bool mounted) {
+        if (mounted) static_cast<vantrel::DesktopNotice*>(context)->DriveMounted(where);
+    };
     return fusebridge::start(bridge) == B_OK;
 #else
     (void)options;
+    (void)notice;
     return false;
 #endif
 }
@@ -94,6 +101,7 @@ int main(int argc, char** argv) {
             break;
     }
     if (options.settingsFolder.empty()) options.settingsFolder = vantrel::DefaultSettingsFolder();
+    vantrel::ApplyInstallDefaults(options);
     if (options.configCommand) {
         return vantrel::RunConfigCommand(options.configArguments, options.addOnFolder,
                                          options.addOnFiles, options.settingsFolder);
@@ -118,7 +126,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     vantrel::StartApplication(argc, argv);
-    bool linuxMounts = StartLinuxMounts(options);
+    vantrel::DesktopNotice notice(host.FamilyVersion());
+    bool linuxMounts = StartLinuxMounts(options, &notice);
 
     status = host.LinkUp();
     if (status != B_OK) {
@@ -130,12 +139,14 @@ int main(int argc, char** argv) {
     printf("vantrel: Series %d link up, %zu drive(s), %zu add-on(s)\n", host.FamilyVersion(),
            options.drives.size(), host.AddOns().size());
     fflush(stdout);
+    notice.LinkUp();
 
     int signal = 0;
     sigwait(&stopSignals, &signal);
     printf("vantrel: %s, taking the link down\n", signal == SIGINT ? "SIGINT" : "SIGTERM");
     fflush(stdout);
     TakeLinkDown(host, stopSignals, linuxMounts);
+    notice.LinkDown();
     vantrel::QuitApplication();
     printf("vantrel: link down, exiting\n");
     return 0;

@@ -17,6 +17,10 @@ struct Options {
     bool allow_other = true;
     // A line on standard output for every Linux mount made and ended.
     bool verbose = false;
+    // Told of every Linux mount made (`mounted` true) and ended in an orderly way, on the thread
+    // that made or ended it; e.g. for desktop notifications.
+    void (*changed)(void* context, const char* where, bool mounted) = nullptr;
+    void* context = nullptr;
 };
 
 // Becomes the kernel's mount observer. Volumes mounted from now on appear on Linux.
