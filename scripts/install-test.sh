@@ -80,10 +80,17 @@ for _ in $(seq 1 200); do
 done
 check "drive mounted from the installed add-ons" cmp -s /usr/share/tavro/samples/NOTES.TXT \
     "$run/psion/INTERNAL/NOTES.TXT"
-kill -INT "$host"
+# Stopped the way systemd stops the unit when the adapter is pulled out: SIGTERM, while a
+# program still has a file open on the drive. vantrel detaches that mount after 15 seconds,
+# well within the unit's TimeoutStopSec.
+exec 7<"$run/psion/INTERNAL/STORY.TXT"
+started=$SECONDS
+kill -TERM "$host"
 status=0
 wait "$host" || status=$?
-check "vantrel stopped cleanly" test "$status" -eq 0
+exec 7<&-
+check "vantrel stopped cleanly on SIGTERM ($((SECONDS - started)) s, a file held open)" \
+    test "$status" -eq 0 -a $((SECONDS - started)) -lt 30
 check "nothing left in the mount table" bash -c "! grep -q ' $run/' /proc/self/mounts"
 [ "$failures" -eq 0 ] || cat "$run/log"
 
