@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the product: vantrel with a simulated Series 3 whose internal drive
 # "M:" (volume INTERNAL) holds a working copy of samples/ in .run/, and the client add-ons.
-# While the link is up the drive is a Linux mount under the mount root; every packet is traced
-# to .run/trace.txt. Ctrl-C takes the link down, unmounts the drive and exits.
+# With --series5, a simulated Series 5 instead: drive C: (volume Internal) holds a working
+# copy of samples/ in .run/series5/c, drive D: (volume Disk) the folder .run/series5/d.
+# While the link is up the drives are Linux mounts under the mount root; every packet is
+# traced to .run/trace.txt. Ctrl-C takes the link down, unmounts the drives and exits.
 #
-#   scripts/run.sh [--mount-root PATH] [--fresh] [other vantrel options]
+#   scripts/run.sh [--series5] [--mount-root PATH] [--fresh] [other vantrel options]
 #   scripts/run.sh config [mount-root=PATH] [debug=on|off] [debug-file=PATH]
 #
 #   --mount-root PATH  where the drives appear (default: the mount client's lasting setting,
@@ -19,6 +21,7 @@ top=$(pwd)
 
 mount_root=""
 fresh=0
+series5=0
 config=0
 settings_dir=${XDG_CONFIG_HOME:-${HOME:-}/.config}/tavro
 extra=()
@@ -27,7 +30,9 @@ while [ $# -gt 0 ]; do
         --mount-root) mount_root=${2:?--mount-root needs a path}; shift 2 ;;
         --mount-root=*) mount_root=${1#*=}; shift ;;
         --fresh) fresh=1; shift ;;
-        -h|--help) sed -n '2,15s/^# \{0,1\}//p' "$0"; exit 0 ;;
+        --series5) series5=1; shift ;;
+        --series3) series5=0; shift ;;
+        -h|--help) sed -n '2,18s/^# \{0,1\}//p' "$0"; exit 0 ;;
         config) config=1; extra+=("$@"); break ;;
         --settings-dir) settings_dir=${2:?--settings-dir needs a folder}; extra+=("$1" "$2"); shift 2 ;;
         *) extra+=("$1"); shift ;;
@@ -52,7 +57,7 @@ scripts/setup.sh
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRO_SANITIZE=none >/dev/null
 targets=(vantrel)
 available=$(cmake --build build/release --target help)
-for addon in tavro3 tavro-mount linkgate; do
+for addon in tavro3 tavro5 tavro-mount linkgate; do
     grep -qw -- "$addon" <<<"$available" && targets+=("$addon")
 done
 cmake --build build/release -j"$(nproc)" --target "${targets[@]}"
@@ -62,11 +67,25 @@ if [ "$config" -eq 1 ]; then
     exec build/release/bin/vantrel --addons "$top/build/release/add-ons/clients" "${extra[@]}"
 fi
 
-drive=$top/.run/internal
+if [ "$series5" -eq 1 ]; then
+    drive=$top/.run/series5/c
+    second=$top/.run/series5/d
+    handheld=(--series5 --drive "C:Internal=$drive" --drive "D:Disk=$second")
+    expected=2
+    shown="drives C: and D: of the simulated Series 5 appear at $mount_root/Internal and $mount_root/Disk"
+else
+    drive=$top/.run/internal
+    handheld=(--series3 --drive "M:INTERNAL=$drive")
+    expected=1
+    shown="drive M: of the simulated Series 3 appears at $mount_root/INTERNAL"
+fi
 if [ "$fresh" -eq 1 ] || [ ! -d "$drive" ]; then
     rm -rf "$drive"
     mkdir -p "$drive"
     cp -r samples/. "$drive/"
+fi
+if [ "$series5" -eq 1 ]; then
+    mkdir -p "$second"
 fi
 
 # FUSE mounts of this product below the mount root ("tavro" in the mount table's first field).
@@ -85,14 +104,14 @@ detach_leftovers() {
 
 mkdir -p "$mount_root"
 detach_leftovers
-echo "tavro: drive M: of the simulated Series 3 appears at $mount_root/INTERNAL"
-echo "tavro: its files are kept in $drive (scripts/run.sh --fresh starts again from samples/)"
+echo "tavro: $shown"
+echo "tavro: the files are kept in $drive (scripts/run.sh --fresh starts again from samples/)"
 echo "tavro: press Ctrl-C to take the link down and stop"
 
 # Tells where the drives are once they are mounted.
 (
     for _ in $(seq 1 150); do
-        if [ -n "$(our_mounts)" ]; then
+        if [ "$(our_mounts | wc -l)" -ge "$expected" ]; then
             for where in $(our_mounts); do
                 echo "tavro: mounted $where:"
                 ls -l "$where" 2>&1 | sed 's/^/    /'
@@ -109,7 +128,7 @@ watcher=$!
 trap ':' INT
 status=0
 TAVRO_FS_ADDON_PATH=$top/build/release/add-ons/file_systems \
-    build/release/bin/vantrel --series3 --drive "M:INTERNAL=$drive" \
+    build/release/bin/vantrel "${handheld[@]}" \
     --addons "$top/build/release/add-ons/clients" \
     --mount-root "$mount_root" \
     --trace "$top/.run/trace.txt" ${extra[@]+"${extra[@]}"} ||

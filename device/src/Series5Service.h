@@ -1,5 +1,7 @@
-// The part of a Series 5's remote file service that the desktop uses to find its drives:
-// the drive list (0x13) and the drive information (0x14) requests.
+// The Series 5 remote file service "SYS$RFSV": the drive list and volume requests the mount
+// client uses, and the file requests of tavro5, over host folders (long, case-preserving
+// names; the family's statuses). Each channel is a session with its own handles; closing the
+// channel closes them.
 #pragma once
 
 #include <memory>

@@ -1,0 +1,407 @@
+// tavro5: mount, node records, lookup and the kernel's vnode hooks.
+#include "tavro5.h"
+
+#include <cctype>
+#include <cstring>
+#include <new>
+
+#include "epoc_text.h"
+#include "platform/ByteOrder.h"
+
+namespace tavro5 {
+
+namespace {
+
+constexpr int kPublishAttempts = 4;
+constexpr const char* kVolumeType = "application/x-vnd.zk.psion-volume";
+
+void drop_node_locked(volume* vol, node* n) {
+    forget_name_locked(vol, n);
+    vol->nodes.erase(n->id);
+    if (n->parent != 0) {
+        node* parent = find_node_locked(vol, n->parent);
+        if (parent != nullptr) parent->children--;
+    }
+    delete n;
+}
+
+}  // namespace
+
+std::string name_key(vnode_id parent, const std::string& wire) {
+    std::string key(reinterpret_cast<const char*>(&parent), sizeof parent);
+    return key + epoc::fold_case(wire);
+}
+
+node* find_node_locked(volume* vol, vnode_id id) {
+    auto found = vol->nodes.find(id);
+    return found == vol->nodes.end() ? nullptr : found->second;
+}
+
+node* find_name_locked(volume* vol, vnode_id parent, const std::string& wire) {
+    auto found = vol->names.find(name_key(parent, wire));
+    return found == vol->names.end() ? nullptr : find_node_locked(vol, found->second);
+}
+
+void forget_name_locked(volume* vol, node* n) {
+    if (!n->named) return;
+    auto found = vol->names.find(name_key(n->parent, n->wire));
+    if (found != vol->names.end() && found->second == n->id) vol->names.erase(found);
+    n->named = false;
+}
+
+void name_node_locked(volume* vol, node* n) {
+    // A name that already has a node leaves the older node unnamed: it is gone or stale.
+    node* older = find_name_locked(vol, n->parent, n->wire);
+    if (older != nullptr && older != n) older->named = false;
+    vol->names[name_key(n->parent, n->wire)] = n->id;
+    n->named = true;
+}
+
+status_t path_locked(volume* vol, const node* n, std::string* path) {
+    std::vector<const node*> chain;
+    for (const node* at = n; at != nullptr && at->parent != 0;
+         at = find_node_locked(vol, at->parent)) {
+        chain.push_back(at);
+        if (chain.size() > epoc::kMaxPath) return B_NAME_TOO_LONG;
+    }
+    *path = std::string(1, vol->drive) + ":";
+    for (auto at = chain.rbegin(); at != chain.rend(); ++at) {
+        *path += '\\';
+        *path += (*at)->wire;
+    }
+    return path->size() <= epoc::kMaxPath ? B_OK : B_NAME_TOO_LONG;
+}
+
+status_t child_path(volume* vol, const node* dir, const std::string& wire, std::string* path) {
+    std::lock_guard<std::mutex> hold(vol->lock);
+    status_t status = path_locked(vol, dir, path);
+    if (status != B_OK) return status;
+    *path += '\\';
+    *path += wire;
+    return path->size() <= epoc::kMaxPath ? B_OK : B_NAME_TOO_LONG;
+}
+
+void apply_entry_locked(node* n, const epoc::dir_entry& entry) {
+    n->attributes = entry.attributes;
+    n->size = entry.size;
+    n->modified = entry.modified;
+    memcpy(n->uid, entry.uid, sizeof n->uid);
+    n->stale = false;
+}
+
+node* node_for_entry(volume* vol, node* dir, const epoc::dir_entry& entry, vnode_id* id) {
+    std::string wire(reinterpret_cast<const char*>(entry.long_name), entry.long_length);
+    std::lock_guard<std::mutex> hold(vol->lock);
+    node* n = find_name_locked(vol, dir->id, wire);
+    if (n != nullptr) {
+        // A directory that became a file (or back) under the same name is another node.
+        if (n->directory() != ((entry.attributes & epoc::kAttrDirectory) != 0)) {
+            forget_name_locked(vol, n);
+            n = nullptr;
+        } else {
+            apply_entry_locked(n, entry);
+            // The handheld may have changed the name's case.
+            n->wire = wire;
+            n->name = epoc::wire_to_utf8(entry.long_name, entry.long_length);
+        }
+    }
+    if (n == nullptr) {
+        n = new (std::nothrow) node{};
+        if (n == nullptr) return nullptr;
+        n->id = ++vol->next_id;
+        n->parent = dir->id;
+        n->wire = wire;
+        n->name = epoc::wire_to_utf8(entry.long_name, entry.long_length);
+        apply_entry_locked(n, entry);
+        set_type_locked(n);
+        vol->nodes[n->id] = n;
+        dir->children++;
+        name_node_locked(vol, n);
+    }
+    *id = n->id;
+    return n;
+}
+
+status_t publish(volume* vol, vnode_id id, node** out) {
+    void* held = nullptr;
+    status_t status = get_vnode(vol->nsid, id, &held);
+    if (status != B_OK) return status;
+    *out = static_cast<node*>(held);
+    return B_OK;
+}
+
+status_t get_named_node(volume* vol, node* dir, const char* name, vnode_id* id, node** out) {
+    if (!dir->directory()) return B_NOT_A_DIRECTORY;
+    if (strcmp(name, ".") == 0) {
+        *id = dir->id;
+        return publish(vol, dir->id, out);
+    }
+    if (strcmp(name, "..") == 0) {
+        if (dir->parent == 0) return B_ENTRY_NOT_FOUND;
+        *id = dir->parent;
+        return publish(vol, dir->parent, out);
+    }
+    std::string wire;
+    status_t status = epoc::check_name(name, &wire);
+    if (status != B_OK) return status;
+
+    for (int attempt = 0; attempt < kPublishAttempts; attempt++) {
+        vnode_id found = 0;
+        {
+            std::lock_guard<std::mutex> hold(vol->lock);
+            node* n = find_name_locked(vol, dir->id, wire);
+            if (n != nullptr && !n->removed) found = n->id;
+        }
+        if (found == 0) {
+            std::string path;
+            status = child_path(vol, dir, wire, &path);
+            if (status != B_OK) return status;
+            epoc::dir_entry entry;
+            std::vector<uint8> reply;
+            status = request_entry(vol, path, &entry, &reply);
+            if (status != B_OK) return status;
+            if (node_for_entry(vol, dir, entry, &found) == nullptr) return B_NO_MEMORY;
+        }
+        // The record may have been released meanwhile; the lookup is then made again.
+        if (publish(vol, found, out) == B_OK) {
+            *id = found;
+            return B_OK;
+        }
+    }
+    return B_IO_ERROR;
+}
+
+void release_locked(volume* vol, node* n) {
+    while (n != nullptr && n != vol->root && !n->published && n->children == 0) {
+        vnode_id parent = n->parent;
+        drop_node_locked(vol, n);
+        n = find_node_locked(vol, parent);
+    }
+}
+
+bool is_below_locked(volume* vol, const node* n, const node* dir) {
+    for (const node* at = dir; at != nullptr;
+         at = at->parent != 0 ? find_node_locked(vol, at->parent) : nullptr)
+        if (at == n) return true;
+    return false;
+}
+
+}  // namespace tavro5
+
+using namespace tavro5;
+
+// --- mount --------------------------------------------------------------------------------------
+
+namespace {
+
+void free_volume(volume* vol) {
+    for (auto& [id, n] : vol->nodes) delete n;
+    delete vol;
+}
+
+}  // namespace
+
+int t5_mount(nspace_id nsid, const char*, unsigned long, void* parms, size_t len, void** ns,
+             vnode_id* rootid) {
+    if (parms == nullptr || len < mnt_offset::size) return B_BAD_VALUE;
+    const uint8* block = static_cast<const uint8*>(parms);
+    int32 writePort = static_cast<int32>(BytesToUlong(block + mnt_offset::writePort));
+    int32 readPort = static_cast<int32>(BytesToUlong(block + mnt_offset::readPort));
+    char letter = static_cast<char>(toupper(block[mnt_offset::device]));
+    if (writePort < 0 || readPort < 0) return B_BAD_VALUE;
+    // The device names the drive: "C:".
+    if (letter < 'A' || letter > 'Z' || block[mnt_offset::device + 1] != ':') return B_BAD_VALUE;
+
+    volume* vol = new (std::nothrow) volume;
+    if (vol == nullptr) return B_NO_MEMORY;
+    vol->nsid = nsid;
+    vol->writePort = writePort;
+    vol->readPort = readPort;
+    vol->channel = BytesToUword(block + mnt_offset::channel);
+    vol->sem = static_cast<int32>(BytesToUlong(block + mnt_offset::sem));
+    vol->drive = letter;
+
+    // The drive must answer before it is mounted; its volume information comes with that.
+    epoc::volume_info info;
+    status_t status = request_volume(vol, &info);
+    if (status != B_OK) {
+        free_volume(vol);
+        return status;
+    }
+    vol->info = info;
+    vol->have_info = true;
+
+    node* root = new (std::nothrow) node{};
+    if (root == nullptr) {
+        free_volume(vol);
+        return B_NO_MEMORY;
+    }
+    root->id = vol->next_id;
+    root->parent = 0;
+    root->name = "\\";
+    root->attributes = epoc::kAttrDirectory;
+    const char* type = kVolumeType;
+    root->attrs.push_back(
+        {kTypeAttribute, B_MIME_STRING_TYPE, std::vector<uint8>(type, type + strlen(type) + 1)});
+    vol->root = root;
+    vol->nodes[root->id] = root;
+    root->published = true;
+    if (new_vnode(nsid, root->id, root) != B_OK) {
+        free_volume(vol);
+        return B_BAD_VALUE;
+    }
+    *ns = vol;
+    *rootid = root->id;
+    return B_OK;
+}
+
+int t5_unmount(void* ns) {
+    free_volume(static_cast<volume*>(ns));
+    return B_OK;
+}
+
+int t5_rfsstat(void* ns, fs_info* out) {
+    volume* vol = static_cast<volume*>(ns);
+    epoc::volume_info info;
+    // Free space changes with every write: ask each time, and fall back on what was last
+    // known only when the handheld cannot be asked.
+    status_t status = request_volume(vol, &info);
+    std::lock_guard<std::mutex> hold(vol->lock);
+    if (status == B_OK) {
+        vol->info = info;
+        vol->have_info = true;
+    } else if (!vol->have_info) {
+        return status;
+    }
+    const epoc::volume_info& v = vol->info;
+    *out = fs_info{};
+    out->dev = vol->nsid;
+    out->root = vol->root->id;
+    out->flags = B_FS_HAS_ATTR | B_FS_HAS_MIME | B_FS_IS_PERSISTENT | B_FS_IS_REMOVABLE;
+    if (v.media_attributes & 0x04) out->flags |= B_FS_IS_READONLY;  // write-protected medium
+    out->block_size = 1024;
+    out->io_size = epoc::kMaxChunk;
+    out->total_blocks = static_cast<int64>(v.size / 1024);
+    out->free_blocks = static_cast<int64>(v.free / 1024);
+    out->total_nodes = out->total_blocks;
+    out->free_nodes = out->free_blocks;
+    snprintf(out->device_name, sizeof out->device_name, "%c:", vol->drive);
+    std::string label = epoc::wire_to_utf8(v.label, v.label_length);
+    snprintf(out->volume_name, sizeof out->volume_name, "%s", label.c_str());
+    snprintf(out->fsh_name, sizeof out->fsh_name, "tavro5");
+    return B_OK;
+}
+
+// --- vnode hooks ------------------------------------------------------------------------------
+
+int t5_walk(void* ns, void* dir, const char* name, char**, vnode_id* vnid) {
+    volume* vol = static_cast<volume*>(ns);
+    if (dir == nullptr) return B_ENTRY_NOT_FOUND;
+    node* found;
+    return get_named_node(vol, static_cast<node*>(dir), name, vnid, &found);
+}
+
+int t5_read_vnode(void* ns, vnode_id vnid, char, void** out) {
+    volume* vol = static_cast<volume*>(ns);
+    std::lock_guard<std::mutex> hold(vol->lock);
+    node* n = find_node_locked(vol, vnid);
+    if (n == nullptr || n->removed) return B_ENTRY_NOT_FOUND;
+    n->published = true;
+    *out = n;
+    return B_OK;
+}
+
+int t5_write_vnode(void* ns, void* node_, char) {
+    volume* vol = static_cast<volume*>(ns);
+    node* n = static_cast<node*>(node_);
+    if (n == nullptr) return B_ENTRY_NOT_FOUND;
+    std::lock_guard<std::mutex> hold(vol->lock);
+    n->published = false;
+    // What users wrote as attributes lives as long as the kernel's copy of the node.
+    release_locked(vol, n);
+    return B_OK;
+}
+
+// Unlink and rmdir remove the entry on the handheld at once; here only the record goes.
+int t5_remove_vnode(void* ns, void* node_, char reenter) {
+    return t5_write_vnode(ns, node_, reenter);
+}
+
+int t5_secure_vnode(void*, void* n) { return n == nullptr ? B_ENTRY_NOT_FOUND : B_OK; }
+
+int t5_access(void*, void*, int) { return B_OK; }
+
+int t5_readlink(void*, void*, char*, size_t*) { return B_BAD_VALUE; }
+
+// --- the operation table ---------------------------------------------------------------------
+
+extern "C" {
+
+__attribute__((visibility("default"))) int32 api_version = B_CURRENT_FS_API_VERSION;
+
+__attribute__((visibility("default"))) vnode_ops fs_entry = {
+    t5_read_vnode,          // 0 read_vnode
+    t5_write_vnode,         // 1 write_vnode
+    t5_remove_vnode,        // 2 remove_vnode
+    t5_secure_vnode,        // 3 secure_vnode
+    t5_walk,                // 4 walk
+    t5_access,              // 5 access
+    t5_create,              // 6 create
+    t5_mkdir,               // 7 mkdir
+    nullptr,                // 8 symlink
+    nullptr,                // 9 link
+    t5_rename,              // 10 rename
+    t5_unlink,              // 11 unlink
+    t5_rmdir,               // 12 rmdir
+    t5_readlink,            // 13 readlink
+    t5_opendir,             // 14 opendir
+    t5_closedir,            // 15 closedir
+    t5_free_dircookie,      // 16 free_dircookie
+    t5_rewinddir,           // 17 rewinddir
+    t5_readdir,             // 18 readdir
+    t5_open,                // 19 open
+    t5_close,               // 20 close
+    t5_free_cookie,         // 21 free_cookie
+    t5_read,                // 22 read
+    t5_write,               // 23 write
+    nullptr,                // 24 readv
+    nullptr,                // 25 writev
+    nullptr,                // 26 ioctl
+    nullptr,                // 27 setflags
+    t5_rstat,               // 28 rstat
+    t5_wstat,               // 29 wstat
+    nullptr,                // 30 fsync
+    nullptr,                // 31 initialize
+    t5_mount,               // 32 mount
+    t5_unmount,             // 33 unmount
+    nullptr,                // 34 sync
+    t5_rfsstat,             // 35 rfsstat
+    nullptr,                // 36 wfsstat
+    nullptr,                // 37 select
+    nullptr,                // 38 deselect
+    nullptr,                // 39 open_indexdir
+    nullptr,                // 40 close_indexdir
+    nullptr,                // 41 free_indexdircookie
+    nullptr,                // 42 rewind_indexdir
+    nullptr,                // 43 read_indexdir
+    nullptr,                // 44 create_index
+    nullptr,                // 45 remove_index
+    nullptr,                // 46 rename_index
+    nullptr,                // 47 stat_index
+    t5_open_attrdir,        // 48 open_attrdir
+    t5_close_attrdir,       // 49 close_attrdir
+    t5_free_attrdircookie,  // 50 free_attrdircookie
+    t5_rewind_attrdir,      // 51 rewind_attrdir
+    t5_read_attrdir,        // 52 read_attrdir
+    t5_write_attr,          // 53 write_attr
+    t5_read_attr,           // 54 read_attr
+    t5_remove_attr,         // 55 remove_attr
+    t5_rename_attr,         // 56 rename_attr
+    t5_stat_attr,           // 57 stat_attr
+    nullptr,                // 58 open_query
+    nullptr,                // 59 close_query
+    nullptr,                // 60 free_querycookie
+    nullptr,                // 61 read_query
+};
+
+}  // extern "C"

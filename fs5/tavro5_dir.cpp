@@ -1,0 +1,330 @@
+// tavro5: directory listings and namespace changes (mkdir, rmdir, unlink, rename).
+#include <cstring>
+#include <new>
+
+#include "epoc_text.h"
+#include "tavro5.h"
+
+using namespace tavro5;
+
+namespace {
+
+// What a listing asks for: every entry, hidden and system ones too, with its file type ids.
+constexpr uint32 kListAttributes =
+    epoc::kAttrHidden | epoc::kAttrSystem | epoc::kAttrDirectory | epoc::kAttrWithUids;
+
+bool is_dot_name(const char* name) { return strcmp(name, ".") == 0 || strcmp(name, "..") == 0; }
+
+status_t node_path(volume* vol, const node* n, std::string* path) {
+    std::lock_guard<std::mutex> hold(vol->lock);
+    return path_locked(vol, n, path);
+}
+
+// Pulls the next read dir reply into the cookie; false when the listing is over.
+bool fetch_entries(volume* vol, cookie* c) {
+    uint8 request[16];
+    size_t size = epoc::build_handle_request(request, sizeof request, epoc::kReadDir, 0, c->handle);
+    int32 device;
+    c->buffer.clear();
+    c->offset = epoc::kHeaderSize;
+    // An end, an error or a lost reply all end the listing: a lost reply's entries cannot be
+    // asked for again.
+    if (transact(vol, request, size, &c->buffer, &device) != B_OK || device != epoc::kOk) {
+        c->buffer.clear();
+        c->ended = true;
+        return false;
+    }
+    return true;
+}
+
+// Forgets what a request whose reply was lost may have changed.
+void forget(volume* vol, node* n) {
+    std::lock_guard<std::mutex> hold(vol->lock);
+    forget_name_locked(vol, n);
+    n->stale = true;
+}
+
+// A change inside a directory may change its time on the handheld: the next stat asks.
+void contents_changed(volume* vol, node* dir) {
+    std::lock_guard<std::mutex> hold(vol->lock);
+    dir->stale = true;
+}
+
+}  // namespace
+
+// --- listing ----------------------------------------------------------------------------------
+
+int t5_opendir(void* ns, void* node_, void** out) {
+    volume* vol = static_cast<volume*>(ns);
+    node* dir = static_cast<node*>(node_);
+    if (dir == nullptr) return B_ENTRY_NOT_FOUND;
+    if (!dir->directory()) return B_NOT_A_DIRECTORY;
+    std::string path;
+    status_t status = node_path(vol, dir, &path);
+    if (status != B_OK) return status;
+    path += "\\*";
+    if (path.size() > epoc::kMaxPath) return B_NAME_TOO_LONG;
+    uint8 request[epoc::kMaxRequest];
+    size_t size = epoc::build_open_dir(request, sizeof request, 0, kListAttributes, path);
+    std::vector<uint8> reply;
+    int32 device;
+    status = transact(vol, request, size, &reply, &device);
+    if (status != B_OK) return status;
+    if (device != epoc::kOk) return epoc::map_status(device);
+    uint32 handle;
+    if (!epoc::parse_u32(reply.data(), reply.size(), 0, &handle)) return B_IO_ERROR;
+    cookie* c = new (std::nothrow) cookie;
+    if (c == nullptr) {
+        (void)close_handle(vol, handle);
+        return B_NO_MEMORY;
+    }
+    c->handle = handle;
+    c->has_handle = true;
+    *out = c;
+    return B_OK;
+}
+
+int t5_readdir(void* ns, void* node_, void* cookie_, long* num, be_dirent* dirent, size_t bufsize) {
+    volume* vol = static_cast<volume*>(ns);
+    node* dir = static_cast<node*>(node_);
+    cookie* c = static_cast<cookie*>(cookie_);
+    if (dir == nullptr || c == nullptr) return B_ENTRY_NOT_FOUND;
+    std::lock_guard<std::mutex> hold(c->lock);
+    *num = 0;
+    size_t room = bufsize > offsetof(be_dirent, d_name) ? bufsize - offsetof(be_dirent, d_name) : 0;
+    if (room > sizeof dirent->d_name) room = sizeof dirent->d_name;
+
+    dirent->d_dev = vol->nsid;
+    dirent->d_pdev = vol->nsid;
+    dirent->d_pino = dir->id;
+    if (c->seeds < 2) {
+        const char* name = c->seeds == 0 ? "." : "..";
+        if (strlen(name) + 1 > room) return B_BAD_VALUE;
+        vnode_id id = c->seeds == 0 || dir->parent == 0 ? dir->id : dir->parent;
+        c->seeds++;
+        strcpy(dirent->d_name, name);
+        dirent->d_reclen = static_cast<uint16>(strlen(name));
+        dirent->d_ino = id;
+        *num = 1;
+        return B_OK;
+    }
+    for (;;) {
+        if (c->ended) return B_OK;
+        epoc::dir_entry entry;
+        if (c->buffer.empty() ||
+            !epoc::parse_dir_entry(c->buffer.data(), c->buffer.size(), c->offset, &entry)) {
+            // The reply is used up (or what is left of it is not a whole entry).
+            if (!fetch_entries(vol, c)) return B_OK;
+            continue;
+        }
+        std::string name = epoc::wire_to_utf8(entry.long_name, entry.long_length);
+        // A name Linux cannot show is passed over.
+        bool usable = name.size() < sizeof dirent->d_name && name.find('/') == std::string::npos &&
+                      name.find('\0') == std::string::npos && name != "." && name != "..";
+        if (usable && name.size() + 1 > room) return B_BAD_VALUE;  // the caller's buffer
+        c->offset = entry.next;
+        if (!usable) continue;
+        vnode_id id;
+        if (node_for_entry(vol, dir, entry, &id) == nullptr) return B_NO_MEMORY;
+        memcpy(dirent->d_name, name.c_str(), name.size() + 1);
+        dirent->d_reclen = static_cast<uint16>(name.size());
+        dirent->d_ino = id;
+        *num = 1;
+        return B_OK;
+    }
+}
+
+int t5_rewinddir(void* ns, void* node_, void* cookie_) {
+    volume* vol = static_cast<volume*>(ns);
+    cookie* c = static_cast<cookie*>(cookie_);
+    if (node_ == nullptr) return B_ENTRY_NOT_FOUND;
+    if (c == nullptr) return B_OK;
+    void* fresh = nullptr;
+    status_t status = t5_opendir(vol, node_, &fresh);
+    if (status != B_OK) return status;
+    cookie* f = static_cast<cookie*>(fresh);
+    std::lock_guard<std::mutex> hold(c->lock);
+    if (c->has_handle) (void)close_handle(vol, c->handle);
+    c->handle = f->handle;
+    c->has_handle = true;
+    c->buffer.clear();
+    c->offset = 0;
+    c->seeds = 0;
+    c->ended = false;
+    delete f;
+    return B_OK;
+}
+
+int t5_closedir(void*, void*, void*) { return B_OK; }
+
+int t5_free_dircookie(void* ns, void*, void* cookie_) {
+    volume* vol = static_cast<volume*>(ns);
+    cookie* c = static_cast<cookie*>(cookie_);
+    if (c == nullptr) return B_BAD_VALUE;
+    if (c->has_handle) (void)close_handle(vol, c->handle);
+    delete c;
+    return B_OK;
+}
+
+// --- namespace changes ---------------------------------------------------------------------------
+
+int t5_mkdir(void* ns, void* dir_, const char* name, int) {
+    volume* vol = static_cast<volume*>(ns);
+    node* dir = static_cast<node*>(dir_);
+    if (dir == nullptr) return B_ENTRY_NOT_FOUND;
+    if (is_dot_name(name)) return B_FILE_EXISTS;
+    std::string wire, path;
+    status_t status = epoc::check_name(name, &wire);
+    if (status == B_OK) status = child_path(vol, dir, wire, &path);
+    if (status != B_OK) return status;
+    path += '\\';  // the handheld makes directories named with a trailing separator
+    if (path.size() > epoc::kMaxPath) return B_NAME_TOO_LONG;
+    uint8 request[epoc::kMaxRequest];
+    size_t size = epoc::build_path_request(request, sizeof request, epoc::kMkdirAll, 0, path);
+    status = simple_request(vol, request, size);
+    contents_changed(vol, dir);
+    if (status == B_OK) notify_listener(B_ENTRY_CREATED, vol->nsid, dir->id, 0, 0, name);
+    return status;
+}
+
+namespace {
+
+status_t remove_entry(volume* vol, node* dir, const char* name, bool directory) {
+    if (dir == nullptr) return B_ENTRY_NOT_FOUND;
+    if (is_dot_name(name)) return B_BAD_VALUE;
+    vnode_id id;
+    node* n;
+    status_t status = get_named_node(vol, dir, name, &id, &n);
+    if (status != B_OK) return status;
+    if (directory && !n->directory()) status = B_NOT_A_DIRECTORY;
+    if (!directory && n->directory()) status = B_IS_A_DIRECTORY;
+    std::string path;
+    if (status == B_OK) status = node_path(vol, n, &path);
+    if (status == B_OK) {
+        if (directory) path += '\\';
+        uint8 request[epoc::kMaxRequest];
+        size_t size = epoc::build_path_request(request, sizeof request,
+                                               directory ? epoc::kRmdir : epoc::kDelete, 0, path);
+        std::vector<uint8> reply;
+        int32 device = epoc::kOk;
+        status = size == 0 ? B_NAME_TOO_LONG : transact(vol, request, size, &reply, &device);
+        if (status != B_OK) {
+            forget(vol, n);  // it may be gone or not: ask again next time
+        } else if (device == epoc::kInUse) {
+            // Open by someone; for a directory, the handheld's way of saying it is not empty.
+            status = directory ? B_DIRECTORY_NOT_EMPTY : B_BUSY;
+        } else {
+            status = epoc::map_status(device);
+        }
+    }
+    contents_changed(vol, dir);
+    if (status == B_OK) {
+        {
+            std::lock_guard<std::mutex> hold(vol->lock);
+            n->removed = true;
+            forget_name_locked(vol, n);
+        }
+        remove_vnode(vol->nsid, id);
+        notify_listener(B_ENTRY_REMOVED, vol->nsid, dir->id, 0, id, nullptr);
+    }
+    put_vnode(vol->nsid, id);
+    return status;
+}
+
+}  // namespace
+
+int t5_rmdir(void* ns, void* dir, const char* name) {
+    return remove_entry(static_cast<volume*>(ns), static_cast<node*>(dir), name, true);
+}
+
+int t5_unlink(void* ns, void* dir, const char* name) {
+    return remove_entry(static_cast<volume*>(ns), static_cast<node*>(dir), name, false);
+}
+
+int t5_rename(void* ns, void* olddir_, const char* oldname, void* newdir_, const char* newname) {
+    volume* vol = static_cast<volume*>(ns);
+    node* olddir = static_cast<node*>(olddir_);
+    node* newdir = static_cast<node*>(newdir_);
+    if (olddir == nullptr || newdir == nullptr) return B_ENTRY_NOT_FOUND;
+    if (is_dot_name(oldname) || is_dot_name(newname)) return B_BAD_VALUE;
+    std::string newwire;
+    status_t status = epoc::check_name(newname, &newwire);
+    if (status != B_OK) return status;
+
+    vnode_id id;
+    node* n;
+    status = get_named_node(vol, olddir, oldname, &id, &n);
+    if (status != B_OK) return status;
+    vnode_id targetId = 0;
+    node* target = nullptr;
+    status_t found = get_named_node(vol, newdir, newname, &targetId, &target);
+    if (found != B_OK && found != B_ENTRY_NOT_FOUND) status = found;
+    if (target == n) {  // the same entry under another case: a plain rename
+        put_vnode(vol->nsid, targetId);
+        target = nullptr;
+    }
+
+    std::string oldpath, newpath;
+    if (status == B_OK) {
+        std::lock_guard<std::mutex> hold(vol->lock);
+        if (n->directory() && is_below_locked(vol, n, newdir)) status = B_BAD_VALUE;
+        if (status == B_OK) status = path_locked(vol, n, &oldpath);
+        if (status == B_OK) status = path_locked(vol, newdir, &newpath);
+        newpath += '\\';
+        newpath += newwire;
+        if (status == B_OK && newpath.size() > epoc::kMaxPath) status = B_NAME_TOO_LONG;
+    }
+    uint16 op = epoc::kRename;
+    if (status == B_OK && target != nullptr) {
+        if (target->directory() && !n->directory())
+            status = B_IS_A_DIRECTORY;
+        else if (!target->directory() && n->directory())
+            status = B_NOT_A_DIRECTORY;
+        else if (target->directory()) {
+            // Linux replaces an empty directory; the handheld renames onto nothing.
+            status = t5_rmdir(vol, newdir, newname);
+        } else {
+            op = epoc::kReplace;  // one request that puts the file in the other's place
+        }
+    }
+    if (status == B_OK) {
+        uint8 request[epoc::kMaxRequest];
+        size_t size = epoc::build_rename(request, sizeof request, op, 0, oldpath, newpath);
+        std::vector<uint8> reply;
+        int32 device = epoc::kOk;
+        status = size == 0 ? B_NAME_TOO_LONG : transact(vol, request, size, &reply, &device);
+        if (status != B_OK) {
+            forget(vol, n);
+            if (target != nullptr) forget(vol, target);
+        } else {
+            status = epoc::map_status(device);
+        }
+    }
+    contents_changed(vol, olddir);
+    contents_changed(vol, newdir);
+    if (status == B_OK) {
+        std::lock_guard<std::mutex> hold(vol->lock);
+        if (target != nullptr && !target->directory()) {
+            target->removed = true;
+            forget_name_locked(vol, target);
+        }
+        forget_name_locked(vol, n);
+        if (n->parent != newdir->id) {
+            node* old = find_node_locked(vol, n->parent);
+            if (old != nullptr) old->children--;
+            newdir->children++;
+            n->parent = newdir->id;
+        }
+        n->wire = newwire;
+        n->name = newname;
+        name_node_locked(vol, n);
+        set_type_locked(n);  // the type follows the new extension
+    }
+    if (status == B_OK && target != nullptr && !target->directory())
+        remove_vnode(vol->nsid, targetId);
+    if (target != nullptr) put_vnode(vol->nsid, targetId);
+    put_vnode(vol->nsid, id);
+    if (status == B_OK)
+        notify_listener(B_ENTRY_MOVED, vol->nsid, olddir->id, newdir->id, id, newname);
+    return status;
+}

@@ -1,0 +1,328 @@
+// tavro5 in the whole stack: the in-process host with a simulated Series 5 whose drives C:
+// and D: are temporary folders, the real tavro5.so mounted through the kernel, and every
+// operation driven through the kernel's system calls.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/HostLink.h"
+#include "host/RawChannel.h"
+#include "kernel/syscalls.h"
+#include "platform/ByteOrder.h"
+
+namespace {
+
+std::string MakeTempFolder(const char* stem) {
+    std::string pattern = std::filesystem::temp_directory_path() / (std::string(stem) + "XXXXXX");
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    return mkdtemp(buffer.data()) != nullptr ? std::string(buffer.data()) : std::string();
+}
+
+std::string ReadHostFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class Series5Stack : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = MakeTempFolder("tavro5-stack-");
+        ASSERT_FALSE(folder.empty());
+        std::filesystem::create_directories(folder + "/c/Documents");
+        std::filesystem::create_directories(folder + "/d");
+        std::ofstream(folder + "/c/Documents/Letter to Anna.txt") << "Dear Anna";
+        Start({});
+    }
+    void TearDown() override {
+        Stop();
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
+    }
+
+    void Start(std::vector<vantrel::FaultRule> faults, bool readOnlyD = false) {
+        vantrel::HostOptions options;
+        options.family = vantrel::Family::Series5;
+        vantrel::DriveSetup c;
+        c.letter = 'C';
+        c.volumeName = "Internal";
+        c.folder = folder + "/c";
+        c.capacity = 8 * 1024 * 1024;
+        vantrel::DriveSetup d = c;
+        d.letter = 'D';
+        d.volumeName = "Disk";
+        d.folder = folder + "/d";
+        d.readOnly = readOnlyD;
+        options.drives = {c, d};
+        options.faults = faults;
+        host = std::make_unique<vantrel::HostLink>(options);
+        ASSERT_EQ(host->Start(), B_OK);
+        ASSERT_EQ(host->LinkUp(), B_OK);
+        channel = std::make_unique<vantrel::RawChannel>();
+        ASSERT_EQ(channel->Connect("SYS$RFSV"), B_OK);
+        sem = create_sem(1, "RFSV-NCP-Write");
+        kernel_set_addon_path(TAVRO_FS_ADDON_DIR);
+        ASSERT_EQ(Mount("C:", "/s5/Internal"), B_OK);
+        ASSERT_EQ(Mount("D:", "/s5/Disk"), B_OK);
+        mounted = true;
+    }
+
+    status_t Mount(const char* device, const std::string& at) {
+        uint8 block[408] = {};
+        LongToBytes(static_cast<uint32>(host->RequestPort()), block + 4);
+        LongToBytes(static_cast<uint32>(channel->ReplyPort()), block + 8);
+        WordToBytes(channel->Channel(), block + 12);
+        LongToBytes(static_cast<uint32>(sem), block + 16);
+        memcpy(block + 20, device, strlen(device));
+        memcpy(block + 148, at.c_str(), at.size());
+        return mount("tavro5", at.c_str(), nullptr, 0, block, sizeof block);
+    }
+
+    void Stop() {
+        if (mounted) {
+            EXPECT_EQ(unmount("/s5/Internal"), B_OK);
+            EXPECT_EQ(unmount("/s5/Disk"), B_OK);
+        }
+        mounted = false;
+        channel.reset();
+        if (host) host->LinkDown();
+        host.reset();
+        if (sem >= 0) delete_sem(sem);
+        sem = -1;
+    }
+
+    std::vector<std::string> List(const std::string& path) {
+        std::vector<std::string> names;
+        int fd = sys_opendir(path.c_str());
+        EXPECT_GE(fd, 0) << path;
+        if (fd < 0) return names;
+        be_dirent entry;
+        while (sys_readdir(fd, &entry, sizeof entry) == 1) names.push_back(entry.d_name);
+        EXPECT_EQ(sys_closedir(fd), B_OK);
+        return names;
+    }
+
+    std::string ReadAll(const std::string& path) {
+        int fd = sys_open(path.c_str(), B_O_RDONLY, 0);
+        EXPECT_GE(fd, 0) << path;
+        std::string out;
+        std::vector<char> buffer(10000);
+        for (off_t pos = 0;;) {
+            ssize_t n = sys_read(fd, pos, buffer.data(), buffer.size());
+            EXPECT_GE(n, 0);
+            if (n <= 0) break;
+            out.append(buffer.data(), static_cast<size_t>(n));
+            pos += n;
+        }
+        sys_close(fd);
+        return out;
+    }
+
+    status_t WriteAll(const std::string& path, const std::string& bytes, int omode) {
+        int fd = sys_open(path.c_str(), omode, 0644);
+        if (fd < 0) return fd;
+        ssize_t n = sys_write(fd, 0, bytes.data(), bytes.size());
+        status_t closed = sys_close(fd);
+        if (n < 0) return static_cast<status_t>(n);
+        if (static_cast<size_t>(n) != bytes.size()) return B_IO_ERROR;
+        return closed;
+    }
+
+    std::string folder;
+    bool mounted = false;
+    std::unique_ptr<vantrel::HostLink> host;
+    std::unique_ptr<vantrel::RawChannel> channel;
+    sem_id sem = -1;
+};
+
+TEST_F(Series5Stack, LongNamesListedAsStoredAndFoundWithoutRegardToCase) {
+    auto names = List("/s5/Internal/Documents");
+    EXPECT_EQ(names, (std::vector<std::string>{".", "..", "Letter to Anna.txt"}));
+    EXPECT_EQ(ReadAll("/s5/Internal/DOCUMENTS/letter TO anna.TXT"), "Dear Anna");
+    be_stat st;
+    ASSERT_EQ(sys_stat("/s5/Internal/documents/Letter to Anna.txt", &st), B_OK);
+    EXPECT_EQ(st.st_size, 9);
+    EXPECT_EQ(st.st_mode, B_S_IFREG | 0666u);
+    struct stat host_st;
+    ASSERT_EQ(stat((folder + "/c/Documents/Letter to Anna.txt").c_str(), &host_st), 0);
+    EXPECT_EQ(st.st_mtim.tv_sec, host_st.st_mtim.tv_sec);
+}
+
+TEST_F(Series5Stack, FilesWrittenReadTruncatedAndRenamedOnTheHandheld) {
+    std::string data;
+    for (int i = 0; i < 10000; i++) data += static_cast<char>('a' + i % 26);
+    ASSERT_EQ(WriteAll("/s5/Internal/Data file.bin", data, B_O_RDWR | B_O_CREAT), B_OK);
+    EXPECT_EQ(ReadHostFile(folder + "/c/Data file.bin"), data);
+    EXPECT_EQ(ReadAll("/s5/Internal/Data file.bin"), data);
+
+    be_stat st{};
+    st.st_size = 12345;
+    ASSERT_EQ(sys_wstat("/s5/Internal/Data file.bin", &st, WSTAT_SIZE), B_OK);
+    EXPECT_EQ(std::filesystem::file_size(folder + "/c/Data file.bin"), 12345u);
+    st.st_size = 100;
+    ASSERT_EQ(sys_wstat("/s5/Internal/Data file.bin", &st, WSTAT_SIZE), B_OK);
+    EXPECT_EQ(ReadAll("/s5/Internal/Data file.bin"), data.substr(0, 100));
+
+    ASSERT_EQ(sys_mkdir("/s5/Internal/Archive", 0755), B_OK);
+    ASSERT_EQ(sys_rename("/s5/Internal/Data file.bin", "/s5/Internal/Archive/Moved.bin"), B_OK);
+    EXPECT_EQ(ReadHostFile(folder + "/c/Archive/Moved.bin"), data.substr(0, 100));
+    // Onto an existing file: it is replaced.
+    ASSERT_EQ(WriteAll("/s5/Internal/Other.bin", "other", B_O_RDWR | B_O_CREAT), B_OK);
+    ASSERT_EQ(sys_rename("/s5/Internal/Other.bin", "/s5/Internal/Archive/Moved.bin"), B_OK);
+    EXPECT_EQ(ReadAll("/s5/Internal/Archive/Moved.bin"), "other");
+    EXPECT_FALSE(std::filesystem::exists(folder + "/c/Other.bin"));
+    // Only the case of the name changes.
+    ASSERT_EQ(sys_rename("/s5/Internal/Archive/Moved.bin", "/s5/Internal/Archive/MOVED.BIN"), B_OK);
+    EXPECT_EQ(List("/s5/Internal/Archive"), (std::vector<std::string>{".", "..", "MOVED.BIN"}));
+
+    EXPECT_EQ(sys_rmdir("/s5/Internal/Archive"), B_DIRECTORY_NOT_EMPTY);
+    ASSERT_EQ(sys_unlink("/s5/Internal/Archive/moved.bin"), B_OK);
+    ASSERT_EQ(sys_rmdir("/s5/Internal/Archive"), B_OK);
+    EXPECT_FALSE(std::filesystem::exists(folder + "/c/Archive"));
+    EXPECT_EQ(sys_unlink("/s5/Internal/Archive"), B_ENTRY_NOT_FOUND);
+}
+
+TEST_F(Series5Stack, CreateOpensAnExistingFileWithoutEmptyingIt) {
+    int fd = sys_open("/s5/Internal/Documents/LETTER TO ANNA.TXT", B_O_WRONLY | B_O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(sys_write(fd, 0, "F", 1), 1);
+    ASSERT_EQ(sys_close(fd), B_OK);
+    EXPECT_EQ(ReadHostFile(folder + "/c/Documents/Letter to Anna.txt"), "Fear Anna");
+    EXPECT_EQ(sys_open("/s5/Internal/Documents/Letter to Anna.txt",
+                       B_O_WRONLY | B_O_CREAT | B_O_EXCL, 0644),
+              B_FILE_EXISTS);
+}
+
+TEST_F(Series5Stack, ThreadsWorkOnTheVolumeAtOnce) {
+    std::vector<std::thread> threads;
+    std::vector<std::string> failures(4);
+    for (int t = 0; t < 4; t++) {
+        threads.emplace_back([&, t] {
+            std::string name = "/s5/Internal/Thread " + std::to_string(t) + ".bin";
+            std::string data(20000, static_cast<char>('A' + t));
+            for (int round = 0; round < 3; round++) {
+                if (WriteAll(name, data, B_O_RDWR | B_O_CREAT | B_O_TRUNC) != B_OK)
+                    failures[t] = "write";
+                else if (ReadAll(name) != data)
+                    failures[t] = "read";
+                else if (List("/s5/Internal").size() < 4)
+                    failures[t] = "list";
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    for (int t = 0; t < 4; t++) EXPECT_EQ(failures[t], "") << t;
+    EXPECT_EQ(List("/s5/Internal").size(), 2u + 1 + 4);
+}
+
+TEST_F(Series5Stack, AFileOpenOnTheHandheldIsNotRemoved) {
+    int fd = sys_open("/s5/Internal/Documents/Letter to Anna.txt", B_O_RDONLY, 0);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(sys_unlink("/s5/Internal/Documents/Letter to Anna.txt"), B_BUSY);
+    EXPECT_TRUE(std::filesystem::exists(folder + "/c/Documents/Letter to Anna.txt"));
+    EXPECT_EQ(sys_close(fd), B_OK);
+    EXPECT_EQ(sys_unlink("/s5/Internal/Documents/Letter to Anna.txt"), B_OK);
+    EXPECT_FALSE(std::filesystem::exists(folder + "/c/Documents/Letter to Anna.txt"));
+}
+
+TEST_F(Series5Stack, AccentsCrossAsTheCodePageAndOthersAreRefused) {
+    ASSERT_EQ(WriteAll("/s5/Internal/Résumé – été.txt", "x", B_O_RDWR | B_O_CREAT), B_OK);
+    EXPECT_TRUE(std::filesystem::exists(folder + "/c/Résumé – été.txt"));
+    auto names = List("/s5/Internal");
+    EXPECT_NE(std::find(names.begin(), names.end(), "Résumé – été.txt"), names.end());
+    EXPECT_EQ(sys_open("/s5/Internal/Ωmega.txt", B_O_RDWR | B_O_CREAT, 0644), B_BAD_VALUE);
+    EXPECT_FALSE(std::filesystem::exists(folder + "/c/Ωmega.txt"));
+    // A host file whose name the handheld cannot carry is not shown.
+    std::ofstream(folder + "/c/日本.txt") << "hidden";
+    names = List("/s5/Internal");
+    EXPECT_EQ(std::find(names.begin(), names.end(), "日本.txt"), names.end());
+}
+
+TEST_F(Series5Stack, ModifiedTimeAndReadOnlyAttributeRoundTrip) {
+    be_stat st{};
+    st.st_mtim = {1049522828, 0};  // 2003-04-05 06:07:08 UTC
+    ASSERT_EQ(sys_wstat("/s5/Internal/Documents/Letter to Anna.txt", &st, WSTAT_MTIME), B_OK);
+    struct stat host_st;
+    ASSERT_EQ(stat((folder + "/c/Documents/Letter to Anna.txt").c_str(), &host_st), 0);
+    EXPECT_EQ(host_st.st_mtim.tv_sec, 1049522828);
+    ASSERT_EQ(sys_stat("/s5/Internal/Documents/Letter to Anna.txt", &st), B_OK);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1049522828);
+
+    st.st_mode = 0444;
+    ASSERT_EQ(sys_wstat("/s5/Internal/Documents/Letter to Anna.txt", &st, WSTAT_MODE), B_OK);
+    ASSERT_EQ(sys_stat("/s5/Internal/Documents/Letter to Anna.txt", &st), B_OK);
+    EXPECT_EQ(st.st_mode, B_S_IFREG | 0444u);
+    EXPECT_EQ(sys_open("/s5/Internal/Documents/Letter to Anna.txt", B_O_WRONLY, 0),
+              B_PERMISSION_DENIED);
+    st.st_mode = 0644;
+    ASSERT_EQ(sys_wstat("/s5/Internal/Documents/Letter to Anna.txt", &st, WSTAT_MODE), B_OK);
+    EXPECT_EQ(WriteAll("/s5/Internal/Documents/Letter to Anna.txt", "ok", B_O_WRONLY | B_O_TRUNC),
+              B_OK);
+}
+
+TEST_F(Series5Stack, VolumeInformationAndTypes) {
+    fs_info info;
+    ASSERT_EQ(sys_rfsstat("/s5/Disk", &info), B_OK);
+    EXPECT_STREQ(info.volume_name, "Disk");
+    EXPECT_STREQ(info.device_name, "D:");
+    EXPECT_EQ(info.total_blocks * info.block_size, 8 * 1024 * 1024);
+    ASSERT_EQ(WriteAll("/s5/Disk/big", std::string(100000, 'b'), B_O_RDWR | B_O_CREAT), B_OK);
+    fs_info after;
+    ASSERT_EQ(sys_rfsstat("/s5/Disk", &after), B_OK);
+    EXPECT_LT(after.free_blocks, info.free_blocks);
+
+    char type[64] = {};
+    ASSERT_GT(sys_read_attr("/s5/Internal/Documents/Letter to Anna.txt", "BEOS:TYPE",
+                            B_MIME_STRING_TYPE, 0, type, sizeof type),
+              0);
+    EXPECT_STREQ(type, "text/x-vnd.zk.psion-txt");
+    // A Series 5 Word document names its program in its third file type id.
+    std::string word = std::string("\x37\x00\x00\x10\x6D\x00\x00\x10\x85\x00\x00\x10", 12) + "body";
+    std::ofstream(folder + "/c/Shopping", std::ios::binary) << word;
+    auto names = List("/s5/Internal");
+    memset(type, 0, sizeof type);
+    ASSERT_GT(sys_read_attr("/s5/Internal/Shopping", "BEOS:TYPE", B_MIME_STRING_TYPE, 0, type,
+                            sizeof type),
+              0);
+    EXPECT_STREQ(type, "application/x-vnd.zk.psion5-word");
+}
+
+TEST_F(Series5Stack, ReadOnlyMediaAreReportedAndRefuseWrites) {
+    Stop();
+    Start({}, true);
+    fs_info info;
+    ASSERT_EQ(sys_rfsstat("/s5/Disk", &info), B_OK);
+    EXPECT_NE(info.flags & B_FS_IS_READONLY, 0u);
+    EXPECT_NE(sys_open("/s5/Disk/new", B_O_RDWR | B_O_CREAT, 0644), B_OK);
+    EXPECT_FALSE(std::filesystem::exists(folder + "/d/new"));
+}
+
+TEST_F(Series5Stack, ALostWriteReplyIsAnErrorAndTheFileIsAskedAgain) {
+    ASSERT_EQ(WriteAll("/s5/Internal/f", "0123456789", B_O_RDWR | B_O_CREAT), B_OK);
+    int fd = sys_open("/s5/Internal/f", B_O_RDWR, 0);
+    ASSERT_GE(fd, 0);
+    // The next request's reply comes garbled: the write happened, but nobody can know it.
+    host->Faults().Add(*vantrel::FaultRule::Parse("garbage:1@SYS$RFSV"));
+    EXPECT_LT(sys_write(fd, 0, "ABC", 3), 0);
+    // The next access seeks before it reads and sees what the handheld holds.
+    char buffer[16] = {};
+    EXPECT_EQ(sys_read(fd, 0, buffer, sizeof buffer), 10);
+    EXPECT_EQ(std::string(buffer, 10), "ABC3456789");
+    be_stat st;
+    ASSERT_EQ(sys_fstat(fd, &st), B_OK);
+    EXPECT_EQ(st.st_size, 10);
+    EXPECT_EQ(sys_close(fd), B_OK);
+}
+
+}  // namespace
