@@ -95,6 +95,27 @@ check "vantrel stopped cleanly on SIGTERM ($((SECONDS - started)) s, a file held
 check "nothing left in the mount table" bash -c "! grep -q ' $run/' /proc/self/mounts"
 [ "$failures" -eq 0 ] || cat "$run/log"
 
+# The Series 5 file system, when the package has one.
+if [ -f /usr/lib/tavro/add-ons/file_systems/tavro5.so ]; then
+    mkdir -p "$run/c"
+    cp -r /usr/share/tavro/samples/. "$run/c/"
+    /usr/bin/vantrel --series5 --speed 0 --drive "C:Internal=$run/c" --mount-root "$run/psion5" \
+        >"$run/log5" 2>&1 &
+    host=$!
+    for _ in $(seq 1 200); do
+        grep -q " $run/psion5/Internal " /proc/self/mounts && break
+        sleep 0.1
+    done
+    check "Series 5 drive mounted from the installed tavro5" \
+        cmp -s /usr/share/tavro/samples/NOTES.TXT "$run/psion5/Internal/NOTES.TXT"
+    kill -TERM "$host"
+    status=0
+    wait "$host" || status=$?
+    check "Series 5: stopped cleanly, nothing left mounted" \
+        bash -c "[ $status -eq 0 ] && ! grep -q ' $run/psion5' /proc/self/mounts"
+    [ "$failures" -eq 0 ] || cat "$run/log5"
+fi
+
 # The units as installed, for an adapter ttyUSB0.
 units=$work/units
 mkdir -p "$units/system" "$units/user"
