@@ -90,13 +90,11 @@ function(tavro_install_rules)
   endforeach()
   tavro_install_program(vantrel MANPAGE ${TAVRO_PACKAGING_DIR}/vantrel.h2m
                         SUMMARY "host link application: a Psion handheld's drives as Linux volumes")
-  # The gateway's command-line client, under whichever name it lands.
-  foreach(client linkgate-client tavro-gateway psion-gateway gateway-client linkgate-cli)
-    if(TARGET ${client})
-      tavro_install_program(${client} MANPAGE ${TAVRO_PACKAGING_DIR}/gateway-client.h2m
-                            SUMMARY "talk to a server on a Psion handheld through linkgate")
-    endif()
-  endforeach()
+  # The gateway's command-line client.
+  if(TARGET tavro-gate)
+    tavro_install_program(tavro-gate MANPAGE ${TAVRO_PACKAGING_DIR}/tavro-gate.h2m
+                          SUMMARY "talk to a server on a Psion handheld through vantrel's gateway")
+  endif()
 
   install(FILES ${CMAKE_SOURCE_DIR}/README.md ${TAVRO_PACKAGING_DIR}/copyright
           DESTINATION ${TAVRO_INSTALL_DOCDIR})

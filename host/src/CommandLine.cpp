@@ -41,6 +41,10 @@ std::string Usage() {
            "  --settings-dir FOLDER        folder of the add-ons' lasting settings (default:\n"
            "                               $XDG_CONFIG_HOME/tavro or ~/.config/tavro)\n"
            "  --no-fuse                    keep the volumes inside the host (no Linux mounts)\n"
+           "  --gate PATH                  socket of the gateway's door (default:\n"
+           "                               $XDG_RUNTIME_DIR/tavro/gate.sock, as root\n"
+           "                               /run/tavro/gate.sock)\n"
+           "  --no-gate                    no door for other programs\n"
            "  --trace FILE                 packet trace, one line per packet (- for stderr;\n"
            "                               also VANTREL_TRACE in the environment)\n"
            "  --speed BYTES_PER_SECOND     wire speed (0: unlimited; default: the family's cable)\n"
@@ -135,6 +139,10 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, HostOption
             if (!value(options.settingsFolder)) return CommandLineResult::Error;
         } else if (arg == "--no-fuse") {
             options.fuse = false;
+        } else if (arg == "--gate") {
+            if (!value(options.gateSocket)) return CommandLineResult::Error;
+        } else if (arg == "--no-gate") {
+            options.gate = false;
         } else if (arg == "--trace") {
             if (!value(options.traceFile)) return CommandLineResult::Error;
         } else if (arg == "--speed") {

@@ -47,6 +47,8 @@ struct HostLink::State {
     std::vector<thread_id> clientThreads;
     std::vector<std::unique_ptr<ClientJob>> jobs;
     std::thread cutThread;
+    std::mutex observerLock;
+    std::function<void(bool)> observer;
 };
 
 HostLink::HostLink(HostOptions options)
@@ -154,6 +156,7 @@ status_t HostLink::LinkUp() {
         fState->jobs.push_back(std::move(job));
         resume_thread(thread);
     }
+    Tell(true);
     return B_OK;
 }
 
@@ -189,7 +192,18 @@ status_t HostLink::LinkDown() {
         fState->requestPort = B_BAD_PORT_ID;
     }
     fState->downChanged.notify_all();
+    Tell(false);
     return B_OK;
+}
+
+void HostLink::SetLinkObserver(std::function<void(bool up)> observer) {
+    std::lock_guard<std::mutex> guard(fState->observerLock);
+    fState->observer = std::move(observer);
+}
+
+void HostLink::Tell(bool up) {
+    std::lock_guard<std::mutex> guard(fState->observerLock);
+    if (fState->observer) fState->observer(up);
 }
 
 void HostLink::CutLinkFromRouter() {

@@ -10,7 +10,11 @@
 #include "ApplicationSeam.h"
 #include "host/CommandLine.h"
 #include "host/ConfigCommand.h"
+<<<<<<< HEAD
 #include "host/DesktopNotice.h"
+=======
+#include "host/GateServer.h"
+>>>>>>> main
 #include "host/HostLink.h"
 #include "host/InstallLayout.h"
 #include "host/Settings.h"
@@ -126,18 +130,31 @@ int main(int argc, char** argv) {
         return 1;
     }
     vantrel::StartApplication(argc, argv);
+<<<<<<< HEAD
     vantrel::DesktopNotice notice(host.FamilyVersion());
     bool linuxMounts = StartLinuxMounts(options, &notice);
+=======
+    bool linuxMounts = StartLinuxMounts(options);
+    vantrel::GateServer::Options gateOptions;
+    gateOptions.socketPath = options.gateSocket;
+    vantrel::GateServer door(host, gateOptions);
+    std::string doorMessage;
+    bool doorOpen = options.gate && door.Start(doorMessage) == B_OK;
+    if (options.gate && !doorOpen)
+        fprintf(stderr, "vantrel: %s; running without a gateway door\n", doorMessage.c_str());
+>>>>>>> main
 
     status = host.LinkUp();
     if (status != B_OK) {
         fprintf(stderr, "vantrel: link not up: %s\n", be_strerror(status));
         TakeLinkDown(host, stopSignals, linuxMounts);
+        door.Stop();
         vantrel::QuitApplication();
         return 1;
     }
     printf("vantrel: Series %d link up, %zu drive(s), %zu add-on(s)\n", host.FamilyVersion(),
            options.drives.size(), host.AddOns().size());
+    if (doorOpen) printf("vantrel: %s\n", doorMessage.c_str());
     fflush(stdout);
     notice.LinkUp();
 
@@ -146,7 +163,11 @@ int main(int argc, char** argv) {
     printf("vantrel: %s, taking the link down\n", signal == SIGINT ? "SIGINT" : "SIGTERM");
     fflush(stdout);
     TakeLinkDown(host, stopSignals, linuxMounts);
+<<<<<<< HEAD
     notice.LinkDown();
+=======
+    door.Stop();
+>>>>>>> main
     vantrel::QuitApplication();
     printf("vantrel: link down, exiting\n");
     return 0;

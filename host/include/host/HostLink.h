@@ -12,6 +12,7 @@
 //   host.LinkDown(); // ports gone, link-down sent, RunClient threads joined
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -48,6 +49,10 @@ public:
     bool IsLinkUp() const;
     // Blocks until the link is down (by LinkDown or a link-cut fault) or `timeout` µs pass.
     bool WaitForLinkDown(bigtime_t timeout);
+    // Told after every change of the link (true: up). Called on the thread that changed it,
+    // which may hold the host's link lock: it must not call back into the host's link calls.
+    // Once SetLinkObserver returns, the previous observer is no longer running.
+    void SetLinkObserver(std::function<void(bool up)> observer);
 
     port_id RequestPort() const;  // "WritePsion", or a negative status when the link is down
     int32 FamilyVersion() const { return static_cast<int32>(fOptions.family); }
@@ -66,6 +71,7 @@ public:
 private:
     friend class Router;
     void CutLinkFromRouter();
+    void Tell(bool up);
 
     HostOptions fOptions;
     handheld::PacketTrace fTrace;

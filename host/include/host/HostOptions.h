@@ -39,6 +39,10 @@ struct HostOptions {
     std::vector<std::string> configArguments;
     // vantrel only: export every mounted volume as a Linux (FUSE) mount at its mount point.
     bool fuse = true;
+    // vantrel only: the gateway's door for other programs (host/GateServer.h), at gateSocket
+    // or, when empty, at the default place.
+    bool gate = true;
+    std::string gateSocket;
 
     // Packet trace: lines to this file ("-": standard error) and, for tests, kept in memory.
     std::string traceFile;
