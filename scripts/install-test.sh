@@ -66,6 +66,8 @@ check "bash completion offers the options of --help" bash -c "
     COMP_WORDS=(vantrel --mount-r); COMP_CWORD=1; COMP_LINE='vantrel --mount-r'; COMP_POINT=\${#COMP_LINE}
     _vantrel vantrel --mount-r vantrel; [ \"\${COMPREPLY[*]}\" = --mount-root ]"
 check "samples installed" test -f /usr/share/tavro/samples/NOTES.TXT
+check "tavro-gate, the gateway's client, with its manual page" bash -c \
+    "/usr/bin/tavro-gate --help | grep -q connect && MANWIDTH=80 man -P cat tavro-gate 2>/dev/null | grep -q TAVRO_GATE"
 
 # A short run with the simulated Series 3, on a copy of the installed samples.
 run=$work/run

@@ -10,11 +10,8 @@
 #include "ApplicationSeam.h"
 #include "host/CommandLine.h"
 #include "host/ConfigCommand.h"
-<<<<<<< HEAD
 #include "host/DesktopNotice.h"
-=======
 #include "host/GateServer.h"
->>>>>>> main
 #include "host/HostLink.h"
 #include "host/InstallLayout.h"
 #include "host/Settings.h"
@@ -130,11 +127,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     vantrel::StartApplication(argc, argv);
-<<<<<<< HEAD
     vantrel::DesktopNotice notice(host.FamilyVersion());
     bool linuxMounts = StartLinuxMounts(options, &notice);
-=======
-    bool linuxMounts = StartLinuxMounts(options);
     vantrel::GateServer::Options gateOptions;
     gateOptions.socketPath = options.gateSocket;
     vantrel::GateServer door(host, gateOptions);
@@ -142,7 +136,6 @@ int main(int argc, char** argv) {
     bool doorOpen = options.gate && door.Start(doorMessage) == B_OK;
     if (options.gate && !doorOpen)
         fprintf(stderr, "vantrel: %s; running without a gateway door\n", doorMessage.c_str());
->>>>>>> main
 
     status = host.LinkUp();
     if (status != B_OK) {
@@ -163,11 +156,8 @@ int main(int argc, char** argv) {
     printf("vantrel: %s, taking the link down\n", signal == SIGINT ? "SIGINT" : "SIGTERM");
     fflush(stdout);
     TakeLinkDown(host, stopSignals, linuxMounts);
-<<<<<<< HEAD
     notice.LinkDown();
-=======
     door.Stop();
->>>>>>> main
     vantrel::QuitApplication();
     printf("vantrel: link down, exiting\n");
     return 0;
