@@ -162,6 +162,7 @@ void setup_vnode(vnode* node, const uint8* entry) {
     if (attributes & 0x0001) node->mode |= 0x92;
     node->size = BytesToUlong(entry + 4);
     node->mtime = BytesToUlong(entry + 8);
+    node->info_time = system_time();
 }
 
 // --- paths
@@ -594,7 +595,7 @@ __attribute__((visibility("default"))) vnode_ops fs_entry = {
     tavro_write,               // 23 write
     nullptr,                   // 24 readv
     nullptr,                   // 25 writev
-    nullptr,                   // 26 ioctl
+    tavro_ioctl,               // 26 ioctl
     nullptr,                   // 27 setflags
     tavro_rstat,               // 28 rstat
     tavro_wstat,               // 29 wstat

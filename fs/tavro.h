@@ -63,6 +63,8 @@ struct vnode {
     uint32 mode;
     uint32 size;
     uint32 mtime;
+    // When mode, size and time last came from the device (FINFO or a listing).
+    bigtime_t info_time;
     vnode* next;
     vnode* prev;  // for the first child: the directory itself
     vnode* children;
@@ -128,6 +130,10 @@ void unlock_volume(volume* vol);
 
 // Mode, size and time from the 16-byte directory entry header.
 void setup_vnode(vnode* node, const uint8* entry);
+
+// The volume's ioctl (tavro_refresh): B_IOCTL_REFRESH_STAT asks the device for a file's status
+// with FINFO when what the node holds is older than the age given.
+int tavro_ioctl(void* ns, void* node, void* cookie, int cmd, void* buf, size_t len);
 
 // Finds or makes the node `name` in directory `dir`. `entry` (a 16-byte directory entry
 // header) refreshes or makes the node without a request. `why`, when given, receives the

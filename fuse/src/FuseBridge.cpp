@@ -27,12 +27,15 @@ bool observing = false;
 void on_mounted(void*, nspace_id nsid, vnode_id root, const char* where) {
     bool allow_other = false;
     bool verbose = false;
+    Options chosen;
     {
         std::lock_guard<std::mutex> guard(registry_lock);
         allow_other = options.allow_other && allow_other_permitted();
         verbose = options.verbose;
+        chosen = options;
     }
     auto session = std::make_shared<MountSession>(nsid, root, where, allow_other);
+    session->tune(chosen.cache_seconds, chosen.link_bytes_per_second, chosen.transfers);
     status_t status = session->start();
     if (status != B_OK) {
         std::fprintf(stderr, "fuse: cannot mount %s: %s\n", where, be_strerror(status));

@@ -24,7 +24,20 @@ MountSession::MountSession(nspace_id nsid, vnode_id root, std::string where, boo
       allow_other_(allow_other),
       uid_(geteuid()),
       gid_(getegid()),
-      nodes_(root) {}
+      nodes_(root) {
+    tune(2.0, 0, nullptr);
+}
+
+void MountSession::tune(double cache_seconds, uint32_t link_bytes_per_second,
+                        TransferListener* listener) {
+    cache_ = std::make_unique<LinkCache>(cache_seconds);
+    lingering_ = std::make_unique<LingeringFiles>(cache_->period(), [this](int fd) {
+        untrack_file(fd);
+        (void)sys_close(fd);
+    });
+    transfers_ = std::make_unique<TransferWatch>(listener, where_);
+    readahead_ = readahead_for(link_bytes_per_second);
+}
 
 MountSession::~MountSession() {
     if (session_ != nullptr || thread_.joinable()) (void)stop(true);
@@ -106,6 +119,13 @@ status_t MountSession::stop(bool force) {
         if (fd >= 0) close(fd);
         fd = -1;
     }
+    // Its closing thread is gone before the leftovers are closed, so no descriptor is
+    // closed twice.
+    lingering_->close_all();
+    lingering_ = std::make_unique<LingeringFiles>(Clock::duration::zero(), [this](int fd) {
+        untrack_file(fd);
+        (void)sys_close(fd);
+    });
     close_leftovers();
     return B_OK;
 }
@@ -120,7 +140,7 @@ void MountSession::close_leftovers() {
     }
     for (int fd : files) (void)sys_close(fd);
     for (DirHandle* dir : dirs) {
-        (void)sys_closedir(dir->fd);
+        if (dir->fd >= 0) (void)sys_closedir(dir->fd);
         delete dir;
     }
     for (const auto& [vnid, count] : nodes_.release_all()) {

@@ -4,12 +4,16 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
 #include <thread>
 
+#include "LingeringFiles.h"
+#include "LinkCache.h"
 #include "NodeTable.h"
+#include "TransferWatch.h"
 #include "kernel/fs_interface.h"
 
 struct fuse_session;
@@ -25,6 +29,9 @@ public:
     MountSession(const MountSession&) = delete;
     MountSession& operator=(const MountSession&) = delete;
 
+    // How the mount spares the link (before start): cache time, link speed, transfer listener.
+    void tune(double cache_seconds, uint32_t link_bytes_per_second, TransferListener* listener);
+
     // Mounts on Linux and starts serving.
     [[nodiscard]] status_t start();
 
@@ -39,6 +46,11 @@ public:
     bool closing() const { return closing_.load(std::memory_order_acquire); }
     uid_t owner_uid() const { return uid_; }
     gid_t owner_gid() const { return gid_; }
+    fuse_session* fuse() const { return session_; }
+    LinkCache& cache() { return *cache_; }
+    LingeringFiles& lingering() { return *lingering_; }
+    TransferWatch& transfers() { return *transfers_; }
+    uint32_t readahead() const { return readahead_; }
 
     // Open descriptors, so that handles whose release never came (the Linux kernel drops
     // pending releases when the mount goes) are closed at the end.
@@ -58,6 +70,10 @@ private:
     const gid_t gid_;
     NodeTable nodes_;
     std::atomic<bool> closing_{false};
+    std::unique_ptr<LinkCache> cache_;
+    std::unique_ptr<LingeringFiles> lingering_;
+    std::unique_ptr<TransferWatch> transfers_;
+    uint32_t readahead_ = 0;
 
     std::mutex stop_lock_;  // one stop at a time
     fuse_session* session_ = nullptr;

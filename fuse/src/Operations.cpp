@@ -15,6 +15,7 @@
 
 #include "DirHandle.h"
 #include "ErrnoMap.h"
+#include "FileCaching.h"
 #include "MountSession.h"
 #include "OpenMode.h"
 #include "StatConvert.h"
@@ -25,9 +26,6 @@ namespace fusebridge {
 
 namespace {
 
-// Nothing but this process changes a volume, so what the Linux kernel caches stays true; the
-// second only bounds how long a change made through the kernel's own calls goes unseen.
-constexpr double kCacheSeconds = 1.0;
 constexpr size_t kMaxXattrSize = 65536;
 
 MountSession& session_of(fuse_req_t req) {
@@ -66,6 +64,7 @@ void forget_lookups(MountSession& session, fuse_ino_t ino, uint64_t count) {
     vnode_id vnid = 0;
     uint64_t references = session.nodes().forget(ino, count, &vnid);
     put_references(session, vnid, references);
+    if (!session.nodes().resolve(ino, &vnid)) session.transfers().forgotten(ino);
 }
 
 // Turns a reference the caller took on `vnid` into an entry: from here on the node table owns
@@ -80,8 +79,8 @@ void forget_lookups(MountSession& session, fuse_ino_t ino, uint64_t count) {
     NodeTable::Lookup lookup = session.nodes().add_lookup(vnid);
     if (lookup.give_back) (void)vfs_put(session.nsid(), vnid);
     entry->ino = lookup.ino;
-    entry->attr_timeout = kCacheSeconds;
-    entry->entry_timeout = kCacheSeconds;
+    entry->attr_timeout = session.cache().seconds();
+    entry->entry_timeout = session.cache().seconds();
     return B_OK;
 }
 
@@ -99,6 +98,11 @@ void release_detached(MountSession& session, vnode_id vnid) {
     vnode_id vnid = 0;
     status = vfs_lookup(session.nsid(), dir, name, &vnid);
     if (status != B_OK) return status;
+    status = refresh_looked_up(session, dir, vnid);
+    if (status != B_OK) {
+        (void)vfs_put(session.nsid(), vnid);
+        return status;
+    }
     return make_entry(session, vnid, entry);
 }
 
@@ -110,8 +114,11 @@ void release_detached(MountSession& session, vnode_id vnid) {
     vnode_id vnid = 0;
     status = vfs_lookup(session.nsid(), dir, name, &vnid);
     if (status != B_OK) return status;
+    // A handle kept open would hold the file on the device past its removal.
+    session.lingering().close_node(vnid);
     status =
         directory ? vfs_rmdir(session.nsid(), dir, name) : vfs_unlink(session.nsid(), dir, name);
+    session.cache().directory_changed(dir);
     if (status == B_OK) release_detached(session, vnid);
     (void)vfs_put(session.nsid(), vnid);
     return status;
@@ -150,7 +157,11 @@ void release_detached(MountSession& session, vnode_id vnid) {
     if (status != B_OK) return status;
     vnode_id target = 0;
     status_t found = vfs_lookup(session.nsid(), new_dir, new_name, &target);
+    session.lingering().close_node(source);
+    session.cache().directory_changed(old_dir);
+    session.cache().directory_changed(new_dir);
     if (found == B_OK) {
+        session.lingering().close_node(target);
         // A name that differs only in letter case finds the source itself: a plain rename.
         if (target != source) {
             status = (flags & RENAME_NOREPLACE)
@@ -202,6 +213,11 @@ void release_detached(MountSession& session, vnode_id vnid) {
         const timespec& t = (to_set & FUSE_SET_ATTR_MTIME_NOW) ? now : attr.st_mtim;
         change.st_mtim = {t.tv_sec, t.tv_nsec};
     }
+    if (mask & (WSTAT_SIZE | WSTAT_MTIME)) {
+        // The device empties a file by opening it anew; no kept handle may stand in the way.
+        if (mask & WSTAT_SIZE) session.lingering().close_node(vnid);
+        session.cache().file_changed(vnid);
+    }
     if (mask != 0) {
         status = vfs_wstat(session.nsid(), vnid, &change, mask);
         if (status != B_OK) return status;
@@ -241,6 +257,12 @@ void release_detached(MountSession& session, vnode_id vnid) {
 // Fills one readdir reply of at most `size` bytes starting at entry index `offset`.
 [[nodiscard]] status_t fill_directory(fuse_req_t req, DirHandle* dir, off_t offset, size_t size,
                                       std::vector<char>* reply) {
+    if (dir->fd < 0) {
+        // Opened on the device only now: a listing the kernel kept needed no request.
+        int fd = vfs_opendir(session_of(req).nsid(), dir->vnid);
+        if (fd < 0) return fd;
+        dir->fd = fd;
+    }
     if (offset != dir->position) {
         // Not where the listing stands (a rewind or a seek): list again from the start.
         status_t status = sys_rewinddir(dir->fd);
@@ -263,7 +285,10 @@ void release_detached(MountSession& session, vnode_id vnid) {
                 if (used > 0) break;  // the entries so far go out; the error comes next time
                 return count;
             }
-            if (count == 0) break;
+            if (count == 0) {
+                session_of(req).cache().listed(dir->vnid, Clock::now());
+                break;
+            }
             dir->pending = true;
         }
         dir->entry.d_name[sizeof dir->entry.d_name - 1] = '\0';
@@ -343,7 +368,9 @@ void release_detached(MountSession& session, vnode_id vnid) {
 
 // --- The handlers ------------------------------------------------------------------------------
 
-void op_init(void*, fuse_conn_info* conn) {
+void op_init(void* userdata, fuse_conn_info* conn) {
+    // Read-ahead the link can carry in about a second: a short read costs about that much.
+    conn->max_readahead = static_cast<MountSession*>(userdata)->readahead();
     // An open with O_TRUNC must reach the volume as one: a separate truncate is not something
     // every volume can do.
     if (conn->capable & FUSE_CAP_ATOMIC_O_TRUNC) conn->want |= FUSE_CAP_ATOMIC_O_TRUNC;
@@ -355,6 +382,7 @@ void op_lookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
     fuse_entry_param entry;
     status_t status = lookup_entry(session, parent, name, &entry);
     if (status != B_OK) return reply_status(req, status);
+    session.transfers().named(entry.ino, name);
     if (fuse_reply_entry(req, &entry) != 0) forget_lookups(session, entry.ino, 1);
 }
 
@@ -384,7 +412,7 @@ void op_getattr(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
         if (status == B_OK) st = linux_stat(volume_stat, session.owner_uid(), session.owner_gid());
     }
     if (status != B_OK) return reply_status(req, status);
-    fuse_reply_attr(req, &st, kCacheSeconds);
+    fuse_reply_attr(req, &st, session.cache().seconds());
 }
 
 void op_setattr(fuse_req_t req, fuse_ino_t ino, struct stat* attr, int to_set, fuse_file_info*) {
@@ -393,7 +421,7 @@ void op_setattr(fuse_req_t req, fuse_ino_t ino, struct stat* attr, int to_set, f
     struct stat st;
     status_t status = set_attributes(session, ino, *attr, to_set, &st);
     if (status != B_OK) return reply_status(req, status);
-    fuse_reply_attr(req, &st, kCacheSeconds);
+    fuse_reply_attr(req, &st, session.cache().seconds());
 }
 
 void op_mkdir(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode) {
@@ -402,6 +430,7 @@ void op_mkdir(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode) 
     vnode_id dir = 0;
     status_t status = node_of(session, parent, &dir);
     if (status == B_OK) status = vfs_mkdir(session.nsid(), dir, name, mode & 07777);
+    session.cache().directory_changed(dir);
     fuse_entry_param entry;
     if (status == B_OK) status = lookup_entry(session, parent, name, &entry);
     if (status != B_OK) return reply_status(req, status);
@@ -432,15 +461,9 @@ void op_open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     if (refuse_if_closing(req, session)) return;
     vnode_id vnid = 0;
     status_t status = node_of(session, ino, &vnid);
-    int fd = status;
-    if (status == B_OK) fd = vfs_open(session.nsid(), vnid, open_mode_from_linux(fi->flags));
-    if (fd < 0) return reply_status(req, fd);
-    fi->fh = static_cast<uint64_t>(fd);
-    session.track_file(fd);
-    if (fuse_reply_open(req, fi) != 0) {
-        session.untrack_file(fd);
-        (void)sys_close(fd);
-    }
+    if (status == B_OK) status = open_file_cached(session, ino, vnid, fi);
+    if (status != B_OK) return reply_status(req, status);
+    if (fuse_reply_open(req, fi) != 0) release_file_cached(session, ino, fi);
 }
 
 void op_create(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode,
@@ -453,7 +476,9 @@ void op_create(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode,
     vnode_id vnid = 0;
     int fd = vfs_create(session.nsid(), dir, name, open_mode_from_linux(fi->flags) | B_O_CREAT,
                         static_cast<int>(mode & 07777), &vnid);
+    session.cache().directory_changed(dir);
     if (fd < 0) return reply_status(req, fd);
+    session.cache().file_changed(vnid);
     fuse_entry_param entry;
     status = make_entry(session, vnid, &entry);
     if (status != B_OK) {
@@ -462,7 +487,10 @@ void op_create(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode,
     }
     fi->fh = static_cast<uint64_t>(fd);
     session.track_file(fd);
+    session.transfers().named(entry.ino, name);
+    session.transfers().opened(fd, entry.ino, static_cast<uint64_t>(entry.attr.st_size), true);
     if (fuse_reply_create(req, &entry, fi) != 0) {
+        session.transfers().closed(fd);
         session.untrack_file(fd);
         (void)sys_close(fd);
         forget_lookups(session, entry.ino, 1);
@@ -475,16 +503,19 @@ void op_read(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fuse_file_in
     std::vector<char> data;
     status_t status = read_fully(static_cast<int>(fi->fh), offset, size, &data);
     if (status != B_OK) return reply_status(req, status);
+    session.transfers().moved(static_cast<int>(fi->fh), data.size());
     fuse_reply_buf(req, data.data(), data.size());
 }
 
-void op_write(fuse_req_t req, fuse_ino_t, const char* data, size_t size, off_t offset,
+void op_write(fuse_req_t req, fuse_ino_t ino, const char* data, size_t size, off_t offset,
               fuse_file_info* fi) {
     MountSession& session = session_of(req);
     if (refuse_if_closing(req, session)) return;
     size_t written = 0;
     status_t status = write_fully(static_cast<int>(fi->fh), offset, data, size, &written);
+    file_changed_here(session, ino);
     if (status != B_OK) return reply_status(req, status);
+    session.transfers().moved(static_cast<int>(fi->fh), written);
     fuse_reply_write(req, written);
 }
 
@@ -495,11 +526,8 @@ void op_flush(fuse_req_t req, fuse_ino_t, fuse_file_info*) {
 
 void op_fsync(fuse_req_t req, fuse_ino_t, int, fuse_file_info*) { fuse_reply_err(req, 0); }
 
-void op_release(fuse_req_t req, fuse_ino_t, fuse_file_info* fi) {
-    MountSession& session = session_of(req);
-    int fd = static_cast<int>(fi->fh);
-    session.untrack_file(fd);
-    (void)sys_close(fd);
+void op_release(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
+    release_file_cached(session_of(req), ino, fi);
     fuse_reply_err(req, 0);
 }
 
@@ -508,20 +536,25 @@ void op_opendir(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     if (refuse_if_closing(req, session)) return;
     vnode_id vnid = 0;
     status_t status = node_of(session, ino, &vnid);
-    int fd = status;
-    if (status == B_OK) fd = vfs_opendir(session.nsid(), vnid);
-    if (fd < 0) return reply_status(req, fd);
+    // A listing the kernel keeps is not asked of the device at all.
+    bool kept = status == B_OK && listing_kept(session, vnid);
+    int fd = kept ? -1 : status;
+    if (status == B_OK && !kept) fd = vfs_opendir(session.nsid(), vnid);
+    if (fd < 0 && !kept) return reply_status(req, fd);
     DirHandle* dir = new (std::nothrow) DirHandle;
     if (dir == nullptr) {
-        (void)sys_closedir(fd);
+        if (fd >= 0) (void)sys_closedir(fd);
         return reply_status(req, B_NO_MEMORY);
     }
     dir->fd = fd;
+    dir->vnid = vnid;
     fi->fh = reinterpret_cast<uint64_t>(dir);
+    fi->cache_readdir = 1;
+    fi->keep_cache = kept ? 1 : 0;
     session.track_dir(dir);
     if (fuse_reply_open(req, fi) != 0) {
         session.untrack_dir(dir);
-        (void)sys_closedir(fd);
+        if (fd >= 0) (void)sys_closedir(fd);
         delete dir;
     }
 }
@@ -540,7 +573,7 @@ void op_releasedir(fuse_req_t req, fuse_ino_t, fuse_file_info* fi) {
     MountSession& session = session_of(req);
     DirHandle* dir = reinterpret_cast<DirHandle*>(fi->fh);
     session.untrack_dir(dir);
-    (void)sys_closedir(dir->fd);
+    if (dir->fd >= 0) (void)sys_closedir(dir->fd);
     delete dir;
     fuse_reply_err(req, 0);
 }

@@ -45,6 +45,8 @@ std::string Usage() {
            "                               $XDG_RUNTIME_DIR/tavro/gate.sock, as root\n"
            "                               /run/tavro/gate.sock)\n"
            "  --no-gate                    no door for other programs\n"
+           "  --cache-seconds S            how long the mounts trust what they know (default 2)\n"
+           "  --quiet                      no progress lines for long transfers\n"
            "  --trace FILE                 packet trace, one line per packet (- for stderr;\n"
            "                               also VANTREL_TRACE in the environment)\n"
            "  --speed BYTES_PER_SECOND     wire speed (0: unlimited; default: the family's cable)\n"
@@ -143,6 +145,17 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, HostOption
             if (!value(options.gateSocket)) return CommandLineResult::Error;
         } else if (arg == "--no-gate") {
             options.gate = false;
+        } else if (arg == "--quiet") {
+            options.quiet = true;
+        } else if (arg == "--cache-seconds") {
+            if (!value(text)) return CommandLineResult::Error;
+            char* end = nullptr;
+            double seconds = std::strtod(text.c_str(), &end);
+            if (text.empty() || *end != '\0' || !(seconds >= 0 && seconds <= 3600)) {
+                error = "bad cache time: " + text;
+                return CommandLineResult::Error;
+            }
+            options.cacheSeconds = seconds;
         } else if (arg == "--trace") {
             if (!value(options.traceFile)) return CommandLineResult::Error;
         } else if (arg == "--speed") {

@@ -1,6 +1,7 @@
 // vantrel: the host link application. Simulates the handheld at the other end of the cable,
 // brings the link up at start and down on SIGINT or SIGTERM, letting the add-ons unmount.
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
@@ -14,12 +15,32 @@
 #include "host/GateServer.h"
 #include "host/HostLink.h"
 #include "host/InstallLayout.h"
+#include "host/ProgressDisplay.h"
 #include "host/Settings.h"
 #ifdef TAVRO_WITH_FUSE
 #include "fusebridge/FuseBridge.h"
 #endif
 
 namespace {
+
+#ifdef TAVRO_WITH_FUSE
+// Long transfers through the mounts, shown on vantrel's standard output.
+class TransferProgress : public fusebridge::TransferListener {
+public:
+    TransferProgress() : fDisplay(vantrel::ProgressDisplay::ForDescriptor(STDOUT_FILENO)) {
+        fDisplay.StartThread();
+    }
+    void transfer_started(uint64_t id, const std::string& name, uint64_t size,
+                          bool writing) override {
+        fDisplay.Started(id, name, size, writing);
+    }
+    void transfer_moved(uint64_t id, uint64_t bytes) override { fDisplay.Moved(id, bytes); }
+    void transfer_ended(uint64_t id) override { fDisplay.Ended(id); }
+
+private:
+    vantrel::ProgressDisplay fDisplay;
+};
+#endif
 
 // Every volume mounted from now on also becomes a Linux mount at its mount point.
 bool StartLinuxMounts(const vantrel::HostOptions& options, vantrel::DesktopNotice* notice) {
@@ -37,6 +58,10 @@ bool StartLinuxMounts(const vantrel::HostOptions& options, vantrel::DesktopNotic
     bridge.changed = [](void* context, const char* where, bool mounted) {
         if (mounted) static_cast<vantrel::DesktopNotice*>(context)->DriveMounted(where);
     };
+    bridge.cache_seconds = options.cacheSeconds;
+    bridge.link_bytes_per_second = options.speed.bytesPerSecond;
+    // Lives as long as the process: serving threads may report until the mounts are gone.
+    if (!options.quiet) bridge.transfers = new TransferProgress;
     return fusebridge::start(bridge) == B_OK;
 #else
     (void)options;

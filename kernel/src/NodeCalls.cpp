@@ -134,3 +134,11 @@ extern "C" int vfs_stat_attr(nspace_id nsid, vnode_id vnid, const char* name, at
     status_t status = Node(nsid, vnid, &node);
     return status != B_OK ? status : StatAttribute(node, name, info);
 }
+
+extern "C" int vfs_ioctl(nspace_id nsid, vnode_id vnid, int cmd, void* buf, size_t len) {
+    VnodeRef node;
+    status_t status = Node(nsid, vnid, &node);
+    if (status != B_OK) return status;
+    if (node.ops().ioctl == nullptr) return B_UNSUPPORTED;
+    return node.ops().ioctl(node.cookie(), node.node(), nullptr, cmd, buf, len);
+}

@@ -74,4 +74,20 @@ TEST(CommandLine, MistakesAreReported) {
     EXPECT_EQ(Parse({"--help"}, options, error), CommandLineResult::Help);
 }
 
+TEST(CommandLine, CacheTimeAndQuiet) {
+    HostOptions options;
+    std::string error;
+    ASSERT_EQ(Parse({}, options, error), CommandLineResult::Run);
+    EXPECT_EQ(options.cacheSeconds, 2.0);
+    EXPECT_FALSE(options.quiet);
+    ASSERT_EQ(Parse({"--cache-seconds", "0.25", "--quiet"}, options, error),
+              CommandLineResult::Run);
+    EXPECT_EQ(options.cacheSeconds, 0.25);
+    EXPECT_TRUE(options.quiet);
+    for (const char* bad : {"", "-1", "2s", "nan", "99999"}) {
+        HostOptions refused;
+        EXPECT_EQ(Parse({"--cache-seconds", bad}, refused, error), CommandLineResult::Error) << bad;
+    }
+}
+
 }  // namespace

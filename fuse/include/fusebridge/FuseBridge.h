@@ -5,11 +5,25 @@
 // the Linux mount goes first, and a Linux mount that is in use refuses the unmount with B_BUSY.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "platform/Errors.h"
 
 namespace fusebridge {
+
+// Hears of every transfer through the mounts: a file from its open to its release. Called on
+// the mounts' serving threads, so it must return quickly.
+class TransferListener {
+public:
+    virtual ~TransferListener() = default;
+    // `id` is unique among the transfers running; `size` is the file's size at open.
+    virtual void transfer_started(uint64_t id, const std::string& name, uint64_t size,
+                                  bool writing) = 0;
+    // `bytes` read or written so far.
+    virtual void transfer_moved(uint64_t id, uint64_t bytes) = 0;
+    virtual void transfer_ended(uint64_t id) = 0;
+};
 
 struct Options {
     // Lets users other than the one serving the mount in: honoured only where it is allowed
@@ -17,6 +31,14 @@ struct Options {
     bool allow_other = true;
     // A line on standard output for every Linux mount made and ended.
     bool verbose = false;
+    // How long the Linux kernel trusts names, attributes, listings and file contents it was
+    // told about before it asks again, and how long a closed file's handle on the device is
+    // kept for the next open.
+    double cache_seconds = 2.0;
+    // The link's speed in bytes a second (0: unlimited); sizes the kernel's read-ahead.
+    uint32_t link_bytes_per_second = 0;
+    // Told about transfers when set; must outlive the mounts.
+    TransferListener* transfers = nullptr;
     // Told of every Linux mount made (`mounted` true) and ended in an orderly way, on the thread
     // that made or ended it; e.g. for desktop notifications.
     void (*changed)(void* context, const char* where, bool mounted) = nullptr;

@@ -43,6 +43,11 @@ struct HostOptions {
     // or, when empty, at the default place.
     bool gate = true;
     std::string gateSocket;
+    // vantrel only: how long the Linux mounts trust what they were told before asking the
+    // handheld again (names, sizes, listings, file contents).
+    double cacheSeconds = 2.0;
+    // vantrel only: no progress lines for long transfers through the mounts.
+    bool quiet = false;
 
     // Packet trace: lines to this file ("-": standard error) and, for tests, kept in memory.
     std::string traceFile;

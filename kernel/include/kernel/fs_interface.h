@@ -176,6 +176,9 @@ typedef int op_readv(void* ns, void* node, void* cookie, off_t pos, const be_iov
 typedef int op_writev(void* ns, void* node, void* cookie, off_t pos, const be_iovec* vec,
                       size_t count, size_t* len);
 typedef int op_ioctl(void* ns, void* node, void* cookie, int cmd, void* buf, size_t len);
+// ioctl command: bring the node's status (size, time) up to date from the device when what the
+// file system holds is older than the bigtime_t in `buf` (microseconds); 0 asks always.
+#define B_IOCTL_REFRESH_STAT 0x7A5701
 typedef int op_setflags(void* ns, void* node, void* cookie, int flags);
 typedef int op_rstat(void* ns, void* node, be_stat* st);
 typedef int op_wstat(void* ns, void* node, be_stat* st, long mask);

@@ -126,5 +126,8 @@ ssize_t vfs_write_attr(nspace_id nsid, vnode_id vnid, const char* name, uint32 t
                        const void* buf, size_t len);
 int vfs_remove_attr(nspace_id nsid, vnode_id vnid, const char* name);
 int vfs_stat_attr(nspace_id nsid, vnode_id vnid, const char* name, attr_info* info);
+// The file system's ioctl for a node, with no open file (cookie null); B_UNSUPPORTED when the
+// file system has none. Commands: B_IOCTL_REFRESH_STAT (kernel/fs_interface.h).
+int vfs_ioctl(nspace_id nsid, vnode_id vnid, int cmd, void* buf, size_t len);
 
 }  // extern "C"
