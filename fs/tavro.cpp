@@ -90,7 +90,10 @@ void unlock_volume(volume* vol) { release_sem(vol->lock); }
 
 bool is_device_name(const char* name) {
     if (name == nullptr || name[0] == '\0') return false;
-    return strpbrk(name, "\\*?") == nullptr && strlen(name) < kPathBufferSize;
+    if (strpbrk(name, "\\*?") != nullptr || strlen(name) >= kPathBufferSize) return false;
+    // Only names the device's character set can spell.
+    char spelled[kPathBufferSize];
+    return to_device_text(name, spelled, sizeof spelled) == B_OK;
 }
 
 bool node_is_live_locked(volume* vol, vnode* node) {
@@ -112,6 +115,34 @@ bool name_pending_delete(volume* vol, vnode_id dir, const char* name) {
 void forget_name_locked(volume* vol, vnode* node) {
     auto found = vol->index->names.find(name_key(node->parent, node->name));
     if (found != vol->index->names.end() && found->second == node) vol->index->names.erase(found);
+}
+
+void forget_node_locked(volume* vol, vnode* node) {
+    forget_name_locked(vol, node);
+    node->stale = 1;
+}
+
+void forget_name_in_locked(volume* vol, vnode_id dir, const char* name) {
+    vnode* found = find_name_locked(vol, dir, name);
+    if (found != nullptr) forget_node_locked(vol, found);
+}
+
+void refresh_stale_node(volume* vol, vnode* node) {
+    if (lock_volume(vol) != B_OK) return;
+    char path[kPathBufferSize];
+    bool stale = node->stale && !node->removed && node != vol->root;
+    bool ok = stale && find_path_locked(vol, node, path) == B_OK;
+    bool directory = is_directory(node);
+    unlock_volume(vol);
+    if (!ok) return;
+    // A directory's own entry is asked for without its trailing separator.
+    if (directory) path[strlen(path) - 1] = '\0';
+    uint8 header[kEntryHeaderSize];
+    if (psion_finfo(vol, path, header) != B_OK) return;
+    if (lock_volume(vol) != B_OK) return;
+    setup_vnode(node, header);
+    node->stale = 0;
+    unlock_volume(vol);
 }
 
 void list_node_locked(volume* vol, vnode* dir, vnode* node) {
@@ -233,7 +264,10 @@ vnode* search_vnode(volume* vol, vnode_id* id, vnode_id dirid, const char* name,
     if (lock_volume(vol) != B_OK) return nullptr;
     vnode* found = find_name_locked(vol, dirid, name);
     if (found != nullptr) {
-        if (entry != nullptr) setup_vnode(found, entry);
+        if (entry != nullptr) {
+            setup_vnode(found, entry);
+            found->stale = 0;
+        }
         bool removed = found->removed;
         unlock_volume(vol);
         if (removed) return nullptr;
@@ -243,7 +277,10 @@ vnode* search_vnode(volume* vol, vnode_id* id, vnode_id dirid, const char* name,
     char path[kPathBufferSize];
     status_t status = entry == nullptr ? find_path_locked(vol, dir, path) : B_OK;
     unlock_volume(vol);
-    if (!vol->connected.load()) return nullptr;
+    if (!vol->connected.load()) {
+        *why = B_IO_ERROR;  // a name not known here cannot be looked up without the link
+        return nullptr;
+    }
 
     uint8 header[kEntryHeaderSize];
     if (entry == nullptr) {
@@ -252,7 +289,11 @@ vnode* search_vnode(volume* vol, vnode_id* id, vnode_id dirid, const char* name,
             *why = status;
             return nullptr;
         }
-        if (psion_finfo(vol, path, header) != B_OK) return nullptr;
+        status = psion_finfo(vol, path, header);
+        if (status != B_OK) {
+            *why = status;
+            return nullptr;
+        }
         entry = header;
     }
 
@@ -285,6 +326,12 @@ vnode* search_vnode(volume* vol, vnode_id* id, vnode_id dirid, const char* name,
     return node;
 }
 
+uint16 create_mode_word(int omode) {
+    uint16 word = 0x0201;
+    if (omode & B_O_ACCMODE) word |= 0x0100;
+    return word;
+}
+
 uint16 open_mode_word(int omode, bool directory) {
     if (directory) return 0x0030;
     uint16 word = 0x0200;
@@ -311,7 +358,9 @@ int32 open_node(volume* vol, vnode* node, int omode, const char* name) {
     if (listing) status = append_path(path, "*.*");
     if (status != B_OK) return status;
 
-    int32 handle = psion_open(vol, open_mode_word(omode, listing), path);
+    bool creating = name != nullptr && (omode & B_O_CREAT);
+    int32 handle = psion_open(
+        vol, creating ? create_mode_word(omode) : open_mode_word(omode, listing), path);
     // An existing file opened in replace mode is empty now.
     if (handle >= 0 && name == nullptr && !listing && (omode & (B_O_CREAT | B_O_TRUNC))) {
         if (lock_volume(vol) == B_OK) {
@@ -393,34 +442,55 @@ int fs_mount(nspace_id nsid, const char*, unsigned long, void* parms, size_t len
         return B_BAD_VALUE;
     }
     root->published = 1;
+    attach_handle_book(vol);
     *ns = vol;
     *rootid = root->vnid;
     return B_OK;
 }
 
 int fs_unmount(void* ns) {
+    detach_handle_book(static_cast<volume*>(ns));
     free_volume(static_cast<volume*>(ns));
     return B_OK;
 }
 
+namespace {
+
+bool is_read_only_media(uint8 media) { return media == 5 || media == 6; }
+
+}  // namespace
+
+status_t check_writable(volume* vol) {
+    uint8 media = vol->media.load();
+    if (media == kMediaUnknown) {
+        device_info device;
+        if (psion_deviceinfo(vol, &device) != B_OK) return B_OK;  // the device will tell
+        media = is_read_only_media(device.media) ? kMediaReadOnly : kMediaWritable;
+        vol->media.store(media);
+    }
+    return media == kMediaReadOnly ? B_READ_ONLY_DEVICE : B_OK;
+}
+
+// The figures are asked of the device each time, so that free space follows writes and
+// deletes; the last answer stands in while the device cannot be asked.
 int fs_rfsstat(void* ns, fs_info* out) {
     volume* vol = static_cast<volume*>(ns);
+    device_info device;
+    status_t asked = psion_deviceinfo(vol, &device);
     if (lock_volume(vol) != B_OK) return B_BAD_SEM_ID;
-    if (vol->info == nullptr) {
-        device_info device;
-        if (psion_deviceinfo(vol, &device) != B_OK) {
-            unlock_volume(vol);
-            return B_ERROR;
-        }
-        fs_info* info = new (std::nothrow) fs_info{};
-        if (info == nullptr) {
+    if (asked == B_OK) {
+        if (vol->info == nullptr) vol->info = new (std::nothrow) fs_info{};
+        if (vol->info == nullptr) {
             unlock_volume(vol);
             return B_NO_MEMORY;
         }
+        fs_info* info = vol->info;
         info->dev = vol->nsid;
         info->root = vol->root->vnid;
         info->flags = B_FS_HAS_ATTR | B_FS_HAS_MIME | B_FS_IS_PERSISTENT | B_FS_IS_REMOVABLE;
-        if (device.media == 5 || device.media == 6) info->flags |= B_FS_IS_READONLY;
+        bool readOnly = is_read_only_media(device.media);
+        if (readOnly) info->flags |= B_FS_IS_READONLY;
+        vol->media.store(readOnly ? kMediaReadOnly : kMediaWritable);
         info->block_size = 1;
         info->io_size = 511;
         info->total_blocks = device.total;
@@ -432,7 +502,10 @@ int fs_rfsstat(void* ns, fs_info* out) {
                      sizeof info->device_name);
         memcpy(info->volume_name, device.volume_name, sizeof info->volume_name);
         strcpy(info->fsh_name, "tavro3");
-        vol->info = info;
+    }
+    if (vol->info == nullptr) {
+        unlock_volume(vol);
+        return asked;
     }
     *out = *vol->info;
     unlock_volume(vol);
@@ -516,9 +589,9 @@ int fs_remove_vnode(void* ns, void* vnode_, char) {
     if (lock_volume(vol) != B_OK) return B_BAD_SEM_ID;
     node->published = 0;
     char path[kPathBufferSize];
-    // The entry leaves the device only now, at its last reference; a refusal is not reported
-    // and the name shows again in the next listing.
-    if (find_path_locked(vol, node, path) == B_OK && vol->connected.load())
+    // An unlinked file that was open when it was unlinked was moved to a hidden name; it
+    // leaves the device now, at its last reference. Everything else was deleted at unlink.
+    if (!node->deleted && find_path_locked(vol, node, path) == B_OK && vol->connected.load())
         (void)psion_delete(vol, path);
     int64 parent = node->parent;
     unlist_node_locked(vol, node);
@@ -557,6 +630,10 @@ int fs_open(void* ns, void* vnode_, int omode, void** cookie) {
         return status;
     }
     file->append = (omode & B_O_APPEND) != 0;
+    if (lock_volume(vol) == B_OK) {
+        node->opens++;
+        unlock_volume(vol);
+    }
     *cookie = file;
     return B_OK;
 }
@@ -622,10 +699,10 @@ __attribute__((visibility("default"))) vnode_ops fs_entry = {
     tavro_free_attrdircookie,  // 50 free_attrdircookie
     tavro_rewind_attrdir,      // 51 rewind_attrdir
     tavro_read_attrdir,        // 52 read_attrdir
-    tavro_write_attr,          // 53 write_attr
+    fs_write_attr,             // 53 write_attr
     tavro_read_attr,           // 54 read_attr
-    tavro_remove_attr,         // 55 remove_attr
-    tavro_rename_attr,         // 56 rename_attr
+    fs_remove_attr,            // 55 remove_attr
+    fs_rename_attr,            // 56 rename_attr
     tavro_stat_attr,           // 57 stat_attr
     nullptr,                   // 58 open_query
     nullptr,                   // 59 close_query

@@ -75,16 +75,30 @@ struct vnode {
     uint8 published;
     // Still linked into its directory's child list.
     uint8 listed;
+    // The device no longer has the entry under this node's name (deleted, or never there):
+    // nothing is left to delete when the kernel lets the node go.
+    uint8 deleted;
+    // A request on the entry failed without telling what it did: the size and mode shown are
+    // asked of the device again before they are next reported.
+    uint8 stale;
+    // Files open through this node; while any is, its entry cannot be deleted on the device.
+    int32 opens;
 };
+
+// The cookie's `offset` after a request on its handle failed: the device may or may not have
+// moved, so the next access seeks first.
+constexpr int32 kPositionUnknown = -1;
+
+enum : uint8 { kListingBroken = 1 };
 
 // One per open file or directory listing. `lock` makes each read or write atomic with the
 // seek that positions it, when several threads share one open file.
 struct filecookie {
     int32 handle;
-    int32 offset;
+    int32 offset;  // the device's position, or kPositionUnknown
     int32 length;
     uint8* buffer;
-    uint8 ended;   // a malformed listing reply ended the listing for good
+    uint8 ended;   // a listing: kListingBroken once a failure broke it off
     uint8 append;  // opened in append mode: the device writes at the end, whatever the position
     std::mutex lock;
 };
@@ -111,7 +125,26 @@ struct volume {
     bigtime_t replyTimeout;
     // Case-folded name lookup and the set of live records; guarded by `lock`.
     NodeIndex* index;
+    // What the medium allows: kMediaUnknown until the device was asked.
+    std::atomic<uint8> media;
+    // Numbers the hidden names that unlinked, still open files are moved to; guarded by `lock`.
+    uint32 asideSerial;
 };
+
+enum : uint8 { kMediaUnknown = 0, kMediaWritable = 1, kMediaReadOnly = 2 };
+
+// B_READ_ONLY_DEVICE when the volume's medium cannot be changed (asked of the device once),
+// otherwise B_OK. For changes the device never sees, such as attributes.
+[[nodiscard]] status_t check_writable(volume* vol);
+
+// --- names (tavro_names) ----------------------------------------------------------------------
+
+// UTF-8 text to the device's character set (IBM code page 850) in `out` (`size` bytes with the
+// NUL): B_OK, B_BAD_VALUE for text that is not UTF-8 or has a character the device's set
+// lacks, B_NAME_TOO_LONG when it does not fit.
+[[nodiscard]] status_t to_device_text(const char* text, char* out, size_t size);
+// `length` bytes of device text to UTF-8 in `out`: false when it does not fit.
+[[nodiscard]] bool from_device_text(const char* text, size_t length, char* out, size_t size);
 
 // --- nodes and lookup (tavro) ----------------------------------------------------------------
 
@@ -154,6 +187,15 @@ vnode* search_vnode(volume* vol, vnode_id* id, vnode_id dir, const char* name, c
 
 // The FOPEN mode word for a kernel open mode, and whether the open lists a directory.
 [[nodiscard]] uint16 open_mode_word(int omode, bool directory);
+// The FOPEN mode word that makes a new file and fails when the name exists.
+[[nodiscard]] uint16 create_mode_word(int omode);
+// Drops the name of `node` from the lookup index and marks the node stale, after a request
+// whose effect on it is unknown: the next lookup asks the device.
+void forget_node_locked(volume* vol, vnode* node);
+// The same for whatever node bears `name` in `dir`.
+void forget_name_in_locked(volume* vol, vnode_id dir, const char* name);
+// Asks the device for the entry of a stale node and refreshes the node from it.
+void refresh_stale_node(volume* vol, vnode* node);
 // Opens a node (or, with O_CREAT and a name, a new entry in a directory node) on the device.
 [[nodiscard]] int32 open_node(volume* vol, vnode* node, int omode, const char* name);
 
@@ -221,6 +263,11 @@ int tavro_read_attr(void* ns, void* node, const char* name, int type, void* buf,
 int tavro_remove_attr(void* ns, void* node, const char* name);
 int tavro_rename_attr(void* ns, void* node, const char* oldname, const char* newname);
 int tavro_stat_attr(void* ns, void* node, const char* name, attr_info* info);
+// The same three changes as the kernel makes them: refused on read-only media.
+int fs_write_attr(void* ns, void* node, const char* name, int type, const void* buf, size_t* len,
+                  off_t pos);
+int fs_remove_attr(void* ns, void* node, const char* name);
+int fs_rename_attr(void* ns, void* node, const char* oldname, const char* newname);
 void free_all_attr(attribute* head);
 int set_mime_type(volume* vol, vnode* node);
 // The MIME type a file name gets, or null when none matches.

@@ -305,3 +305,26 @@ status_t write_volume_attrs(volume* vol, vnode* root) {
     }
     return B_OK;
 }
+
+// The kernel's attribute changes: refused on a medium that cannot be changed, as every other
+// change is. The add-on's own bookkeeping (types, the volume's icons) goes straight to the
+// store.
+int fs_write_attr(void* ns, void* node, const char* name, int type, const void* buf, size_t* len,
+                  off_t pos) {
+    status_t writable = check_writable(static_cast<volume*>(ns));
+    if (writable != B_OK) {
+        *len = 0;
+        return writable;
+    }
+    return tavro_write_attr(ns, node, name, type, buf, len, pos);
+}
+
+int fs_remove_attr(void* ns, void* node, const char* name) {
+    status_t writable = check_writable(static_cast<volume*>(ns));
+    return writable != B_OK ? writable : tavro_remove_attr(ns, node, name);
+}
+
+int fs_rename_attr(void* ns, void* node, const char* oldname, const char* newname) {
+    status_t writable = check_writable(static_cast<volume*>(ns));
+    return writable != B_OK ? writable : tavro_rename_attr(ns, node, oldname, newname);
+}

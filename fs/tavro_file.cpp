@@ -44,6 +44,41 @@ status_t check_position(off_t pos, size_t* len) {
     return B_OK;
 }
 
+// A file on the device ends before 2 GiB - 1: a write that would start there or later
+// cannot be stored.
+status_t check_write_position(off_t pos, size_t* len) {
+    if (pos < 0) return B_BAD_VALUE;
+    if (pos >= kPositionLimit - 1) return B_FILE_TOO_LARGE;
+    return check_position(pos, len);
+}
+
+}  // namespace
+
+namespace {
+
+void count_open(volume* vol, vnode* node, int32 change) {
+    if (lock_volume(vol) != B_OK) return;
+    node->opens += change;
+    unlock_volume(vol);
+}
+
+// Opens a name the device has, as it is (or emptied with O_TRUNC), and publishes its node.
+status_t open_existing(volume* vol, vnode* existing, vnode_id id, int omode, filecookie* cookie) {
+    // The device's replace mode would empty the file: an exclusive create fails instead, any
+    // other opens the file as it is.
+    if (omode & B_O_EXCL) return B_FILE_EXISTS;
+    if (existing->mode & B_S_IFDIR) return B_IS_A_DIRECTORY;
+    status_t status = publish_node(vol, existing);
+    if (status != B_OK) return status;
+    cookie->handle = open_node(vol, existing, omode & ~B_O_CREAT, nullptr);
+    if (cookie->handle < 0) {
+        put_vnode(vol->nsid, id);
+        return cookie->handle;
+    }
+    count_open(vol, existing, 1);
+    return B_OK;
+}
+
 }  // namespace
 
 int tavro_create(void* ns, void* dir_, const char* name, int omode, int, vnode_id* vnid,
@@ -55,53 +90,59 @@ int tavro_create(void* ns, void* dir_, const char* name, int omode, int, vnode_i
     if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) return B_IS_A_DIRECTORY;
     if (!is_device_name(name)) return B_BAD_VALUE;
 
-    vnode_id id;
-    status_t why;
-    vnode* existing = search_vnode(vol, &id, dir->vnid, name, nullptr, &why);
-    if (existing == nullptr && why != B_ENTRY_NOT_FOUND) return why;
-    // An unlinked name whose file the device still holds for those who have it open cannot
-    // be made again until that file is gone.
-    if (existing == nullptr && name_pending_delete(vol, dir->vnid, name)) return B_BUSY;
-
     filecookie* cookie = new (std::nothrow) filecookie{};
     if (cookie == nullptr) return B_BAD_VALUE;
     cookie->append = (omode & B_O_APPEND) != 0;
 
+    vnode_id id;
+    status_t why;
+    vnode* existing = search_vnode(vol, &id, dir->vnid, name, nullptr, &why);
+    status_t status = B_OK;
     if (existing != nullptr) {
-        // The device's create is a replace: opening an existing name with it would empty the
-        // file. An exclusive create fails instead, any other opens the file as it is.
-        status_t status = B_OK;
-        if (omode & B_O_EXCL)
-            status = B_FILE_EXISTS;
-        else if (existing->mode & B_S_IFDIR)
-            status = B_IS_A_DIRECTORY;
-        else
-            status = publish_node(vol, existing);
+        status = open_existing(vol, existing, id, omode, cookie);
         if (status != B_OK) {
             delete cookie;
-            return status;
-        }
-        cookie->handle = open_node(vol, existing, omode & ~B_O_CREAT, nullptr);
-        if (cookie->handle < 0) {
-            status = cookie->handle;
-            delete cookie;
-            put_vnode(vol->nsid, id);
             return status;
         }
         *vnid = id;
         *out = cookie;
         return B_OK;
     }
+    // Only a device that said "no such entry" gets a create. After a lookup that failed any
+    // other way the name may well exist, and nothing is made or emptied on a guess.
+    if (why != B_ENTRY_NOT_FOUND) {
+        delete cookie;
+        return why;
+    }
+    // An unlinked name whose file the device still holds for those who have it open cannot
+    // be made again until that file is gone.
+    if (name_pending_delete(vol, dir->vnid, name)) {
+        delete cookie;
+        return B_BUSY;
+    }
 
+    // The device's create mode fails on a name that exists, so a file that appeared since the
+    // lookup is never emptied.
     cookie->handle = open_node(vol, dir, omode | B_O_CREAT, name);
+    if (cookie->handle == B_FILE_EXISTS && !(omode & B_O_EXCL)) {
+        existing = search_vnode(vol, &id, dir->vnid, name, nullptr, &why);
+        status = existing != nullptr ? open_existing(vol, existing, id, omode, cookie) : why;
+        if (status != B_OK) {
+            delete cookie;
+            return status;
+        }
+        *vnid = id;
+        *out = cookie;
+        return B_OK;
+    }
     if (cookie->handle < 0) {
-        status_t status = cookie->handle;
+        status = cookie->handle;
         delete cookie;
         return status;
     }
     // Handle 0 is a valid handle: it is kept and closed with the cookie like any other.
     vnode* node = nullptr;
-    status_t status = B_BAD_VALUE;
+    status = B_BAD_VALUE;
     for (int attempt = 0; attempt < kPublishAttempts && status != B_OK; attempt++) {
         node = search_vnode(vol, &id, dir->vnid, name, nullptr, &why);
         if (node == nullptr) break;
@@ -109,8 +150,9 @@ int tavro_create(void* ns, void* dir_, const char* name, int omode, int, vnode_i
     }
     if (node == nullptr || status != B_OK) {
         (void)psion_close(vol, cookie);
-        return B_BAD_VALUE;
+        return node == nullptr && outcome_unknown(why) ? why : B_BAD_VALUE;
     }
+    count_open(vol, node, 1);
     *vnid = id;
     *out = cookie;
     notify_listener(B_ENTRY_CREATED, vol->nsid, dir->vnid, 0, id, name);
@@ -129,14 +171,15 @@ int tavro_read(void* ns, void* node, void* cookie_, off_t pos, void* buf, size_t
     // The seek and the read belong together: no other thread's request on this open file may
     // move the device's position between them.
     std::lock_guard<std::mutex> hold(cookie->lock);
-    if (psion_fseek(vol, cookie, 0, static_cast<int32>(pos)) != B_OK) {
+    status_t sought = psion_fseek(vol, cookie, 0, static_cast<int32>(pos));
+    if (sought != B_OK) {
         *len = 0;
-        return B_FILE_ERROR;
+        return outcome_unknown(sought) ? sought : B_FILE_ERROR;
     }
     int32 n = psion_read(vol, cookie, static_cast<uint8*>(buf), static_cast<uint32>(*len));
     if (n < 0) {
         *len = 0;
-        return B_FILE_ERROR;
+        return outcome_unknown(n) ? n : B_FILE_ERROR;
     }
     *len = static_cast<size_t>(n);
     return B_OK;
@@ -147,16 +190,18 @@ int tavro_write(void* ns, void* node_, void* cookie_, off_t pos, const void* buf
     vnode* node = static_cast<vnode*>(node_);
     filecookie* cookie = static_cast<filecookie*>(cookie_);
     if (cookie == nullptr || node == nullptr || vol == nullptr || *len == 0) return B_FILE_ERROR;
-    if (check_position(pos, len) != B_OK) {
+    status_t where = check_write_position(pos, len);
+    if (where != B_OK) {
         *len = 0;
-        return B_BAD_VALUE;
+        return where;
     }
     int32 n;
     {
         std::lock_guard<std::mutex> hold(cookie->lock);
-        if (psion_fseek(vol, cookie, 0, static_cast<int32>(pos)) != B_OK) {
+        status_t sought = psion_fseek(vol, cookie, 0, static_cast<int32>(pos));
+        if (sought != B_OK) {
             *len = 0;
-            return B_FILE_ERROR;
+            return outcome_unknown(sought) ? sought : B_FILE_ERROR;
         }
         n = psion_write(vol, cookie, static_cast<const uint8*>(buf), static_cast<uint32>(*len));
     }
@@ -177,14 +222,24 @@ int tavro_write(void* ns, void* node_, void* cookie_, off_t pos, const void* buf
     }
     *len = 0;
     if (n == 0) return B_OK;
+    if (outcome_unknown(n)) {
+        // The chunk may have been stored: the size shown is asked of the device again.
+        if (lock_volume(vol) == B_OK) {
+            node->stale = 1;
+            unlock_volume(vol);
+        }
+        return n;
+    }
     if (n == B_READ_ONLY_DEVICE || n == B_DEVICE_FULL) return n;
     return B_FILE_ERROR;
 }
 
 int tavro_close(void*, void* node, void*) { return node == nullptr ? B_ENTRY_NOT_FOUND : B_OK; }
 
-int tavro_free_cookie(void* ns, void*, void* cookie) {
-    (void)psion_close(static_cast<volume*>(ns), static_cast<filecookie*>(cookie));
+int tavro_free_cookie(void* ns, void* node, void* cookie) {
+    volume* vol = static_cast<volume*>(ns);
+    if (cookie != nullptr && node != nullptr) count_open(vol, static_cast<vnode*>(node), -1);
+    (void)psion_close(vol, static_cast<filecookie*>(cookie));
     return B_OK;
 }
 
@@ -195,6 +250,7 @@ int tavro_rstat(void* ns, void* node_, be_stat* st) {
     volume* vol = static_cast<volume*>(ns);
     vnode* node = static_cast<vnode*>(node_);
     if (node == nullptr) return B_ENTRY_NOT_FOUND;
+    refresh_stale_node(vol, node);
     if (lock_volume(vol) != B_OK) return B_BAD_SEM_ID;
     *st = be_stat{};
     st->st_dev = vol->nsid;
@@ -242,6 +298,11 @@ int tavro_wstat(void* ns, void* node_, be_stat* st, long mask) {
     char path[kPathBufferSize];
     status_t status = find_path(vol, node, path);
     if (status != B_OK) return status;
+    // A mode change sends nothing to the device, which would otherwise refuse it there.
+    if (mask & WSTAT_MODE) {
+        status = check_writable(vol);
+        if (status != B_OK) return status;
+    }
 
     if (mask & WSTAT_SIZE) {
         status = change_size(vol, node, path, st->st_size);

@@ -1,11 +1,12 @@
 #include "tavro_rfsv.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <vector>
 
-#include "debug.h"
 #include "platform/ByteOrder.h"
 #include "platform/HostProtocol.h"
 
@@ -89,14 +90,21 @@ size_t build_sfdate(uint8* out, size_t capacity, uint32 time, const char* path) 
 // --------------------------------------------------------------------------------
 
 bool reply_status(const uint8* reply, size_t size, int16* status) {
-    if (reply == nullptr || size < 6) return false;
+    // The length word counts the status and the data: a reply cut short or mangled on the
+    // way shows itself here, before any of its fields is believed.
+    if (reply == nullptr || size < 6 || size > 0xFFFF + 4) return false;
+    if (BytesToUword(reply) != kReplyCode || BytesToUword(reply + 2) != size - 4) return false;
     *status = BytesToWord(reply + 4);
     return true;
 }
 
 status_t missing_reply(status_t transport) {
-    return transport == B_BAD_PORT_ID ? B_IO_ERROR : B_NO_MEMORY;
+    // Nothing came back: the link is gone or did not answer. Either way the request may have
+    // been carried out, and the caller must not guess.
+    return transport == B_TIMED_OUT ? B_TIMED_OUT : B_IO_ERROR;
 }
+
+bool outcome_unknown(status_t status) { return status == B_IO_ERROR || status == B_TIMED_OUT; }
 
 status_t map_fopen_status(int16 status) {
     switch (status) {
@@ -105,17 +113,49 @@ status_t map_fopen_status(int16 status) {
         case kDeviceNoPath:
             return B_ENTRY_NOT_FOUND;
         case kDeviceBadName:
-            return B_NAME_TOO_LONG;
+            return B_BAD_VALUE;  // a name the device cannot store
+        case kDeviceExists:
+            return B_FILE_EXISTS;
+        case kDeviceFull:
+            return B_DEVICE_FULL;
+        case kDeviceReadOnly:
+        case kDeviceWriteProtected:
+            return B_READ_ONLY_DEVICE;
+        case kDeviceAccessDenied:
+            return B_NOT_ALLOWED;
+        case kDeviceTooManyOpen:
+            return B_NO_MORE_FDS;
+        default:
+            return B_BAD_VALUE;
+    }
+}
+
+status_t map_change_status(int16 status) {
+    switch (status) {
+        case kDeviceExists:
+            return B_FILE_EXISTS;
+        case kDeviceNotFound:
+        case kDeviceNoDirectory:
+        case kDeviceNoPath:
+            return B_ENTRY_NOT_FOUND;
+        case kDeviceBadName:
+            return B_BAD_VALUE;
+        case kDeviceReadOnly:
+        case kDeviceWriteProtected:
+            return B_READ_ONLY_DEVICE;
+        case kDeviceAccessDenied:
+            return B_BUSY;  // in use: open on the device, or a folder that is not empty
         case kDeviceFull:
             return B_DEVICE_FULL;
         default:
-            return B_BAD_VALUE;
+            return B_FILE_ERROR;
     }
 }
 
 status_t map_fwrite_status(int16 status) {
     switch (status) {
         case kDeviceReadOnly:
+        case kDeviceWriteProtected:
             return B_READ_ONLY_DEVICE;
         case kDeviceFull:
             return B_DEVICE_FULL;
@@ -146,6 +186,9 @@ status_t map_sfdate_status(int16 status) {
     switch (status) {
         case kDeviceBadName:
             return B_BAD_VALUE;
+        case kDeviceNotFound:
+            return B_ENTRY_NOT_FOUND;
+        case kDeviceReadOnly:
         case kDeviceWriteProtected:
             return B_READ_ONLY_DEVICE;
         default:
@@ -157,8 +200,8 @@ int32 parse_fopen_reply(const uint8* reply, size_t size) {
     int16 status;
     if (!reply_status(reply, size, &status)) return B_IO_ERROR;
     if (status != 0) return map_fopen_status(status);
-    if (size < 8) return B_IO_ERROR;
-    return BytesToWord(reply + 6);
+    if (size != 8) return B_IO_ERROR;
+    return BytesToUword(reply + 6);
 }
 
 status_t parse_fread_reply(const uint8* reply, size_t size, uint32 wanted, const uint8** data,
@@ -172,13 +215,12 @@ status_t parse_fread_reply(const uint8* reply, size_t size, uint32 wanted, const
         return B_OK;
     }
     if (status != 0) return B_FILE_ERROR;
-    // The length field counts the status too; a reply that claims more than it holds, or
-    // more than was asked for, is cut to those bounds.
-    uint32 claimed = BytesToUword(reply + 2);
-    claimed = claimed >= 2 ? claimed - 2 : 0;
+    // reply_status has checked that the length word matches the bytes that came. More data
+    // than was asked for, or none at all where the end of file would have been said, is a
+    // reply that cannot be trusted.
     uint32 held = static_cast<uint32>(size - 6);
-    uint32 n = claimed < held ? claimed : held;
-    *count = n < wanted ? n : wanted;
+    if (held > wanted || (held == 0 && wanted > 0)) return B_IO_ERROR;
+    *count = held;
     *data = reply + 6;
     return B_OK;
 }
@@ -187,16 +229,20 @@ status_t parse_fseek_reply(const uint8* reply, size_t size, uint32* position) {
     int16 status;
     if (!reply_status(reply, size, &status)) return B_IO_ERROR;
     if (status != 0) return B_FILE_ERROR;
-    if (size < 10) return B_IO_ERROR;
+    if (size != 10) return B_IO_ERROR;
     *position = BytesToUlong(reply + 6);
     return B_OK;
 }
 
-bool parse_finfo_reply(const uint8* reply, size_t size, const uint8** header) {
+status_t parse_finfo_reply(const uint8* reply, size_t size, const uint8** header) {
     int16 status;
-    if (!reply_status(reply, size, &status) || status != 0 || size <= 17) return false;
+    if (!reply_status(reply, size, &status)) return B_IO_ERROR;
+    if (status != 0) return map_change_status(status) == B_ENTRY_NOT_FOUND
+                                ? B_ENTRY_NOT_FOUND
+                                : (status == kDeviceBadName ? B_BAD_VALUE : B_IO_ERROR);
+    if (size <= 17) return B_IO_ERROR;
     *header = reply + 6;
-    return true;
+    return B_OK;
 }
 
 bool parse_dir_entry(const uint8* buffer, size_t size, size_t offset, dir_entry* entry) {
@@ -213,7 +259,8 @@ bool parse_dir_entry(const uint8* buffer, size_t size, size_t offset, dir_entry*
 }
 
 bool parse_deviceinfo_reply(const uint8* reply, size_t size, device_info* info) {
-    if (reply == nullptr || size <= 19) return false;
+    int16 status;
+    if (!reply_status(reply, size, &status) || status != 0 || size <= 19) return false;
     info->media = reply[8];
     info->total = BytesToUlong(reply + 12);
     info->free = BytesToUlong(reply + 16);
@@ -275,18 +322,14 @@ void discard_stale_replies(volume* vol) {
     while (port_count(vol->readPort) > 0) discard_one(vol->readPort, 0);
 }
 
-void link_lost(volume* vol) {
-    if (vol->connected.exchange(0) != 0) debug_print("tavro3: link gone, volume disconnected\n");
-}
+// Runs while the transport semaphore is still held, with the reply (or null) and the
+// transport status: bookkeeping that must see replies in the order the device gave them.
+using ReplyHook = void (*)(volume* vol, const uint8* reply, size_t size, void* context);
 
-}  // namespace
-
-uint8* send_command(volume* vol, const uint8* request, int32* reply_size, status_t* transport) {
+uint8* exchange(volume* vol, const uint8* request, int32* reply_size, status_t* transport,
+                ReplyHook hook, void* context) {
     *reply_size = 0;
-    if (!vol->connected.load()) {
-        *transport = B_BAD_PORT_ID;  // the link is gone for good
-        return nullptr;
-    }
+    if (!vol->connected.load()) return nullptr;  // the link is gone for good
     size_t size = 4 + BytesToUword(request + 2);
 
     status_t status = acquire_sem(vol->sem);
@@ -295,7 +338,6 @@ uint8* send_command(volume* vol, const uint8* request, int32* reply_size, status
         return nullptr;
     }
     discard_stale_replies(vol);
-    dbg_print("\nsend ", size, request);
 
     uint8* reply = nullptr;
     ssize_t result = write_port(vol->writePort, host_channel_packet(vol->channel), request, size);
@@ -315,16 +357,126 @@ uint8* send_command(volume* vol, const uint8* request, int32* reply_size, status
 
     if (result < 0) {
         *transport = static_cast<status_t>(result);
-        if (result == B_BAD_PORT_ID) link_lost(vol);
-        release_sem(vol->sem);
+        if (result == B_BAD_PORT_ID) vol->connected.store(0);
         free(reply);
-        return nullptr;
+        reply = nullptr;
+    } else {
+        *transport = B_OK;
+        *reply_size = static_cast<int32>(result);
     }
+    if (hook != nullptr) hook(vol, reply, reply != nullptr ? static_cast<size_t>(result) : 0, context);
     release_sem(vol->sem);
-    dbg_print("\nrecv ", static_cast<size_t>(result), reply);
-    *transport = B_OK;
-    *reply_size = static_cast<int32>(result);
     return reply;
+}
+
+// --- device handles
+//
+// A request whose reply is lost may still have been carried out; for FOPEN that leaves a
+// handle open on the device that nobody knows. The device hands out handle numbers in
+// rising order, so when an open of unknown outcome is followed by one that succeeds, the
+// numbers between the last known handle and the new one that nobody here holds are the
+// ones the lost opens got: they are closed. The book is kept per connection (every volume
+// of a device shares its file service and so its handle numbers) and changed only under the
+// transport semaphore, in the order the device answered.
+
+constexpr uint32 kHighestHandle = 0x7FFF;
+
+struct HandleBook {
+    int32 volumes = 0;
+    std::map<uint16, int32> held;  // handle -> opens holding it
+    int32 last = -1;               // the last handle the device is known to have given
+    uint32 doubtful = 0;           // opens since `last` whose outcome is unknown
+    std::vector<uint16> toClose;   // handles to close at the next chance
+};
+
+std::mutex bookLock;
+std::map<port_id, HandleBook> books;
+
+struct OpenOutcome {
+    int32 result;
+};
+
+void note_open_reply(volume* vol, const uint8* reply, size_t size, void* context) {
+    auto* outcome = static_cast<OpenOutcome*>(context);
+    outcome->result = reply != nullptr ? parse_fopen_reply(reply, size) : B_IO_ERROR;
+    std::lock_guard<std::mutex> hold(bookLock);
+    HandleBook& book = books[vol->readPort];
+    if (outcome->result >= 0) {
+        uint32 handle = static_cast<uint32>(outcome->result);
+        if (book.doubtful > 0 && handle >= 1 && handle <= kHighestHandle) {
+            // Before any handle is known, the lost opens are taken to be the ones just
+            // before this one.
+            int64 last = book.last;
+            if (last < 0) {
+                last = static_cast<int64>(handle) - 1 - book.doubtful;
+                while (last < 0) last += kHighestHandle;
+            }
+            uint32 gap = static_cast<uint32>((handle + kHighestHandle - 1 - last) % kHighestHandle);
+            // More numbers missing than opens in doubt means someone else opened files in
+            // between: none of them can be told apart, so none is closed.
+            if (gap <= book.doubtful) {
+                uint32 at = static_cast<uint32>(last);
+                for (uint32 i = 0; i < gap; i++) {
+                    at = at >= kHighestHandle ? 1 : at + 1;
+                    if (book.held.count(static_cast<uint16>(at)) == 0)
+                        book.toClose.push_back(static_cast<uint16>(at));
+                }
+            }
+        }
+        book.held[static_cast<uint16>(handle)]++;
+        book.last = static_cast<int32>(handle);
+        book.doubtful = 0;
+    } else if (outcome_unknown(outcome->result)) {
+        book.doubtful++;
+    }
+}
+
+void forget_handle(volume* vol, uint16 handle, bool maybe_open) {
+    std::lock_guard<std::mutex> hold(bookLock);
+    HandleBook& book = books[vol->readPort];
+    auto found = book.held.find(handle);
+    if (found != book.held.end() && --found->second <= 0) book.held.erase(found);
+    if (maybe_open && book.held.count(handle) == 0) book.toClose.push_back(handle);
+}
+
+// Sends FCLOSE for the handles that lost opens and lost closes may have left open.
+void close_forgotten_handles(volume* vol) {
+    std::vector<uint16> handles;
+    {
+        std::lock_guard<std::mutex> hold(bookLock);
+        handles.swap(books[vol->readPort].toClose);
+    }
+    for (uint16 handle : handles) {
+        uint8 request[8];
+        (void)build_handle_request(request, FCLOSE, handle);
+        int32 size;
+        status_t transport = B_OK;
+        // Whatever the answer: a handle that was not open is refused, and that is fine.
+        free(exchange(vol, request, &size, &transport, nullptr, nullptr));
+    }
+}
+
+}  // namespace
+
+uint8* send_command(volume* vol, const uint8* request, int32* reply_size, status_t* transport) {
+    return exchange(vol, request, reply_size, transport, nullptr, nullptr);
+}
+
+void attach_handle_book(volume* vol) {
+    std::lock_guard<std::mutex> hold(bookLock);
+    books[vol->readPort].volumes++;
+}
+
+void detach_handle_book(volume* vol) {
+    std::lock_guard<std::mutex> hold(bookLock);
+    auto found = books.find(vol->readPort);
+    if (found != books.end() && --found->second.volumes <= 0) books.erase(found);
+}
+
+size_t handles_held(volume* vol) {
+    std::lock_guard<std::mutex> hold(bookLock);
+    auto found = books.find(vol->readPort);
+    return found == books.end() ? 0 : found->second.held.size();
 }
 
 // --- requests
@@ -348,7 +500,16 @@ struct Reply {
     size_t length() const { return static_cast<size_t>(size); }
 };
 
-// The common shape of MKDIR, RENAME, SFDATE: no reply, a short one, then the status table.
+// A path as the device spells it. Paths here are UTF-8; the device's are in its own
+// character set.
+struct DevicePath {
+    char text[kRequestBufferSize];
+    status_t status;
+    explicit DevicePath(const char* path) { status = to_device_text(path, text, sizeof text); }
+};
+
+// The common shape of MKDIR, RENAME, DELETE, SFDATE: no reply, a broken one, then the
+// status table.
 status_t status_only(const Reply& reply, status_t (*map)(int16)) {
     if (reply.bytes == nullptr) return missing_reply(reply.transport);
     int16 status;
@@ -356,32 +517,47 @@ status_t status_only(const Reply& reply, status_t (*map)(int16)) {
     return status == 0 ? B_OK : map(status);
 }
 
-status_t file_error(int16) { return B_FILE_ERROR; }
-
 }  // namespace
 
 int32 psion_open(volume* vol, uint16 mode, const char* path) {
     if (!vol->connected.load()) return B_ENTRY_NOT_FOUND;
+    DevicePath spelled(path);
+    if (spelled.status != B_OK) return spelled.status;
     uint8 request[kRequestBufferSize];
-    if (build_fopen(request, sizeof request, mode, path) == 0) return B_NAME_TOO_LONG;
-    Reply reply(vol, request);
-    if (reply.bytes == nullptr) return missing_reply(reply.transport);
-    return parse_fopen_reply(reply.bytes, reply.length());
+    if (build_fopen(request, sizeof request, mode, spelled.text) == 0) return B_NAME_TOO_LONG;
+    close_forgotten_handles(vol);
+    OpenOutcome outcome{B_IO_ERROR};
+    int32 size;
+    status_t transport = B_OK;
+    uint8* reply = exchange(vol, request, &size, &transport, note_open_reply, &outcome);
+    free(reply);
+    if (reply == nullptr) outcome.result = missing_reply(transport);
+    close_forgotten_handles(vol);
+    return outcome.result;
 }
 
 status_t psion_close(volume* vol, filecookie* cookie) {
     if (cookie == nullptr) return B_FILE_ERROR;
     status_t result = B_OK;
     // A listing whose device open failed has no handle to close.
-    if (vol->connected.load() && cookie->handle >= 0) {
-        uint8 request[8];
-        (void)build_handle_request(request, FCLOSE, static_cast<uint16>(cookie->handle));
-        Reply reply(vol, request);
-        int16 status;
-        if (reply.bytes == nullptr)
-            result = reply.transport == B_BAD_PORT_ID ? B_OK : B_NO_MEMORY;
-        else if (!reply_status(reply.bytes, reply.length(), &status) || status != 0)
-            result = B_IO_ERROR;
+    if (cookie->handle >= 0) {
+        uint16 handle = static_cast<uint16>(cookie->handle);
+        if (vol->connected.load()) {
+            uint8 request[8];
+            (void)build_handle_request(request, FCLOSE, handle);
+            Reply reply(vol, request);
+            int16 status;
+            if (reply.bytes == nullptr)
+                result = missing_reply(reply.transport);
+            else if (!reply_status(reply.bytes, reply.length(), &status))
+                result = B_IO_ERROR;
+            else if (status != 0 && status != kDeviceBadHandle)
+                result = B_FILE_ERROR;
+            // A close of unknown outcome is sent again with the next open.
+            forget_handle(vol, handle, vol->connected.load() && outcome_unknown(result));
+        } else {
+            forget_handle(vol, handle, false);
+        }
     }
     free(cookie->buffer);
     delete cookie;
@@ -390,12 +566,16 @@ status_t psion_close(volume* vol, filecookie* cookie) {
 
 status_t psion_finfo(volume* vol, const char* path, uint8* header) {
     if (!vol->connected.load()) return B_IO_ERROR;
+    DevicePath spelled(path);
+    if (spelled.status != B_OK) return spelled.status;
     uint8 request[kRequestBufferSize];
-    if (build_path_request(request, sizeof request, FINFO, path) == 0) return B_NAME_TOO_LONG;
+    if (build_path_request(request, sizeof request, FINFO, spelled.text) == 0)
+        return B_NAME_TOO_LONG;
     Reply reply(vol, request);
     if (reply.bytes == nullptr) return missing_reply(reply.transport);
     const uint8* found;
-    if (!parse_finfo_reply(reply.bytes, reply.length(), &found)) return B_ENTRY_NOT_FOUND;
+    status_t status = parse_finfo_reply(reply.bytes, reply.length(), &found);
+    if (status != B_OK) return status;
     // The reply holds at least the first 12 bytes of the header; the rest is not used.
     memset(header, 0, kEntryHeaderSize);
     size_t held = reply.length() - 6;
@@ -412,33 +592,44 @@ uint8* psion_dirread(volume* vol, int32 handle, int32* reply_size, status_t* tra
 
 status_t psion_mkdir(volume* vol, const char* path) {
     if (!vol->connected.load()) return B_IO_ERROR;
+    DevicePath spelled(path);
+    if (spelled.status != B_OK) return spelled.status;
     uint8 request[kRequestBufferSize];
-    if (build_path_request(request, sizeof request, MKDIR, path) == 0) return B_NAME_TOO_LONG;
+    if (build_path_request(request, sizeof request, MKDIR, spelled.text) == 0)
+        return B_NAME_TOO_LONG;
     Reply reply(vol, request);
     return status_only(reply, map_mkdir_status);
 }
 
 status_t psion_rename(volume* vol, const char* oldpath, const char* newpath) {
     if (!vol->connected.load()) return B_IO_ERROR;
+    DevicePath from(oldpath);
+    DevicePath to(newpath);
+    if (from.status != B_OK) return from.status;
+    if (to.status != B_OK) return to.status;
     uint8 request[kRequestBufferSize];
-    if (build_rename(request, sizeof request, oldpath, newpath) == 0) return B_NAME_TOO_LONG;
+    if (build_rename(request, sizeof request, from.text, to.text) == 0) return B_NAME_TOO_LONG;
     Reply reply(vol, request);
-    return status_only(reply, file_error);
+    return status_only(reply, map_change_status);
 }
 
 status_t psion_delete(volume* vol, const char* path) {
     if (!vol->connected.load()) return B_IO_ERROR;
+    DevicePath spelled(path);
+    if (spelled.status != B_OK) return spelled.status;
     uint8 request[kRequestBufferSize];
-    if (build_path_request(request, sizeof request, DELETE, path) == 0) return B_NAME_TOO_LONG;
+    if (build_path_request(request, sizeof request, DELETE, spelled.text) == 0)
+        return B_NAME_TOO_LONG;
     Reply reply(vol, request);
-    if (reply.bytes == nullptr) return missing_reply(reply.transport);
-    return reply.size >= 4 ? B_OK : B_IO_ERROR;
+    return status_only(reply, map_change_status);
 }
 
 status_t psion_sfdate(volume* vol, const char* path, uint32 time) {
     if (!vol->connected.load()) return B_IO_ERROR;
+    DevicePath spelled(path);
+    if (spelled.status != B_OK) return spelled.status;
     uint8 request[kRequestBufferSize];
-    if (build_sfdate(request, sizeof request, time, path) == 0) return B_NAME_TOO_LONG;
+    if (build_sfdate(request, sizeof request, time, spelled.text) == 0) return B_NAME_TOO_LONG;
     Reply reply(vol, request);
     return status_only(reply, map_sfdate_status);
 }
@@ -448,24 +639,32 @@ status_t psion_sfdate(volume* vol, const char* path, uint32 time) {
 status_t psion_sfstat(volume*, const char*, uint32, uint32) { return B_OK; }
 
 status_t psion_deviceinfo(volume* vol, device_info* info) {
+    if (!vol->connected.load()) return B_IO_ERROR;
     uint8 request[kRequestBufferSize];
     if (build_path_request(request, sizeof request, FDEVICEINFO, vol->device) == 0)
         return B_NAME_TOO_LONG;
     Reply reply(vol, request);
-    if (!parse_deviceinfo_reply(reply.bytes, reply.length(), info)) return B_ERROR;
+    if (reply.bytes == nullptr) return missing_reply(reply.transport);
+    if (!parse_deviceinfo_reply(reply.bytes, reply.length(), info)) return B_IO_ERROR;
     return B_OK;
 }
+
+// After a request on the handle failed, the device's position is unknown: it may have
+// carried the request out although its answer never came. The next access seeks first.
+namespace {
+void position_unknown(filecookie* cookie) { cookie->offset = kPositionUnknown; }
+}  // namespace
 
 status_t psion_fseek(volume* vol, filecookie* cookie, int whence, int32 offset) {
     if (!vol->connected.load() || cookie == nullptr) return B_IO_ERROR;
     uint16 mode;
     switch (whence) {
         case 0:
-            if (cookie->offset == offset) return B_OK;
+            if (cookie->offset == offset && offset >= 0) return B_OK;
             mode = kSeekFromStart;
             break;
         case 1:
-            if (offset == 0) return B_OK;
+            if (offset == 0 && cookie->offset >= 0) return B_OK;
             mode = kSeekFromCurrent;
             break;
         case 2:
@@ -478,10 +677,16 @@ status_t psion_fseek(volume* vol, filecookie* cookie, int whence, int32 offset) 
     uint8 request[16];
     (void)build_fseek(request, static_cast<uint16>(cookie->handle), offset, mode);
     Reply reply(vol, request);
-    if (reply.bytes == nullptr) return missing_reply(reply.transport);
-    uint32 position;
-    status_t status = parse_fseek_reply(reply.bytes, reply.length(), &position);
-    if (status != B_OK) return status;
+    uint32 position = 0;
+    status_t status = reply.bytes == nullptr
+                          ? missing_reply(reply.transport)
+                          : parse_fseek_reply(reply.bytes, reply.length(), &position);
+    if (status == B_OK && (position > INT32_MAX || (whence == 0 && position != uint32(offset))))
+        status = B_IO_ERROR;  // not where it was asked to go
+    if (status != B_OK) {
+        position_unknown(cookie);
+        return status;
+    }
     cookie->offset = static_cast<int32>(position);
     return B_OK;
 }
@@ -489,54 +694,57 @@ status_t psion_fseek(volume* vol, filecookie* cookie, int whence, int32 offset) 
 int32 psion_read(volume* vol, filecookie* cookie, uint8* buf, uint32 count) {
     if (!vol->connected.load() || cookie == nullptr) return B_IO_ERROR;
     uint32 done = 0;
-    status_t error = B_OK;
-    while (done < count && error == B_OK) {
+    while (done < count) {
         uint32 ask = count - done < kMaxReadChunk ? count - done : kMaxReadChunk;
         uint8 request[8];
         (void)build_fread(request, static_cast<uint16>(cookie->handle), static_cast<uint16>(ask));
         Reply reply(vol, request);
-        if (reply.bytes == nullptr) {
-            error = missing_reply(reply.transport);
-            break;
-        }
         const uint8* data = nullptr;
-        uint32 got;
-        bool end;
-        error = parse_fread_reply(reply.bytes, reply.length(), ask, &data, &got, &end);
-        // The end of the file, or a successful reply without data, ends the read: asking
-        // again would only bring the same answer.
-        if (error != B_OK || end || got == 0) break;
+        uint32 got = 0;
+        bool end = false;
+        status_t error = reply.bytes == nullptr
+                             ? missing_reply(reply.transport)
+                             : parse_fread_reply(reply.bytes, reply.length(), ask, &data, &got,
+                                                 &end);
+        if (error != B_OK) {
+            // The bytes of this call cannot all be had: none are handed out, so that a read
+            // never comes back short of the end of the file.
+            position_unknown(cookie);
+            return error;
+        }
+        if (end) break;
         memcpy(buf + done, data, got);
         done += got;
         cookie->offset = static_cast<int32>(static_cast<uint32>(cookie->offset) + got);
     }
-    if (done > 0) return static_cast<int32>(done);
-    return error;
+    return static_cast<int32>(done);
 }
 
 int32 psion_write(volume* vol, filecookie* cookie, const uint8* buf, uint32 count) {
     if (!vol->connected.load() || cookie == nullptr) return B_IO_ERROR;
     uint32 done = 0;
     status_t error = B_OK;
-    while (done < count && error == B_OK) {
+    while (done < count) {
         uint32 chunk = count - done < kMaxWriteChunk ? count - done : kMaxWriteChunk;
         uint8 request[kRequestBufferSize];
         (void)build_fwrite(request, sizeof request, static_cast<uint16>(cookie->handle), buf + done,
                            chunk);
         Reply reply(vol, request);
-        if (reply.bytes == nullptr) {
+        int16 status = 0;
+        if (reply.bytes == nullptr)
             error = missing_reply(reply.transport);
+        else if (!reply_status(reply.bytes, reply.length(), &status) || reply.length() != 6)
+            error = B_IO_ERROR;
+        else if (status != 0)
+            error = map_fwrite_status(status);
+        if (error != B_OK) {
+            // Only the chunks the device said it stored count; where this one went, if
+            // anywhere, is not known.
+            position_unknown(cookie);
             break;
         }
-        int16 status;
-        if (!reply_status(reply.bytes, reply.length(), &status)) {
-            error = B_IO_ERROR;
-        } else if (status != 0) {
-            error = map_fwrite_status(status);
-        } else {
-            done += chunk;
-            cookie->offset = static_cast<int32>(static_cast<uint32>(cookie->offset) + chunk);
-        }
+        done += chunk;
+        cookie->offset = static_cast<int32>(static_cast<uint32>(cookie->offset) + chunk);
     }
     if (done > 0) return static_cast<int32>(done);
     return error;

@@ -27,16 +27,22 @@ enum rfsv_command : uint16 {
 
 // Device status values that the mapping tables single out.
 enum device_status : int16 {
+    kDeviceBadHandle = -8,
+    kDeviceTooManyOpen = -9,
     kDeviceExists = -32,
     kDeviceNotFound = -33,
     kDeviceEndOfFile = -36,
     kDeviceFull = -37,
     kDeviceBadName = -38,
+    kDeviceAccessDenied = -39,
     kDeviceNoDirectory = -41,
     kDeviceNoPath = -42,
     kDeviceReadOnly = -44,
     kDeviceWriteProtected = -65,
 };
+
+// The response code at the head of every reply of the file service.
+constexpr uint16 kReplyCode = 0x2A;
 
 constexpr uint16 kMaxReadChunk = 511;
 constexpr uint16 kMaxWriteChunk = 503;
@@ -62,27 +68,35 @@ enum : uint16 { kSeekFromStart = 1, kSeekFromEnd = 2, kSeekFromCurrent = 3 };
 
 // --- reply parsers ------------------------------------------------------------------------------
 
-// The status of a reply: false when the reply is too short to hold one.
+// The status of a reply: false when the reply is too short to hold one, or is not whole (its
+// response code or its length word does not match the bytes that came).
 [[nodiscard]] bool reply_status(const uint8* reply, size_t size, int16* status);
-// Our status for a reply that never came, given the transport's status.
+// Our status for a reply that never came, given the transport's status: B_TIMED_OUT or
+// B_IO_ERROR.
 [[nodiscard]] status_t missing_reply(status_t transport);
+// True for the statuses that leave open whether the device carried the request out.
+[[nodiscard]] bool outcome_unknown(status_t status);
 
 // Status mapping, one per request (status 0 is not passed).
 [[nodiscard]] status_t map_fopen_status(int16 status);
 [[nodiscard]] status_t map_fwrite_status(int16 status);
 [[nodiscard]] status_t map_mkdir_status(int16 status);
 [[nodiscard]] status_t map_sfdate_status(int16 status);
+// RENAME, DELETE and FINFO.
+[[nodiscard]] status_t map_change_status(int16 status);
 
 // FOPEN: the handle (>= 0) or our status.
 [[nodiscard]] int32 parse_fopen_reply(const uint8* reply, size_t size);
-// FREAD: B_OK with the data (at most `wanted` bytes, never past the reply), B_OK with
-// `end` set at end of file, or an error.
+// FREAD: B_OK with the data (1 to `wanted` bytes), B_OK with `end` set at end of file,
+// B_FILE_ERROR for a refusal, or B_IO_ERROR for a reply that cannot be trusted.
 [[nodiscard]] status_t parse_fread_reply(const uint8* reply, size_t size, uint32 wanted,
                                          const uint8** data, uint32* count, bool* end);
 // FSEEK: B_OK and the new position, or an error.
 [[nodiscard]] status_t parse_fseek_reply(const uint8* reply, size_t size, uint32* position);
-// FINFO: true with the directory entry header (its first 12 bytes are in the reply).
-[[nodiscard]] bool parse_finfo_reply(const uint8* reply, size_t size, const uint8** header);
+// FINFO: B_OK with the directory entry header (its first 12 bytes are in the reply),
+// B_ENTRY_NOT_FOUND when the device says there is no such entry, B_BAD_VALUE for a name it
+// cannot hold, B_IO_ERROR for anything else (a reply that says nothing sure).
+[[nodiscard]] status_t parse_finfo_reply(const uint8* reply, size_t size, const uint8** header);
 
 // One directory entry of an FDIRREAD reply (or the listing's seed buffer).
 struct dir_entry {
@@ -110,6 +124,12 @@ struct device_info {
 // Sends one request packet and returns the reply (free() it), or null. `transport` receives
 // B_OK, or the status of the port call that failed.
 uint8* send_command(volume* vol, const uint8* request, int32* reply_size, status_t* transport);
+
+// The book of device handles that the volumes of one connection hold: joined at mount, left
+// at unmount. handles_held counts the handles open on the device for this connection.
+void attach_handle_book(volume* vol);
+void detach_handle_book(volume* vol);
+[[nodiscard]] size_t handles_held(volume* vol);
 
 // --- requests
 // -------------------------------------------------------------------------------------

@@ -20,21 +20,34 @@ status_t node_path(volume* vol, const node* n, std::string* path) {
     return path_locked(vol, n, path);
 }
 
-// Pulls the next read dir reply into the cookie; false when the listing is over.
-bool fetch_entries(volume* vol, cookie* c) {
+// Pulls the next read dir reply into the cookie: B_OK with entries, B_ENTRY_NOT_FOUND at the
+// end of the listing, or the error of a reply that was lost, garbled or refused. Either of the
+// last two ends the listing: a lost reply's entries cannot be asked for again.
+status_t fetch_entries(volume* vol, cookie* c) {
     uint8 request[16];
     size_t size = epoc::build_handle_request(request, sizeof request, epoc::kReadDir, 0, c->handle);
-    int32 device;
+    int32 device = epoc::kOk;
     c->buffer.clear();
     c->offset = epoc::kHeaderSize;
-    // An end, an error or a lost reply all end the listing: a lost reply's entries cannot be
-    // asked for again.
-    if (transact(vol, request, size, &c->buffer, &device) != B_OK || device != epoc::kOk) {
+    status_t status = transact(vol, request, size, &c->buffer, &device);
+    if (status == B_OK && device == epoc::kEndOfFile)
+        status = B_ENTRY_NOT_FOUND;
+    else if (status == B_OK && device != epoc::kOk)
+        status = epoc::map_status(device);
+    else if (status == B_OK && c->buffer.size() <= epoc::kHeaderSize)
+        status = B_IO_ERROR;  // entries promised, none came: the reply was cut short
+    if (status != B_OK) {
         c->buffer.clear();
         c->ended = true;
-        return false;
     }
-    return true;
+    return status;
+}
+
+// True when the reply in the cookie holds bytes past its last whole entry: it came short or
+// garbled, and the entries it lost are lost for this listing.
+bool broken_reply(const cookie* c) {
+    size_t next = (c->offset + 3) & ~size_t{3};  // entries start on 4-byte bounds
+    return !c->buffer.empty() && next < c->buffer.size();
 }
 
 // Forgets what a request whose reply was lost may have changed.
@@ -113,8 +126,15 @@ int t5_readdir(void* ns, void* node_, void* cookie_, long* num, be_dirent* diren
         epoc::dir_entry entry;
         if (c->buffer.empty() ||
             !epoc::parse_dir_entry(c->buffer.data(), c->buffer.size(), c->offset, &entry)) {
-            // The reply is used up (or what is left of it is not a whole entry).
-            if (!fetch_entries(vol, c)) return B_OK;
+            // The reply is used up, or what is left of it is not a whole entry.
+            if (broken_reply(c)) {
+                c->buffer.clear();
+                c->ended = true;
+                return B_IO_ERROR;
+            }
+            status_t status = fetch_entries(vol, c);
+            if (status == B_ENTRY_NOT_FOUND) return B_OK;  // the end
+            if (status != B_OK) return status;
             continue;
         }
         std::string name = epoc::wire_to_utf8(entry.long_name, entry.long_length);

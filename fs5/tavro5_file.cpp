@@ -247,7 +247,12 @@ int t5_read(void* ns, void* node_, void* cookie_, off_t pos, void* buf, size_t* 
         memcpy(static_cast<uint8*>(buf) + done, data, got);
         done += got;
         c->position += static_cast<int64>(got);
-        if (got < ask) break;  // the end of the file
+        if (got < ask) {
+            // The end of the file, or a reply cut short on the way: then the handheld moved
+            // further than we were told. Either way the next read seeks first.
+            c->position = -1;
+            break;
+        }
     }
     if (status != B_OK) c->position = -1;
     *len = done;

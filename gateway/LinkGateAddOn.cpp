@@ -35,10 +35,20 @@ LINKGATE_EXPORT int32 RunClient(int32 /*version*/) {
     }
 
     thread_id sender;
-    while (receive_data(&sender, nullptr, 0) != HOST_LINK_DOWN) {
+    for (;;) {
+        int32 code = receive_data(&sender, nullptr, 0);
+        if (code == HOST_LINK_DOWN) {
+            printf("LinkGate received PSION_DISC\n");
+            break;
+        }
+        // A thread that can receive nothing more would otherwise spin here for ever.
+        if (code < 0) {
+            printf("LinkGate: no more thread messages (%s), link state dropped\n",
+                   be_strerror(code));
+            break;
+        }
         // Other thread messages mean nothing to the gateway.
     }
-    printf("LinkGate received PSION_DISC\n");
     TearDownLinkState();
     return 0;
 }

@@ -25,11 +25,16 @@ series5=0
 config=0
 settings_dir=${XDG_CONFIG_HOME:-${HOME:-}/.config}/tavro
 extra=()
+# The simulated handheld sits behind a pseudo-terminal; vantrel reaches it through the same
+# serial link code a cable uses.
+pty=(--pty)
 while [ $# -gt 0 ]; do
     case "$1" in
         --mount-root) mount_root=${2:?--mount-root needs a path}; shift 2 ;;
         --mount-root=*) mount_root=${1#*=}; shift ;;
         --fresh) fresh=1; shift ;;
+        # A real handheld: no simulated one on a pseudo-terminal.
+        --port) pty=(); extra+=("$1" "${2:?--port needs a device}"); shift 2 ;;
         --series5) series5=1; shift ;;
         --series3) series5=0; shift ;;
         -h|--help) sed -n '2,18s/^# \{0,1\}//p' "$0"; exit 0 ;;
@@ -131,7 +136,7 @@ TAVRO_FS_ADDON_PATH=$top/build/release/add-ons/file_systems \
     build/release/bin/vantrel "${handheld[@]}" \
     --addons "$top/build/release/add-ons/clients" \
     --mount-root "$mount_root" \
-    --trace "$top/.run/trace.txt" ${extra[@]+"${extra[@]}"} ||
+    --trace "$top/.run/trace.txt" ${pty[@]+"${pty[@]}"} ${extra[@]+"${extra[@]}"} ||
     status=$?
 kill "$watcher" 2>/dev/null || true
 wait "$watcher" 2>/dev/null || true

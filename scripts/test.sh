@@ -16,4 +16,10 @@ for config in ${TAVRO_TEST_CONFIGS:-asan tsan}; do
     echo "== $config tests =="
     ctest --test-dir "build/$config" --output-on-failure -j"$(nproc)" --timeout 300 || status=1
 done
+# Every parser of untrusted bytes under libFuzzer, briefly (TAVRO_FUZZ_SECONDS each, 0: none).
+fuzz_seconds=${TAVRO_FUZZ_SECONDS:-6}
+if [ "$fuzz_seconds" -gt 0 ]; then
+    echo "== fuzzers =="
+    scripts/fuzz.sh "$fuzz_seconds" || status=1
+fi
 exit $status

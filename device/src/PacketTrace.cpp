@@ -32,6 +32,8 @@ const char* TraceEventName(TraceEvent event) {
             return "disconnect";
         case TraceEvent::Unknown:
             return "unknown";
+        case TraceEvent::Frame:
+            return "frame";
         case TraceEvent::Fault:
             return "fault";
         case TraceEvent::LinkDown:

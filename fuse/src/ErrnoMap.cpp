@@ -68,6 +68,8 @@ int errno_from_status(status_t status) {
             return ENOSPC;
         case B_READ_ONLY_DEVICE:
             return EROFS;
+        case B_FILE_TOO_LARGE:
+            return EFBIG;
         case B_IS_A_DIRECTORY:
             return EISDIR;
         case B_NO_MORE_FDS:

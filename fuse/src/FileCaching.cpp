@@ -42,7 +42,7 @@ status_t open_file_cached(MountSession& session, fuse_ino_t ino, vnode_id vnid,
         lingering.close_node(vnid);
         fd = vfs_open(session.nsid(), vnid, omode);
         if (fd < 0) return fd;
-        session.track_file(fd);
+        session.track_file(fd, ino);
     }
     // The kernel still holds the old size: make it ask again before it reads.
     if (changed_outside && session.fuse() != nullptr)
@@ -62,8 +62,9 @@ void release_file_cached(MountSession& session, fuse_ino_t ino, fuse_file_info* 
         session.lingering().keep(vnid, reuse_key(open_mode_from_linux(fi->flags)), fd);
         return;
     }
-    session.untrack_file(fd);
+    // Closed before it is untracked, so that no open file counts once the close is done.
     (void)sys_close(fd);
+    session.untrack_file(fd);
 }
 
 void file_changed_here(MountSession& session, fuse_ino_t ino) {

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -25,16 +26,25 @@ Options options;
 bool observing = false;
 
 void on_mounted(void*, nspace_id nsid, vnode_id root, const char* where) {
-    bool allow_other = false;
+    MountSettings settings;
     bool verbose = false;
     Options chosen;
     {
         std::lock_guard<std::mutex> guard(registry_lock);
-        allow_other = options.allow_other && allow_other_permitted();
+        settings.allow_other = options.allow_other && allow_other_permitted();
         verbose = options.verbose;
+        uid_t uid;
+        gid_t gid;
+        invoking_user(&uid, &gid);
+        settings.uid = options.uid >= 0 ? static_cast<uid_t>(options.uid) : uid;
+        settings.gid = options.gid >= 0 ? static_cast<gid_t>(options.gid) : gid;
+        settings.umask = static_cast<mode_t>(options.umask & 0777);
         chosen = options;
     }
-    auto session = std::make_shared<MountSession>(nsid, root, where, allow_other);
+    // A volume that says it cannot be changed shows as a read-only Linux mount.
+    fs_info info{};
+    settings.read_only = vfs_rfsstat(nsid, &info) == B_OK && (info.flags & B_FS_IS_READONLY);
+    auto session = std::make_shared<MountSession>(nsid, root, where, settings);
     session->tune(chosen.cache_seconds, chosen.link_bytes_per_second, chosen.transfers);
     status_t status = session->start();
     if (status != B_OK) {
@@ -105,9 +115,32 @@ void stop() {
     for (auto& session : remaining) (void)session->stop(true);
 }
 
+int open_file_count() {
+    std::lock_guard<std::mutex> guard(registry_lock);
+    int count = 0;
+    for (auto& [nsid, session] : sessions) count += session->open_file_count();
+    return count;
+}
+
 int mount_count() {
     std::lock_guard<std::mutex> guard(registry_lock);
     return static_cast<int>(sessions.size());
+}
+
+void invoking_user(uid_t* uid, gid_t* gid) {
+    *uid = getuid();
+    *gid = getgid();
+    if (geteuid() != 0) return;
+    const char* sudo_uid = std::getenv("SUDO_UID");
+    const char* sudo_gid = std::getenv("SUDO_GID");
+    if (sudo_uid == nullptr || sudo_gid == nullptr) return;
+    char* end = nullptr;
+    unsigned long u = std::strtoul(sudo_uid, &end, 10);
+    if (*sudo_uid == 0 || *end != 0 || u > 0xFFFFFFFEul) return;
+    unsigned long g = std::strtoul(sudo_gid, &end, 10);
+    if (*sudo_gid == 0 || *end != 0 || g > 0xFFFFFFFEul) return;
+    *uid = static_cast<uid_t>(u);
+    *gid = static_cast<gid_t>(g);
 }
 
 bool available(std::string* reason) {

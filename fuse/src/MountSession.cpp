@@ -18,13 +18,9 @@
 
 namespace fusebridge {
 
-MountSession::MountSession(nspace_id nsid, vnode_id root, std::string where, bool allow_other)
-    : nsid_(nsid),
-      where_(std::move(where)),
-      allow_other_(allow_other),
-      uid_(geteuid()),
-      gid_(getegid()),
-      nodes_(root) {
+MountSession::MountSession(nspace_id nsid, vnode_id root, std::string where,
+                           const MountSettings& settings)
+    : nsid_(nsid), where_(std::move(where)), settings_(settings), nodes_(root) {
     tune(2.0, 0, nullptr);
 }
 
@@ -32,8 +28,8 @@ void MountSession::tune(double cache_seconds, uint32_t link_bytes_per_second,
                         TransferListener* listener) {
     cache_ = std::make_unique<LinkCache>(cache_seconds);
     lingering_ = std::make_unique<LingeringFiles>(cache_->period(), [this](int fd) {
-        untrack_file(fd);
         (void)sys_close(fd);
+        untrack_file(fd);
     });
     transfers_ = std::make_unique<TransferWatch>(listener, where_);
     readahead_ = readahead_for(link_bytes_per_second);
@@ -48,8 +44,10 @@ status_t MountSession::start() {
     if (status != B_OK) return status;
     if (pipe2(wake_pipe_, O_CLOEXEC) != 0) return B_NO_MORE_FDS;
 
-    std::string options = "fsname=tavro,subtype=tavro";
-    if (allow_other_) options += ",allow_other";
+    // The Linux kernel checks every access against the modes shown (owner, umask).
+    std::string options = "fsname=tavro,subtype=tavro,default_permissions";
+    if (settings_.allow_other) options += ",allow_other";
+    if (settings_.read_only) options += ",ro";
     fuse_args args = FUSE_ARGS_INIT(0, nullptr);
     if (fuse_opt_add_arg(&args, "tavro") != 0 || fuse_opt_add_arg(&args, "-o") != 0 ||
         fuse_opt_add_arg(&args, options.c_str()) != 0) {
@@ -123,22 +121,22 @@ status_t MountSession::stop(bool force) {
     // closed twice.
     lingering_->close_all();
     lingering_ = std::make_unique<LingeringFiles>(Clock::duration::zero(), [this](int fd) {
-        untrack_file(fd);
         (void)sys_close(fd);
+        untrack_file(fd);
     });
     close_leftovers();
     return B_OK;
 }
 
 void MountSession::close_leftovers() {
-    std::set<int> files;
+    std::map<int, uint64_t> files;
     std::set<DirHandle*> dirs;
     {
         std::lock_guard<std::mutex> guard(handles_lock_);
         files.swap(files_);
         dirs.swap(dirs_);
     }
-    for (int fd : files) (void)sys_close(fd);
+    for (const auto& [fd, ino] : files) (void)sys_close(fd);
     for (DirHandle* dir : dirs) {
         if (dir->fd >= 0) (void)sys_closedir(dir->fd);
         delete dir;
@@ -148,9 +146,21 @@ void MountSession::close_leftovers() {
     }
 }
 
-void MountSession::track_file(int fd) {
+void MountSession::track_file(int fd, uint64_t ino) {
     std::lock_guard<std::mutex> guard(handles_lock_);
-    files_.insert(fd);
+    files_[fd] = ino;
+}
+
+int MountSession::open_file_of(uint64_t ino) {
+    std::lock_guard<std::mutex> guard(handles_lock_);
+    for (const auto& [fd, file_ino] : files_)
+        if (file_ino == ino) return fd;
+    return -1;
+}
+
+int MountSession::open_file_count() {
+    std::lock_guard<std::mutex> guard(handles_lock_);
+    return static_cast<int>(files_.size());
 }
 
 void MountSession::untrack_file(int fd) {

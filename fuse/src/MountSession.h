@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <memory>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -22,9 +23,18 @@ namespace fusebridge {
 
 struct DirHandle;
 
+// Who may use a mount and what it shows them.
+struct MountSettings {
+    bool allow_other = false;  // users other than the owner get in (modes still apply)
+    bool read_only = false;    // mounted "ro"
+    uid_t uid = 0;             // owner of every entry
+    gid_t gid = 0;
+    mode_t umask = 022;  // taken from every mode the volume gives
+};
+
 class MountSession {
 public:
-    MountSession(nspace_id nsid, vnode_id root, std::string where, bool allow_other);
+    MountSession(nspace_id nsid, vnode_id root, std::string where, const MountSettings& settings);
     ~MountSession();
     MountSession(const MountSession&) = delete;
     MountSession& operator=(const MountSession&) = delete;
@@ -44,8 +54,9 @@ public:
     nspace_id nsid() const { return nsid_; }
     NodeTable& nodes() { return nodes_; }
     bool closing() const { return closing_.load(std::memory_order_acquire); }
-    uid_t owner_uid() const { return uid_; }
-    gid_t owner_gid() const { return gid_; }
+    uid_t owner_uid() const { return settings_.uid; }
+    gid_t owner_gid() const { return settings_.gid; }
+    mode_t umask() const { return settings_.umask; }
     fuse_session* fuse() const { return session_; }
     LinkCache& cache() { return *cache_; }
     LingeringFiles& lingering() { return *lingering_; }
@@ -54,8 +65,11 @@ public:
 
     // Open descriptors, so that handles whose release never came (the Linux kernel drops
     // pending releases when the mount goes) are closed at the end.
-    void track_file(int fd);
+    void track_file(int fd, uint64_t ino);
     void untrack_file(int fd);
+    // A descriptor open on `ino`, or -1: a file unlinked while open still answers fstat.
+    [[nodiscard]] int open_file_of(uint64_t ino);
+    [[nodiscard]] int open_file_count();
     void track_dir(DirHandle* dir);
     void untrack_dir(DirHandle* dir);
 
@@ -65,9 +79,7 @@ private:
 
     const nspace_id nsid_;
     const std::string where_;
-    const bool allow_other_;
-    const uid_t uid_;
-    const gid_t gid_;
+    const MountSettings settings_;
     NodeTable nodes_;
     std::atomic<bool> closing_{false};
     std::unique_ptr<LinkCache> cache_;
@@ -81,8 +93,8 @@ private:
     int wake_pipe_[2] = {-1, -1};  // written to make the serving thread return
     std::thread thread_;
 
-    std::mutex handles_lock_;  // guards the two sets
-    std::set<int> files_;
+    std::mutex handles_lock_;        // guards the two below
+    std::map<int, uint64_t> files_;  // descriptor -> inode number
     std::set<DirHandle*> dirs_;
 };
 

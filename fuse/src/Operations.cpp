@@ -6,7 +6,9 @@
 #include <fuse_lowlevel.h>
 #include <sys/xattr.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <new>
@@ -27,6 +29,11 @@ namespace fusebridge {
 namespace {
 
 constexpr size_t kMaxXattrSize = 65536;
+// Names are found regardless of letter case, so one file has many names the Linux kernel
+// could cache ("case1.txt", "CASE1.TXT", ...), and a rename, unlink or replace through one of
+// them would leave the others showing the old file. No name is cached: every path walk asks
+// the volume, whose lookups are answered from its own cache without a device request.
+constexpr double kEntrySeconds = 0;
 
 MountSession& session_of(fuse_req_t req) {
     return *static_cast<MountSession*>(fuse_req_userdata(req));
@@ -52,7 +59,7 @@ bool refuse_if_closing(fuse_req_t req, MountSession& session) {
     be_stat volume_stat{};
     status_t status = vfs_stat(session.nsid(), vnid, &volume_stat);
     if (status != B_OK) return status;
-    *st = linux_stat(volume_stat, session.owner_uid(), session.owner_gid());
+    *st = linux_stat(volume_stat, session.owner_uid(), session.owner_gid(), session.umask());
     return B_OK;
 }
 
@@ -80,7 +87,7 @@ void forget_lookups(MountSession& session, fuse_ino_t ino, uint64_t count) {
     if (lookup.give_back) (void)vfs_put(session.nsid(), vnid);
     entry->ino = lookup.ino;
     entry->attr_timeout = session.cache().seconds();
-    entry->entry_timeout = session.cache().seconds();
+    entry->entry_timeout = kEntrySeconds;
     return B_OK;
 }
 
@@ -124,10 +131,31 @@ void release_detached(MountSession& session, vnode_id vnid) {
     return status;
 }
 
+// A name for moving a rename's target aside, free in `dir` and valid as a DOS 8.3 name.
+[[nodiscard]] status_t aside_name(MountSession& session, vnode_id dir, std::string* name) {
+    static std::atomic<uint32_t> counter{0};
+    for (int attempt = 0; attempt < 16; attempt++) {
+        char text[16];
+        std::snprintf(text, sizeof text, "~TV%05X.$$$", counter.fetch_add(1) & 0xFFFFF);
+        vnode_id found = 0;
+        status_t status = vfs_lookup(session.nsid(), dir, text, &found);
+        if (status == B_OK) {
+            (void)vfs_put(session.nsid(), found);
+            continue;
+        }
+        if (status != B_ENTRY_NOT_FOUND) return status;
+        *name = text;
+        return B_OK;
+    }
+    return B_FILE_EXISTS;
+}
+
 // Linux's rename replaces an existing target; the device refuses to rename onto a name that
-// exists, so the target goes first. Not atomic: a rename that then fails has lost the target.
-[[nodiscard]] status_t remove_rename_target(MountSession& session, vnode_id source, vnode_id target,
-                                            vnode_id dir, const char* name) {
+// exists. The target moves aside first and is removed only once the source has taken its
+// name: a rename that fails puts it back, so both names stay as they were.
+[[nodiscard]] status_t replace_by_rename(MountSession& session, vnode_id old_dir, const char* name,
+                                         vnode_id source, vnode_id target, vnode_id dir,
+                                         const char* new_name) {
     be_stat source_stat{}, target_stat{};
     status_t status = vfs_stat(session.nsid(), source, &source_stat);
     if (status == B_OK) status = vfs_stat(session.nsid(), target, &target_stat);
@@ -136,11 +164,40 @@ void release_detached(MountSession& session, vnode_id vnid) {
     bool target_is_dir = (target_stat.st_mode & B_S_IFMT) == B_S_IFDIR;
     if (source_is_dir && !target_is_dir) return B_NOT_A_DIRECTORY;
     if (!source_is_dir && target_is_dir) return B_IS_A_DIRECTORY;
-    // The volume refuses to remove a directory that is not empty.
-    status = target_is_dir ? vfs_rmdir(session.nsid(), dir, name)
-                           : vfs_unlink(session.nsid(), dir, name);
-    if (status == B_OK) release_detached(session, target);
-    return status;
+    if (target_is_dir) {
+        // Only an empty directory may be replaced: find out before anything moves.
+        int fd = vfs_opendir(session.nsid(), target);
+        if (fd < 0) return fd;
+        be_dirent entry{};
+        int count;
+        bool empty = true;
+        while ((count = sys_readdir(fd, &entry, sizeof entry)) == 1) {
+            if (std::strcmp(entry.d_name, ".") != 0 && std::strcmp(entry.d_name, "..") != 0)
+                empty = false;
+        }
+        (void)sys_closedir(fd);
+        if (count < 0) return count;
+        if (!empty) return B_DIRECTORY_NOT_EMPTY;
+    }
+    std::string aside;
+    status = aside_name(session, dir, &aside);
+    if (status == B_OK) status = vfs_rename(session.nsid(), dir, new_name, dir, aside.c_str());
+    if (status != B_OK) return status;
+    status = vfs_rename(session.nsid(), old_dir, name, dir, new_name);
+    if (status != B_OK) {
+        (void)vfs_rename(session.nsid(), dir, aside.c_str(), dir, new_name);
+        return status;
+    }
+    status_t removed = target_is_dir ? vfs_rmdir(session.nsid(), dir, aside.c_str())
+                                     : vfs_unlink(session.nsid(), dir, aside.c_str());
+    if (removed == B_OK) {
+        release_detached(session, target);
+        return B_OK;
+    }
+    // The old target would stay under a name nobody gave it: undo, and say the rename failed.
+    if (vfs_rename(session.nsid(), dir, new_name, old_dir, name) == B_OK)
+        (void)vfs_rename(session.nsid(), dir, aside.c_str(), dir, new_name);
+    return removed;
 }
 
 [[nodiscard]] status_t rename_entry(MountSession& session, fuse_ino_t parent, const char* name,
@@ -156,6 +213,7 @@ void release_detached(MountSession& session, vnode_id vnid) {
     status = vfs_lookup(session.nsid(), old_dir, name, &source);
     if (status != B_OK) return status;
     vnode_id target = 0;
+    bool replaced = false;
     status_t found = vfs_lookup(session.nsid(), new_dir, new_name, &target);
     session.lingering().close_node(source);
     session.cache().directory_changed(old_dir);
@@ -164,16 +222,17 @@ void release_detached(MountSession& session, vnode_id vnid) {
         session.lingering().close_node(target);
         // A name that differs only in letter case finds the source itself: a plain rename.
         if (target != source) {
-            status = (flags & RENAME_NOREPLACE)
-                         ? B_FILE_EXISTS
-                         : remove_rename_target(session, source, target, new_dir, new_name);
+            replaced = true;
+            status = (flags & RENAME_NOREPLACE) ? B_FILE_EXISTS
+                                                : replace_by_rename(session, old_dir, name, source,
+                                                                    target, new_dir, new_name);
         }
-        // Given back before the rename so that the device has deleted the target by then.
         (void)vfs_put(session.nsid(), target);
     } else if (found != B_ENTRY_NOT_FOUND) {
         status = found;
     }
-    if (status == B_OK) status = vfs_rename(session.nsid(), old_dir, name, new_dir, new_name);
+    if (status == B_OK && !replaced)
+        status = vfs_rename(session.nsid(), old_dir, name, new_dir, new_name);
     (void)vfs_put(session.nsid(), source);
     return status;
 }
@@ -405,11 +464,14 @@ void op_getattr(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     status_t status = node_of(session, ino, &vnid);
     if (status == B_OK) {
         status = stat_node(session, vnid, &st);
-    } else if (fi != nullptr) {
-        // A removed file that is still open: its descriptor knows it.
+    } else {
+        // A removed file that is still open: its descriptor knows it, as on a local disk
+        // (fstat comes without a file handle).
+        int fd = fi != nullptr ? static_cast<int>(fi->fh) : session.open_file_of(ino);
         be_stat volume_stat{};
-        status = sys_fstat(static_cast<int>(fi->fh), &volume_stat);
-        if (status == B_OK) st = linux_stat(volume_stat, session.owner_uid(), session.owner_gid());
+        if (fd >= 0) status = sys_fstat(fd, &volume_stat);
+        if (status == B_OK)
+            st = linux_stat(volume_stat, session.owner_uid(), session.owner_gid(), session.umask());
     }
     if (status != B_OK) return reply_status(req, status);
     fuse_reply_attr(req, &st, session.cache().seconds());
@@ -486,7 +548,7 @@ void op_create(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode,
         return reply_status(req, status);
     }
     fi->fh = static_cast<uint64_t>(fd);
-    session.track_file(fd);
+    session.track_file(fd, entry.ino);
     session.transfers().named(entry.ino, name);
     session.transfers().opened(fd, entry.ino, static_cast<uint64_t>(entry.attr.st_size), true);
     if (fuse_reply_create(req, &entry, fi) != 0) {
@@ -511,6 +573,11 @@ void op_write(fuse_req_t req, fuse_ino_t ino, const char* data, size_t size, off
               fuse_file_info* fi) {
     MountSession& session = session_of(req);
     if (refuse_if_closing(req, session)) return;
+    // The volume's sizes and offsets are 32-bit: nothing is written at or past 2 GiB.
+    constexpr off_t kMaxFileSize = off_t{1} << 31;
+    if (offset < 0 || offset >= kMaxFileSize) return (void)fuse_reply_err(req, EFBIG);
+    if (static_cast<uint64_t>(size) > static_cast<uint64_t>(kMaxFileSize - offset))
+        size = static_cast<size_t>(kMaxFileSize - offset);
     size_t written = 0;
     status_t status = write_fully(static_cast<int>(fi->fh), offset, data, size, &written);
     file_changed_here(session, ino);

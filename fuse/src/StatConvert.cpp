@@ -15,7 +15,7 @@ timespec linux_time(const be_timespec& t) {
 
 }  // namespace
 
-struct stat linux_stat(const be_stat& st, uid_t uid, gid_t gid) {
+struct stat linux_stat(const be_stat& st, uid_t uid, gid_t gid, mode_t umask) {
     struct stat result;
     std::memset(&result, 0, sizeof result);
     result.st_ino = static_cast<ino_t>(st.st_ino);
@@ -24,6 +24,7 @@ struct stat linux_stat(const be_stat& st, uid_t uid, gid_t gid) {
     // bits, a directory copied off the mount would be unreadable for anyone but root.
     if (S_ISDIR(result.st_mode))
         result.st_mode |= S_IRUSR | S_IRGRP | S_IROTH | S_IXUSR | S_IXGRP | S_IXOTH;
+    result.st_mode &= ~(umask & 0777);
     result.st_nlink = st.st_nlink > 0 ? static_cast<nlink_t>(st.st_nlink) : 1;
     result.st_uid = uid;
     result.st_gid = gid;

@@ -41,6 +41,8 @@ std::string Usage() {
            "  --settings-dir FOLDER        folder of the add-ons' lasting settings (default:\n"
            "                               $XDG_CONFIG_HOME/tavro or ~/.config/tavro)\n"
            "  --no-fuse                    keep the volumes inside the host (no Linux mounts)\n"
+           "  --allow-other                let other users into the Linux mounts (modes apply)\n"
+           "  --umask MASK                 octal bits taken from the files' modes (default 022)\n"
            "  --gate PATH                  socket of the gateway's door (default:\n"
            "                               $XDG_RUNTIME_DIR/tavro/gate.sock, as root\n"
            "                               /run/tavro/gate.sock)\n"
@@ -55,6 +57,7 @@ std::string Usage() {
            "|\n"
            "                               cut:N, optionally N as NxCOUNT and @SERVER "
            "(repeatable)\n"
+           + SerialUsage() +
            "  --help\n";
 }
 
@@ -141,6 +144,17 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, HostOption
             if (!value(options.settingsFolder)) return CommandLineResult::Error;
         } else if (arg == "--no-fuse") {
             options.fuse = false;
+        } else if (arg == "--allow-other") {
+            options.allowOther = true;
+        } else if (arg == "--umask") {
+            if (!value(text)) return CommandLineResult::Error;
+            char* end = nullptr;
+            unsigned long mask = std::strtoul(text.c_str(), &end, 8);
+            if (text.empty() || *end != 0 || mask > 0777 || text[0] == '-') {
+                error = "bad umask (octal, at most 777): " + text;
+                return CommandLineResult::Error;
+            }
+            options.umask = static_cast<uint32>(mask);
         } else if (arg == "--gate") {
             if (!value(options.gateSocket)) return CommandLineResult::Error;
         } else if (arg == "--no-gate") {
@@ -181,6 +195,8 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, HostOption
                 return CommandLineResult::Error;
             }
             options.faults.push_back(*fault);
+        } else if (int taken = ParseSerialOption(argc, argv, i, options.serial, error)) {
+            if (taken < 0) return CommandLineResult::Error;
         } else {
             error = "unknown option: " + arg;
             return CommandLineResult::Error;

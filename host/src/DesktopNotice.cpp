@@ -177,7 +177,9 @@ void DesktopNotice::LinkDown() {
     std::vector<std::string> drives;
     {
         std::lock_guard<std::mutex> guard(fState->lock);
-        // Called once the link-down has unmounted (or detached) every drive.
+        // Called once the link-down has unmounted (or detached) every drive; nothing to say
+        // when the link never came up.
+        if (!fState->linked) return;
         drives.swap(fState->drives);
         fState->linked = false;
     }

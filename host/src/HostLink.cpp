@@ -213,6 +213,12 @@ void HostLink::CutLinkFromRouter() {
     fState->cutThread = std::thread([this] { LinkDown(); });
 }
 
+void HostLink::UseDevice(std::unique_ptr<handheld::Handheld> device, Family family) {
+    std::lock_guard<std::mutex> link(fState->linkLock);
+    fDevice = std::move(device);
+    fOptions.family = family;
+}
+
 bool HostLink::IsLinkUp() const {
     std::lock_guard<std::mutex> guard(fState->stateLock);
     return fState->up;

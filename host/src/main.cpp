@@ -16,6 +16,7 @@
 #include "host/HostLink.h"
 #include "host/InstallLayout.h"
 #include "host/ProgressDisplay.h"
+#include "host/SerialSetup.h"
 #include "host/Settings.h"
 #ifdef TAVRO_WITH_FUSE
 #include "fusebridge/FuseBridge.h"
@@ -62,6 +63,8 @@ bool StartLinuxMounts(const vantrel::HostOptions& options, vantrel::DesktopNotic
     bridge.link_bytes_per_second = options.speed.bytesPerSecond;
     // Lives as long as the process: serving threads may report until the mounts are gone.
     if (!options.quiet) bridge.transfers = new TransferProgress;
+    bridge.allow_other = options.allowOther;
+    bridge.umask = options.umask;
     return fusebridge::start(bridge) == B_OK;
 #else
     (void)options;
@@ -162,26 +165,42 @@ int main(int argc, char** argv) {
     if (options.gate && !doorOpen)
         fprintf(stderr, "vantrel: %s; running without a gateway door\n", doorMessage.c_str());
 
-    status = host.LinkUp();
-    if (status != B_OK) {
-        fprintf(stderr, "vantrel: link not up: %s\n", be_strerror(status));
-        TakeLinkDown(host, stopSignals, linuxMounts);
-        door.Stop();
-        vantrel::QuitApplication();
-        return 1;
+    // Over a serial line the link comes and goes with the handheld; else it is up at once.
+    std::unique_ptr<vantrel::SerialSetup> serial;
+    if (options.serial.Used()) {
+        serial = vantrel::StartSerial(host, options, error);
+        if (!serial) {
+            fprintf(stderr, "vantrel: %s\n", error.c_str());
+            door.Stop();
+            vantrel::QuitApplication();
+            return 1;
+        }
+        if (doorOpen) printf("vantrel: %s\n", doorMessage.c_str());
+        fflush(stdout);
+    } else {
+        status = host.LinkUp();
+        if (status != B_OK) {
+            fprintf(stderr, "vantrel: link not up: %s\n", be_strerror(status));
+            TakeLinkDown(host, stopSignals, linuxMounts);
+            door.Stop();
+            vantrel::QuitApplication();
+            return 1;
+        }
+        printf("vantrel: Series %d link up, %zu drive(s), %zu add-on(s)\n", host.FamilyVersion(),
+               options.drives.size(), host.AddOns().size());
+        if (doorOpen) printf("vantrel: %s\n", doorMessage.c_str());
+        fflush(stdout);
+        notice.LinkUp();
     }
-    printf("vantrel: Series %d link up, %zu drive(s), %zu add-on(s)\n", host.FamilyVersion(),
-           options.drives.size(), host.AddOns().size());
-    if (doorOpen) printf("vantrel: %s\n", doorMessage.c_str());
-    fflush(stdout);
-    notice.LinkUp();
 
     int signal = 0;
     sigwait(&stopSignals, &signal);
     printf("vantrel: %s, taking the link down\n", signal == SIGINT ? "SIGINT" : "SIGTERM");
     fflush(stdout);
+    if (serial) serial->link->RequestStop();
     TakeLinkDown(host, stopSignals, linuxMounts);
     notice.LinkDown();
+    serial.reset();
     door.Stop();
     vantrel::QuitApplication();
     printf("vantrel: link down, exiting\n");

@@ -193,6 +193,11 @@ extern "C" int32 kernel_cached_vnodes(nspace_id nsid) {
     return volume == nullptr ? B_BAD_VALUE : volume->CachedCount();
 }
 
+extern "C" void* kernel_volume_cookie(nspace_id nsid) {
+    std::shared_ptr<Volume> volume = VolumeById(nsid);
+    return volume == nullptr ? nullptr : volume->Cookie();
+}
+
 extern "C" status_t kernel_volume_at(const char* where, nspace_id* nsid, vnode_id* root) {
     std::string point;
     status_t status = MountPoint(where, &point);

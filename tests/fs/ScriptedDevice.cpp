@@ -35,6 +35,11 @@ Bytes Reply(int16 status, const Bytes& data) {
     return out;
 }
 
+Bytes Sealed(Bytes reply) {
+    if (reply.size() >= 4) WordToBytes(static_cast<uint16>(reply.size() - 4), reply.data() + 2);
+    return reply;
+}
+
 Bytes Entry(uint16 attributes, uint32 size, uint32 mtime, const char* name) {
     Bytes out(16, 0);
     WordToBytes(attributes, out.data() + 2);
@@ -87,6 +92,17 @@ void ScriptedDevice::ExpectSilence(const Bytes& request) {
 void ScriptedDevice::SetResponder(std::function<std::optional<Bytes>(const Bytes&)> responder) {
     std::lock_guard<std::mutex> hold(lock_);
     responder_ = std::move(responder);
+}
+
+void ScriptedDevice::FaultReply(uint16 opcode, int nth, Fault fault, bigtime_t delay,
+                                 size_t keep) {
+    std::lock_guard<std::mutex> hold(lock_);
+    faults_.push_back({opcode, nth, fault, delay, keep});
+}
+
+size_t ScriptedDevice::PendingFaults() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return faults_.size();
 }
 
 bool ScriptedDevice::WaitScriptDone() {
@@ -159,6 +175,29 @@ void ScriptedDevice::Run() {
                 delay = next.delay;
             } else if (responder_) {
                 reply = responder_(request);
+                uint16 opcode = request.size() >= 2 ? BytesToUword(request.data()) : 0xFFFF;
+                for (auto it = faults_.begin(); it != faults_.end(); ++it) {
+                    if (it->opcode != opcode || --it->countdown > 0) continue;
+                    if (reply) {
+                        switch (it->fault) {
+                            case Fault::Lost:
+                                reply.reset();
+                                break;
+                            case Fault::Late:
+                                delay = it->delay;
+                                break;
+                            case Fault::Truncated:
+                                if (reply->size() > it->keep) reply->resize(it->keep);
+                                break;
+                            case Fault::Garbage:
+                                for (size_t i = 0; i < reply->size(); i++)
+                                    (*reply)[i] = static_cast<uint8>((*reply)[i] * 29 + 101 + i);
+                                break;
+                        }
+                    }
+                    faults_.erase(it);
+                    break;
+                }
             } else {
                 failures_.push_back("unexpected " + Hex(request));
             }

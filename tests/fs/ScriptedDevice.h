@@ -24,6 +24,8 @@ Bytes PathBytes(const std::string& path);
 Bytes Concat(std::initializer_list<Bytes> parts);
 // A reply packet: response code, length (status and data), status, data.
 Bytes Reply(int16 status, const Bytes& data = {});
+// A reply whose length word is set to the bytes it holds, after data were appended to it.
+Bytes Sealed(Bytes reply);
 // A 16-byte directory entry header (and the name with its NUL when `name` is given).
 Bytes Entry(uint16 attributes, uint32 size, uint32 mtime, const char* name = nullptr);
 std::string Hex(const Bytes& bytes);
@@ -41,6 +43,15 @@ public:
     void ExpectSilence(const Bytes& request);
     // Answers requests that come when the script is used up; without one they are failures.
     void SetResponder(std::function<std::optional<Bytes>(const Bytes&)> responder);
+
+    // Faults on the replies of the responder: the device carries the request out, and then
+    // its reply is lost, comes late, comes cut short or comes mangled.
+    enum class Fault { Lost, Late, Truncated, Garbage };
+    // The `nth` (1 = the next) responder request with `opcode` from now on meets `fault`.
+    // A late reply comes after `delay` µs; a truncated one keeps `keep` bytes.
+    void FaultReply(uint16 opcode, int nth, Fault fault, bigtime_t delay = 0, size_t keep = 4);
+    // Faults armed and not yet met.
+    size_t PendingFaults();
 
     // Waits (up to a second) until every scripted exchange has happened.
     bool WaitScriptDone();
@@ -69,6 +80,14 @@ private:
     std::mutex lock_;
     std::deque<Exchange> script_;
     std::function<std::optional<Bytes>(const Bytes&)> responder_;
+    struct ArmedFault {
+        uint16 opcode;
+        int countdown;
+        Fault fault;
+        bigtime_t delay;
+        size_t keep;
+    };
+    std::vector<ArmedFault> faults_;
     std::vector<Bytes> requests_;
     std::vector<std::string> failures_;
     std::atomic<bool> stop_{false};

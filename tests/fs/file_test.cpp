@@ -98,41 +98,61 @@ TEST_F(File, ReadFaults) {
     vnode* node = OpenFile(B_O_RDONLY, 0x0200, &cookie);
     uint8 buffer[2000];
     size_t length;
-    // A successful reply without data ends the read instead of asking forever.
+    // A successful reply without data is no answer: the read fails instead of asking forever
+    // or ending the file there.
     device->Expect(Read(511), Reply(0));
     length = 600;
-    ASSERT_EQ(tavro_read(vol, node, cookie, 0, buffer, &length), B_OK);
+    EXPECT_EQ(tavro_read(vol, node, cookie, 0, buffer, &length), B_IO_ERROR);
     EXPECT_EQ(length, 0u);
-    // A reply claiming more than it holds gives only what it holds.
+    EXPECT_EQ(cookie->offset, kPositionUnknown);
+    // Where the device stands after a failure is unknown, so the next read seeks first. A
+    // reply claiming more than it holds is a reply cut short on the way.
+    device->Expect(Seek(0), SeekReply(0));
     Bytes lying = Reply(0, Data(10, 3));
     lying[2] = 0xFF;
     device->Expect(Read(20), lying);
-    device->Expect(Read(10), Reply(-36));
     length = 20;
-    ASSERT_EQ(tavro_read(vol, node, cookie, 0, buffer, &length), B_OK);
-    EXPECT_EQ(length, 10u);
-    // An error before any byte; an error after some bytes keeps them.
+    EXPECT_EQ(tavro_read(vol, node, cookie, 0, buffer, &length), B_IO_ERROR);
+    EXPECT_EQ(length, 0u);
+    // A refusal before any byte, and one after some bytes: either way the read fails whole,
+    // since bytes handed out short of the end would be taken for the end of the file.
+    device->Expect(Seek(10), SeekReply(10));
     device->Expect(Read(5), Reply(-7));
     length = 5;
     EXPECT_EQ(tavro_read(vol, node, cookie, 10, buffer, &length), B_FILE_ERROR);
     EXPECT_EQ(length, 0u);
+    device->Expect(Seek(10), SeekReply(10));
     device->Expect(Read(511), Reply(0, Data(511, 1)));
     device->Expect(Read(89), Reply(-7));
     length = 600;
+    EXPECT_EQ(tavro_read(vol, node, cookie, 10, buffer, &length), B_FILE_ERROR);
+    EXPECT_EQ(length, 0u);
+    // A short answer is not the end: the rest is asked for.
+    device->Expect(Seek(10), SeekReply(10));
+    device->Expect(Read(300), Reply(0, Data(100, 1)));
+    device->Expect(Read(200), Reply(0, Data(200, 1)));
+    length = 300;
     EXPECT_EQ(tavro_read(vol, node, cookie, 10, buffer, &length), B_OK);
-    EXPECT_EQ(length, 511u);
-    // A reply that never comes: no bytes, an error, and still connected.
+    EXPECT_EQ(length, 300u);
+    // A reply that never comes: no bytes, a time-out, and still connected.
     device->ExpectSilence(Read(4));
     length = 4;
-    EXPECT_EQ(tavro_read(vol, node, cookie, 521, buffer, &length), B_FILE_ERROR);
+    EXPECT_EQ(tavro_read(vol, node, cookie, 310, buffer, &length), B_TIMED_OUT);
     EXPECT_EQ(vol->connected.load(), 1);
+    // A seek that lands elsewhere than asked is no seek.
+    device->Expect(Seek(310), SeekReply(311));
+    length = 4;
+    EXPECT_EQ(tavro_read(vol, node, cookie, 310, buffer, &length), B_IO_ERROR);
     // Positions the device's 32-bit offsets cannot hold are refused, never wrapped.
     length = 4;
     EXPECT_EQ(tavro_read(vol, node, cookie, off_t{1} << 31, buffer, &length), B_BAD_VALUE);
     EXPECT_EQ(length, 0u);
-    length = 4;
-    EXPECT_EQ(tavro_write(vol, node, cookie, (off_t{1} << 32) + 5, buffer, &length), B_BAD_VALUE);
-    EXPECT_EQ(length, 0u);
+    // A write at or past 2 GiB cannot be stored: the file would be too large.
+    for (off_t at : {off_t{1} << 31, (off_t{1} << 32) + 5, (off_t{1} << 31) - 1}) {
+        length = 4;
+        EXPECT_EQ(tavro_write(vol, node, cookie, at, buffer, &length), B_FILE_TOO_LARGE);
+        EXPECT_EQ(length, 0u);
+    }
     Close(node, cookie);
 }
 
@@ -172,10 +192,13 @@ TEST_F(File, WriteFaults) {
     size_t length = content.size();
     EXPECT_EQ(tavro_write(vol, node, cookie, 0, content.data(), &length), B_READ_ONLY_DEVICE);
     EXPECT_EQ(length, 0u);
+    // After any failed write the next one seeks first.
+    device->Expect(Seek(0), SeekReply(0));
     device->Expect(Packet(FWRITE, Concat({{3, 0}, Bytes(content.begin(), content.begin() + 503)})),
                    Reply(-37));
     length = content.size();
     EXPECT_EQ(tavro_write(vol, node, cookie, 0, content.data(), &length), B_DEVICE_FULL);
+    device->Expect(Seek(0), SeekReply(0));
     device->Expect(Packet(FWRITE, Concat({{3, 0}, Bytes(content.begin(), content.begin() + 503)})),
                    Reply(0));
     device->Expect(Packet(FWRITE, Concat({{3, 0}, Bytes(content.begin() + 503, content.end())})),
@@ -183,6 +206,7 @@ TEST_F(File, WriteFaults) {
     length = content.size();
     EXPECT_EQ(tavro_write(vol, node, cookie, 0, content.data(), &length), B_OK);
     EXPECT_EQ(length, 503u);
+    device->Expect(Seek(503), SeekReply(503));
     device->Expect(Packet(FWRITE, {3, 0, 'q'}), Reply(-9));
     length = 1;
     EXPECT_EQ(tavro_write(vol, node, cookie, 503, "q", &length), B_FILE_ERROR);
@@ -209,7 +233,7 @@ TEST_F(File, OpenModesAndTheirEffects) {
 
 TEST_F(File, CreateOpensTheNewNameAndPublishesItsNode) {
     device->Expect(Packet(FINFO, PathBytes("M:\\NEW.TXT")), Reply(-33));
-    device->Expect(Packet(FOPEN, Concat({{0x02, 0x03}, PathBytes("M:\\NEW.TXT")})),
+    device->Expect(Packet(FOPEN, Concat({{0x01, 0x03}, PathBytes("M:\\NEW.TXT")})),
                    Reply(0, {0, 0}));
     ExpectFinfo("M:\\NEW.TXT", Entry(0x0001, 0, 55));
     vnode_id id = 0;
@@ -261,9 +285,30 @@ TEST_F(File, CreateOfAnExistingName) {
     EXPECT_EQ(tavro_create(vol, root, "*", B_O_RDWR | B_O_CREAT, 0, &id, &out), B_BAD_VALUE);
 }
 
+TEST_F(File, ACreateThatFindsTheNameTakenNeverEmptiesIt) {
+    // The name appeared between the lookup and the open: the device's create mode refuses.
+    device->Expect(Packet(FINFO, PathBytes("M:\\LATE")), Reply(-33));
+    device->Expect(Packet(FOPEN, Concat({{0x01, 0x03}, PathBytes("M:\\LATE")})), Reply(-32));
+    vnode_id id;
+    void* out = nullptr;
+    EXPECT_EQ(tavro_create(vol, root, "LATE", B_O_RDWR | B_O_CREAT | B_O_EXCL, 0, &id, &out),
+              B_FILE_EXISTS);
+    // Without O_EXCL the file is opened as it is.
+    device->Expect(Packet(FINFO, PathBytes("M:\\LATE")), Reply(-33));
+    device->Expect(Packet(FOPEN, Concat({{0x01, 0x03}, PathBytes("M:\\LATE")})), Reply(-32));
+    ExpectFinfo("M:\\LATE", Entry(0x0001, 300, 0));
+    device->Expect(Packet(FOPEN, Concat({{0x00, 0x03}, PathBytes("M:\\LATE")})), Reply(0, {6, 0}));
+    ASSERT_EQ(tavro_create(vol, root, "LATE", B_O_RDWR | B_O_CREAT, 0, &id, &out), B_OK);
+    EXPECT_EQ(node_of(id)->size, 300u);
+    device->Expect(Packet(FCLOSE, {6, 0}), Reply(0));
+    EXPECT_EQ(tavro_free_cookie(vol, node_of(id), out), B_OK);
+    put_vnode(kTestNsid, id);
+    EXPECT_TRUE(device->WaitScriptDone());
+}
+
 TEST_F(File, CreateFailures) {
     device->Expect(Packet(FINFO, PathBytes("M:\\X")), Reply(-33));
-    device->Expect(Packet(FOPEN, Concat({{0x02, 0x03}, PathBytes("M:\\X")})), Reply(-37));
+    device->Expect(Packet(FOPEN, Concat({{0x01, 0x03}, PathBytes("M:\\X")})), Reply(-37));
     vnode_id id;
     void* out = nullptr;
     EXPECT_EQ(tavro_create(vol, root, "X", B_O_WRONLY | B_O_CREAT, 0, &id, &out), B_DEVICE_FULL);
@@ -273,7 +318,7 @@ TEST_F(File, CreateFailures) {
               B_NAME_TOO_LONG);
     // The opened handle is closed again when the new entry cannot be found.
     device->Expect(Packet(FINFO, PathBytes("M:\\Y")), Reply(-33));
-    device->Expect(Packet(FOPEN, Concat({{0x02, 0x03}, PathBytes("M:\\Y")})), Reply(0, {8, 0}));
+    device->Expect(Packet(FOPEN, Concat({{0x01, 0x03}, PathBytes("M:\\Y")})), Reply(0, {8, 0}));
     device->Expect(Packet(FINFO, PathBytes("M:\\Y")), Reply(-33));
     device->Expect(Packet(FCLOSE, {8, 0}), Reply(0));
     EXPECT_EQ(tavro_create(vol, root, "Y", B_O_WRONLY | B_O_CREAT, 0, &id, &out), B_BAD_VALUE);

@@ -41,7 +41,7 @@ protected:
     static Bytes Entries(std::initializer_list<Bytes> entries) {
         Bytes out = Reply(0, {0, 0});
         for (const Bytes& entry : entries) out.insert(out.end(), entry.begin(), entry.end());
-        return out;
+        return Sealed(out);
     }
 };
 
@@ -68,7 +68,7 @@ TEST_F(Listing, TwentyEntriesInOneReplyAndNoLookupsAfterwards) {
         expected.push_back(name);
     }
     void* cookie = Open(root, "M:\\");
-    device->Expect(DirRead(), reply);
+    device->Expect(DirRead(), Sealed(reply));
     device->Expect(DirRead(), Reply(-36));
     EXPECT_EQ(ReadAll(root, cookie), expected);
     Close(cookie);
@@ -108,18 +108,50 @@ TEST_F(Listing, AListingRefreshesCachedNodes) {
     Put(a);
 }
 
-TEST_F(Listing, MalformedRepliesEndTheListing) {
+// Reads entries until the listing ends or fails; the names and the status that stopped it.
+std::vector<std::string> ReadUntilStopped(volume* vol, vnode* dir, void* cookie,
+                                          status_t* stopped) {
+    std::vector<std::string> names;
+    for (int i = 0; i < 1000; i++) {
+        be_dirent entry{};
+        long count = 0;
+        *stopped = tavro_readdir(vol, dir, cookie, &count, &entry, sizeof entry);
+        if (*stopped != B_OK || count == 0) break;
+        names.push_back(entry.d_name);
+    }
+    return names;
+}
+
+TEST_F(Listing, MalformedRepliesBreakTheListingOff) {
     void* cookie = Open(root, "M:\\");
     Bytes lying = Entries({Entry(0, 1, 1, "OK"), Entry(0, 1, 1, "RUNSOFF")});
     lying.pop_back();  // the last name loses its NUL and runs past the end
-    device->Expect(DirRead(), lying);
-    EXPECT_EQ(ReadAll(root, cookie), (std::vector<std::string>{".", "..", "OK"}));
-    EXPECT_TRUE(ReadAll(root, cookie).empty());  // and stays ended without asking again
+    device->Expect(DirRead(), Sealed(lying));
+    status_t stopped;
+    EXPECT_EQ(ReadUntilStopped(vol, root, cookie, &stopped),
+              (std::vector<std::string>{".", "..", "OK"}));
+    EXPECT_EQ(stopped, B_IO_ERROR);
+    // And stays broken without asking again: what follows is not the rest of the folder.
+    EXPECT_TRUE(ReadUntilStopped(vol, root, cookie, &stopped).empty());
+    EXPECT_EQ(stopped, B_IO_ERROR);
     Close(cookie);
 
+    // A reply cut short on the way (its length word claims more than came), one without
+    // entries, one with a status other than the end, and one that never comes.
+    Bytes cut = Entries({Entry(0, 1, 1, "A"), Entry(0, 1, 1, "B")});
+    cut.resize(cut.size() - 18);
+    for (const Bytes& reply : {cut, Bytes{0x2A, 0, 3, 0, 0, 0, 0}, Reply(-1)}) {
+        cookie = Open(root, "M:\\");
+        device->Expect(DirRead(), reply);
+        EXPECT_EQ(ReadUntilStopped(vol, root, cookie, &stopped),
+                  (std::vector<std::string>{".", ".."}));
+        EXPECT_EQ(stopped, B_IO_ERROR);
+        Close(cookie);
+    }
     cookie = Open(root, "M:\\");
-    device->Expect(DirRead(), Bytes{0x2A, 0, 2, 0, 0, 0, 0});  // 7 bytes: no entries
-    EXPECT_EQ(ReadAll(root, cookie), (std::vector<std::string>{".", ".."}));
+    device->ExpectSilence(DirRead());
+    ReadUntilStopped(vol, root, cookie, &stopped);
+    EXPECT_EQ(stopped, B_TIMED_OUT);
     Close(cookie);
 
     // Names the device cannot have made are passed over.
@@ -141,7 +173,8 @@ TEST_F(Listing, AGoneLinkEndsTheListingAtOnce) {
     EXPECT_STREQ(entry.d_name, "A");
     device->CutLink();
     vol->connected = 0;
-    ASSERT_EQ(tavro_readdir(vol, root, cookie, &count, &entry, sizeof entry), B_OK);
+    // B was never read: the listing fails rather than end without it.
+    ASSERT_EQ(tavro_readdir(vol, root, cookie, &count, &entry, sizeof entry), B_IO_ERROR);
     EXPECT_EQ(count, 0);
     EXPECT_EQ(tavro_free_dircookie(vol, root, cookie), B_OK);
 }
@@ -179,6 +212,7 @@ TEST_F(Listing, RandomRepliesAreReadSafely) {
             uint8 b = static_cast<uint8>(random());
             reply.push_back(b % 5 == 0 ? 0 : (b % 3 == 0 ? 'A' + b % 26 : b));
         }
+        reply = Sealed(reply);
         if (random() % 4 == 0) reply[2] = static_cast<uint8>(random());  // a lying length
         return reply;
     });
@@ -188,8 +222,10 @@ TEST_F(Listing, RandomRepliesAreReadSafely) {
         for (int j = 0; j < 50; j++) {
             be_dirent entry;
             long count = 0;
-            ASSERT_EQ(tavro_readdir(vol, root, cookie, &count, &entry, sizeof entry), B_OK);
-            if (count == 0) break;
+            // A reply that does not hold together breaks the listing off with an error.
+            status_t status = tavro_readdir(vol, root, cookie, &count, &entry, sizeof entry);
+            ASSERT_TRUE(status == B_OK || status == B_IO_ERROR) << status;
+            if (status != B_OK || count == 0) break;
             ASSERT_EQ(strlen(entry.d_name), entry.d_reclen);
         }
         ASSERT_EQ(tavro_free_dircookie(vol, root, cookie), B_OK);

@@ -35,29 +35,43 @@ TEST_F(Namespace, MkdirPathsUpTo128BytesAreSentAndLongerOnesRefused) {
     EXPECT_EQ(device->RequestCount(), 1u);
 }
 
-TEST_F(Namespace, UnlinkDefersDeleteToTheLastReference) {
+TEST_F(Namespace, UnlinkDeletesAtOnceUnlessTheFileIsOpen) {
     ExpectFinfo("M:\\DOC.WRD", Entry(0x0001, 10, 0));
-    vnode* node = Walk(root, "DOC.WRD");  // held, like an open file
+    vnode* node = Walk(root, "DOC.WRD");  // held, but not open
     fake_kernel::ClearNotices();
+    device->Expect(Packet(DELETE, PathBytes("M:\\DOC.WRD")), Reply(0));
     EXPECT_EQ(tavro_unlink(vol, root, "DOC.WRD"), B_OK);
     auto notices = fake_kernel::Notices();
     ASSERT_EQ(notices.size(), 1u);
     EXPECT_EQ(notices[0].op, B_ENTRY_REMOVED);
     EXPECT_EQ(notices[0].a, rootId);
     EXPECT_EQ(notices[0].c, node->vnid);
-    // Gone from the namespace, though nothing went to the device yet.
     Walk(root, "doc.wrd", B_ENTRY_NOT_FOUND);
-    EXPECT_EQ(device->RequestCount(), 1u);
-    // A new file of that name has to wait for the old one's DELETE.
-    vnode_id id;
-    void* cookie;
-    EXPECT_EQ(tavro_create(vol, root, "DOC.WRD", B_O_WRONLY | B_O_CREAT, 0, &id, &cookie), B_BUSY);
-    device->Expect(Packet(DELETE, PathBytes("M:\\DOC.WRD")), Reply(0));
+    // Nothing more goes out when the last reference goes.
     Put(node);
     EXPECT_TRUE(device->WaitScriptDone());
-    // Now the name is asked for afresh.
+    EXPECT_EQ(device->RequestCount(), 2u);
     device->Expect(Packet(FINFO, PathBytes("M:\\DOC.WRD")), Reply(-33));
     Walk(root, "DOC.WRD", B_ENTRY_NOT_FOUND);
+
+    // An open file leaves for a hidden name at once and is deleted at its last reference.
+    ExpectFinfo("M:\\OPEN.WRD", Entry(0x0001, 10, 0));
+    node = Walk(root, "OPEN.WRD");
+    device->Expect(Packet(FOPEN, Concat({{0x00, 0x02}, PathBytes("M:\\OPEN.WRD")})),
+                   Reply(0, {6, 0}));
+    void* cookie = nullptr;
+    ASSERT_EQ(fs_open(vol, node, B_O_RDONLY, &cookie), B_OK);
+    device->Expect(Packet(RENAME, Concat({PathBytes("M:\\OPEN.WRD"), PathBytes("M:\\~T000000.DEL")})),
+                   Reply(0));
+    EXPECT_EQ(tavro_unlink(vol, root, "OPEN.WRD"), B_OK);
+    device->Expect(Packet(FINFO, PathBytes("M:\\OPEN.WRD")), Reply(-33));
+    Walk(root, "OPEN.WRD", B_ENTRY_NOT_FOUND);
+    Walk(root, "~T000000.DEL", B_ENTRY_NOT_FOUND);
+    device->Expect(Packet(FCLOSE, {6, 0}), Reply(0));
+    EXPECT_EQ(tavro_free_cookie(vol, node, cookie), B_OK);
+    device->Expect(Packet(DELETE, PathBytes("M:\\~T000000.DEL")), Reply(0));
+    Put(node);
+    EXPECT_TRUE(device->WaitScriptDone());
 }
 
 TEST_F(Namespace, TypeTestsLeaveEverythingAsItWas) {
@@ -78,7 +92,7 @@ TEST_F(Namespace, RmdirOfAFullDirectoryIsRefusedAndAnEmptyOneDeletedLater) {
     ExpectFinfo("M:\\FULL", Entry(0x10, 0, 0));
     device->Expect(Packet(FOPEN, Concat({{0x30, 0}, PathBytes("M:\\FULL\\*.*")})),
                    Reply(0, {2, 0}));
-    device->Expect(Packet(FDIRREAD, {2, 0}), Concat({Reply(0, {0, 0}), Entry(0, 1, 1, "X")}));
+    device->Expect(Packet(FDIRREAD, {2, 0}), Sealed(Concat({Reply(0, {0, 0}), Entry(0, 1, 1, "X")})));
     device->Expect(Packet(FCLOSE, {2, 0}), Reply(0));
     EXPECT_EQ(tavro_rmdir(vol, root, "FULL"), B_DIRECTORY_NOT_EMPTY);
 
@@ -119,7 +133,7 @@ TEST_F(Namespace, RenameWithinADirectoryChangesOnlyTheName) {
     Put(a);
     // A refused rename changes nothing.
     device->Expect(Packet(RENAME, Concat({PathBytes("M:\\A"), PathBytes("M:\\D")})), Reply(-32));
-    EXPECT_EQ(fs_rename(vol, root, "A", root, "D"), B_FILE_ERROR);
+    EXPECT_EQ(fs_rename(vol, root, "A", root, "D"), B_FILE_EXISTS);
     EXPECT_STREQ(a->name, "A");
 }
 
@@ -130,6 +144,13 @@ TEST_F(Namespace, MovingADirectoryTakesTheNodesBelowItAlong) {
     vnode* src = Walk(root, "SRC");
     vnode* dst = Walk(root, "DST");
     vnode* file = Walk(src, "FILE");
+    // The longer place is checked for room: what lies below is listed first.
+    device->Expect(Packet(FOPEN, Concat({{0x30, 0}, PathBytes("M:\\SRC\\*.*")})),
+                   Reply(0, {2, 0}));
+    device->Expect(Packet(FDIRREAD, {2, 0}),
+                   Sealed(Concat({Reply(0, {0, 0}), Entry(0, 5, 0, "FILE")})));
+    device->Expect(Packet(FDIRREAD, {2, 0}), Reply(-36));
+    device->Expect(Packet(FCLOSE, {2, 0}), Reply(0));
     device->Expect(Packet(RENAME, Concat({PathBytes("M:\\SRC"), PathBytes("M:\\DST\\MOVED")})),
                    Reply(0));
     ASSERT_EQ(fs_rename(vol, root, "SRC", dst, "MOVED"), B_OK);
@@ -164,8 +185,10 @@ TEST_F(Namespace, NothingIsDeletedOnADeviceThatIsGone) {
     vnode* a = Walk(root, "A");
     device->CutLink();
     vol->connected = 0;
-    EXPECT_EQ(tavro_unlink(vol, root, "A"), B_OK);
-    Put(a);  // remove_vnode runs; no DELETE can go out
+    // Nothing can be deleted, and nothing is said to be.
+    EXPECT_EQ(tavro_unlink(vol, root, "A"), B_IO_ERROR);
+    EXPECT_FALSE(a->removed);
+    Put(a);
     EXPECT_EQ(tavro_mkdir(vol, root, "M", 0), B_IO_ERROR);
 }
 

@@ -72,7 +72,10 @@ TEST(Packets, StatusTables) {
     EXPECT_EQ(map_fopen_status(-33), B_ENTRY_NOT_FOUND);
     EXPECT_EQ(map_fopen_status(-41), B_ENTRY_NOT_FOUND);
     EXPECT_EQ(map_fopen_status(-42), B_ENTRY_NOT_FOUND);
-    EXPECT_EQ(map_fopen_status(-38), B_NAME_TOO_LONG);
+    // A name the device cannot store is a bad name, not a long one.
+    EXPECT_EQ(map_fopen_status(-38), B_BAD_VALUE);
+    EXPECT_EQ(map_fopen_status(-32), B_FILE_EXISTS);
+    EXPECT_EQ(map_fopen_status(-65), B_READ_ONLY_DEVICE);
     EXPECT_EQ(map_fopen_status(-37), B_DEVICE_FULL);
     EXPECT_EQ(map_fopen_status(-1), B_BAD_VALUE);
     EXPECT_EQ(map_fwrite_status(-44), B_READ_ONLY_DEVICE);
@@ -87,13 +90,21 @@ TEST(Packets, StatusTables) {
     EXPECT_EQ(map_sfdate_status(-38), B_BAD_VALUE);
     EXPECT_EQ(map_sfdate_status(-65), B_READ_ONLY_DEVICE);
     EXPECT_EQ(map_sfdate_status(-4), B_FILE_ERROR);
+    EXPECT_EQ(map_change_status(-33), B_ENTRY_NOT_FOUND);
+    EXPECT_EQ(map_change_status(-32), B_FILE_EXISTS);
+    EXPECT_EQ(map_change_status(-39), B_BUSY);
+    EXPECT_EQ(map_change_status(-44), B_READ_ONLY_DEVICE);
+    EXPECT_EQ(map_change_status(-65), B_READ_ONLY_DEVICE);
+    EXPECT_EQ(map_change_status(-38), B_BAD_VALUE);
+    // A device that did not answer is an I/O fault or a time-out, never a lack of memory.
     EXPECT_EQ(missing_reply(B_BAD_PORT_ID), B_IO_ERROR);
-    EXPECT_EQ(missing_reply(B_TIMED_OUT), B_NO_MEMORY);
+    EXPECT_EQ(missing_reply(B_TIMED_OUT), B_TIMED_OUT);
+    EXPECT_EQ(missing_reply(B_NO_MEMORY), B_IO_ERROR);
 }
 
 TEST(Packets, FopenReplyNeedsItsHandle) {
     Bytes ok = Reply(0, {0xFE, 0xFF});
-    EXPECT_EQ(parse_fopen_reply(ok.data(), ok.size()), -2);  // sign-extended
+    EXPECT_EQ(parse_fopen_reply(ok.data(), ok.size()), 0xFFFE);  // a handle, never a status
     Bytes zero = Reply(0, {0, 0});
     EXPECT_EQ(parse_fopen_reply(zero.data(), zero.size()), 0);
     Bytes shortOk = Reply(0);  // status 0 but only 6 bytes
@@ -111,18 +122,21 @@ TEST(Packets, FreadReplyIsCutToWhatItHoldsAndWhatWasAsked) {
     ASSERT_EQ(parse_fread_reply(reply.data(), reply.size(), 511, &data, &count, &end), B_OK);
     EXPECT_EQ(count, 10u);
     EXPECT_FALSE(end);
-    ASSERT_EQ(parse_fread_reply(reply.data(), reply.size(), 4, &data, &count, &end), B_OK);
-    EXPECT_EQ(count, 4u);
-    // A length field that claims more than the reply holds.
-    reply[2] = 0xFF;
-    reply[3] = 0x7F;
-    ASSERT_EQ(parse_fread_reply(reply.data(), reply.size(), 511, &data, &count, &end), B_OK);
-    EXPECT_EQ(count, 10u);
-    // One that claims less than the status needs.
+    // More data than was asked for, a length field that does not match the bytes that came
+    // (a reply cut short on the way), an answer without data that is not the end of file, and
+    // a mangled response code: none of them is believed.
+    EXPECT_EQ(parse_fread_reply(reply.data(), reply.size(), 4, &data, &count, &end), B_IO_ERROR);
+    EXPECT_EQ(parse_fread_reply(reply.data(), reply.size() - 3, 511, &data, &count, &end),
+              B_IO_ERROR);
     reply[2] = 1;
     reply[3] = 0;
-    ASSERT_EQ(parse_fread_reply(reply.data(), reply.size(), 511, &data, &count, &end), B_OK);
-    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(parse_fread_reply(reply.data(), reply.size(), 511, &data, &count, &end), B_IO_ERROR);
+    Bytes empty = Reply(0);
+    EXPECT_EQ(parse_fread_reply(empty.data(), empty.size(), 511, &data, &count, &end), B_IO_ERROR);
+    Bytes mangled = Reply(0, Bytes(10, 0xAA));
+    mangled[0] = 0x2B;
+    EXPECT_EQ(parse_fread_reply(mangled.data(), mangled.size(), 511, &data, &count, &end),
+              B_IO_ERROR);
 
     Bytes eof = Reply(-36);
     ASSERT_EQ(parse_fread_reply(eof.data(), eof.size(), 511, &data, &count, &end), B_OK);
@@ -138,18 +152,25 @@ TEST(Packets, FseekFinfoDeviceinfoReplies) {
     EXPECT_EQ(parse_fseek_reply(seek.data(), seek.size(), &position), B_OK);
     EXPECT_EQ(position, 10000u);
     EXPECT_EQ(parse_fseek_reply(seek.data(), 9, &position), B_IO_ERROR);
+    Bytes shortSeek = Reply(0, {0x10, 0x27});
+    EXPECT_EQ(parse_fseek_reply(shortSeek.data(), shortSeek.size(), &position), B_IO_ERROR);
     Bytes refused = Reply(-1);
     EXPECT_EQ(parse_fseek_reply(refused.data(), refused.size(), &position), B_FILE_ERROR);
 
     const uint8* header;
-    Bytes info = Reply(0, Entry(0x0010, 0, 7));
-    EXPECT_TRUE(parse_finfo_reply(info.data(), 18, &header));
-    EXPECT_FALSE(parse_finfo_reply(info.data(), 17, &header));
-    Bytes missing = Reply(-33, Entry(0, 0, 0));
-    EXPECT_FALSE(parse_finfo_reply(missing.data(), missing.size(), &header));
+    Bytes info = Reply(0, Bytes(12, 0));
+    EXPECT_EQ(parse_finfo_reply(info.data(), info.size(), &header), B_OK);
+    Bytes cut = Reply(0, Bytes(11, 0));
+    EXPECT_EQ(parse_finfo_reply(cut.data(), cut.size(), &header), B_IO_ERROR);
+    // Only the device's "no such entry" is one; a reply that says nothing sure is not.
+    Bytes missing = Reply(-33);
+    EXPECT_EQ(parse_finfo_reply(missing.data(), missing.size(), &header), B_ENTRY_NOT_FOUND);
+    EXPECT_EQ(parse_finfo_reply(info.data(), 17, &header), B_IO_ERROR);
+    Bytes failed = Reply(-1);
+    EXPECT_EQ(parse_finfo_reply(failed.data(), failed.size(), &header), B_IO_ERROR);
 
     device_info device;
-    Bytes dev(20, 0);
+    Bytes dev = Reply(0, Bytes(14, 0));
     dev[8] = 5;
     dev[12] = 0x00;
     dev[13] = 0x10;  // 4096 total
@@ -163,6 +184,7 @@ TEST(Packets, FseekFinfoDeviceinfoReplies) {
     EXPECT_STREQ(device.volume_name, "");
     // A volume name without its NUL ends with the reply.
     dev.insert(dev.end(), {'D', 'I', 'S', 'K'});
+    dev[2] = static_cast<uint8>(dev.size() - 4);
     ASSERT_TRUE(parse_deviceinfo_reply(dev.data(), dev.size(), &device));
     EXPECT_STREQ(device.volume_name, "DISK");
 }
@@ -195,7 +217,14 @@ TEST(Packets, RandomRepliesNeverReadOutOfBounds) {
         size_t size = random() % 80;
         uint8* reply = new uint8[size];
         for (size_t j = 0; j < size; j++) reply[j] = static_cast<uint8>(random());
-        if (size >= 6 && random() % 2) reply[4] = reply[5] = 0;  // status 0 half the time
+        // Whole frames with status 0 half the time, so that the parsers get past the checks.
+        if (size >= 6 && random() % 2) {
+            reply[0] = 0x2A;
+            reply[1] = 0;
+            reply[2] = static_cast<uint8>(size - 4);
+            reply[3] = 0;
+            reply[4] = reply[5] = 0;
+        }
         const uint8* data;
         uint32 count = 0, position;
         bool end;
@@ -207,7 +236,7 @@ TEST(Packets, RandomRepliesNeverReadOutOfBounds) {
         (void)parse_fopen_reply(reply, size);
         (void)parse_fseek_reply(reply, size, &position);
         const uint8* header;
-        if (parse_finfo_reply(reply, size, &header)) {
+        if (parse_finfo_reply(reply, size, &header) == B_OK) {
             ASSERT_LE(header + 12, reply + size);
         }
         device_info device;

@@ -240,6 +240,37 @@ TEST_F(Scripted, AListingShowsTheNamesAsStored) {
     EXPECT_TRUE(script.Requests(0x1C).empty());
 }
 
+// A listing that lost entries must not pass for a complete one.
+TEST_F(Scripted, AListingWhoseEntriesCameGarbledOrShortFails) {
+    Mount();
+    auto list = [this](std::vector<std::string>* names) {
+        names->clear();
+        int fd = sys_opendir("/t5");
+        EXPECT_GE(fd, 0);
+        be_dirent entry;
+        int status;
+        while ((status = sys_readdir(fd, &entry, sizeof entry)) == 1)
+            names->push_back(entry.d_name);
+        EXPECT_EQ(sys_closedir(fd), B_OK);
+        return status;
+    };
+    std::vector<std::string> names;
+    device.garbleOp = 0x12;
+    device.garbleNth = 1;
+    EXPECT_EQ(list(&names), B_IO_ERROR);
+    EXPECT_EQ(names, (std::vector<std::string>{".", ".."}));
+
+    // The first entry whole, the second cut off in its middle.
+    device.garbleOp = 0;
+    script.SetHandler([this](const Bytes& request) -> std::optional<Bytes> {
+        std::optional<Bytes> reply = device.Answer(request);
+        if (OpOf(request) == 0x12 && reply && reply->size() > 60) reply->resize(reply->size() - 6);
+        return reply;
+    });
+    EXPECT_EQ(list(&names), B_IO_ERROR);
+    EXPECT_EQ(names, (std::vector<std::string>{".", "..", "Docs"}));
+}
+
 TEST_F(Scripted, ReadsInChunksOfTheFamilysLimitAndSeekOnlyWhenNeeded) {
     Mount();
     int fd = sys_open("/t5/ReadMe.txt", B_O_RDONLY, 0);

@@ -45,6 +45,16 @@ TEST(StatConvert, DirectoriesCanBeListedWhateverTheirModeSays) {
     EXPECT_EQ(linux_stat(st, 0, 0).st_mode, static_cast<mode_t>(S_IFREG | 0222));
 }
 
+TEST(StatConvert, TheUmaskTakesBitsFromFilesAndFoldersAlike) {
+    be_stat st{};
+    st.st_mode = B_S_IFREG | 0666;
+    EXPECT_EQ(linux_stat(st, 0, 0, 022).st_mode, static_cast<mode_t>(S_IFREG | 0644));
+    EXPECT_EQ(linux_stat(st, 0, 0, 077).st_mode, static_cast<mode_t>(S_IFREG | 0600));
+    st.st_mode = B_S_IFDIR | 0333;  // listable for all, then the umask
+    EXPECT_EQ(linux_stat(st, 0, 0, 022).st_mode, static_cast<mode_t>(S_IFDIR | 0755));
+    EXPECT_EQ(linux_stat(st, 0, 0, 027).st_mode, static_cast<mode_t>(S_IFDIR | 0750));
+}
+
 TEST(StatConvert, VolumeInformationCountsInTheVolumesBlocks) {
     fs_info info{};
     info.block_size = 1;

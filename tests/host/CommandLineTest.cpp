@@ -90,4 +90,21 @@ TEST(CommandLine, CacheTimeAndQuiet) {
     }
 }
 
+TEST(CommandLine, LinuxMountAccessIsOwnerOnlyWithUmask022UnlessAsked) {
+    HostOptions defaults;
+    std::string error;
+    ASSERT_EQ(Parse({}, defaults, error), CommandLineResult::Run);
+    EXPECT_FALSE(defaults.allowOther);
+    EXPECT_EQ(defaults.umask, 022u);
+    HostOptions asked;
+    ASSERT_EQ(Parse({"--allow-other", "--umask", "027"}, asked, error), CommandLineResult::Run)
+        << error;
+    EXPECT_TRUE(asked.allowOther);
+    EXPECT_EQ(asked.umask, 027u);
+    for (const char* bad : {"8", "1000", "-1", "", "22x"}) {
+        HostOptions options;
+        EXPECT_EQ(Parse({"--umask", bad}, options, error), CommandLineResult::Error) << bad;
+    }
+}
+
 }  // namespace

@@ -29,6 +29,7 @@ enum class TraceEvent {
     Unknown,       // a message of an unknown code, or for a closed channel
     Fault,         // a fault struck this reply
     LinkDown,      // the link went down
+    Frame,         // a link-layer frame on the serial line (note: type, seq, length)
 };
 
 const char* TraceEventName(TraceEvent event);

@@ -5,6 +5,8 @@
 // the Linux mount goes first, and a Linux mount that is in use refuses the unmount with B_BUSY.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 
@@ -26,11 +28,17 @@ public:
 };
 
 struct Options {
-    // Lets users other than the one serving the mount in: honoured only where it is allowed
-    // (root, or "user_allow_other" in /etc/fuse.conf).
-    bool allow_other = true;
+    // Lets users other than the owner in (the Linux kernel still checks the modes): honoured
+    // only where it is allowed (root, or "user_allow_other" in /etc/fuse.conf).
+    bool allow_other = false;
     // A line on standard output for every Linux mount made and ended.
     bool verbose = false;
+    // Owner of every file and folder shown; -1: the user who started the program (under sudo,
+    // the user who ran sudo).
+    long uid = -1;
+    long gid = -1;
+    // Permission bits taken away from the modes the volume gives.
+    unsigned umask = 022;
     // How long the Linux kernel trusts names, attributes, listings and file contents it was
     // told about before it asks again, and how long a closed file's handle on the device is
     // kept for the next open.
@@ -52,9 +60,14 @@ struct Options {
 // left in the mount table. The volumes stay mounted in the kernel, with no references left.
 void stop();
 
+// Files the Linux mounts hold open right now (a close reaches the bridge after it returns).
+[[nodiscard]] int open_file_count();
 // The number of Linux mounts served right now.
 [[nodiscard]] int mount_count();
 
+// The user who started the program: the real user, or the one named by SUDO_UID and SUDO_GID
+// when running as root under sudo.
+void invoking_user(uid_t* uid, gid_t* gid);
 // Whether FUSE mounts can be made here; `reason` says why not.
 [[nodiscard]] bool available(std::string* reason);
 

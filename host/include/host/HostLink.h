@@ -64,6 +64,10 @@ public:
     void ClearFaults() { fFaults.Clear(); }
     void SetLinkSpeed(LinkSpeed speed);
 
+    // Puts another device behind the router (the handheld at the end of a serial line), of
+    // this family. Only while the link is down, after Start.
+    void UseDevice(std::unique_ptr<handheld::Handheld> device, Family family);
+
     const std::vector<std::unique_ptr<AddOn>>& AddOns() const { return fAddOns; }
     // Channels open right now.
     size_t OpenChannels() const;

@@ -9,6 +9,7 @@
 #include "device/Faults.h"
 #include "device/Handheld.h"
 #include "device/LinkModel.h"
+#include "host/SerialOptions.h"
 
 namespace vantrel {
 
@@ -39,6 +40,9 @@ struct HostOptions {
     std::vector<std::string> configArguments;
     // vantrel only: export every mounted volume as a Linux (FUSE) mount at its mount point.
     bool fuse = true;
+    // Linux mounts: other users get in only when allowed; modes less this umask.
+    bool allowOther = false;
+    uint32 umask = 022;
     // vantrel only: the gateway's door for other programs (host/GateServer.h), at gateSocket
     // or, when empty, at the default place.
     bool gate = true;
@@ -57,6 +61,9 @@ struct HostOptions {
     std::vector<FaultRule> faults;
     // Seed of the random bytes of garbage replies.
     uint32 faultSeed = 0x5EED;
+
+    // vantrel only: the handheld over a serial line instead of inside the process.
+    SerialOptions serial;
 };
 
 }  // namespace vantrel

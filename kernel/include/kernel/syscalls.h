@@ -64,6 +64,9 @@ int32 kernel_vnode_refcount(nspace_id nsid, vnode_id vnid);
 int32 kernel_cached_vnodes(nspace_id nsid);
 // The volume mounted exactly at `where`.
 status_t kernel_volume_at(const char* where, nspace_id* nsid, vnode_id* root);
+// The add-on's own record of a mounted volume (what its mount call returned), so that a test
+// can reach settings the add-on keeps there; null when no such volume is mounted.
+void* kernel_volume_cookie(nspace_id nsid);
 
 // --- Path and descriptor calls -----------------------------------------------------------------
 

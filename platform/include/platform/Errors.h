@@ -7,6 +7,7 @@
 #define B_OS_ERROR_BASE (B_GENERAL_ERROR_BASE + 0x1000)
 #define B_APP_ERROR_BASE (B_GENERAL_ERROR_BASE + 0x2000)
 #define B_STORAGE_ERROR_BASE (B_GENERAL_ERROR_BASE + 0x6000)
+#define B_POSIX_ERROR_BASE (B_GENERAL_ERROR_BASE + 0x7000)
 
 enum : status_t {
     B_OK = 0,
@@ -60,6 +61,9 @@ enum : status_t {
     B_LINK_LIMIT = B_STORAGE_ERROR_BASE + 12,
     B_BUSTED_PIPE = B_STORAGE_ERROR_BASE + 13,
     B_UNSUPPORTED = B_STORAGE_ERROR_BASE + 14,
+
+    // A write past the largest file the file system can hold.
+    B_FILE_TOO_LARGE = B_POSIX_ERROR_BASE + 4,
 };
 
 // The text of a status. Non-negative values other than B_OK are taken as C library

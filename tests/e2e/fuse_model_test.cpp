@@ -1,0 +1,257 @@
+// The model-based random-operation run through the Linux mount: the same operations and rules
+// as through the kernel's calls, here by ordinary system calls on the FUSE mount of a drive
+// of the in-process host, with the device's faults. TAVRO_MODEL_OPERATIONS, TAVRO_MODEL_SEED
+// and TAVRO_MODEL_PROGRESS make it run long (scripts/soak.sh).
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "ModelRun.h"
+#include "fusebridge/FuseBridge.h"
+#include "host/HostLink.h"
+#include "kernel/syscalls.h"
+#include "shell.h"
+#include "tavro.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+uint32_t FromEnvironment(const char* name, uint32_t fallback) {
+    const char* text = std::getenv(name);
+    return text != nullptr && *text != 0 ? static_cast<uint32_t>(std::strtoul(text, nullptr, 10))
+                                         : fallback;
+}
+
+int Fail() { return -errno; }
+
+class FuseTarget : public model::Target {
+public:
+    explicit FuseTarget(std::string root) : root(std::move(root)) {}
+
+    int CreateExclusive(const std::string& path, const std::string& data,
+                        size_t* written) override {
+        int fd = open(Full(path).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        if (fd < 0) return Fail();
+        return WriteAndClose(fd, 0, data, written);
+    }
+
+    int WriteAt(const std::string& path, size_t offset, const std::string& data, bool append,
+                size_t* written) override {
+        int fd = open(Full(path).c_str(), O_WRONLY | (append ? O_APPEND : 0));
+        if (fd < 0) return Fail();
+        return WriteAndClose(fd, offset, data, written);
+    }
+
+    int TruncateToZero(const std::string& path, bool throughOpen) override {
+        if (throughOpen) {
+            int fd = open(Full(path).c_str(), O_WRONLY | O_TRUNC);
+            if (fd < 0) return Fail();
+            return close(fd) == 0 ? 0 : Fail();
+        }
+        return SetSize(path, 0);
+    }
+
+    int SetSize(const std::string& path, size_t size) override {
+        return truncate(Full(path).c_str(), static_cast<off_t>(size)) == 0 ? 0 : Fail();
+    }
+
+    int Read(const std::string& path, size_t offset, size_t length, std::string* out) override {
+        out->clear();
+        int fd = open(Full(path).c_str(), O_RDONLY);
+        if (fd < 0) return Fail();
+        std::string buffer(length, '\0');
+        size_t got = 0;
+        int status = 0;
+        while (got < length) {
+            ssize_t n =
+                pread(fd, buffer.data() + got, length - got, static_cast<off_t>(offset + got));
+            if (n < 0) status = Fail();
+            if (n <= 0) break;
+            got += static_cast<size_t>(n);
+        }
+        int closed = close(fd) == 0 ? 0 : Fail();
+        out->assign(buffer.data(), got);
+        return status < 0 ? status : closed;
+    }
+
+    int Stat(const std::string& path, bool* directory, uint64_t* size) override {
+        struct stat st;
+        if (stat(Full(path).c_str(), &st) != 0) return Fail();
+        *directory = S_ISDIR(st.st_mode);
+        *size = static_cast<uint64_t>(st.st_size);
+        return 0;
+    }
+
+    int List(const std::string& path, std::vector<std::string>* names) override {
+        names->clear();
+        DIR* dir = opendir(Full(path).c_str());
+        if (dir == nullptr) return Fail();
+        errno = 0;
+        int status = 0;
+        for (;;) {
+            errno = 0;
+            dirent* entry = readdir(dir);
+            if (entry == nullptr) {
+                if (errno != 0) status = Fail();
+                break;
+            }
+            std::string name = entry->d_name;
+            if (name != "." && name != "..") names->push_back(name);
+        }
+        closedir(dir);
+        return status;
+    }
+
+    int Rename(const std::string& from, const std::string& to) override {
+        return rename(Full(from).c_str(), Full(to).c_str()) == 0 ? 0 : Fail();
+    }
+    int Mkdir(const std::string& path) override {
+        return mkdir(Full(path).c_str(), 0755) == 0 ? 0 : Fail();
+    }
+    int Rmdir(const std::string& path) override {
+        return rmdir(Full(path).c_str()) == 0 ? 0 : Fail();
+    }
+    int Unlink(const std::string& path) override {
+        return unlink(Full(path).c_str()) == 0 ? 0 : Fail();
+    }
+    bool IsLinkError(int status) const override { return status == -EIO || status == -ETIMEDOUT; }
+    void Settle() override {
+        auto end = std::chrono::steady_clock::now() + 5s;
+        while (fusebridge::open_file_count() > 0 && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(1ms);
+    }
+
+private:
+    std::string Full(const std::string& path) const {
+        return path.empty() ? root : root + "/" + path;
+    }
+
+    static int WriteAndClose(int fd, size_t offset, const std::string& data, size_t* written) {
+        size_t done = 0;
+        int status = 0;
+        while (done < data.size()) {
+            ssize_t n = pwrite(fd, data.data() + done, data.size() - done,
+                               static_cast<off_t>(offset + done));
+            if (n <= 0) {
+                status = n < 0 ? Fail() : -EIO;
+                break;
+            }
+            done += static_cast<size_t>(n);
+        }
+        *written = done;
+        int closed = close(fd) == 0 ? 0 : Fail();
+        return status < 0 ? status : closed;
+    }
+
+    std::string root;
+};
+
+class FuseModel : public testing::Test {
+protected:
+    void SetUp() override {
+        std::string reason;
+        if (!fusebridge::available(&reason)) GTEST_SKIP() << "FUSE is not available: " << reason;
+        folder_ = fusetest::make_temporary_folder("tavro-fuse-model-");
+        ASSERT_FALSE(folder_.empty());
+        drive_ = folder_ + "/drive";
+        mount_ = folder_ + "/psion/INTERNAL";
+        ASSERT_EQ(fusetest::run("mkdir -p " + fusetest::quote(drive_)).status, 0);
+        kernel_set_addon_path(TAVRO_FS_ADDON_DIR);
+        vantrel::HostOptions options;
+        vantrel::DriveSetup drive;
+        drive.letter = 'M';
+        drive.volumeName = "INTERNAL";
+        drive.folder = drive_;
+        drive.capacity = 8 * 1024 * 1024;
+        options.drives.push_back(drive);
+        options.addOnFiles.push_back(std::string(TAVRO_CLIENT_ADDON_DIR) + "/tavro-mount.so");
+        options.mountRoot = folder_ + "/psion";
+        options.speed = vantrel::LinkSpeed::Unlimited();
+        host_ = std::make_unique<vantrel::HostLink>(options);
+        ASSERT_EQ(fusebridge::start({}), B_OK);
+        ASSERT_EQ(host_->Start(), B_OK);
+        ASSERT_EQ(host_->LinkUp(), B_OK);
+        auto end = std::chrono::steady_clock::now() + 10s;
+        while (!fusetest::mounted_at(mount_)) {
+            ASSERT_LT(std::chrono::steady_clock::now(), end) << "no mount at " << mount_;
+            std::this_thread::sleep_for(20ms);
+        }
+    }
+
+    void TearDown() override {
+        if (host_) {
+            (void)host_->LinkDown();
+            host_.reset();
+        }
+        fusebridge::stop();
+        if (!folder_.empty() && !fusetest::mounted_at(mount_)) fusetest::remove_tree(folder_);
+    }
+
+    model::Report RunModel(uint32_t seed, uint32_t operations, uint32_t faultEvery) {
+        if (faultEvery != 0) {
+            // Short time-outs, so that lost replies cost little; late replies come later still.
+            nspace_id nsid;
+            EXPECT_EQ(kernel_volume_at(mount_.c_str(), &nsid, nullptr), B_OK);
+            auto* vol = static_cast<volume*>(kernel_volume_cookie(nsid));
+            EXPECT_NE(vol, nullptr);
+            if (vol != nullptr) {
+                vol->sizeTimeout = kTimeout;
+                vol->replyTimeout = kTimeout;
+            }
+        }
+        FuseTarget target(mount_);
+        model::Faults faults;
+        faults.arm = [this](const handheld::FaultRule& rule) { host_->Faults().Add(rule); };
+        faults.clear = [this] { host_->ClearFaults(); };
+        faults.strikes = [this] { return host_->Faults().Strikes(); };
+        model::Settings settings;
+        settings.seed = FromEnvironment("TAVRO_MODEL_SEED", seed);
+        settings.operations = FromEnvironment("TAVRO_MODEL_OPERATIONS", operations);
+        settings.progressEvery = FromEnvironment("TAVRO_MODEL_PROGRESS", 0);
+        settings.faultEvery = FromEnvironment("TAVRO_MODEL_FAULT_EVERY", faultEvery);
+        settings.lateDelay = 2 * kTimeout;
+        settings.hostFolder = drive_;
+        model::Report report = model::Run(target, faults, settings);
+        printf(
+            "fuse model run seed %u: %llu operations, %llu struck by a fault (%llu of them "
+            "failed), %llu link errors without a fault, %zu divergences\n",
+            settings.seed, static_cast<unsigned long long>(report.operations),
+            static_cast<unsigned long long>(report.faultsStruck),
+            static_cast<unsigned long long>(report.failedUnderFault),
+            static_cast<unsigned long long>(report.unprovokedFailures), report.divergences.size());
+        return report;
+    }
+
+    // Lost replies cost this much each; a busy machine can still answer within it.
+    static constexpr bigtime_t kTimeout = 400000;
+    std::string folder_, drive_, mount_;
+    std::unique_ptr<vantrel::HostLink> host_;
+};
+
+TEST_F(FuseModel, RandomOperationsInMixedCaseMatchTheModel) {
+    model::Report report = RunModel(31, 600, 0);
+    EXPECT_GE(report.operations, FromEnvironment("TAVRO_MODEL_OPERATIONS", 600));
+    EXPECT_TRUE(report.divergences.empty()) << report.divergences.front();
+}
+
+// Off in the suite until tavro3 recovers from lost, late, short and garbled replies: today it
+// reports writes and deletes that did not happen (scripts/soak.sh runs it on demand).
+TEST_F(FuseModel, DISABLED_RandomOperationsUnderLostLateShortAndGarbledRepliesNeverLie) {
+    model::Report report = RunModel(37, 300, 4);
+    EXPECT_GE(report.operations, FromEnvironment("TAVRO_MODEL_OPERATIONS", 300));
+    // About one operation in four gets a fault armed; most of those strike.
+    uint32_t every = FromEnvironment("TAVRO_MODEL_FAULT_EVERY", 4);
+    if (every != 0) EXPECT_GT(report.faultsStruck, report.operations / (6 * every));
+    EXPECT_TRUE(report.divergences.empty()) << report.divergences.front();
+}
+
+}  // namespace
