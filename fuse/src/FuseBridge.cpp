@@ -52,8 +52,13 @@ status_t on_mounted(void*, nspace_id nsid, vnode_id root, const char* where) {
         return status;
     }
     if (verbose) std::printf("fuse: %s is mounted\n", where);
-    std::lock_guard<std::mutex> guard(registry_lock);
-    sessions[nsid] = std::move(session);
+    Options told;
+    {
+        std::lock_guard<std::mutex> guard(registry_lock);
+        sessions[nsid] = std::move(session);
+        told = options;
+    }
+    if (told.changed != nullptr) told.changed(told.context, where, true);
     return B_OK;
 }
 
@@ -70,9 +75,14 @@ status_t on_unmounting(void*, nspace_id nsid, const char*) {
     status_t status = session->stop(false);
     if (status != B_OK) return status;
     if (verbose) std::printf("fuse: %s is unmounted\n", session->where().c_str());
-    std::lock_guard<std::mutex> guard(registry_lock);
-    auto found = sessions.find(nsid);
-    if (found != sessions.end() && found->second == session) sessions.erase(found);
+    Options told;
+    {
+        std::lock_guard<std::mutex> guard(registry_lock);
+        auto found = sessions.find(nsid);
+        if (found != sessions.end() && found->second == session) sessions.erase(found);
+        told = options;
+    }
+    if (told.changed != nullptr) told.changed(told.context, session->where().c_str(), false);
     return B_OK;
 }
 

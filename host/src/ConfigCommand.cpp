@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "host/InstallLayout.h"
 #include "host/Settings.h"
 #include "kits/CheckBox.h"
 #include "kits/Message.h"
@@ -175,6 +176,9 @@ int RunConfigCommand(const std::vector<std::string>& arguments, const std::strin
             exitCode = 1;
             continue;
         }
+        // A user other than root, with no mount root saved, sees and keeps the per-user one.
+        std::string userRoot = UserDefaultMountRoot(settingsFolder);
+        if (!userRoot.empty()) SetConfiguredMountRoot(*addOn, userRoot);
         if (!changes.empty()) {
             status = ApplyThroughConfigView(*addOn, changes, error);
             if (status != B_OK) {

@@ -17,8 +17,10 @@
 #include "ApplicationSeam.h"
 #include "host/CommandLine.h"
 #include "host/ConfigCommand.h"
+#include "host/DesktopNotice.h"
 #include "host/GateServer.h"
 #include "host/HostLink.h"
+#include "host/InstallLayout.h"
 #include "host/ProgressDisplay.h"
 #include "host/SerialSetup.h"
 #include "host/Settings.h"
@@ -49,7 +51,7 @@ private:
 #endif
 
 // Every volume mounted from now on also becomes a Linux mount at its mount point.
-bool StartLinuxMounts(const vantrel::HostOptions& options) {
+bool StartLinuxMounts(const vantrel::HostOptions& options, vantrel::DesktopNotice* notice) {
 #ifdef TAVRO_WITH_FUSE
     if (!options.fuse) return false;
     std::string reason;
@@ -60,6 +62,10 @@ bool StartLinuxMounts(const vantrel::HostOptions& options) {
     }
     fusebridge::Options bridge;
     bridge.verbose = true;
+    bridge.context = notice;
+    bridge.changed = [](void* context, const char* where, bool mounted) {
+        if (mounted) static_cast<vantrel::DesktopNotice*>(context)->DriveMounted(where);
+    };
     bridge.cache_seconds = options.cacheSeconds;
     bridge.link_bytes_per_second = options.speed.bytesPerSecond;
     // Lives as long as the process: serving threads may report until the mounts are gone.
@@ -69,6 +75,7 @@ bool StartLinuxMounts(const vantrel::HostOptions& options) {
     return fusebridge::start(bridge) == B_OK;
 #else
     (void)options;
+    (void)notice;
     return false;
 #endif
 }
@@ -175,6 +182,7 @@ int main(int argc, char** argv) {
     if (options.settingsFolder.empty()) options.settingsFolder = vantrel::DefaultSettingsFolder();
     // Relative to where vantrel was started, the same for the link and for `config`.
     options.settingsFolder = vantrel::AbsolutePath(options.settingsFolder);
+    vantrel::ApplyInstallDefaults(options);
     if (options.configCommand) {
         return vantrel::RunConfigCommand(options.configArguments, options.addOnFolder,
                                          options.addOnFiles, options.settingsFolder);
@@ -206,7 +214,8 @@ int main(int argc, char** argv) {
         fprintf(stderr, "vantrel: cannot start: %s\n", be_strerror(status));
         return 1;
     }
-    bool linuxMounts = StartLinuxMounts(options);
+    vantrel::DesktopNotice notice(host.FamilyVersion());
+    bool linuxMounts = StartLinuxMounts(options, &notice);
     // Two hosts on one mount root would mount over each other's drives. The lock lasts as
     // long as the process: its descriptor is never closed.
     std::string mountRoot = MountRootOf(host);
@@ -257,6 +266,7 @@ int main(int argc, char** argv) {
                options.drives.size(), host.AddOns().size());
         if (doorOpen) printf("vantrel: %s\n", doorMessage.c_str());
         fflush(stdout);
+        notice.LinkUp();
     }
 
     // Waits for a stop signal, looking at the link now and then: a cut ends the run too.
@@ -272,6 +282,7 @@ int main(int argc, char** argv) {
             "vantrel: the link to the handheld was cut; its drives cannot be reached any more "
             "and are being unmounted\n");
         TakeLinkDown(host, stopSignals, linuxMounts, false);
+        notice.LinkDown();
         door.Stop();
         vantrel::QuitApplication();
         printf("vantrel: link down, exiting\n");
@@ -281,6 +292,7 @@ int main(int argc, char** argv) {
     fflush(stdout);
     if (serial) serial->link->RequestStop();
     TakeLinkDown(host, stopSignals, linuxMounts, signal == SIGQUIT);
+    notice.LinkDown();
     serial.reset();
     door.Stop();
     vantrel::QuitApplication();

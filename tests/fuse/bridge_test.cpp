@@ -4,8 +4,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "fusebridge/FuseBridge.h"
 #include "kernel/syscalls.h"
@@ -243,6 +246,39 @@ TEST_F(BridgeTest, AMountTheUserEndedIsStillUnmountedCleanly) {
     ASSERT_EQ(ended.status, 0) << ended.output;
     EXPECT_FALSE(mounted_at(where_));
     EXPECT_EQ(unmount(where_.c_str()), B_OK);
+}
+
+TEST_F(BridgeTest, EveryLinuxMountMadeAndEndedIsTold) {
+    struct Told {
+        std::mutex lock;
+        std::vector<std::pair<std::string, bool>> events;
+    } told;
+    fusebridge::Options options;
+    options.context = &told;
+    options.changed = [](void* context, const char* where, bool mounted) {
+        auto* t = static_cast<Told*>(context);
+        std::lock_guard<std::mutex> guard(t->lock);
+        t->events.emplace_back(where, mounted);
+    };
+    ASSERT_EQ(fusebridge::start(options), B_OK);
+    // The fixture's own unmount must not reach `told` once the test is over.
+    struct Restore {
+        ~Restore() { (void)fusebridge::start({}); }
+    } restore;
+    std::string two = folder_ + "/TWO";
+    ASSERT_EQ(mount("memfs", two.c_str(), nullptr, 0, nullptr, 0), B_OK);
+    ASSERT_TRUE(mounted_at(two));
+    // Told after the Linux mount is there, so that whoever hears it can use it.
+    {
+        std::lock_guard<std::mutex> guard(told.lock);
+        ASSERT_EQ(told.events.size(), 1u);
+        EXPECT_EQ(told.events[0], std::make_pair(two, true));
+    }
+    ASSERT_EQ(unmount(two.c_str()), B_OK);
+    EXPECT_FALSE(mounted_at(two));
+    std::lock_guard<std::mutex> guard(told.lock);
+    ASSERT_EQ(told.events.size(), 2u);
+    EXPECT_EQ(told.events[1], std::make_pair(two, false));
 }
 
 }  // namespace

@@ -47,6 +47,10 @@ struct Options {
     uint32_t link_bytes_per_second = 0;
     // Told about transfers when set; must outlive the mounts.
     TransferListener* transfers = nullptr;
+    // Told of every Linux mount made (`mounted` true) and ended in an orderly way, on the thread
+    // that made or ended it; e.g. for desktop notifications.
+    void (*changed)(void* context, const char* where, bool mounted) = nullptr;
+    void* context = nullptr;
 };
 
 // Becomes the kernel's mount observer. Volumes mounted from now on appear on Linux.
