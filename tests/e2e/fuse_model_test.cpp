@@ -177,7 +177,11 @@ protected:
         options.mountRoot = folder_ + "/psion";
         options.speed = vantrel::LinkSpeed::Unlimited();
         host_ = std::make_unique<vantrel::HostLink>(options);
-        ASSERT_EQ(fusebridge::start({}), B_OK);
+        // The model reads the drive's folder after every operation: nothing may be kept back
+        // (closed handles, cached pages or statuses) for the cache time.
+        fusebridge::Options bridge;
+        bridge.cache_seconds = 0;
+        ASSERT_EQ(fusebridge::start(bridge), B_OK);
         ASSERT_EQ(host_->Start(), B_OK);
         ASSERT_EQ(host_->LinkUp(), B_OK);
         auto end = std::chrono::steady_clock::now() + 10s;
