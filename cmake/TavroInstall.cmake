@@ -73,7 +73,7 @@ endfunction()
 # Called once at the end of the top-level CMakeLists.txt, when every target exists. Targets
 # that other work adds later (tavro5, a gateway client) install as soon as they exist.
 function(tavro_install_rules)
-  foreach(lib platform kernel kits device hostlink dodedivu)
+  foreach(lib platform kernel kits wire device hostlink dodedivu)
     if(TARGET ${lib})
       tavro_install_library(${lib})
     endif()
