@@ -1,0 +1,135 @@
+// The model run's target for a file system reached through the kernel's system calls, shared
+// by the Series 3 and Series 5 runs.
+#pragma once
+
+#include <cstdlib>
+#include <string>
+
+#include "ModelRun.h"
+#include "kernel/syscalls.h"
+
+namespace model {
+
+uint32 FromEnvironment(const char* name, uint32 fallback) {
+    const char* text = std::getenv(name);
+    return text != nullptr && *text != 0 ? static_cast<uint32>(std::strtoul(text, nullptr, 10))
+                                         : fallback;
+}
+
+// A file system by the kernel's calls; paths relative to the volume.
+class KernelTarget : public model::Target {
+public:
+    // `busyIsLinkError`: the file system leaves a file in use on the device after a lost open
+    // reply, so B_BUSY may follow a fault without being one of the model's divergences.
+    explicit KernelTarget(std::string root, bool busyIsLinkError = false)
+        : root(std::move(root)), busyIsLinkError(busyIsLinkError) {}
+
+    int CreateExclusive(const std::string& path, const std::string& data,
+                        size_t* written) override {
+        int fd = sys_open(Full(path).c_str(), B_O_WRONLY | B_O_CREAT | B_O_EXCL, 0644);
+        if (fd < 0) return fd;
+        return WriteAndClose(fd, 0, data, written);
+    }
+
+    int WriteAt(const std::string& path, size_t offset, const std::string& data, bool append,
+                size_t* written) override {
+        int fd = sys_open(Full(path).c_str(), B_O_WRONLY | (append ? B_O_APPEND : 0), 0);
+        if (fd < 0) return fd;
+        return WriteAndClose(fd, offset, data, written);
+    }
+
+    int TruncateToZero(const std::string& path, bool throughOpen) override {
+        if (throughOpen) {
+            int fd = sys_open(Full(path).c_str(), B_O_WRONLY | B_O_TRUNC, 0);
+            if (fd < 0) return fd;
+            return sys_close(fd);
+        }
+        return SetSize(path, 0);
+    }
+
+    int SetSize(const std::string& path, size_t size) override {
+        be_stat st{};
+        st.st_size = static_cast<off_t>(size);
+        return sys_wstat(Full(path).c_str(), &st, WSTAT_SIZE);
+    }
+
+    int Read(const std::string& path, size_t offset, size_t length, std::string* out) override {
+        out->clear();
+        int fd = sys_open(Full(path).c_str(), B_O_RDONLY, 0);
+        if (fd < 0) return fd;
+        std::string buffer(length, '\0');
+        size_t got = 0;
+        int status = 0;
+        while (got < length) {
+            ssize_t n =
+                sys_read(fd, static_cast<off_t>(offset + got), buffer.data() + got, length - got);
+            if (n < 0) status = static_cast<int>(n);
+            if (n <= 0) break;
+            got += static_cast<size_t>(n);
+        }
+        int closed = sys_close(fd);
+        out->assign(buffer.data(), got);
+        return status < 0 ? status : closed;
+    }
+
+    int Stat(const std::string& path, bool* directory, uint64_t* size) override {
+        be_stat st{};
+        int status = sys_stat(Full(path).c_str(), &st);
+        if (status < 0) return status;
+        *directory = (st.st_mode & 0xF000) == B_S_IFDIR;
+        *size = static_cast<uint64_t>(st.st_size);
+        return 0;
+    }
+
+    int List(const std::string& path, std::vector<std::string>* names) override {
+        names->clear();
+        int fd = sys_opendir(Full(path).c_str());
+        if (fd < 0) return fd;
+        be_dirent entry;
+        int status;
+        while ((status = sys_readdir(fd, &entry, sizeof entry)) == 1) {
+            std::string name = entry.d_name;
+            if (name != "." && name != "..") names->push_back(name);
+        }
+        int closed = sys_closedir(fd);
+        return status < 0 ? status : closed;
+    }
+
+    int Rename(const std::string& from, const std::string& to) override {
+        return sys_rename(Full(from).c_str(), Full(to).c_str());
+    }
+    int Mkdir(const std::string& path) override { return sys_mkdir(Full(path).c_str(), 0755); }
+    int Rmdir(const std::string& path) override { return sys_rmdir(Full(path).c_str()); }
+    int Unlink(const std::string& path) override { return sys_unlink(Full(path).c_str()); }
+    bool IsLinkError(int status) const override {
+        return status == B_TIMED_OUT || status == B_IO_ERROR ||
+               (busyIsLinkError && status == B_BUSY);
+    }
+
+private:
+    std::string Full(const std::string& path) const {
+        return path.empty() ? root : root + "/" + path;
+    }
+
+    static int WriteAndClose(int fd, size_t offset, const std::string& data, size_t* written) {
+        size_t done = 0;
+        int status = 0;
+        while (done < data.size()) {
+            ssize_t n = sys_write(fd, static_cast<off_t>(offset + done), data.data() + done,
+                                  data.size() - done);
+            if (n <= 0) {
+                status = n < 0 ? static_cast<int>(n) : B_IO_ERROR;
+                break;
+            }
+            done += static_cast<size_t>(n);
+        }
+        *written = done;
+        int closed = sys_close(fd);
+        return status < 0 ? status : closed;
+    }
+
+    std::string root;
+    bool busyIsLinkError;
+};
+
+}  // namespace model
