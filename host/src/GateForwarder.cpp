@@ -13,26 +13,42 @@ constexpr uint32 kLink = 'link', kConn = 'conn', kPcmd = 'pcmd', kDisc = 'disc',
 // The application and the gateway looper answer at once; only the device makes anyone wait.
 constexpr bigtime_t kDeliveryTimeout = 5000000;
 constexpr bigtime_t kLinkReplyTimeout = 5000000;
+// How long a request waits for linkgate to register after the link came up.
+constexpr bigtime_t kGatewayStartWait = 2000000;
+constexpr bigtime_t kGatewayPoll = 20000;
 
 }  // namespace
 
 GateForwarder::GateForwarder(bigtime_t replyTimeout) : fReplyTimeout(replyTimeout) {}
 
 status_t GateForwarder::Gateway(BMessenger& gateway) {
-    std::lock_guard<std::mutex> guard(fLock);
-    // linkgate's looper lives until the process ends: once found, it stays.
-    if (!fGateway.IsValid()) {
-        BMessage request(kLink), reply;
-        status_t status =
-            be_app_messenger.SendMessage(&request, &reply, kDeliveryTimeout, kLinkReplyTimeout);
-        if (status != B_OK || reply.what != kLink ||
-            reply.FindMessenger("messenger", &fGateway) != B_OK || !fGateway.IsValid()) {
-            fGateway = BMessenger();
-            return B_NAME_NOT_FOUND;
+    // linkgate starts beside the other client add-ons when the link comes up: a request that
+    // arrives in that moment waits for it rather than being told there is no gateway.
+    const bigtime_t giveUp = system_time() + kGatewayStartWait;
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> guard(fLock);
+            // linkgate's looper lives until the process ends: once found, it stays.
+            if (fGateway.IsValid() || AskForGateway()) {
+                gateway = fGateway;
+                return B_OK;
+            }
         }
+        if (system_time() >= giveUp) return B_NAME_NOT_FOUND;
+        snooze(kGatewayPoll);
     }
-    gateway = fGateway;
-    return B_OK;
+}
+
+bool GateForwarder::AskForGateway() {
+    BMessage request(kLink), reply;
+    status_t status =
+        be_app_messenger.SendMessage(&request, &reply, kDeliveryTimeout, kLinkReplyTimeout);
+    if (status != B_OK || reply.what != kLink ||
+        reply.FindMessenger("messenger", &fGateway) != B_OK || !fGateway.IsValid()) {
+        fGateway = BMessenger();
+        return false;
+    }
+    return true;
 }
 
 status_t GateForwarder::Connect(const std::string& server, GateChannel& channel) {

@@ -33,6 +33,7 @@ public:
 
 private:
     status_t Gateway(BMessenger& gateway);
+    bool AskForGateway();  // with fLock held
 
     bigtime_t fReplyTimeout;
     std::mutex fLock;
