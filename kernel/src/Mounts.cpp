@@ -216,6 +216,7 @@ extern "C" status_t kernel_volume_at(const char* where, nspace_id* nsid, vnode_i
     std::lock_guard<std::mutex> guard(table().lock);
     auto it = table().byPoint.find(point);
     if (it == table().byPoint.end()) return B_ENTRY_NOT_FOUND;
+    if (!it->second->IsMounted()) return B_BUSY;
     if (nsid != nullptr) *nsid = it->second->Id();
     if (root != nullptr) *root = it->second->Root();
     return B_OK;

@@ -539,6 +539,8 @@ int fs_mount(nspace_id nsid, const char*, unsigned long, void* parms, size_t len
     MountParams params;
     if (parms != nullptr && len == sizeof(MountParams)) std::memcpy(&params, parms, len);
     if (params.mountStatus != B_OK) return params.mountStatus;
+    if (params.probeWhere != nullptr && params.probeStatus != nullptr)
+        *params.probeStatus = kernel_volume_at(params.probeWhere, nullptr, nullptr);
     auto* vol = new Volume;
     vol->nsid = nsid;
     Node& r = MakeNodeLocked(vol, 0, B_S_IFDIR | 0755);

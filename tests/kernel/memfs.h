@@ -18,6 +18,9 @@ const vnode_ops& Ops();
 struct MountParams {
     status_t mountStatus = B_OK;  // the mount fails with this status when not B_OK
     bool publishRoot = true;      // false: the kernel must read the root in itself
+    // When set, the mount asks the kernel for the volume at `probeWhere` and keeps the answer.
+    const char* probeWhere = nullptr;
+    status_t* probeStatus = nullptr;
 };
 
 struct NodeCounts {

@@ -69,6 +69,18 @@ TEST(Mount, RootNotPublishedByTheAddOnIsReadIn) {
     ExpectBalanced(memfs::ReportOf(nsid));
 }
 
+TEST(Mount, AVolumeIsFoundAtItsPointOnlyOnceItsMountHasFinished) {
+    kerneltest::RegisterMemfs();
+    status_t during = B_OK;
+    memfs::MountParams params;
+    params.probeWhere = "/mnt/probe";
+    params.probeStatus = &during;
+    ASSERT_EQ(B_OK, mount("memfs", "/mnt/probe", nullptr, 0, &params, sizeof(params)));
+    EXPECT_EQ(B_BUSY, during);
+    EXPECT_EQ(B_OK, kernel_volume_at("/mnt/probe", nullptr, nullptr));
+    ASSERT_EQ(B_OK, unmount("/mnt/probe"));
+}
+
 TEST(Mount, UnmountSlotStatusIsPassedOn) {
     MemVolume vol("/mnt/unmount-status");
     memfs::InjectFailure(vol.nsid(), "unmount", B_IO_ERROR);

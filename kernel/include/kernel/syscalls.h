@@ -65,7 +65,8 @@ void kernel_sync_node_monitor(void);
 // number of cached nodes of a volume.
 int32 kernel_vnode_refcount(nspace_id nsid, vnode_id vnid);
 int32 kernel_cached_vnodes(nspace_id nsid);
-// The volume mounted exactly at `where`.
+// The volume mounted exactly at `where`; B_BUSY while its mount has not finished (its files
+// cannot be reached yet).
 status_t kernel_volume_at(const char* where, nspace_id* nsid, vnode_id* root);
 // The add-on's own record of a mounted volume (what its mount call returned), so that a test
 // can reach settings the add-on keeps there; null when no such volume is mounted.
