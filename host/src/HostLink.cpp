@@ -1,12 +1,12 @@
 #include "host/HostLink.h"
 
-
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -51,7 +51,8 @@ struct HostLink::State {
     std::vector<std::unique_ptr<ClientJob>> jobs;
     std::thread cutThread;
     std::mutex observerLock;
-    std::function<void(bool)> observer;
+    std::map<int, std::function<void(bool)>> observers;
+    int nextObserver = 1;
 };
 
 HostLink::HostLink(HostOptions options)
@@ -234,14 +235,21 @@ bool HostLink::WasCut() const {
     return fState->cut;
 }
 
-void HostLink::SetLinkObserver(std::function<void(bool up)> observer) {
+int HostLink::AddLinkObserver(std::function<void(bool up)> observer) {
     std::lock_guard<std::mutex> guard(fState->observerLock);
-    fState->observer = std::move(observer);
+    int id = fState->nextObserver++;
+    fState->observers[id] = std::move(observer);
+    return id;
+}
+
+void HostLink::RemoveLinkObserver(int id) {
+    std::lock_guard<std::mutex> guard(fState->observerLock);
+    fState->observers.erase(id);
 }
 
 void HostLink::Tell(bool up) {
     std::lock_guard<std::mutex> guard(fState->observerLock);
-    if (fState->observer) fState->observer(up);
+    for (auto& [id, observer] : fState->observers) observer(up);
 }
 
 void HostLink::CutLinkFromRouter() {

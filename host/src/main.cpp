@@ -21,6 +21,7 @@
 #include "host/GateServer.h"
 #include "host/HostLink.h"
 #include "host/InstallLayout.h"
+#include "host/LinkNotices.h"
 #include "host/ProgressDisplay.h"
 #include "host/SerialSetup.h"
 #include "host/Settings.h"
@@ -215,6 +216,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     vantrel::DesktopNotice notice(host.FamilyVersion());
+    vantrel::LinkNotices linkNotices(host, notice);
     bool linuxMounts = StartLinuxMounts(options, &notice);
     // Two hosts on one mount root would mount over each other's drives. The lock lasts as
     // long as the process: its descriptor is never closed.
@@ -266,7 +268,6 @@ int main(int argc, char** argv) {
                options.drives.size(), host.AddOns().size());
         if (doorOpen) printf("vantrel: %s\n", doorMessage.c_str());
         fflush(stdout);
-        notice.LinkUp();
     }
 
     // Waits for a stop signal, looking at the link now and then: a cut ends the run too.
@@ -282,7 +283,6 @@ int main(int argc, char** argv) {
             "vantrel: the link to the handheld was cut; its drives cannot be reached any more "
             "and are being unmounted\n");
         TakeLinkDown(host, stopSignals, linuxMounts, false);
-        notice.LinkDown();
         door.Stop();
         vantrel::QuitApplication();
         printf("vantrel: link down, exiting\n");
@@ -292,7 +292,6 @@ int main(int argc, char** argv) {
     fflush(stdout);
     if (serial) serial->link->RequestStop();
     TakeLinkDown(host, stopSignals, linuxMounts, signal == SIGQUIT);
-    notice.LinkDown();
     serial.reset();
     door.Stop();
     vantrel::QuitApplication();
