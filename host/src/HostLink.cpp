@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "Router.h"
+#include "host/InstallLayout.h"
 #include "host/Settings.h"
 #include "platform/HostProtocol.h"
 
@@ -20,11 +21,6 @@ namespace {
 
 // Capacity of "WritePsion": writers block while it is full.
 constexpr int32 kRequestPortCapacity = 100;
-
-// tavro-mount keeps its settings in `configs` {uint8 debug; char debugFile[256];
-// char mountPoint[256]}, which its settings view edits; the host sets the mount root there.
-constexpr size_t kConfigMountPointOffset = 1 + 256;
-constexpr size_t kConfigMountPointSize = 256;
 
 struct ClientJob {
     const AddOn* addOn;
@@ -117,12 +113,7 @@ status_t HostLink::Start() {
                 fprintf(stderr, "vantrel: cannot read %s: %s; %s runs with its defaults\n",
                         file.c_str(), be_strerror(loaded), addOn->Name().c_str());
         }
-        if (!fOptions.mountRoot.empty()) {
-            if (auto* configs = static_cast<char*>(addOn->Symbol("configs"))) {
-                char* mountPoint = configs + kConfigMountPointOffset;
-                snprintf(mountPoint, kConfigMountPointSize, "%s", fOptions.mountRoot.c_str());
-            }
-        }
+        if (!fOptions.mountRoot.empty()) SetConfiguredMountRoot(*addOn, fOptions.mountRoot);
         fAddOns.push_back(std::move(addOn));
     }
     fState->started = true;

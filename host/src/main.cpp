@@ -25,6 +25,7 @@
 #include "host/ProgressDisplay.h"
 #include "host/SerialSetup.h"
 #include "host/Settings.h"
+#include "host/SettingsView.h"
 #include "host/StartChecks.h"
 #ifdef TAVRO_WITH_FUSE
 #include "fusebridge/FuseBridge.h"
@@ -134,13 +135,14 @@ void KeepStandardDescriptors() {
     }
 }
 
-// The mount root the mount client will use: the one of its record once the settings are in.
+// The mount root the mount client will use, as its settings view shows it once the settings
+// are in.
 std::string MountRootOf(const vantrel::HostLink& host) {
     for (const auto& addOn : host.AddOns()) {
-        if (!vantrel::HasSettings(*addOn)) continue;
-        const char* configs = static_cast<const char*>(addOn->Symbol("configs"));
-        const char* root = configs + 1 + 256;
-        return std::string(root, strnlen(root, 256));
+        vantrel::ClientSettings settings;
+        std::string error;
+        if (vantrel::ReadThroughConfigView(*addOn, settings, error) == B_OK)
+            return settings.mountRoot;
     }
     return "";
 }
