@@ -52,6 +52,9 @@ function(tavro_install_program target)
     COMMENT "Manual page for ${target}"
     VERBATIM)
   add_custom_target(${target}-manpage ALL DEPENDS ${page}.gz)
+  if(TARGET shell_files_tests)  # the test of the pages reads them from the build tree
+    add_dependencies(shell_files_tests ${target}-manpage)
+  endif()
   set_property(GLOBAL APPEND PROPERTY TAVRO_INSTALLED_TARGETS ${target}-manpage)
   install(FILES ${page}.gz DESTINATION ${TAVRO_INSTALL_MANDIR})
 endfunction()
@@ -100,6 +103,7 @@ function(tavro_install_rules)
           DESTINATION ${TAVRO_INSTALL_DOCDIR})
   install(DIRECTORY ${CMAKE_SOURCE_DIR}/samples/ DESTINATION ${TAVRO_INSTALL_DATADIR}/samples)
   install(FILES ${TAVRO_PACKAGING_DIR}/bash-completion/vantrel
+                ${TAVRO_PACKAGING_DIR}/bash-completion/tavro-gate
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
   # The units name the installed vantrel by its full path.
   set(TAVRO_BINDIR ${CMAKE_INSTALL_FULL_BINDIR})

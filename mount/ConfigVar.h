@@ -17,5 +17,6 @@ static_assert(sizeof(CONFIG_VAR) == 1 + 2 * CONFIG_TEXT_LENGTH);
 #define CONFIG_DEFAULT_DEBUG_FILE "/var/log/rfsv-client.log"
 #define CONFIG_DEFAULT_MOUNT_ROOT "/mnt/psion"
 
-// Unmangled so that the host and tests can find it by name too.
+// The add-on's one record. A global of the add-on, not one of its exports: the host reaches it
+// only through the settings view (ConfigView).
 extern "C" CONFIG_VAR configs;

@@ -65,6 +65,12 @@ check "bash completion offers the options of --help" bash -c "
     source /usr/share/bash-completion/completions/vantrel
     COMP_WORDS=(vantrel --mount-r); COMP_CWORD=1; COMP_LINE='vantrel --mount-r'; COMP_POINT=\${#COMP_LINE}
     _vantrel vantrel --mount-r vantrel; [ \"\${COMPREPLY[*]}\" = --mount-root ]"
+check "manual page has a SYNOPSIS" bash -c "MANWIDTH=80 man -P cat vantrel 2>/dev/null | grep -A2 '^SYNOPSIS' | grep -q 'vantrel \\[options\\]'"
+check "tavro-gate's bash completion offers its commands" bash -c "
+    source /usr/share/bash-completion/bash_completion
+    source /usr/share/bash-completion/completions/tavro-gate
+    COMP_WORDS=(tavro-gate con); COMP_CWORD=1; COMP_LINE='tavro-gate con'; COMP_POINT=\${#COMP_LINE}
+    _tavro_gate tavro-gate con tavro-gate; [ \"\${COMPREPLY[*]}\" = connect ]"
 check "samples installed" test -f /usr/share/tavro/samples/NOTES.TXT
 check "tavro-gate, the gateway's client, with its manual page" bash -c \
     "/usr/bin/tavro-gate --help | grep -q connect && MANWIDTH=80 man -P cat tavro-gate 2>/dev/null | grep -q TAVRO_GATE"

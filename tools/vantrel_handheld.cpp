@@ -15,7 +15,7 @@ namespace {
 int Usage(const char* error) {
     if (error) fprintf(stderr, "vantrel-handheld: %s\n", error);
     fputs(
-        "usage: vantrel-handheld [--series3 | --series5] --drive L:VOLUME=FOLDER [...]\n"
+        "Usage: vantrel-handheld [--series3 | --series5] --drive L:VOLUME=FOLDER [...]\n"
         "                        [--baud N] [--speed BYTES_PER_SECOND] [--line-fault RULE]\n"
         "  --baud N            the handheld's Remote link speed (default 19200, Series 5 115200)\n"
         "  --speed B           bytes a second on the line (default baud/10; 0 unlimited)\n"

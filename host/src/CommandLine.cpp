@@ -32,9 +32,11 @@ bool ParseUnsigned(const std::string& text, uint64& value, bool allowSuffix) {
 }  // namespace
 
 std::string Usage() {
-    return "usage: vantrel [options]\n"
-           "       vantrel [options] config [mount-root=PATH] [debug=on|off] [debug-file=PATH]\n"
-           "                               show or change the mount client's settings\n"
+    // "Usage:" and "or:" as help2man expects them: the manual page's SYNOPSIS comes from them.
+    return "Usage: vantrel [options]\n"
+           "  or:  vantrel [options] config [mount-root=PATH] [debug=on|off] [debug-file=PATH]\n"
+           "Runs the link to a Psion handheld and mounts its drives; with config, shows or\n"
+           "changes the mount client's settings.\n"
            "  --series3 | --series5        handheld to simulate (default: Series 3)\n"
            "  --drive L:VOLUME=FOLDER[,capacity=SIZE][,media=N][,ro]\n"
            "                               a drive and the host folder behind it (repeatable);\n"

@@ -9,41 +9,10 @@
 
 #include "host/InstallLayout.h"
 #include "host/Settings.h"
-#include "kits/CheckBox.h"
-#include "kits/Message.h"
-#include "kits/Messenger.h"
-#include "kits/TextControl.h"
-#include "kits/Window.h"
 
 namespace vantrel {
 
 namespace {
-
-typedef BView* (*ConfigViewFunc)(BRect frame);
-
-// The view's controls, by the names the mount client gives them.
-const char kMountPointControl[] = "Mountpoint:";
-const char kDebugControl[] = "Debug";
-const char kDebugFileControl[] = "DebugFile:";
-
-bool ParseSwitch(const std::string& text, bool& on) {
-    if (text == "on" || text == "yes" || text == "true" || text == "1") {
-        on = true;
-        return true;
-    }
-    if (text == "off" || text == "no" || text == "false" || text == "0") {
-        on = false;
-        return true;
-    }
-    return false;
-}
-
-// Returns once the window has handled everything sent to it before: nobody answers the
-// message, so the reply B_NO_REPLY comes when the window got to it.
-void WaitUntilHandled(BWindow* window) {
-    BMessage ping('ping'), reply;
-    (void)BMessenger(nullptr, window).SendMessage(&ping, &reply);
-}
 
 std::string ProgramFolder() {
     char path[PATH_MAX];
@@ -80,62 +49,6 @@ bool ParseSettingChanges(const std::vector<std::string>& arguments,
         changes.push_back(change);
     }
     return true;
-}
-
-status_t ApplyThroughConfigView(const AddOn& addOn, const std::vector<SettingChange>& changes,
-                                std::string& error) {
-    auto configView = reinterpret_cast<ConfigViewFunc>(addOn.ConfigViewSymbol());
-    if (configView == nullptr) {
-        error = addOn.Name() + " has no settings view";
-        return B_BAD_VALUE;
-    }
-    const BRect frame(0, 0, 399, 299);
-    BWindow* window = new BWindow(frame, "Settings", B_TITLED_WINDOW, B_NOT_RESIZABLE);
-    BView* view = configView(frame);
-    if (view == nullptr) {
-        window->Quit();
-        error = addOn.Name() + " made no settings view";
-        return B_BAD_VALUE;
-    }
-    window->AddChild(view);
-    window->Show();
-
-    status_t status = B_OK;
-    window->Lock();
-    auto* mountPoint = dynamic_cast<BTextControl*>(view->FindView(kMountPointControl));
-    auto* debug = dynamic_cast<BCheckBox*>(view->FindView(kDebugControl));
-    auto* debugFile = dynamic_cast<BTextControl*>(view->FindView(kDebugFileControl));
-    // The switch first: it is what enables the debug file's field.
-    for (const SettingChange& change : changes) {
-        bool on;
-        if (change.key != "debug" || !ParseSwitch(change.value, on)) continue;
-        if (debug == nullptr) {
-            error = "the settings view has no debug switch";
-            status = B_BAD_VALUE;
-            break;
-        }
-        int32 value = on ? B_CONTROL_ON : B_CONTROL_OFF;
-        if (debug->Value() != value) {
-            // A click: the box changes and tells its target.
-            debug->SetValue(value);
-            (void)debug->Invoke();
-        }
-    }
-    for (const SettingChange& change : changes) {
-        if (status != B_OK || change.key == "debug") continue;
-        BTextControl* field = change.key == "mount-root" ? mountPoint : debugFile;
-        if (field == nullptr) {
-            error = "the settings view has no field for " + change.key;
-            status = B_BAD_VALUE;
-            break;
-        }
-        field->SetText(change.value.c_str());
-    }
-    window->Unlock();
-    WaitUntilHandled(window);
-    // Closing the window destroys the view, which writes the record.
-    window->Quit();
-    return status;
 }
 
 int RunConfigCommand(const std::vector<std::string>& arguments, const std::string& addOnFolder,

@@ -150,17 +150,28 @@ DesktopNotice::~DesktopNotice() {
 }
 
 void DesktopNotice::LinkUp() {
+    int family;
+    {
+        std::lock_guard<std::mutex> guard(fState->lock);
+        family = fState->family;
+    }
+    LinkUp(family);
+}
+
+void DesktopNotice::LinkUp(int family) {
     std::vector<std::string> drives;
     {
         std::lock_guard<std::mutex> guard(fState->lock);
+        fState->family = family;
         fState->linked = true;
         drives = fState->drives;
     }
-    fState->Push({ConnectedNotice(fState->family, drives), "device.added", true});
+    fState->Push({ConnectedNotice(family, drives), "device.added", true});
 }
 
 void DesktopNotice::DriveMounted(const std::string& where) {
     std::vector<std::string> drives;
+    int family;
     {
         std::lock_guard<std::mutex> guard(fState->lock);
         auto& list = fState->drives;
@@ -169,12 +180,14 @@ void DesktopNotice::DriveMounted(const std::string& where) {
         // notice will list this drive.
         if (!fState->linked) return;
         drives = list;
+        family = fState->family;
     }
-    fState->Push({ConnectedNotice(fState->family, drives), "device.added", false});
+    fState->Push({ConnectedNotice(family, drives), "device.added", false});
 }
 
 void DesktopNotice::LinkDown() {
     std::vector<std::string> drives;
+    int family;
     {
         std::lock_guard<std::mutex> guard(fState->lock);
         // Called once the link-down has unmounted (or detached) every drive; nothing to say
@@ -182,8 +195,9 @@ void DesktopNotice::LinkDown() {
         if (!fState->linked) return;
         drives.swap(fState->drives);
         fState->linked = false;
+        family = fState->family;
     }
-    fState->Push({DisconnectedNotice(fState->family, drives), "device.removed", false});
+    fState->Push({DisconnectedNotice(family, drives), "device.removed", false});
 }
 
 void DesktopNotice::Flush() {

@@ -42,6 +42,7 @@ struct GateServer::State {
     gate::GateForwarder forwarder;
     gate::Listener listener;
     int wakeFd = -1;
+    int observer = 0;  // the host's id for LinkChanged
     std::thread loop;
     std::atomic<bool> stopping{false};
     std::atomic<uint64_t> linkDrops{0};
@@ -85,7 +86,7 @@ status_t GateServer::Start(std::string& message) {
         return B_ERROR;
     }
     s.stopping.store(false);
-    s.host.SetLinkObserver([&s](bool up) { s.LinkChanged(up); });
+    s.observer = s.host.AddLinkObserver([&s](bool up) { s.LinkChanged(up); });
     s.loop = std::thread([&s] { s.Loop(); });
     message = "gateway door at " + path;
     return B_OK;
@@ -94,7 +95,7 @@ status_t GateServer::Start(std::string& message) {
 void GateServer::Stop() {
     State& s = *fState;
     if (!s.loop.joinable()) return;
-    s.host.SetLinkObserver(nullptr);
+    s.host.RemoveLinkObserver(s.observer);
     s.stopping.store(true);
     s.Wake();
     s.loop.join();

@@ -1,16 +1,17 @@
 #include "host/HostLink.h"
 
-
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <thread>
 
 #include "Router.h"
+#include "host/InstallLayout.h"
 #include "host/Settings.h"
 #include "platform/HostProtocol.h"
 
@@ -20,11 +21,6 @@ namespace {
 
 // Capacity of "WritePsion": writers block while it is full.
 constexpr int32 kRequestPortCapacity = 100;
-
-// tavro-mount keeps its settings in `configs` {uint8 debug; char debugFile[256];
-// char mountPoint[256]}, which its settings view edits; the host sets the mount root there.
-constexpr size_t kConfigMountPointOffset = 1 + 256;
-constexpr size_t kConfigMountPointSize = 256;
 
 struct ClientJob {
     const AddOn* addOn;
@@ -51,7 +47,8 @@ struct HostLink::State {
     std::vector<std::unique_ptr<ClientJob>> jobs;
     std::thread cutThread;
     std::mutex observerLock;
-    std::function<void(bool)> observer;
+    std::map<int, std::function<void(bool)>> observers;
+    int nextObserver = 1;
 };
 
 HostLink::HostLink(HostOptions options)
@@ -116,12 +113,7 @@ status_t HostLink::Start() {
                 fprintf(stderr, "vantrel: cannot read %s: %s; %s runs with its defaults\n",
                         file.c_str(), be_strerror(loaded), addOn->Name().c_str());
         }
-        if (!fOptions.mountRoot.empty()) {
-            if (auto* configs = static_cast<char*>(addOn->Symbol("configs"))) {
-                char* mountPoint = configs + kConfigMountPointOffset;
-                snprintf(mountPoint, kConfigMountPointSize, "%s", fOptions.mountRoot.c_str());
-            }
-        }
+        if (!fOptions.mountRoot.empty()) SetConfiguredMountRoot(*addOn, fOptions.mountRoot);
         fAddOns.push_back(std::move(addOn));
     }
     fState->started = true;
@@ -234,14 +226,21 @@ bool HostLink::WasCut() const {
     return fState->cut;
 }
 
-void HostLink::SetLinkObserver(std::function<void(bool up)> observer) {
+int HostLink::AddLinkObserver(std::function<void(bool up)> observer) {
     std::lock_guard<std::mutex> guard(fState->observerLock);
-    fState->observer = std::move(observer);
+    int id = fState->nextObserver++;
+    fState->observers[id] = std::move(observer);
+    return id;
+}
+
+void HostLink::RemoveLinkObserver(int id) {
+    std::lock_guard<std::mutex> guard(fState->observerLock);
+    fState->observers.erase(id);
 }
 
 void HostLink::Tell(bool up) {
     std::lock_guard<std::mutex> guard(fState->observerLock);
-    if (fState->observer) fState->observer(up);
+    for (auto& [id, observer] : fState->observers) observer(up);
 }
 
 void HostLink::CutLinkFromRouter() {

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <fstream>
 
+#include "host/SettingsView.h"
+
 namespace vantrel {
 
 namespace {
@@ -65,11 +67,9 @@ std::string UserDefaultMountRoot(const std::string& settingsFolder) {
 }
 
 void SetConfiguredMountRoot(const AddOn& addOn, const std::string& mountRoot) {
-    // The mount client's `configs`: {uint8 debug; char debugFile[256]; char mountPoint[256]}.
-    constexpr size_t kMountPointOffset = 1 + 256;
-    constexpr size_t kMountPointSize = 256;
-    if (auto* configs = static_cast<char*>(addOn.Symbol("configs")))
-        snprintf(configs + kMountPointOffset, kMountPointSize, "%s", mountRoot.c_str());
+    std::string error;
+    if (addOn.ConfigViewSymbol() != nullptr)
+        (void)ApplyThroughConfigView(addOn, {{"mount-root", mountRoot}}, error);
 }
 
 void ApplyInstallDefaults(HostOptions& options) {

@@ -12,30 +12,11 @@
 #include <fstream>
 #include <sstream>
 
+#include "host/SettingsView.h"
+
 namespace vantrel {
 
 namespace {
-
-// The mount client's record as it lies in its image.
-struct ConfigRecord {
-    uint8 debug;
-    char debugFile[256];
-    char mountPoint[256];
-};
-static_assert(sizeof(ConfigRecord) == 513);
-
-ConfigRecord* RecordOf(const AddOn& addOn) {
-    return static_cast<ConfigRecord*>(addOn.Symbol("configs"));
-}
-
-std::string FieldText(const char (&field)[256]) { return std::string(field, strnlen(field, 256)); }
-
-// Values are checked before they get here: they always fit.
-void StoreField(char (&field)[256], const std::string& text) {
-    size_t length = std::min(text.size(), sizeof(field) - 1);
-    memcpy(field, text.data(), length);
-    field[length] = '\0';
-}
 
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -164,12 +145,15 @@ std::string SettingsFile(const std::string& folder, const AddOn& addOn) {
     return folder + "/" + addOn.Name() + ".conf";
 }
 
-bool HasSettings(const AddOn& addOn) { return RecordOf(addOn) != nullptr; }
+bool HasSettings(const AddOn& addOn) {
+    ClientSettings settings;
+    std::string error;
+    return ReadThroughConfigView(addOn, settings, error) == B_OK;
+}
 
 status_t LoadSettings(const AddOn& addOn, const std::string& folder,
                       std::vector<std::string>* warnings) {
-    ConfigRecord* record = RecordOf(addOn);
-    if (record == nullptr) return B_NAME_NOT_FOUND;
+    if (!HasSettings(addOn)) return B_NAME_NOT_FOUND;
     int fd = open(SettingsFile(folder, addOn).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return StatusOfErrno();
     struct stat st;
@@ -197,6 +181,7 @@ status_t LoadSettings(const AddOn& addOn, const std::string& folder,
         if (warnings != nullptr)
             warnings->push_back("line " + std::to_string(number) + ": " + what);
     };
+    std::vector<SettingChange> changes;
     size_t number = 0;
     for (size_t at = 0; at < text.size();) {
         size_t end = text.find('\n', at);
@@ -225,29 +210,25 @@ status_t LoadSettings(const AddOn& addOn, const std::string& folder,
             warn(number, problem + "; ignored");
             continue;
         }
-        bool on = false;
-        if (key == "debug" && ParseSwitchWord(value, on))
-            record->debug = on ? 1 : 0;
-        else if (key == "debug-file")
-            StoreField(record->debugFile, value);
-        else if (key == "mount-root")
-            StoreField(record->mountPoint, value);
+        changes.push_back({key, value});
     }
-    return B_OK;
+    std::string error;
+    return ApplyThroughConfigView(addOn, changes, error);
 }
 
 std::string DescribeSettings(const AddOn& addOn) {
-    ConfigRecord* record = RecordOf(addOn);
-    if (record == nullptr) return "";
+    ClientSettings settings;
+    std::string error;
+    if (ReadThroughConfigView(addOn, settings, error) != B_OK) return "";
     std::ostringstream text;
-    text << "debug=" << (record->debug ? "on" : "off") << "\n";
-    text << "debug-file=" << Escape(FieldText(record->debugFile)) << "\n";
-    text << "mount-root=" << Escape(FieldText(record->mountPoint)) << "\n";
+    text << "debug=" << (settings.debug ? "on" : "off") << "\n";
+    text << "debug-file=" << Escape(settings.debugFile) << "\n";
+    text << "mount-root=" << Escape(settings.mountRoot) << "\n";
     return text.str();
 }
 
 status_t SaveSettings(const AddOn& addOn, const std::string& folder) {
-    if (RecordOf(addOn) == nullptr) return B_NAME_NOT_FOUND;
+    if (!HasSettings(addOn)) return B_NAME_NOT_FOUND;
     if (folder.empty() || folder[0] != '/') return B_BAD_VALUE;
     status_t status = MakeFolder(folder);
     if (status != B_OK) return status;

@@ -21,9 +21,11 @@
 #include "host/GateServer.h"
 #include "host/HostLink.h"
 #include "host/InstallLayout.h"
+#include "host/LinkNotices.h"
 #include "host/ProgressDisplay.h"
 #include "host/SerialSetup.h"
 #include "host/Settings.h"
+#include "host/SettingsView.h"
 #include "host/StartChecks.h"
 #ifdef TAVRO_WITH_FUSE
 #include "fusebridge/FuseBridge.h"
@@ -133,13 +135,14 @@ void KeepStandardDescriptors() {
     }
 }
 
-// The mount root the mount client will use: the one of its record once the settings are in.
+// The mount root the mount client will use, as its settings view shows it once the settings
+// are in.
 std::string MountRootOf(const vantrel::HostLink& host) {
     for (const auto& addOn : host.AddOns()) {
-        if (!vantrel::HasSettings(*addOn)) continue;
-        const char* configs = static_cast<const char*>(addOn->Symbol("configs"));
-        const char* root = configs + 1 + 256;
-        return std::string(root, strnlen(root, 256));
+        vantrel::ClientSettings settings;
+        std::string error;
+        if (vantrel::ReadThroughConfigView(*addOn, settings, error) == B_OK)
+            return settings.mountRoot;
     }
     return "";
 }
@@ -215,6 +218,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     vantrel::DesktopNotice notice(host.FamilyVersion());
+    vantrel::LinkNotices linkNotices(host, notice);
     bool linuxMounts = StartLinuxMounts(options, &notice);
     // Two hosts on one mount root would mount over each other's drives. The lock lasts as
     // long as the process: its descriptor is never closed.
@@ -266,7 +270,6 @@ int main(int argc, char** argv) {
                options.drives.size(), host.AddOns().size());
         if (doorOpen) printf("vantrel: %s\n", doorMessage.c_str());
         fflush(stdout);
-        notice.LinkUp();
     }
 
     // Waits for a stop signal, looking at the link now and then: a cut ends the run too.
@@ -282,7 +285,6 @@ int main(int argc, char** argv) {
             "vantrel: the link to the handheld was cut; its drives cannot be reached any more "
             "and are being unmounted\n");
         TakeLinkDown(host, stopSignals, linuxMounts, false);
-        notice.LinkDown();
         door.Stop();
         vantrel::QuitApplication();
         printf("vantrel: link down, exiting\n");
@@ -292,7 +294,6 @@ int main(int argc, char** argv) {
     fflush(stdout);
     if (serial) serial->link->RequestStop();
     TakeLinkDown(host, stopSignals, linuxMounts, signal == SIGQUIT);
-    notice.LinkDown();
     serial.reset();
     door.Stop();
     vantrel::QuitApplication();

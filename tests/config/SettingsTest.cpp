@@ -65,8 +65,7 @@ protected:
         addOn = vantrel::AddOn::Load(GetParam(), error);
         ASSERT_TRUE(addOn) << error;
         ASSERT_EQ(addOn->Initialise(), 0);
-        record = static_cast<CONFIG_VAR*>(addOn->Symbol("configs"));
-        ASSERT_NE(record, nullptr);
+        ASSERT_TRUE(vantrel::HasSettings(*addOn));
     }
     void TearDown() override {
         addOn.reset();
@@ -78,19 +77,29 @@ protected:
 
     std::string folder;
     std::unique_ptr<vantrel::AddOn> addOn;
-    CONFIG_VAR* record = nullptr;
+
+    // The add-on's settings as the host reaches them: through its settings view.
+    static vantrel::ClientSettings Shown(const vantrel::AddOn& of) {
+        vantrel::ClientSettings settings;
+        std::string error;
+        EXPECT_EQ(vantrel::ReadThroughConfigView(of, settings, error), B_OK) << error;
+        return settings;
+    }
+    vantrel::ClientSettings Shown() const { return Shown(*addOn); }
+    void Set(const std::vector<vantrel::SettingChange>& changes) {
+        std::string error;
+        ASSERT_EQ(vantrel::ApplyThroughConfigView(*addOn, changes, error), B_OK) << error;
+    }
 };
 
 }  // namespace
 
 TEST_P(HostSettings, TheFileKeepsTheRecord) {
     EXPECT_EQ(vantrel::LoadSettings(*addOn, folder), B_ENTRY_NOT_FOUND);
-    EXPECT_STREQ(record->mountPoint, "/mnt/psion");
+    EXPECT_EQ(Shown().mountRoot, "/mnt/psion");
 
-    record->debug = 1;
     // Awkward but legal paths survive the trip.
-    strcpy(record->debugFile, "/tmp/a\\b\nc.log");
-    strcpy(record->mountPoint, "/media/my psion");
+    Set({{"debug", "on"}, {"debug-file", "/tmp/a\\b\nc.log"}, {"mount-root", "/media/my psion"}});
     ASSERT_EQ(vantrel::SaveSettings(*addOn, folder), B_OK);
     EXPECT_EQ(ReadText(File()), "# Settings of the " + addOn->Name() +
                                     " add-on, kept by vantrel.\n"
@@ -101,9 +110,9 @@ TEST_P(HostSettings, TheFileKeepsTheRecord) {
 
     ASSERT_EQ(addOn->Initialise(), 0);
     ASSERT_EQ(vantrel::LoadSettings(*addOn, folder), B_OK);
-    EXPECT_EQ(record->debug, 1);
-    EXPECT_STREQ(record->debugFile, "/tmp/a\\b\nc.log");
-    EXPECT_STREQ(record->mountPoint, "/media/my psion");
+    EXPECT_TRUE(Shown().debug);
+    EXPECT_EQ(Shown().debugFile, "/tmp/a\\b\nc.log");
+    EXPECT_EQ(Shown().mountRoot, "/media/my psion");
 }
 
 TEST_P(HostSettings, AHandEditedFileIsReadWithCare) {
@@ -114,16 +123,17 @@ TEST_P(HostSettings, AHandEditedFileIsReadWithCare) {
                           << "mount-root=/\n"
                           << "debug-file=/tmp/dos.log\r\n"
                           << std::string("debug=o\0n\n", 10) << "mount-root=\n";
-    record->debug = 1;
+    Set({{"debug", "on"}});
     std::vector<std::string> warnings;
     ASSERT_EQ(vantrel::LoadSettings(*addOn, folder, &warnings), B_OK);
-    EXPECT_EQ(record->debug, 0);
+    EXPECT_FALSE(Shown().debug);
     // Values that do not fit or cannot work are not cut to another path: they are skipped.
-    EXPECT_STREQ(record->mountPoint, "/mnt/psion");
+    EXPECT_EQ(Shown().mountRoot, "/mnt/psion");
     // A DOS line end is read without its "\r".
-    EXPECT_STREQ(record->debugFile, "/tmp/dos.log");
+    EXPECT_EQ(Shown().debugFile, "/tmp/dos.log");
     // Every line skipped or mended is named.
-    std::vector<std::string> expected = {"line 3: ", "line 4: unknown setting colour",
+    std::vector<std::string> expected = {"line 3: ",
+                                         "line 4: unknown setting colour",
                                          "line 6: the mount root is longer than 255",
                                          "line 7: debug is on or off, not banana",
                                          "line 8: the mount root cannot be \"/\"",
@@ -213,7 +223,7 @@ TEST_P(HostSettings, ControlCharactersAreNeverEchoedRaw) {
     EXPECT_NE(output.find("debug-file=/tmp/a\\x1b[2Jb\\x07.log"), std::string::npos) << output;
     // Read back as it was given.
     ASSERT_EQ(vantrel::LoadSettings(*addOn, folder), B_OK);
-    EXPECT_STREQ(record->debugFile, "/tmp/a\033[2Jb\007.log");
+    EXPECT_EQ(Shown().debugFile, "/tmp/a\033[2Jb\007.log");
     std::tie(output, code) = RunVantrel(Options() + " config $'col\\033our=1'");
     EXPECT_EQ(code, 2) << output;
     EXPECT_EQ(output.find('\033'), std::string::npos) << output;
@@ -229,8 +239,8 @@ TEST_P(HostSettings, ARelativeSettingsFolderMeansTheSameInEveryCommand) {
     ASSERT_EQ(code, 0) << output;
     EXPECT_NE(ReadText(top + "/conf/" + addOn->Name() + ".conf").find("debug=on"),
               std::string::npos);
-    std::tie(output, code) =
-        RunCommand(in + TAVRO_BIN_DIR "/vantrel --addon " + GetParam() + " --settings-dir conf config");
+    std::tie(output, code) = RunCommand(in + TAVRO_BIN_DIR "/vantrel --addon " + GetParam() +
+                                        " --settings-dir conf config");
     EXPECT_NE(output.find("debug-file=/tmp/relative.log"), std::string::npos) << output;
     EXPECT_NE(output.find(top + "/conf/"), std::string::npos) << output;
 }
@@ -259,17 +269,17 @@ TEST_P(HostSettings, TheCommandWorksTheViewAsAUserWould) {
         {"mount-root=/media/psion/", "debug-file=/tmp/rfsv.log", "debug=on"}, changes, error));
     ASSERT_EQ(vantrel::ApplyThroughConfigView(*addOn, changes, error), B_OK) << error;
     // The view's rules apply: one trailing "/" goes, the switch is set at once.
-    EXPECT_EQ(record->debug, 1);
-    EXPECT_STREQ(record->mountPoint, "/media/psion");
-    EXPECT_STREQ(record->debugFile, "/tmp/rfsv.log");
+    EXPECT_TRUE(Shown().debug);
+    EXPECT_EQ(Shown().mountRoot, "/media/psion");
+    EXPECT_EQ(Shown().debugFile, "/tmp/rfsv.log");
 
     // The command refuses "/" before the view sees it; the view itself keeps its rule.
     EXPECT_FALSE(vantrel::ParseSettingChanges({"debug=off", "mount-root=/"}, changes, error));
     changes = {{"debug", "off"}, {"mount-root", "/"}};
     ASSERT_EQ(vantrel::ApplyThroughConfigView(*addOn, changes, error), B_OK) << error;
-    EXPECT_EQ(record->debug, 0);
-    EXPECT_STREQ(record->mountPoint, "");
-    EXPECT_STREQ(record->debugFile, "/tmp/rfsv.log");
+    EXPECT_FALSE(Shown().debug);
+    EXPECT_EQ(Shown().mountRoot, "");
+    EXPECT_EQ(Shown().debugFile, "/tmp/rfsv.log");
 }
 
 TEST_P(HostSettings, SettingsSurviveARestartOfTheHost) {
@@ -294,16 +304,14 @@ TEST_P(HostSettings, SettingsSurviveARestartOfTheHost) {
     vantrel::HostLink host(hostOptions);
     ASSERT_EQ(host.Start(), B_OK);
     ASSERT_EQ(host.AddOns().size(), 1u);
-    auto* configs = static_cast<CONFIG_VAR*>(host.AddOns()[0]->Symbol("configs"));
-    ASSERT_NE(configs, nullptr);
-    EXPECT_EQ(configs->debug, 1);
-    EXPECT_STREQ(configs->debugFile, "/tmp/x.log");
-    EXPECT_STREQ(configs->mountPoint, "/media/psion");
+    vantrel::ClientSettings shown = Shown(*host.AddOns()[0]);
+    EXPECT_TRUE(shown.debug);
+    EXPECT_EQ(shown.debugFile, "/tmp/x.log");
+    EXPECT_EQ(shown.mountRoot, "/media/psion");
 }
 
 TEST_P(HostSettings, AMountRootOnTheCommandLineWinsOverTheFile) {
-    record->debug = 1;
-    strcpy(record->mountPoint, "/from/file");
+    Set({{"debug", "on"}, {"mount-root", "/from/file"}});
     ASSERT_EQ(vantrel::SaveSettings(*addOn, folder), B_OK);
     addOn.reset();
     vantrel::HostOptions hostOptions;
@@ -313,9 +321,9 @@ TEST_P(HostSettings, AMountRootOnTheCommandLineWinsOverTheFile) {
     vantrel::HostLink host(hostOptions);
     ASSERT_EQ(host.Start(), B_OK);
     ASSERT_EQ(host.AddOns().size(), 1u);
-    auto* configs = static_cast<CONFIG_VAR*>(host.AddOns()[0]->Symbol("configs"));
-    EXPECT_EQ(configs->debug, 1);
-    EXPECT_STREQ(configs->mountPoint, "/from/option");
+    vantrel::ClientSettings shown = Shown(*host.AddOns()[0]);
+    EXPECT_TRUE(shown.debug);
+    EXPECT_EQ(shown.mountRoot, "/from/option");
 }
 
 INSTANTIATE_TEST_SUITE_P(AddOns, HostSettings,

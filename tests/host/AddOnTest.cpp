@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "HostTestSupport.h"
+#include "host/SettingsView.h"
 
 using namespace hosttest;
 
@@ -34,7 +35,7 @@ TEST_F(HostTest, AddOnRunsPerLinkAndGetsTheLinkDownMessage) {
     EXPECT_STREQ(addOn.InfoVersion(), "9.9.9  test add-on");
     EXPECT_STREQ(addOn.InfoLine1(), "line one");
     EXPECT_STREQ(addOn.InfoLine3(), "line three");
-    EXPECT_EQ(addOn.ConfigViewSymbol(), nullptr);
+    EXPECT_NE(addOn.ConfigViewSymbol(), nullptr);  // its settings, like the mount client's
     TestAddOnState* state = StateOf(addOn);
     ASSERT_NE(state, nullptr);
 
@@ -62,9 +63,10 @@ TEST_F(HostTest, AddOnHearsTheFamilyAndTheMountRoot) {
     options.mountRoot = "/tmp/psion-test-root";
     StartHost(options);
     ASSERT_EQ(host->AddOns().size(), 1u);
-    auto* configs = static_cast<const char*>(host->AddOns()[0]->Symbol("configs"));
-    ASSERT_NE(configs, nullptr);
-    EXPECT_STREQ(configs + 257, "/tmp/psion-test-root");
+    vantrel::ClientSettings settings;
+    std::string error;
+    ASSERT_EQ(vantrel::ReadThroughConfigView(*host->AddOns()[0], settings, error), B_OK) << error;
+    EXPECT_EQ(settings.mountRoot, "/tmp/psion-test-root");
     ASSERT_EQ(host->LinkDown(), B_OK);
     EXPECT_EQ(StateOf(*host->AddOns()[0])->lastVersion, 5);
 }

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "ConfigVar.h"
+#include "ConfigView.h"
 #include "platform/ByteOrder.h"
 #include "platform/HostProtocol.h"
 #include "platform/OS.h"
@@ -31,12 +33,10 @@ static void Log(const char* text, int32 value) {
 
 extern "C" {
 
-// The layout tavro-mount uses for its settings, so the host can set the mount root here too.
-struct {
-    uint8 debug;
-    char debugFile[256];
-    char mountPoint[256];
-} configs;
+// Settings as tavro-mount keeps them, behind the same settings view, so the host can set the
+// mount root here too.
+CONFIG_VAR configs;
+BView* ConfigView(BRect frame) { return new AddOnConfigView(frame, &configs); }
 
 // Declared extern: a const array in a braced extern "C" block would stay internal.
 extern const char InfoVersion[] = "9.9.9  test add-on";

@@ -11,7 +11,7 @@
 AddOn& AddOn::Get() {
     static AddOn addOn = [] {
         AddOn a;
-        a.handle = dlopen(TAVRO_CLIENT_ADDON_DIR "/tavro-mount.so", RTLD_NOW | RTLD_LOCAL);
+        a.handle = dlopen(TAVRO_MOUNT_PROBE, RTLD_NOW | RTLD_LOCAL);
         if (a.handle == nullptr) {
             a.error = dlerror();
             return a;

@@ -1,5 +1,6 @@
-// Loads the tavro-mount add-on as the host does and runs its client for one connection on a
-// thread of its own, capturing what it prints.
+// Loads the tavro-mount add-on as the host does (its test build, which also shows its record
+// and its operation-id counter) and runs its client for one connection on a thread of its own,
+// capturing what it prints.
 #pragma once
 
 #include <atomic>

@@ -13,17 +13,12 @@
 #include "TempDir.h"
 #include "device/DeviceProtocol.h"
 #include "host/HostLink.h"
+#include "host/SettingsView.h"
 #include "kernel/syscalls.h"
 
 namespace {
 
 const std::string kAddOn = TAVRO_CLIENT_ADDON_DIR "/tavro-mount.so";
-
-struct MountConfig {
-    uint8 debug;
-    char debugFile[256];
-    char mountPoint[256];
-};
 
 void WriteFile(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary);
@@ -114,13 +109,18 @@ protected:
         return options;
     }
 
-    static MountConfig* Config(vantrel::HostLink& host) {
+    // The debug log on, into `log`, through the add-on's settings view as the host does it.
+    static void LogTo(vantrel::HostLink& host, const std::string& log) {
         for (const auto& addOn : host.AddOns()) {
-            if (addOn->Name() == "tavro-mount") {
-                return static_cast<MountConfig*>(addOn->Symbol("configs"));
-            }
+            if (addOn->Name() != "tavro-mount") continue;
+            std::string error;
+            ASSERT_EQ(vantrel::ApplyThroughConfigView(
+                          *addOn, {{"debug", "on"}, {"debug-file", log}}, error),
+                      B_OK)
+                << error;
+            return;
         }
-        return nullptr;
+        FAIL() << "no tavro-mount loaded";
     }
 
     TempDir dir;
@@ -131,11 +131,8 @@ TEST_F(MountStack, Series3DrivesMountAtLinkUpAndGoAtLinkDownTwice) {
     vantrel::HostLink host(Series3Options());
     ASSERT_EQ(host.Start(), B_OK);
     ASSERT_EQ(host.AddOns().size(), 1u);
-    MountConfig* config = Config(host);
-    ASSERT_NE(config, nullptr);
     std::string log = dir / "client.log";
-    config->debug = 1;
-    strcpy(config->debugFile, log.c_str());
+    ASSERT_NO_FATAL_FAILURE(LogTo(host, log));
 
     for (int link = 0; link < 2; link++) {
         SCOPED_TRACE("link " + std::to_string(link + 1));
@@ -188,11 +185,8 @@ TEST_F(MountStack, Series3DrivesMountAtLinkUpAndGoAtLinkDownTwice) {
 TEST_F(MountStack, BusyVolumeGoesAtTheThirdPass) {
     vantrel::HostLink host(Series3Options());
     ASSERT_EQ(host.Start(), B_OK);
-    MountConfig* config = Config(host);
-    ASSERT_NE(config, nullptr);
     std::string log = dir / "client.log";
-    config->debug = 1;
-    strcpy(config->debugFile, log.c_str());
+    ASSERT_NO_FATAL_FAILURE(LogTo(host, log));
     ASSERT_EQ(host.LinkUp(), B_OK);
     std::string busy = root + "/DISK_A";
     ASSERT_TRUE(WaitForVolume(root + "/INTERNAL", 20000000));

@@ -22,7 +22,7 @@ using nlohmann::json;
 using tavrogate::GateClient;
 
 const char kUsage[] =
-    "usage: tavro-gate [--socket PATH] [COMMAND [ARG...] [';' COMMAND [ARG...]]...]\n"
+    "Usage: tavro-gate [--socket PATH] [COMMAND [ARG...] [';' COMMAND [ARG...]]...]\n"
     "Without commands, reads them from standard input (interactive on a terminal).\n"
     "commands:\n"
     "  connect SERVER      open a channel to a server of the handheld (e.g. SYS$RFSV)\n"

@@ -11,24 +11,14 @@
 #include <vector>
 
 #include "host/AddOn.h"
+#include "host/SettingsView.h"
 #include "platform/Errors.h"
 
 namespace vantrel {
 
-struct SettingChange {
-    std::string key;
-    std::string value;
-};
-
 // Reads KEY=VALUE arguments; false (with `error`) for an unknown key or a bad value.
 bool ParseSettingChanges(const std::vector<std::string>& arguments,
                          std::vector<SettingChange>& changes, std::string& error);
-
-// Opens the add-on's view in a window, makes the changes in it and closes it. B_BAD_VALUE
-// (with `error`) when the add-on has no view or the view lacks a control a change needs.
-[[nodiscard]] status_t ApplyThroughConfigView(const AddOn& addOn,
-                                              const std::vector<SettingChange>& changes,
-                                              std::string& error);
 
 // The whole command. `arguments` are those after "config"; the add-ons are those of
 // addOnFolder/addOnFiles (or, with neither, the client add-on folder beside the program).

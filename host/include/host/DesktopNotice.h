@@ -32,6 +32,9 @@ public:
     DesktopNotice& operator=(const DesktopNotice&) = delete;
 
     void LinkUp();
+    // The same, for a handheld of `family` (the one at the end of a serial line, found only
+    // when it answers).
+    void LinkUp(int family);
     // A drive became a Linux mount at `where`.
     void DriveMounted(const std::string& where);
     // The link is down and its drives unmounted.

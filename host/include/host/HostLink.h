@@ -55,10 +55,12 @@ public:
     void HurryLinkDown();
     // Blocks until the link is down (by LinkDown or a link-cut fault) or `timeout` µs pass.
     bool WaitForLinkDown(bigtime_t timeout);
-    // Told after every change of the link (true: up). Called on the thread that changed it,
-    // which may hold the host's link lock: it must not call back into the host's link calls.
-    // Once SetLinkObserver returns, the previous observer is no longer running.
-    void SetLinkObserver(std::function<void(bool up)> observer);
+    // `observer` is told after every change of the link (true: up), whatever brought it (the
+    // simulated link, a serial line, a cut). Called on the thread that changed it, which may
+    // hold the host's link lock: it must not call back into the host's link calls. Returns an
+    // id for RemoveLinkObserver; once that returns, the observer is no longer running.
+    int AddLinkObserver(std::function<void(bool up)> observer);
+    void RemoveLinkObserver(int id);
 
     port_id RequestPort() const;  // "WritePsion", or a negative status when the link is down
     int32 FamilyVersion() const { return static_cast<int32>(fOptions.family); }

@@ -34,8 +34,8 @@ bool SavedMountRoot(const std::string& settingsFolder);
 // `settingsFolder` name a mount root (which then holds).
 std::string UserDefaultMountRoot(const std::string& settingsFolder);
 
-// Puts a mount root into an add-on's `configs` record (the mount client's), as its settings
-// view would; nothing for an add-on without one.
+// Puts a mount root into an add-on's settings (the mount client's) through its settings view;
+// nothing for an add-on without one.
 void SetConfiguredMountRoot(const AddOn& addOn, const std::string& mountRoot);
 
 // Fills in what the command line left open: the client add-ons (none named: the installed

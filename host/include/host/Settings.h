@@ -1,6 +1,7 @@
 // Settings that outlast a run of the host: the mount client keeps its configuration (debug
-// switch, debug file, mount root) only in memory, in its `configs` record, so the host saves
-// that record to a small text file and puts it back after the add-on's Initialise.
+// switch, debug file, mount root) only in memory, so the host saves it to a small text file and
+// puts it back after the add-on's Initialise, both through the add-on's settings view
+// (host/SettingsView.h).
 //
 // The file is <folder>/<add-on name>.conf, one "key=value" per line:
 //   debug=on|off
@@ -40,22 +41,22 @@ std::string Escape(const std::string& text);
 
 std::string SettingsFile(const std::string& folder, const AddOn& addOn);
 
-// True when the add-on keeps its settings in a `configs` record (the mount client does).
+// True when the add-on has a settings view with the three settings (the mount client does).
 bool HasSettings(const AddOn& addOn);
 
-// Reads the add-on's file into its `configs`; keys the file lacks, and lines it skips, keep
+// Reads the add-on's file into its settings; keys the file lacks, and lines it skips, keep
 // their values. B_ENTRY_NOT_FOUND when there is no file, B_NAME_NOT_FOUND when the add-on has
-// no `configs`; when the file cannot be read (B_PERMISSION_DENIED, B_IS_A_DIRECTORY, ...)
+// no settings view; when the file cannot be read (B_PERMISSION_DENIED, B_IS_A_DIRECTORY, ...)
 // nothing is changed. `warnings` gets one "line N: ..." text per line skipped or mended.
 [[nodiscard]] status_t LoadSettings(const AddOn& addOn, const std::string& folder,
                                     std::vector<std::string>* warnings = nullptr);
 
-// Writes `configs` to the add-on's file, making the folder when needed. The file is replaced
+// Writes the add-on's settings to its file, making the folder when needed. The file is replaced
 // in one step from a temporary file of this writer's own, so a reader never sees half of it and
 // of writers at the same time the last one wins.
 [[nodiscard]] status_t SaveSettings(const AddOn& addOn, const std::string& folder);
 
-// The settings of `configs` as the file would hold them (without the comment).
+// The add-on's settings as the file would hold them (without the comment).
 std::string DescribeSettings(const AddOn& addOn);
 
 }  // namespace vantrel
