@@ -77,15 +77,9 @@ int t5_opendir(void* ns, void* node_, void** out) {
     if (status != B_OK) return status;
     path += "\\*";
     if (path.size() > epoc::kMaxPath) return B_NAME_TOO_LONG;
-    uint8 request[epoc::kMaxRequest];
-    size_t size = epoc::build_open_dir(request, sizeof request, 0, kListAttributes, path);
-    std::vector<uint8> reply;
-    int32 device;
-    status = transact(vol, request, size, &reply, &device);
-    if (status != B_OK) return status;
-    if (device != epoc::kOk) return epoc::map_status(device);
     uint32 handle;
-    if (!epoc::parse_u32(reply.data(), reply.size(), 0, &handle)) return B_IO_ERROR;
+    status = open_dir(vol, kListAttributes, path, &handle);
+    if (status != B_OK) return status;
     cookie* c = new (std::nothrow) cookie;
     if (c == nullptr) {
         (void)close_handle(vol, handle);
