@@ -98,6 +98,23 @@ status_t seek_to(volume* vol, cookie* c, int64 pos) {
     return B_OK;
 }
 
+// A read that brought nothing back is the end of the file only if the handheld's position did
+// not move: a reply cut short on the way looks just the same.
+status_t confirm_end(volume* vol, cookie* c, int64 pos) {
+    c->position = -1;
+    uint8 request[32];
+    size_t size = epoc::build_seek(request, sizeof request, 0, 0, c->handle, epoc::kSeekCurrent);
+    std::vector<uint8> reply;
+    int32 device;
+    status_t status = transact(vol, request, size, &reply, &device);
+    if (status != B_OK) return status;
+    if (device != epoc::kOk) return epoc::map_status(device);
+    uint32 now;
+    if (!epoc::parse_u32(reply.data(), reply.size(), 0, &now)) return B_IO_ERROR;
+    c->position = now;
+    return now == static_cast<uint64>(pos) ? B_OK : B_IO_ERROR;
+}
+
 // Appending writes go to the end as the handheld knows it.
 status_t seek_end(volume* vol, cookie* c) {
     c->position = -1;
@@ -227,6 +244,7 @@ int t5_read(void* ns, void* node_, void* cookie_, off_t pos, void* buf, size_t* 
 
     status_t status = seek_to(vol, c, pos);
     size_t done = 0;
+    bool empty = false;  // a reply that came with no bytes
     while (status == B_OK && done < wanted) {
         size_t ask = wanted - done < epoc::kMaxChunk ? wanted - done : epoc::kMaxChunk;
         uint8 request[32];
@@ -247,6 +265,7 @@ int t5_read(void* ns, void* node_, void* cookie_, off_t pos, void* buf, size_t* 
         memcpy(static_cast<uint8*>(buf) + done, data, got);
         done += got;
         c->position += static_cast<int64>(got);
+        empty = got == 0;
         if (got < ask) {
             // The end of the file, or a reply cut short on the way: then the handheld moved
             // further than we were told. Either way the next read seeks first.
@@ -255,6 +274,8 @@ int t5_read(void* ns, void* node_, void* cookie_, off_t pos, void* buf, size_t* 
         }
     }
     if (status != B_OK) c->position = -1;
+    // Bytes that came are the file's; none at all must be shown to be the end.
+    if (status == B_OK && done == 0 && empty) status = confirm_end(vol, c, pos);
     *len = done;
     return done > 0 ? B_OK : status;
 }

@@ -149,7 +149,9 @@ struct FakeHandheld {
             }
             case 0x1A: {
                 auto& [path, pos] = handles[u32(4)];
-                pos = u32(8) == 3 ? static_cast<uint32>(Find(path)->data.size()) + u32(0) : u32(0);
+                pos = u32(8) == 3   ? static_cast<uint32>(Find(path)->data.size()) + u32(0)
+                      : u32(8) == 2 ? pos + u32(0)
+                                    : u32(0);
                 Bytes d;
                 Put32(d, pos);
                 return Reply(opid, 0, d);
@@ -349,6 +351,29 @@ TEST_F(Scripted, AfterAFailedReadThePositionIsNotTrusted) {
     script.ClearRequests();
     EXPECT_EQ(sys_read(fd, 10, buffer, 10), 10);
     EXPECT_EQ(Ops(), (std::vector<uint16>{0x1A, 0x18}));  // a seek first
+    EXPECT_EQ(sys_close(fd), B_OK);
+}
+
+// A read reply cut down to its header looks like the end of the file: the handheld's position
+// tells the two apart.
+TEST_F(Scripted, AReadReplyCutToItsHeaderIsAnErrorNotTheEndOfTheFile) {
+    Mount();
+    int fd = sys_open("/t5/ReadMe.txt", B_O_RDONLY, 0);
+    ASSERT_GE(fd, 0);
+    std::atomic<bool> cut{true};
+    script.SetHandler([this, &cut](const Bytes& request) -> std::optional<Bytes> {
+        std::optional<Bytes> reply = Answer(request);
+        if (OpOf(request) == 0x18 && cut.exchange(false)) reply->resize(8);
+        return reply;
+    });
+    char buffer[100];
+    EXPECT_EQ(sys_read(fd, 0, buffer, sizeof buffer), B_IO_ERROR);
+    EXPECT_EQ(sys_read(fd, 0, buffer, sizeof buffer), 100);
+    // The true end: nothing came, and the handheld did not move.
+    script.ClearRequests();
+    EXPECT_EQ(sys_read(fd, 5000, buffer, sizeof buffer), 0);
+    EXPECT_EQ(Ops(), (std::vector<uint16>{0x1A, 0x18, 0x1A}));
+    EXPECT_EQ(BytesToUlong(FieldsOf(script.Requests(0x1A).back()).data() + 8), 2u);  // current
     EXPECT_EQ(sys_close(fd), B_OK);
 }
 
