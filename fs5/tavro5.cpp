@@ -110,6 +110,7 @@ node* node_for_entry(volume* vol, node* dir, const epoc::dir_entry& entry, vnode
     if (n == nullptr) {
         n = new (std::nothrow) node{};
         if (n == nullptr) return nullptr;
+        n->is_directory = (entry.attributes & epoc::kAttrDirectory) != 0;
         n->id = ++vol->next_id;
         n->parent = dir->id;
         n->wire = wire;
@@ -257,6 +258,7 @@ int t5_mount(nspace_id nsid, const char*, unsigned long, void* parms, size_t len
     root->parent = 0;
     root->name = "\\";
     root->attributes = epoc::kAttrDirectory;
+    root->is_directory = true;
     const char* type = kVolumeType;
     root->attrs.push_back(
         {kTypeAttribute, B_MIME_STRING_TYPE, std::vector<uint8>(type, type + strlen(type) + 1)});

@@ -56,7 +56,11 @@ struct node {
     // lost): the next stat asks the handheld again.
     bool stale = false;
 
-    bool directory() const { return (attributes & epoc::kAttrDirectory) != 0; }
+    // Fixed when the record is made (a name that changes kind gets a new record), so it is
+    // read without the volume lock.
+    bool is_directory = false;
+
+    bool directory() const { return is_directory; }
 };
 
 // One per open file or directory listing.
