@@ -67,6 +67,7 @@ struct node {
 struct cookie {
     uint32 handle = 0;
     bool has_handle = false;
+    uint32 session = 0;  // the session the handle belongs to: it means nothing in another
     bool append = false;
     bool writable = false;
     // Where the handheld's file position is, or -1 when a failed request left it unknown.
@@ -102,7 +103,7 @@ struct volume {
     int32 live_handles = 0;  // handed out to us and not closed since
     // An open or close lost its reply: the handheld may hold a handle nobody knows.
     bool handles_in_doubt = false;
-    uint32 sessions_opened = 0;
+    std::atomic<uint32> sessions_opened{0};  // the current session's number
 
     std::mutex lock;  // nodes, the name index, attributes, the volume information
     std::unordered_map<vnode_id, node*> nodes;
@@ -116,23 +117,31 @@ struct volume {
 // --- transport and requests (tavro5_io) -------------------------------------------------------
 
 // What a request does to the handles of the session.
-enum class handle_use { none, opens, closes };
+enum class handle_use { none, opens, uses, closes };
+
+// A request on a handle of a session that has ended: it is not sent.
+constexpr status_t kHandleGone = B_FILE_ERROR;
 
 // One request and its reply. B_OK when a reply came: its status is in `device_status` and
 // its bytes in `reply`. Otherwise the request may or may not have been carried out. A request
-// that `opens` a handle or `closes` one keeps the session's book of handles.
+// that `opens` a handle or `closes` one keeps the session's book of handles; `session` gets
+// the number of the session it went on. One that `uses` or `closes` a handle goes only on the
+// handle's `session`, else it fails with kHandleGone.
 [[nodiscard]] status_t transact(volume* vol, uint8* request, size_t size, std::vector<uint8>* reply,
-                                int32* device_status, handle_use use = handle_use::none);
+                                int32* device_status, handle_use use = handle_use::none,
+                                uint32* session = nullptr);
 // A request whose reply is only a status: our status for it.
 [[nodiscard]] status_t simple_request(volume* vol, uint8* request, size_t size);
 [[nodiscard]] status_t request_entry(volume* vol, const std::string& path, epoc::dir_entry* entry,
                                      std::vector<uint8>* reply);
 [[nodiscard]] status_t request_volume(volume* vol, epoc::volume_info* info);
+// Opens: the handle and the session it belongs to.
 [[nodiscard]] status_t open_file(volume* vol, uint16 op, uint32 mode, const std::string& path,
-                                 uint32* handle);
+                                 uint32* handle, uint32* session);
 [[nodiscard]] status_t open_dir(volume* vol, uint32 attributes, const std::string& pattern,
-                                uint32* handle);
-status_t close_handle(volume* vol, uint32 handle);
+                                uint32* handle, uint32* session);
+// Closes a handle of `session`; nothing is sent when that session has ended.
+status_t close_handle(volume* vol, uint32 handle, uint32 session);
 // The volume's session: begun at mount, ended at unmount.
 [[nodiscard]] status_t begin_session(volume* vol);
 void end_session(volume* vol);

@@ -29,7 +29,10 @@ status_t fetch_entries(volume* vol, cookie* c) {
     int32 device = epoc::kOk;
     c->buffer.clear();
     c->offset = epoc::kHeaderSize;
-    status_t status = transact(vol, request, size, &c->buffer, &device);
+    status_t status =
+        transact(vol, request, size, &c->buffer, &device, handle_use::uses, &c->session);
+    // A session ended under the listing took its handle: what is left of it cannot be had.
+    if (status == kHandleGone) status = B_IO_ERROR;
     if (status == B_OK && device == epoc::kEndOfFile)
         status = B_ENTRY_NOT_FOUND;
     else if (status == B_OK && device != epoc::kOk)
@@ -77,15 +80,16 @@ int t5_opendir(void* ns, void* node_, void** out) {
     if (status != B_OK) return status;
     path += "\\*";
     if (path.size() > epoc::kMaxPath) return B_NAME_TOO_LONG;
-    uint32 handle;
-    status = open_dir(vol, kListAttributes, path, &handle);
+    uint32 handle, session;
+    status = open_dir(vol, kListAttributes, path, &handle, &session);
     if (status != B_OK) return status;
     cookie* c = new (std::nothrow) cookie;
     if (c == nullptr) {
-        (void)close_handle(vol, handle);
+        (void)close_handle(vol, handle, session);
         return B_NO_MEMORY;
     }
     c->handle = handle;
+    c->session = session;
     c->has_handle = true;
     *out = c;
     return B_OK;
@@ -158,8 +162,9 @@ int t5_rewinddir(void* ns, void* node_, void* cookie_) {
     if (status != B_OK) return status;
     cookie* f = static_cast<cookie*>(fresh);
     std::lock_guard<std::mutex> hold(c->lock);
-    if (c->has_handle) (void)close_handle(vol, c->handle);
+    if (c->has_handle) (void)close_handle(vol, c->handle, c->session);
     c->handle = f->handle;
+    c->session = f->session;
     c->has_handle = true;
     c->buffer.clear();
     c->offset = 0;
@@ -175,7 +180,7 @@ int t5_free_dircookie(void* ns, void*, void* cookie_) {
     volume* vol = static_cast<volume*>(ns);
     cookie* c = static_cast<cookie*>(cookie_);
     if (c == nullptr) return B_BAD_VALUE;
-    if (c->has_handle) (void)close_handle(vol, c->handle);
+    if (c->has_handle) (void)close_handle(vol, c->handle, c->session);
     delete c;
     return B_OK;
 }

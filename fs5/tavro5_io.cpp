@@ -71,7 +71,7 @@ status_t open_session_locked(volume* vol) {
         vol->live_handles = 0;
         vol->handles_in_doubt = false;
         vol->sessions_opened++;
-        debug_line("%c: session %u begun on channel %u", vol->drive, vol->sessions_opened,
+        debug_line("%c: session %u begun on channel %u", vol->drive, vol->sessions_opened.load(),
                    vol->channel);
         return B_OK;
     }
@@ -85,6 +85,10 @@ void close_session_locked(volume* vol) {
     (void)write_port(vol->writePort, host_disconnect_request(vol->channel), nullptr, 0);
     vol->channel = 0;
 }
+
+// Under `transport`: one request on the current session, and its reply.
+status_t send_locked(volume* vol, uint8* request, size_t size, std::vector<uint8>* reply,
+                     int32* device_status, handle_use use);
 
 // Under `transport`, after a request that opens or closes a handle.
 void note_handles_locked(volume* vol, handle_use use, status_t result,
@@ -116,17 +120,35 @@ void end_session(volume* vol) {
 }
 
 status_t transact(volume* vol, uint8* request, size_t size, std::vector<uint8>* reply,
-                  int32* device_status, handle_use use) {
+                  int32* device_status, handle_use use, uint32* session) {
     if (!vol->connected.load()) return B_IO_ERROR;
     std::lock_guard<std::mutex> hold(vol->transport);
 
     // Handles nobody knows the numbers of cannot be closed one by one; once the volume holds
-    // none of its own, a new session drops them all. Until then they wait: a handle the
-    // volume still uses would go with them.
+    // none of its own, a new session drops them all.
     if (vol->channel != 0 && vol->handles_in_doubt && vol->live_handles == 0)
         close_session_locked(vol);
+    bool bound = use == handle_use::uses || use == handle_use::closes;
+    if (bound && (vol->channel == 0 || *session != vol->sessions_opened.load())) return kHandleGone;
     if (vol->channel == 0 && open_session_locked(vol) != B_OK) return B_IO_ERROR;
+    status_t result = send_locked(vol, request, size, reply, device_status, use);
+    // An open refused as "in use" while unknown handles may fill the session's table: those
+    // go even though the volume holds handles of its own (their files are opened again when
+    // next used), and the open is tried once more on a new session.
+    if (result == B_OK && use == handle_use::opens && *device_status == epoc::kInUse &&
+        vol->handles_in_doubt) {
+        close_session_locked(vol);
+        if (open_session_locked(vol) != B_OK) return B_IO_ERROR;
+        result = send_locked(vol, request, size, reply, device_status, use);
+    }
+    if (session != nullptr && use == handle_use::opens) *session = vol->sessions_opened.load();
+    return result;
+}
 
+namespace {
+
+status_t send_locked(volume* vol, uint8* request, size_t size, std::vector<uint8>* reply,
+                     int32* device_status, handle_use use) {
     uint16 opid = vol->next_opid.fetch_add(1);
     WordToBytes(opid, request + 2);
 
@@ -184,6 +206,8 @@ status_t transact(volume* vol, uint8* request, size_t size, std::vector<uint8>* 
     return result == B_OK ? B_OK : B_IO_ERROR;
 }
 
+}  // namespace
+
 status_t simple_request(volume* vol, uint8* request, size_t size) {
     if (size == 0) return B_NAME_TOO_LONG;
     std::vector<uint8> reply;
@@ -219,36 +243,39 @@ status_t request_volume(volume* vol, epoc::volume_info* info) {
     return epoc::parse_volume(reply.data(), reply.size(), info) ? B_OK : B_IO_ERROR;
 }
 
-status_t open_file(volume* vol, uint16 op, uint32 mode, const std::string& path, uint32* handle) {
+status_t open_file(volume* vol, uint16 op, uint32 mode, const std::string& path, uint32* handle,
+                   uint32* session) {
     uint8 request[epoc::kMaxRequest];
     size_t size = epoc::build_open_file(request, sizeof request, op, 0, mode, path);
     if (size == 0) return B_NAME_TOO_LONG;
     std::vector<uint8> reply;
     int32 device;
-    status_t status = transact(vol, request, size, &reply, &device, handle_use::opens);
+    status_t status = transact(vol, request, size, &reply, &device, handle_use::opens, session);
     if (status != B_OK) return status;
     if (device != epoc::kOk) return epoc::map_status(device);
     return epoc::parse_u32(reply.data(), reply.size(), 0, handle) ? B_OK : B_IO_ERROR;
 }
 
-status_t open_dir(volume* vol, uint32 attributes, const std::string& pattern, uint32* handle) {
+status_t open_dir(volume* vol, uint32 attributes, const std::string& pattern, uint32* handle,
+                  uint32* session) {
     uint8 request[epoc::kMaxRequest];
     size_t size = epoc::build_open_dir(request, sizeof request, 0, attributes, pattern);
     if (size == 0) return B_NAME_TOO_LONG;
     std::vector<uint8> reply;
     int32 device;
-    status_t status = transact(vol, request, size, &reply, &device, handle_use::opens);
+    status_t status = transact(vol, request, size, &reply, &device, handle_use::opens, session);
     if (status != B_OK) return status;
     if (device != epoc::kOk) return epoc::map_status(device);
     return epoc::parse_u32(reply.data(), reply.size(), 0, handle) ? B_OK : B_IO_ERROR;
 }
 
-status_t close_handle(volume* vol, uint32 handle) {
+status_t close_handle(volume* vol, uint32 handle, uint32 session) {
     uint8 request[16];
     size_t size = epoc::build_handle_request(request, sizeof request, epoc::kClose, 0, handle);
     std::vector<uint8> reply;
     int32 device;
-    status_t status = transact(vol, request, size, &reply, &device, handle_use::closes);
+    status_t status = transact(vol, request, size, &reply, &device, handle_use::closes, &session);
+    if (status == kHandleGone) return B_OK;  // it went with its session
     return status == B_OK ? epoc::map_status(device) : status;
 }
 

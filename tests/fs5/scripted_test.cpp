@@ -640,4 +640,60 @@ TEST_F(Scripted, TheDebugFileTellsOfLostRepliesAndSessionsButHoldsNoData) {
     unlink(pattern);
 }
 
+// Unknown handles that fill the session's table while the volume still holds a file open: the
+// open refused "in use" ends the session anyway and is tried again on a new one; the file held
+// open is opened again when next used, and a listing whose handle went fails rather than end
+// early.
+TEST_F(Scripted, AFullHandleTableIsClearedEvenWithAFileHeldOpen) {
+    device.Add("C:\\Other.txt", "other");
+    Mount();
+    int held = sys_open("/t5/ReadMe.txt", B_O_RDWR, 0);
+    ASSERT_GE(held, 0);
+    int listing = sys_opendir("/t5");
+    ASSERT_GE(listing, 0);
+    be_dirent entry;
+    for (int i = 0; i < 3; i++) ASSERT_EQ(sys_readdir(listing, &entry, sizeof entry), 1);
+    be_stat st;
+    ASSERT_EQ(sys_stat("/t5/Other.txt", &st), B_OK);
+    SetTimeout(30000);
+    std::atomic<int> lost{0};
+    script.SetHandler([this, &lost](const Bytes& request) -> std::optional<Bytes> {
+        std::optional<Bytes> reply = Answer(request);
+        if (OpOf(request) == 0x16 && lost < 62) {
+            lost++;
+            return std::nullopt;
+        }
+        return reply;
+    });
+    for (int i = 0; i < 200 && lost < 62; i++)
+        EXPECT_EQ(sys_open("/t5/Other.txt", B_O_RDONLY, 0), B_IO_ERROR);
+    SetTimeout(10000000);
+    ASSERT_EQ(device.HeldBy(20), 64u);  // ours two, and 62 nobody knows
+    EXPECT_EQ(script.SessionsBegun(), 1);
+
+    int other = sys_open("/t5/Other.txt", B_O_RDONLY, 0);
+    EXPECT_GE(other, 0);
+    EXPECT_EQ(script.SessionsBegun(), 2);
+    EXPECT_EQ(device.HeldBy(20), 0u);
+    if (other >= 0) {
+        EXPECT_EQ(sys_close(other), B_OK);
+    }
+    // The held file: opened again, never emptied, written and read where asked.
+    EXPECT_EQ(sys_write(held, 5000, "end", 3), 3);
+    char buffer[8] = {};
+    EXPECT_EQ(sys_read(held, 4998, buffer, sizeof buffer), 5);
+    EXPECT_EQ(std::string(buffer, 5), "rrend");
+    EXPECT_EQ(device.Find("C:\\ReadMe.txt")->data, std::string(5000, 'r') + "end");
+    EXPECT_EQ(sys_close(held), B_OK);
+    // The listing's entries had come; its end cannot be known any more.
+    int status;
+    while ((status = sys_readdir(listing, &entry, sizeof entry)) == 1) {
+    }
+    EXPECT_EQ(status, B_IO_ERROR);
+    EXPECT_EQ(sys_closedir(listing), B_OK);
+    EXPECT_EQ(sys_unlink("/t5/Other.txt"), B_OK);
+    EXPECT_TRUE(device.holder.empty());
+    EXPECT_EQ(script.SessionsOpen(), 1u);
+}
+
 }  // namespace
