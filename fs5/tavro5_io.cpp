@@ -3,8 +3,8 @@
 // A request whose reply was lost may still have been carried out. For an open that leaves a
 // handle held on the handheld whose number nobody knows, and no request lists a session's
 // handles; but a session that ends takes all its handles with it. So once a lost reply may
-// have left a handle behind and the volume holds none of its own, the session is ended and a
-// new one begun before the next request.
+// have left a handle behind and the volume holds none of its own, the session is ended, and
+// a new one is begun for the next request.
 //
 // Replies carry the request's operation id, so a reply that arrives after its request gave
 // up is recognised and dropped instead of being taken for the answer to a later request.
@@ -142,6 +142,9 @@ status_t transact(volume* vol, uint8* request, size_t size, std::vector<uint8>* 
         result = send_locked(vol, request, size, reply, device_status, use);
     }
     if (session != nullptr && use == handle_use::opens) *session = vol->sessions_opened.load();
+    // Ended at once, not at the next request, so that nothing stays held on the handheld
+    // while the drive is idle.
+    if (vol->handles_in_doubt && vol->live_handles == 0) close_session_locked(vol);
     return result;
 }
 
