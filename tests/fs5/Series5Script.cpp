@@ -100,13 +100,10 @@ void Series5Script::Run() {
             continue;
         }
         if ((code & HOST_CODE_KIND_MASK) == HOST_DISCONNECT_REQUEST) {
-            EndHandler told;
-            {
-                std::lock_guard<std::mutex> hold(lock_);
-                if (sessions_.erase(host_code_channel(code)) == 0) continue;
-                told = endHandler_;
-            }
-            if (told) told(host_code_channel(code));
+            // Under the lock, so that whoever sees the session gone sees its handles gone.
+            std::lock_guard<std::mutex> hold(lock_);
+            if (sessions_.erase(host_code_channel(code)) != 0 && endHandler_)
+                endHandler_(host_code_channel(code));
             continue;
         }
         std::optional<s5::Bytes> reply;
