@@ -129,7 +129,9 @@ status_t transact(volume* vol, uint8* request, size_t size, std::vector<uint8>* 
     if (vol->channel != 0 && vol->handles_in_doubt && vol->live_handles == 0)
         close_session_locked(vol);
     bool bound = use == handle_use::uses || use == handle_use::closes;
-    if (bound && (vol->channel == 0 || *session != vol->sessions_opened.load())) return kHandleGone;
+    if (bound &&
+        (session == nullptr || vol->channel == 0 || *session != vol->sessions_opened.load()))
+        return kHandleGone;
     if (vol->channel == 0 && open_session_locked(vol) != B_OK) return B_IO_ERROR;
     status_t result = send_locked(vol, request, size, reply, device_status, use);
     // An open refused as "in use" while unknown handles may fill the session's table: those
