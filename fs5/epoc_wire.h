@@ -81,6 +81,7 @@ enum OpenMode : uint32 {
 
 // Seek sense: from the start of the file, and from its end.
 constexpr uint32 kSeekStart = 1;
+constexpr uint32 kSeekCurrent = 2;
 constexpr uint32 kSeekEnd = 3;
 
 constexpr uint16 kResponseCode = 0x11;

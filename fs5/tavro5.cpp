@@ -7,6 +7,8 @@
 
 #include "epoc_text.h"
 #include "platform/ByteOrder.h"
+#include "platform/HostProtocol.h"
+#include "tavro5_debug.h"
 
 namespace tavro5 {
 
@@ -108,6 +110,7 @@ node* node_for_entry(volume* vol, node* dir, const epoc::dir_entry& entry, vnode
     if (n == nullptr) {
         n = new (std::nothrow) node{};
         if (n == nullptr) return nullptr;
+        n->is_directory = (entry.attributes & epoc::kAttrDirectory) != 0;
         n->id = ++vol->next_id;
         n->parent = dir->id;
         n->wire = wire;
@@ -195,6 +198,8 @@ using namespace tavro5;
 namespace {
 
 void free_volume(volume* vol) {
+    end_session(vol);
+    if (vol->replyPort >= 0) delete_port(vol->replyPort);
     for (auto& [id, n] : vol->nodes) delete n;
     delete vol;
 }
@@ -206,9 +211,8 @@ int t5_mount(nspace_id nsid, const char*, unsigned long, void* parms, size_t len
     if (parms == nullptr || len < mnt_offset::size) return B_BAD_VALUE;
     const uint8* block = static_cast<const uint8*>(parms);
     int32 writePort = static_cast<int32>(BytesToUlong(block + mnt_offset::writePort));
-    int32 readPort = static_cast<int32>(BytesToUlong(block + mnt_offset::readPort));
     char letter = static_cast<char>(toupper(block[mnt_offset::device]));
-    if (writePort < 0 || readPort < 0) return B_BAD_VALUE;
+    if (writePort < 0) return B_BAD_VALUE;
     // The device names the drive: "C:".
     if (letter < 'A' || letter > 'Z' || block[mnt_offset::device + 1] != ':') return B_BAD_VALUE;
 
@@ -216,15 +220,29 @@ int t5_mount(nspace_id nsid, const char*, unsigned long, void* parms, size_t len
     if (vol == nullptr) return B_NO_MEMORY;
     vol->nsid = nsid;
     vol->writePort = writePort;
-    vol->readPort = readPort;
-    vol->channel = BytesToUword(block + mnt_offset::channel);
-    vol->sem = static_cast<int32>(BytesToUlong(block + mnt_offset::sem));
     vol->drive = letter;
+    char debugFile[mnt_offset::debugFileSize + 1] = {};
+    memcpy(debugFile, block + mnt_offset::debugFile, mnt_offset::debugFileSize);
+    set_debug_file(debugFile);
+    // The volume talks to the file service on a session of its own (the block's connection
+    // stays the mount client's).
+    vol->replyPort = create_port(HOST_REPLY_PORT_CAPACITY, "tavro5 reply");
+    if (vol->replyPort < 0) {
+        status_t status = vol->replyPort;
+        free_volume(vol);
+        return status;
+    }
+    if (begin_session(vol) != B_OK) {
+        debug_line("%c: not mounted: no session with the file service", letter);
+        free_volume(vol);
+        return B_IO_ERROR;
+    }
 
     // The drive must answer before it is mounted; its volume information comes with that.
     epoc::volume_info info;
     status_t status = request_volume(vol, &info);
     if (status != B_OK) {
+        debug_line("%c: not mounted: the volume request failed (%s)", letter, be_strerror(status));
         free_volume(vol);
         return status;
     }
@@ -240,6 +258,7 @@ int t5_mount(nspace_id nsid, const char*, unsigned long, void* parms, size_t len
     root->parent = 0;
     root->name = "\\";
     root->attributes = epoc::kAttrDirectory;
+    root->is_directory = true;
     const char* type = kVolumeType;
     root->attrs.push_back(
         {kTypeAttribute, B_MIME_STRING_TYPE, std::vector<uint8>(type, type + strlen(type) + 1)});
@@ -252,10 +271,12 @@ int t5_mount(nspace_id nsid, const char*, unsigned long, void* parms, size_t len
     }
     *ns = vol;
     *rootid = root->id;
+    debug_line("%c: mounted", letter);
     return B_OK;
 }
 
 int t5_unmount(void* ns) {
+    debug_line("%c: unmounted", static_cast<volume*>(ns)->drive);
     free_volume(static_cast<volume*>(ns));
     return B_OK;
 }

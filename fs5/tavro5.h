@@ -21,14 +21,14 @@
 
 namespace tavro5 {
 
-// The mount parameter block as the mount client hands it over (408 bytes, little-endian).
+// The mount parameter block as the mount client hands it over (408 bytes, little-endian). Its
+// reply port, channel and semaphore are the mount client's connection, which tavro5 leaves
+// alone: each volume has a session of its own.
 namespace mnt_offset {
 constexpr size_t writePort = 4;
-constexpr size_t readPort = 8;
-constexpr size_t channel = 12;
-constexpr size_t sem = 16;
 constexpr size_t device = 20;
 constexpr size_t debugFile = 276;
+constexpr size_t debugFileSize = 128;
 constexpr size_t size = 408;
 }  // namespace mnt_offset
 
@@ -56,13 +56,18 @@ struct node {
     // lost): the next stat asks the handheld again.
     bool stale = false;
 
-    bool directory() const { return (attributes & epoc::kAttrDirectory) != 0; }
+    // Fixed when the record is made (a name that changes kind gets a new record), so it is
+    // read without the volume lock.
+    bool is_directory = false;
+
+    bool directory() const { return is_directory; }
 };
 
 // One per open file or directory listing.
 struct cookie {
     uint32 handle = 0;
     bool has_handle = false;
+    uint32 session = 0;  // the session the handle belongs to: it means nothing in another
     bool append = false;
     bool writable = false;
     // Where the handheld's file position is, or -1 when a failed request left it unknown.
@@ -81,14 +86,24 @@ struct attrdir_cookie {
 
 struct volume {
     nspace_id nsid = 0;
-    port_id writePort = -1;
-    port_id readPort = -1;
-    uint16 channel = 0;
-    sem_id sem = -1;  // the connection's transport semaphore, owned by the mount client
+    port_id writePort = -1;  // the host's request port
+    // The volume's own session with the handheld's file service: its own reply port and
+    // channel, so that the session can be ended and begun again (the handheld then drops
+    // every handle of the session) without touching any other user of the link.
+    port_id replyPort = -1;
+    uint16 channel = 0;  // 0 while there is no session
     char drive = 'C';
     std::atomic<bool> connected{true};
     std::atomic<uint16> next_opid{1};
-    bigtime_t timeout = 10000000;  // for each reply
+    bigtime_t timeout = 10000000;  // for each reply, and for a session to be opened
+
+    // One request at a time on the session, and what it knows of the handles it holds
+    // (both only under `transport`).
+    std::mutex transport;
+    int32 live_handles = 0;  // handed out to us and not closed since
+    // An open or close lost its reply: the handheld may hold a handle nobody knows.
+    bool handles_in_doubt = false;
+    std::atomic<uint32> sessions_opened{0};  // the current session's number
 
     std::mutex lock;  // nodes, the name index, attributes, the volume information
     std::unordered_map<vnode_id, node*> nodes;
@@ -101,18 +116,35 @@ struct volume {
 
 // --- transport and requests (tavro5_io) -------------------------------------------------------
 
+// What a request does to the handles of the session.
+enum class handle_use { none, opens, uses, closes };
+
+// A request on a handle of a session that has ended: it is not sent.
+constexpr status_t kHandleGone = B_FILE_ERROR;
+
 // One request and its reply. B_OK when a reply came: its status is in `device_status` and
-// its bytes in `reply`. Otherwise the request may or may not have been carried out.
+// its bytes in `reply`. Otherwise the request may or may not have been carried out. A request
+// that `opens` a handle or `closes` one keeps the session's book of handles; `session` gets
+// the number of the session it went on. One that `uses` or `closes` a handle goes only on the
+// handle's `session`, else it fails with kHandleGone.
 [[nodiscard]] status_t transact(volume* vol, uint8* request, size_t size, std::vector<uint8>* reply,
-                                int32* device_status);
+                                int32* device_status, handle_use use = handle_use::none,
+                                uint32* session = nullptr);
 // A request whose reply is only a status: our status for it.
 [[nodiscard]] status_t simple_request(volume* vol, uint8* request, size_t size);
 [[nodiscard]] status_t request_entry(volume* vol, const std::string& path, epoc::dir_entry* entry,
                                      std::vector<uint8>* reply);
 [[nodiscard]] status_t request_volume(volume* vol, epoc::volume_info* info);
+// Opens: the handle and the session it belongs to.
 [[nodiscard]] status_t open_file(volume* vol, uint16 op, uint32 mode, const std::string& path,
-                                 uint32* handle);
-status_t close_handle(volume* vol, uint32 handle);
+                                 uint32* handle, uint32* session);
+[[nodiscard]] status_t open_dir(volume* vol, uint32 attributes, const std::string& pattern,
+                                uint32* handle, uint32* session);
+// Closes a handle of `session`; nothing is sent when that session has ended.
+status_t close_handle(volume* vol, uint32 handle, uint32 session);
+// The volume's session: begun at mount, ended at unmount.
+[[nodiscard]] status_t begin_session(volume* vol);
+void end_session(volume* vol);
 
 // --- nodes (tavro5) ----------------------------------------------------------------------------
 

@@ -29,7 +29,10 @@ status_t fetch_entries(volume* vol, cookie* c) {
     int32 device = epoc::kOk;
     c->buffer.clear();
     c->offset = epoc::kHeaderSize;
-    status_t status = transact(vol, request, size, &c->buffer, &device);
+    status_t status =
+        transact(vol, request, size, &c->buffer, &device, handle_use::uses, &c->session);
+    // A session ended under the listing took its handle: what is left of it cannot be had.
+    if (status == kHandleGone) status = B_IO_ERROR;
     if (status == B_OK && device == epoc::kEndOfFile)
         status = B_ENTRY_NOT_FOUND;
     else if (status == B_OK && device != epoc::kOk)
@@ -77,21 +80,16 @@ int t5_opendir(void* ns, void* node_, void** out) {
     if (status != B_OK) return status;
     path += "\\*";
     if (path.size() > epoc::kMaxPath) return B_NAME_TOO_LONG;
-    uint8 request[epoc::kMaxRequest];
-    size_t size = epoc::build_open_dir(request, sizeof request, 0, kListAttributes, path);
-    std::vector<uint8> reply;
-    int32 device;
-    status = transact(vol, request, size, &reply, &device);
+    uint32 handle, session;
+    status = open_dir(vol, kListAttributes, path, &handle, &session);
     if (status != B_OK) return status;
-    if (device != epoc::kOk) return epoc::map_status(device);
-    uint32 handle;
-    if (!epoc::parse_u32(reply.data(), reply.size(), 0, &handle)) return B_IO_ERROR;
     cookie* c = new (std::nothrow) cookie;
     if (c == nullptr) {
-        (void)close_handle(vol, handle);
+        (void)close_handle(vol, handle, session);
         return B_NO_MEMORY;
     }
     c->handle = handle;
+    c->session = session;
     c->has_handle = true;
     *out = c;
     return B_OK;
@@ -164,8 +162,9 @@ int t5_rewinddir(void* ns, void* node_, void* cookie_) {
     if (status != B_OK) return status;
     cookie* f = static_cast<cookie*>(fresh);
     std::lock_guard<std::mutex> hold(c->lock);
-    if (c->has_handle) (void)close_handle(vol, c->handle);
+    if (c->has_handle) (void)close_handle(vol, c->handle, c->session);
     c->handle = f->handle;
+    c->session = f->session;
     c->has_handle = true;
     c->buffer.clear();
     c->offset = 0;
@@ -181,7 +180,7 @@ int t5_free_dircookie(void* ns, void*, void* cookie_) {
     volume* vol = static_cast<volume*>(ns);
     cookie* c = static_cast<cookie*>(cookie_);
     if (c == nullptr) return B_BAD_VALUE;
-    if (c->has_handle) (void)close_handle(vol, c->handle);
+    if (c->has_handle) (void)close_handle(vol, c->handle, c->session);
     delete c;
     return B_OK;
 }

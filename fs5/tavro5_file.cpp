@@ -32,12 +32,16 @@ void mark_stale(volume* vol, node* n) {
     n->stale = true;
 }
 
-status_t set_size(volume* vol, uint32 handle, uint64 size) {
+status_t set_size(volume* vol, uint32 handle, uint32 session, uint64 size) {
     if (size >= static_cast<uint64>(kPositionLimit)) return B_BAD_VALUE;
     uint8 request[32];
     size_t length =
         epoc::build_set_size(request, sizeof request, 0, handle, static_cast<uint32>(size));
-    return simple_request(vol, request, length);
+    std::vector<uint8> reply;
+    int32 device;
+    status_t status = transact(vol, request, length, &reply, &device, handle_use::uses, &session);
+    if (status == kHandleGone) return B_IO_ERROR;
+    return status == B_OK ? epoc::map_status(device) : status;
 }
 
 // Opens an existing file node; with O_TRUNC it is emptied (and only then).
@@ -52,15 +56,15 @@ status_t open_existing(volume* vol, node* n, int omode, cookie** out) {
     std::string path;
     status_t status = node_path(vol, n, &path);
     if (status != B_OK) return status;
-    uint32 handle;
-    status = open_file(vol, epoc::kOpenFile, open_mode(omode), path, &handle);
+    uint32 handle, session;
+    status = open_file(vol, epoc::kOpenFile, open_mode(omode), path, &handle, &session);
     if (status != B_OK) return status;
     bool writable = (omode & B_O_ACCMODE) != B_O_RDONLY;
     if ((omode & B_O_TRUNC) && writable) {
-        status = set_size(vol, handle, 0);
+        status = set_size(vol, handle, session, 0);
         if (status != B_OK) {
             mark_stale(vol, n);
-            (void)close_handle(vol, handle);
+            (void)close_handle(vol, handle, session);
             return status;
         }
         std::lock_guard<std::mutex> hold(vol->lock);
@@ -68,10 +72,11 @@ status_t open_existing(volume* vol, node* n, int omode, cookie** out) {
     }
     cookie* c = new (std::nothrow) cookie;
     if (c == nullptr) {
-        (void)close_handle(vol, handle);
+        (void)close_handle(vol, handle, session);
         return B_NO_MEMORY;
     }
     c->handle = handle;
+    c->session = session;
     c->has_handle = true;
     c->writable = writable;
     c->append = (omode & B_O_APPEND) != 0;
@@ -88,13 +93,46 @@ status_t seek_to(volume* vol, cookie* c, int64 pos) {
                                    epoc::kSeekStart);
     std::vector<uint8> reply;
     int32 device;
-    status_t status = transact(vol, request, size, &reply, &device);
+    status_t status = transact(vol, request, size, &reply, &device, handle_use::uses, &c->session);
     if (status != B_OK) return status;
     if (device != epoc::kOk) return epoc::map_status(device);
     uint32 now;
     if (!epoc::parse_u32(reply.data(), reply.size(), 0, &now) || now != static_cast<uint64>(pos))
         return B_IO_ERROR;
     c->position = pos;
+    return B_OK;
+}
+
+// A read that brought nothing back is the end of the file only if the handheld's position did
+// not move: a reply cut short on the way looks just the same.
+status_t confirm_end(volume* vol, cookie* c, int64 pos) {
+    c->position = -1;
+    uint8 request[32];
+    size_t size = epoc::build_seek(request, sizeof request, 0, 0, c->handle, epoc::kSeekCurrent);
+    std::vector<uint8> reply;
+    int32 device;
+    status_t status = transact(vol, request, size, &reply, &device, handle_use::uses, &c->session);
+    if (status != B_OK) return status;
+    if (device != epoc::kOk) return epoc::map_status(device);
+    uint32 now;
+    if (!epoc::parse_u32(reply.data(), reply.size(), 0, &now)) return B_IO_ERROR;
+    c->position = now;
+    return now == static_cast<uint64>(pos) ? B_OK : B_IO_ERROR;
+}
+
+// A handle whose session was ended (to drop handles that lost replies left behind) is opened
+// again: the same file, never emptied, its position unknown.
+status_t renew_handle(volume* vol, node* n, cookie* c) {
+    std::string path;
+    status_t status = node_path(vol, n, &path);
+    if (status != B_OK) return status;
+    uint32 mode = epoc::kShareAny | (c->writable ? uint32{epoc::kOpenReadWrite} : 0u);
+    uint32 handle, session;
+    status = open_file(vol, epoc::kOpenFile, mode, path, &handle, &session);
+    if (status != B_OK) return status;
+    c->handle = handle;
+    c->session = session;
+    c->position = -1;
     return B_OK;
 }
 
@@ -105,13 +143,86 @@ status_t seek_end(volume* vol, cookie* c) {
     size_t size = epoc::build_seek(request, sizeof request, 0, 0, c->handle, epoc::kSeekEnd);
     std::vector<uint8> reply;
     int32 device;
-    status_t status = transact(vol, request, size, &reply, &device);
+    status_t status = transact(vol, request, size, &reply, &device, handle_use::uses, &c->session);
     if (status != B_OK) return status;
     if (device != epoc::kOk) return epoc::map_status(device);
     uint32 now;
     if (!epoc::parse_u32(reply.data(), reply.size(), 0, &now)) return B_IO_ERROR;
     c->position = now;
     return B_OK;
+}
+
+// Reads from `pos` on the cookie's handle (its lock held); `done` gets the bytes read.
+status_t read_at(volume* vol, cookie* c, int64 pos, void* buf, size_t wanted, size_t* done) {
+    status_t status = seek_to(vol, c, pos);
+    bool empty = false;  // a reply that came with no bytes
+    while (status == B_OK && *done < wanted) {
+        size_t ask = wanted - *done < epoc::kMaxChunk ? wanted - *done : epoc::kMaxChunk;
+        uint8 request[32];
+        size_t size =
+            epoc::build_read(request, sizeof request, 0, c->handle, static_cast<uint32>(ask));
+        std::vector<uint8> reply;
+        int32 device;
+        status = transact(vol, request, size, &reply, &device, handle_use::uses, &c->session);
+        if (status != B_OK) break;
+        if (device == epoc::kEndOfFile) break;
+        if (device != epoc::kOk) {
+            status = epoc::map_status(device);
+            break;
+        }
+        const uint8* data;
+        size_t got;
+        epoc::parse_read(reply.data(), reply.size(), ask, &data, &got);
+        memcpy(static_cast<uint8*>(buf) + *done, data, got);
+        *done += got;
+        c->position += static_cast<int64>(got);
+        empty = got == 0;
+        if (got < ask) {
+            // The end of the file, or a reply cut short on the way: then the handheld moved
+            // further than we were told. Either way the next read seeks first.
+            c->position = -1;
+            break;
+        }
+    }
+    if (status != B_OK) c->position = -1;
+    // Bytes that came are the file's; none at all must be shown to be the end.
+    if (status == B_OK && *done == 0 && empty) status = confirm_end(vol, c, pos);
+    return status;
+}
+
+// Writes at `pos` (or the end, appending) on the cookie's handle (its lock held); `done`
+// gets the bytes known to be stored.
+status_t write_at(volume* vol, node* n, cookie* c, int64 pos, const void* buf, size_t count,
+                  size_t* done) {
+    status_t status = c->append ? seek_end(vol, c) : B_OK;
+    if (status == B_OK) pos = c->append ? c->position : pos;
+    if (status == B_OK &&
+        (pos >= kPositionLimit || static_cast<int64>(count) > kPositionLimit - pos))
+        status = B_DEVICE_FULL;  // beyond the largest file the family can hold
+    if (status == B_OK) status = seek_to(vol, c, pos);
+    while (status == B_OK && *done < count) {
+        size_t chunk = count - *done < epoc::kMaxChunk ? count - *done : epoc::kMaxChunk;
+        uint8 request[epoc::kMaxRequest];
+        size_t size = epoc::build_write(request, sizeof request, 0, c->handle,
+                                        static_cast<const uint8*>(buf) + *done, chunk);
+        std::vector<uint8> reply;
+        int32 device;
+        status = transact(vol, request, size, &reply, &device, handle_use::uses, &c->session);
+        if (status == B_OK) status = epoc::map_status(device);
+        if (status != B_OK) break;
+        *done += chunk;
+        c->position += static_cast<int64>(chunk);
+    }
+    {
+        std::lock_guard<std::mutex> hold_volume(vol->lock);
+        if (*done > 0 && static_cast<uint64>(pos) + *done > n->size)
+            n->size = static_cast<uint64>(pos) + *done;
+        // A failed write may have written part of its chunk; the file's time moved anyway.
+        n->stale = true;
+    }
+    if (status != B_OK) c->position = -1;
+    if (*done > 0) notify_listener(B_STAT_CHANGED, vol->nsid, 0, 0, n->id, nullptr);
+    return status;
 }
 
 }  // namespace
@@ -148,8 +259,9 @@ int t5_create(void* ns, void* dir_, const char* name, int omode, int, vnode_id* 
 
         // The handheld's create fails on a name that exists, so a file made meanwhile by
         // someone else is never emptied.
-        uint32 handle;
-        status = open_file(vol, epoc::kCreateFile, open_mode(omode | B_O_RDWR), path, &handle);
+        uint32 handle, session;
+        status =
+            open_file(vol, epoc::kCreateFile, open_mode(omode | B_O_RDWR), path, &handle, &session);
         if (status == B_FILE_EXISTS && !(omode & B_O_EXCL)) continue;
         if (status != B_OK) return status;
 
@@ -160,7 +272,7 @@ int t5_create(void* ns, void* dir_, const char* name, int omode, int, vnode_id* 
         cookie* c = new (std::nothrow) cookie;
         if (made == nullptr || c == nullptr) {
             delete c;
-            (void)close_handle(vol, handle);
+            (void)close_handle(vol, handle, session);
             return B_NO_MEMORY;
         }
         {
@@ -171,11 +283,12 @@ int t5_create(void* ns, void* dir_, const char* name, int omode, int, vnode_id* 
         status = publish(vol, id, &made);
         if (status != B_OK) {
             delete c;
-            (void)close_handle(vol, handle);
+            (void)close_handle(vol, handle, session);
             return status;
         }
         mark_stale(vol, dir);  // its time may have moved with the new entry
         c->handle = handle;
+        c->session = session;
         c->has_handle = true;
         c->writable = (omode & B_O_ACCMODE) != B_O_RDONLY;
         c->append = (omode & B_O_APPEND) != 0;
@@ -205,7 +318,7 @@ int t5_free_cookie(void* ns, void*, void* cookie_) {
     volume* vol = static_cast<volume*>(ns);
     cookie* c = static_cast<cookie*>(cookie_);
     if (c == nullptr) return B_BAD_VALUE;
-    if (c->has_handle) (void)close_handle(vol, c->handle);
+    if (c->has_handle) (void)close_handle(vol, c->handle, c->session);
     delete c;
     return B_OK;
 }
@@ -225,36 +338,13 @@ int t5_read(void* ns, void* node_, void* cookie_, off_t pos, void* buf, size_t* 
         wanted = static_cast<size_t>(kPositionLimit - pos);
     std::lock_guard<std::mutex> hold(c->lock);
 
-    status_t status = seek_to(vol, c, pos);
     size_t done = 0;
-    while (status == B_OK && done < wanted) {
-        size_t ask = wanted - done < epoc::kMaxChunk ? wanted - done : epoc::kMaxChunk;
-        uint8 request[32];
-        size_t size =
-            epoc::build_read(request, sizeof request, 0, c->handle, static_cast<uint32>(ask));
-        std::vector<uint8> reply;
-        int32 device;
-        status = transact(vol, request, size, &reply, &device);
-        if (status != B_OK) break;
-        if (device == epoc::kEndOfFile) break;
-        if (device != epoc::kOk) {
-            status = epoc::map_status(device);
-            break;
-        }
-        const uint8* data;
-        size_t got;
-        epoc::parse_read(reply.data(), reply.size(), ask, &data, &got);
-        memcpy(static_cast<uint8*>(buf) + done, data, got);
-        done += got;
-        c->position += static_cast<int64>(got);
-        if (got < ask) {
-            // The end of the file, or a reply cut short on the way: then the handheld moved
-            // further than we were told. Either way the next read seeks first.
-            c->position = -1;
-            break;
-        }
+    status_t status = read_at(vol, c, pos, buf, wanted, &done);
+    if (status == kHandleGone && done == 0) {
+        status = renew_handle(vol, n, c);
+        if (status == B_OK) status = read_at(vol, c, pos, buf, wanted, &done);
     }
-    if (status != B_OK) c->position = -1;
+    if (status == kHandleGone) status = B_IO_ERROR;
     *len = done;
     return done > 0 ? B_OK : status;
 }
@@ -271,35 +361,13 @@ int t5_write(void* ns, void* node_, void* cookie_, off_t pos, const void* buf, s
     if (count == 0) return B_OK;
     std::lock_guard<std::mutex> hold(c->lock);
 
-    status_t status = c->append ? seek_end(vol, c) : B_OK;
-    if (status == B_OK) pos = c->append ? c->position : pos;
-    if (status == B_OK &&
-        (pos >= kPositionLimit || static_cast<int64>(count) > kPositionLimit - pos))
-        status = B_DEVICE_FULL;  // beyond the largest file the family can hold
-    if (status == B_OK) status = seek_to(vol, c, pos);
     size_t done = 0;
-    while (status == B_OK && done < count) {
-        size_t chunk = count - done < epoc::kMaxChunk ? count - done : epoc::kMaxChunk;
-        uint8 request[epoc::kMaxRequest];
-        size_t size = epoc::build_write(request, sizeof request, 0, c->handle,
-                                        static_cast<const uint8*>(buf) + done, chunk);
-        std::vector<uint8> reply;
-        int32 device;
-        status = transact(vol, request, size, &reply, &device);
-        if (status == B_OK) status = epoc::map_status(device);
-        if (status != B_OK) break;
-        done += chunk;
-        c->position += static_cast<int64>(chunk);
+    status_t status = write_at(vol, n, c, pos, buf, count, &done);
+    if (status == kHandleGone && done == 0) {
+        status = renew_handle(vol, n, c);
+        if (status == B_OK) status = write_at(vol, n, c, pos, buf, count, &done);
     }
-    {
-        std::lock_guard<std::mutex> hold_volume(vol->lock);
-        if (done > 0 && static_cast<uint64>(pos) + done > n->size)
-            n->size = static_cast<uint64>(pos) + done;
-        // A failed write may have written part of its chunk; the file's time moved anyway.
-        n->stale = true;
-    }
-    if (status != B_OK) c->position = -1;
-    if (done > 0) notify_listener(B_STAT_CHANGED, vol->nsid, 0, 0, n->id, nullptr);
+    if (status == kHandleGone) status = B_IO_ERROR;
     *len = done;
     return done > 0 ? B_OK : status;
 }
@@ -359,12 +427,12 @@ int t5_wstat(void* ns, void* node_, be_stat* st, long mask) {
     if (mask & WSTAT_SIZE) {
         if (n->directory()) return B_IS_A_DIRECTORY;
         if (st->st_size < 0) return B_BAD_VALUE;
-        uint32 handle;
-        status =
-            open_file(vol, epoc::kOpenFile, epoc::kShareAny | epoc::kOpenReadWrite, path, &handle);
+        uint32 handle, session;
+        status = open_file(vol, epoc::kOpenFile, epoc::kShareAny | epoc::kOpenReadWrite, path,
+                           &handle, &session);
         if (status != B_OK) return status;
-        status = set_size(vol, handle, static_cast<uint64>(st->st_size));
-        (void)close_handle(vol, handle);
+        status = set_size(vol, handle, session, static_cast<uint64>(st->st_size));
+        (void)close_handle(vol, handle, session);
         std::lock_guard<std::mutex> hold(vol->lock);
         if (status == B_OK) n->size = static_cast<uint64>(st->st_size);
         n->stale = true;  // the time moved too, and a lost reply says nothing of the size

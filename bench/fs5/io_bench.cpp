@@ -73,7 +73,8 @@ struct Mounted {
         std::error_code ignored;
         std::filesystem::remove_all(folder, ignored);
     }
-    uint32 Sent(uint16 op) { return host->Trace().CountRequests(channel->Channel(), op); }
+    // The volume talks on a session of its own; nothing else sends file requests.
+    uint32 Sent(uint16 op) { return host->Trace().CountRequests(op); }
     std::string Path(const char* name) const { return where + "/" + name; }
 };
 

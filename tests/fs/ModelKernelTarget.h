@@ -19,10 +19,7 @@ uint32 FromEnvironment(const char* name, uint32 fallback) {
 // A file system by the kernel's calls; paths relative to the volume.
 class KernelTarget : public model::Target {
 public:
-    // `busyIsLinkError`: the file system leaves a file in use on the device after a lost open
-    // reply, so B_BUSY may follow a fault without being one of the model's divergences.
-    explicit KernelTarget(std::string root, bool busyIsLinkError = false)
-        : root(std::move(root)), busyIsLinkError(busyIsLinkError) {}
+    explicit KernelTarget(std::string root) : root(std::move(root)) {}
 
     int CreateExclusive(const std::string& path, const std::string& data,
                         size_t* written) override {
@@ -102,8 +99,7 @@ public:
     int Rmdir(const std::string& path) override { return sys_rmdir(Full(path).c_str()); }
     int Unlink(const std::string& path) override { return sys_unlink(Full(path).c_str()); }
     bool IsLinkError(int status) const override {
-        return status == B_TIMED_OUT || status == B_IO_ERROR ||
-               (busyIsLinkError && status == B_BUSY);
+        return status == B_TIMED_OUT || status == B_IO_ERROR;
     }
 
 private:
@@ -129,7 +125,6 @@ private:
     }
 
     std::string root;
-    bool busyIsLinkError;
 };
 
 }  // namespace model

@@ -1,5 +1,6 @@
 #include "Series5Script.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/ByteOrder.h"
@@ -25,6 +26,21 @@ void Series5Script::SetHandler(Handler handler) {
     handler_ = std::move(handler);
 }
 
+void Series5Script::SetEndHandler(EndHandler handler) {
+    std::lock_guard<std::mutex> hold(lock_);
+    endHandler_ = std::move(handler);
+}
+
+int Series5Script::SessionsBegun() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return begun_;
+}
+
+size_t Series5Script::SessionsOpen() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return sessions_.size();
+}
+
 std::vector<s5::Bytes> Series5Script::Requests() {
     std::lock_guard<std::mutex> hold(lock_);
     return requests_;
@@ -43,10 +59,12 @@ void Series5Script::ClearRequests() {
 }
 
 void Series5Script::Inject(const s5::Bytes& reply) {
-    (void)write_port(replyPort, 0x11, reply.data(), reply.size());
+    // To the latest session (the handler may call this: no lock).
+    port_id port = latestPort_.load();
+    (void)write_port(port >= 0 ? port : replyPort, 0x11, reply.data(), reply.size());
 }
 
-std::array<uint8, 408> Series5Script::MountBlock(const char* device) const {
+std::array<uint8, 408> Series5Script::MountBlock(const char* device, const char* debugFile) const {
     std::array<uint8, 408> block{};
     block[0] = 1;
     LongToBytes(static_cast<uint32>(requestPort), &block[4]);
@@ -54,6 +72,7 @@ std::array<uint8, 408> Series5Script::MountBlock(const char* device) const {
     WordToBytes(kChannel, &block[12]);
     LongToBytes(static_cast<uint32>(sem), &block[16]);
     memcpy(&block[20], device, strlen(device));
+    memcpy(&block[276], debugFile, std::min<size_t>(strlen(debugFile), 127));
     return block;
 }
 
@@ -66,12 +85,41 @@ void Series5Script::Run() {
         if (size == B_TIMED_OUT) continue;
         if (size < 0) break;
         s5::Bytes request(buffer.begin(), buffer.begin() + size);
+        if (code == HOST_CONNECT_REQUEST) {
+            if (request.size() < 4) continue;
+            port_id port = static_cast<port_id>(BytesToUlong(request.data()));
+            uint16 channel;
+            {
+                std::lock_guard<std::mutex> hold(lock_);
+                channel = nextChannel_++;
+                sessions_[channel] = port;
+                latestPort_ = port;
+                begun_++;
+            }
+            (void)write_port(port, HOST_CONNECT_REPLY + channel, nullptr, 0);
+            continue;
+        }
+        if ((code & HOST_CODE_KIND_MASK) == HOST_DISCONNECT_REQUEST) {
+            // Under the lock, so that whoever sees the session gone sees its handles gone.
+            std::lock_guard<std::mutex> hold(lock_);
+            if (sessions_.erase(host_code_channel(code)) != 0 && endHandler_)
+                endHandler_(host_code_channel(code));
+            continue;
+        }
         std::optional<s5::Bytes> reply;
+        port_id to = -1;
         {
             std::lock_guard<std::mutex> hold(lock_);
+            uint16 channel = host_code_channel(code);
+            auto session = sessions_.find(channel);
+            bool open = (code & HOST_CODE_KIND_MASK) == HOST_CHANNEL_PACKET &&
+                        (session != sessions_.end() || channel == kChannel);
+            if (!open) continue;
             requests_.push_back(request);
-            if (code == host_channel_packet(kChannel) && handler_) reply = handler_(request);
+            to = session != sessions_.end() ? session->second : replyPort;
+            current_ = channel;
+            if (handler_) reply = handler_(request);
         }
-        if (reply) (void)write_port(replyPort, 0x11, reply->data(), reply->size());
+        if (reply) (void)write_port(to, 0x11, reply->data(), reply->size());
     }
 }

@@ -1,11 +1,14 @@
 // A scripted Series 5 for tavro5's tests: it owns ports like the host's "WritePsion" and a
-// connection's reply port, hands every request to the test's handler and sends back what the
-// handler answers (or nothing). Every request is kept for the test to look at.
+// connection's reply port, answers connect requests with a channel of its own (a session),
+// hands every request on an open channel to the test's handler and sends back what the
+// handler answers (or nothing) to that session's reply port. Every request is kept for the
+// test to look at.
 #pragma once
 
 #include <array>
 #include <atomic>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -18,11 +21,19 @@ class Series5Script {
 public:
     static constexpr uint16 kChannel = 9;
     using Handler = std::function<std::optional<s5::Bytes>(const s5::Bytes& request)>;
+    // Told when a session ends: its channel.
+    using EndHandler = std::function<void(uint16 channel)>;
 
     Series5Script();
     ~Series5Script();
 
     void SetHandler(Handler handler);
+    void SetEndHandler(EndHandler handler);
+    // The channel of the request the handler is answering (valid inside the handler).
+    uint16 CurrentChannel() const { return current_; }
+    // Sessions begun, and sessions still open.
+    int SessionsBegun();
+    size_t SessionsOpen();
     std::vector<s5::Bytes> Requests();
     // Requests of one operation.
     std::vector<s5::Bytes> Requests(uint16 op);
@@ -30,8 +41,8 @@ public:
     // Sends a message on the reply port by itself (a late reply, for instance).
     void Inject(const s5::Bytes& reply);
 
-    // The 408-byte mount parameter block for `device` ("C:").
-    std::array<uint8, 408> MountBlock(const char* device) const;
+    // The 408-byte mount parameter block for `device` ("C:"), with a debug file or none.
+    std::array<uint8, 408> MountBlock(const char* device, const char* debugFile = "") const;
 
     port_id requestPort;
     port_id replyPort;
@@ -42,6 +53,12 @@ private:
 
     std::mutex lock_;
     Handler handler_;
+    EndHandler endHandler_;
+    std::map<uint16, port_id> sessions_;  // channel -> its reply port
+    uint16 nextChannel_ = 20;
+    int begun_ = 0;
+    std::atomic<uint16> current_{0};
+    std::atomic<port_id> latestPort_{-1};
     std::vector<s5::Bytes> requests_;
     std::atomic<bool> stop_{false};
     std::thread thread_;

@@ -88,9 +88,7 @@ protected:
             EXPECT_NE(vol, nullptr);
             if (vol != nullptr) vol->timeout = kTimeout;
         }
-        // A file whose open lost its reply stays open on the handheld until the channel
-        // closes, which refuses to remove or rename it (B_BUSY).
-        KernelTarget target(kWhere, true);
+        KernelTarget target(kWhere);
         model::Faults faults;
         faults.arm = [this](const handheld::FaultRule& rule) { host->Faults().Add(rule); };
         faults.clear = [this] { host->ClearFaults(); };

@@ -1,14 +1,18 @@
 // tavro5 mounted by the kernel against a scripted Series 5: what goes on the wire for each
 // kernel call, and what happens when replies are garbled, late or missing.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <fstream>
 #include <map>
 #include <string>
 
 #include "Series5Script.h"
 #include "kernel/syscalls.h"
 #include "platform/ByteOrder.h"
+#include "tavro5.h"
 
 namespace {
 
@@ -31,6 +35,11 @@ struct FakeHandheld {
     std::map<std::string, File> files;  // by lower-cased path
     std::map<uint32, std::pair<std::string, uint32>> handles;
     uint32 next = 100;
+    // Sessions: the channel a request came on, and which session holds each handle. A
+    // session holds at most 64 handles, as the simulated Series 5 does.
+    uint16 channel = 0;
+    std::map<uint32, uint16> holder;
+    static constexpr size_t kMaxHandles = 64;
     // Requests of this operation get a garbled reply (the n-th of them, counting from 1).
     uint16 garbleOp = 0;
     int garbleNth = 0;
@@ -44,6 +53,23 @@ struct FakeHandheld {
         return found == files.end() ? nullptr : &found->second;
     }
     static std::string Leaf(const std::string& path) { return path.substr(path.rfind('\\') + 1); }
+    size_t HeldBy(uint16 session) const {
+        size_t count = 0;
+        for (const auto& [handle, by] : holder) count += by == session ? 1 : 0;
+        return count;
+    }
+    // A session that ends closes its handles.
+    void EndSession(uint16 session) {
+        for (auto at = holder.begin(); at != holder.end();) {
+            if (at->second == session) {
+                handles.erase(at->first);
+                listings.erase(at->first);
+                at = holder.erase(at);
+            } else {
+                ++at;
+            }
+        }
+    }
 
     std::optional<Bytes> Answer(const Bytes& request) {
         uint16 op = OpOf(request), opid = OpidOf(request);
@@ -75,7 +101,9 @@ struct FakeHandheld {
                         entries.push_back({Leaf(file.path), file.directory ? 0x10u : 0x20u,
                                            static_cast<uint32>(file.data.size()), file.modified,
                                            ""});
+                if (HeldBy(channel) >= kMaxHandles) return Reply(opid, -14);
                 uint32 handle = next++;
+                holder[handle] = channel;
                 listings[handle] = entries;
                 Bytes d;
                 Put32(d, handle);
@@ -94,8 +122,10 @@ struct FakeHandheld {
                 File* file = Find(path);
                 if (op == 0x16 && file == nullptr) return Reply(opid, -1);
                 if (op == 0x29 && file != nullptr) return Reply(opid, -11);
+                if (HeldBy(channel) >= kMaxHandles) return Reply(opid, -14);
                 if (file == nullptr) Add(path, "");
                 uint32 handle = next++;
+                holder[handle] = channel;
                 handles[handle] = {path, 0};
                 Bytes d;
                 Put32(d, handle);
@@ -119,7 +149,9 @@ struct FakeHandheld {
             }
             case 0x1A: {
                 auto& [path, pos] = handles[u32(4)];
-                pos = u32(8) == 3 ? static_cast<uint32>(Find(path)->data.size()) + u32(0) : u32(0);
+                pos = u32(8) == 3   ? static_cast<uint32>(Find(path)->data.size()) + u32(0)
+                      : u32(8) == 2 ? pos + u32(0)
+                                    : u32(0);
                 Bytes d;
                 Put32(d, pos);
                 return Reply(opid, 0, d);
@@ -128,10 +160,14 @@ struct FakeHandheld {
                 Find(handles[u32(0)].first)->data.resize(u32(4));
                 return Reply(opid, 0);
             case 0x01:
+                if (holder.erase(u32(0)) == 0) return Reply(opid, -8);
                 handles.erase(u32(0));
+                listings.erase(u32(0));
                 return Reply(opid, 0);
             case 0x1B: {
                 if (Find(StringAt(f, 0)) == nullptr) return Reply(opid, -1);
+                for (const auto& [handle, open] : handles)
+                    if (Lower(open.first) == Lower(StringAt(f, 0))) return Reply(opid, -14);
                 files.erase(Lower(StringAt(f, 0)));
                 return Reply(opid, 0);
             }
@@ -152,7 +188,8 @@ class Scripted : public ::testing::Test {
 protected:
     void SetUp() override {
         kernel_set_addon_path(TAVRO_FS_ADDON_DIR);
-        script.SetHandler([this](const Bytes& request) { return device.Answer(request); });
+        script.SetHandler([this](const Bytes& request) { return Answer(request); });
+        script.SetEndHandler([this](uint16 channel) { device.EndSession(channel); });
         device.Add("C:\\ReadMe.txt", std::string(5000, 'r'));
         device.Add("C:\\Docs", "", true);
     }
@@ -166,6 +203,16 @@ protected:
         ASSERT_EQ(mount("tavro5", where, nullptr, 0, block.data(), block.size()), B_OK);
         mounted = true;
         script.ClearRequests();
+    }
+    // The device's answer, on the session the request came on.
+    std::optional<Bytes> Answer(const Bytes& request) {
+        device.channel = script.CurrentChannel();
+        return device.Answer(request);
+    }
+    void SetTimeout(bigtime_t timeout) {
+        nspace_id nsid;
+        ASSERT_EQ(kernel_volume_at(where, &nsid, nullptr), B_OK);
+        static_cast<tavro5::volume*>(kernel_volume_cookie(nsid))->timeout = timeout;
     }
     std::vector<uint16> Ops() {
         std::vector<uint16> ops;
@@ -307,6 +354,29 @@ TEST_F(Scripted, AfterAFailedReadThePositionIsNotTrusted) {
     EXPECT_EQ(sys_close(fd), B_OK);
 }
 
+// A read reply cut down to its header looks like the end of the file: the handheld's position
+// tells the two apart.
+TEST_F(Scripted, AReadReplyCutToItsHeaderIsAnErrorNotTheEndOfTheFile) {
+    Mount();
+    int fd = sys_open("/t5/ReadMe.txt", B_O_RDONLY, 0);
+    ASSERT_GE(fd, 0);
+    std::atomic<bool> cut{true};
+    script.SetHandler([this, &cut](const Bytes& request) -> std::optional<Bytes> {
+        std::optional<Bytes> reply = Answer(request);
+        if (OpOf(request) == 0x18 && cut.exchange(false)) reply->resize(8);
+        return reply;
+    });
+    char buffer[100];
+    EXPECT_EQ(sys_read(fd, 0, buffer, sizeof buffer), B_IO_ERROR);
+    EXPECT_EQ(sys_read(fd, 0, buffer, sizeof buffer), 100);
+    // The true end: nothing came, and the handheld did not move.
+    script.ClearRequests();
+    EXPECT_EQ(sys_read(fd, 5000, buffer, sizeof buffer), 0);
+    EXPECT_EQ(Ops(), (std::vector<uint16>{0x1A, 0x18, 0x1A}));
+    EXPECT_EQ(BytesToUlong(FieldsOf(script.Requests(0x1A).back()).data() + 8), 2u);  // current
+    EXPECT_EQ(sys_close(fd), B_OK);
+}
+
 TEST_F(Scripted, WritesInChunksAndAppendsAtTheHandheldsEnd) {
     Mount();
     int fd = sys_open("/t5/ReadMe.txt", B_O_WRONLY, 0);
@@ -424,6 +494,210 @@ TEST_F(Scripted, TruncateAndModifiedTimeHaveTheirOwnRequests) {
     EXPECT_EQ(st.st_mtim.tv_sec, 1049522828);
     unsetenv("TZ");
     tzset();
+}
+
+// An open whose reply is lost may still have opened the file: the handheld then holds a handle
+// nobody knows the number of. Sixty-four of them would fill the session's handle table and
+// every open after them would fail; once the volume holds no handle of its own, it ends the
+// session (which drops them all) and begins another.
+TEST_F(Scripted, AHundredLostOpenRepliesLeaveNoHandleHeldAndOpensWorkAfterwards) {
+    Mount();
+    be_stat st;
+    ASSERT_EQ(sys_stat("/t5/ReadMe.txt", &st), B_OK);
+    SetTimeout(30000);
+    std::atomic<int> lost{0};
+    script.SetHandler([this, &lost](const Bytes& request) -> std::optional<Bytes> {
+        std::optional<Bytes> reply = Answer(request);
+        if (OpOf(request) == 0x16 && lost < 100) {
+            lost++;
+            return std::nullopt;  // carried out, the reply lost
+        }
+        return reply;
+    });
+    // (A session begun too slowly for the short time-out sends nothing: the loop goes on.)
+    for (int i = 0; i < 300 && lost < 100; i++)
+        EXPECT_EQ(sys_open("/t5/ReadMe.txt", B_O_RDONLY, 0), B_IO_ERROR);
+    EXPECT_EQ(lost.load(), 100);
+    SetTimeout(10000000);
+    // Nothing waits for a next request: the last session went at once, with its handle.
+    for (int i = 0; i < 500 && script.SessionsOpen() != 0; i++) snooze(10000);
+    EXPECT_EQ(script.SessionsOpen(), 0u);
+    EXPECT_TRUE(device.holder.empty());
+
+    int fd = sys_open("/t5/ReadMe.txt", B_O_RDWR, 0);
+    ASSERT_GE(fd, 0);
+    std::string buffer(6000, '\0');
+    EXPECT_EQ(sys_read(fd, 0, buffer.data(), buffer.size()), 5000);
+    EXPECT_EQ(sys_write(fd, 5000, "end", 3), 3);
+    EXPECT_EQ(sys_close(fd), B_OK);
+    EXPECT_EQ(device.Find("C:\\ReadMe.txt")->data, std::string(5000, 'r') + "end");
+    // The whole handle table is free again: 64 files open at once.
+    std::vector<int> fds;
+    for (int i = 0; i < 64; i++) fds.push_back(sys_open("/t5/ReadMe.txt", B_O_RDONLY, 0));
+    for (int opened : fds) EXPECT_GE(opened, 0);
+    for (int opened : fds) {
+        if (opened >= 0) {
+            EXPECT_EQ(sys_close(opened), B_OK);
+        }
+    }
+    EXPECT_EQ(sys_unlink("/t5/ReadMe.txt"), B_OK);
+    EXPECT_TRUE(device.handles.empty());
+    EXPECT_TRUE(device.holder.empty());
+    EXPECT_EQ(script.SessionsOpen(), 1u);  // the ended sessions are gone from the host too
+    EXPECT_GE(script.SessionsBegun(), 2);
+}
+
+// A session ends only when the volume holds no handle: one still in use is never dropped
+// with the unknown ones.
+TEST_F(Scripted, AHandleInUseOutlivesLostOpensAndTheSessionEndsAfterItsClose) {
+    Mount();
+    int fd = sys_open("/t5/ReadMe.txt", B_O_RDONLY, 0);
+    ASSERT_GE(fd, 0);
+    SetTimeout(30000);
+    std::atomic<bool> lose{true};
+    script.SetHandler([this, &lose](const Bytes& request) -> std::optional<Bytes> {
+        std::optional<Bytes> reply = Answer(request);
+        if (lose && (OpOf(request) == 0x16 || OpOf(request) == 0x10)) return std::nullopt;
+        return reply;
+    });
+    EXPECT_EQ(sys_open("/t5/ReadMe.txt", B_O_RDONLY, 0), B_IO_ERROR);
+    EXPECT_LT(sys_opendir("/t5/Docs"), 0);
+    lose = false;
+    SetTimeout(10000000);
+    char buffer[10];
+    EXPECT_EQ(sys_read(fd, 4990, buffer, sizeof buffer), 10);  // the handle still works
+    EXPECT_EQ(script.SessionsBegun(), 1);
+    EXPECT_EQ(device.holder.size(), 3u);
+    EXPECT_EQ(sys_unlink("/t5/ReadMe.txt"), B_BUSY);  // held by the lost opens, and ours
+    EXPECT_EQ(sys_close(fd), B_OK);
+    EXPECT_EQ(sys_unlink("/t5/ReadMe.txt"), B_OK);
+    EXPECT_EQ(script.SessionsBegun(), 2);
+    EXPECT_TRUE(device.holder.empty());
+    EXPECT_EQ(script.SessionsOpen(), 1u);
+}
+
+// The debug file named in the mount block gets a line for each request that went unanswered
+// and for each session begun and ended, and none of the file's bytes; a mount without one
+// writes nothing.
+TEST_F(Scripted, TheDebugFileTellsOfLostRepliesAndSessionsButHoldsNoData) {
+    char pattern[] = "/tmp/tavro5-debug-XXXXXX";
+    int made = mkstemp(pattern);
+    ASSERT_GE(made, 0);
+    close(made);
+    auto block = script.MountBlock("C:", pattern);
+    ASSERT_EQ(mount("tavro5", where, nullptr, 0, block.data(), block.size()), B_OK);
+    mounted = true;
+    int fd = sys_open("/t5/ReadMe.txt", B_O_RDONLY, 0);
+    ASSERT_GE(fd, 0);
+    char buffer[64];
+    EXPECT_EQ(sys_read(fd, 0, buffer, sizeof buffer), 64);
+    EXPECT_EQ(sys_close(fd), B_OK);
+    SetTimeout(30000);
+    std::atomic<bool> lose{true};
+    script.SetHandler([this, &lose](const Bytes& request) -> std::optional<Bytes> {
+        std::optional<Bytes> reply = Answer(request);
+        if (lose && OpOf(request) == 0x16) return std::nullopt;
+        return reply;
+    });
+    EXPECT_EQ(sys_open("/t5/ReadMe.txt", B_O_RDONLY, 0), B_IO_ERROR);
+    lose = false;
+    SetTimeout(10000000);
+    fd = sys_open("/t5/ReadMe.txt", B_O_RDONLY, 0);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(sys_close(fd), B_OK);
+    EXPECT_EQ(unmount(where), B_OK);
+    mounted = false;
+
+    std::ifstream in(pattern);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    auto has = [&](const std::string& part) {
+        return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+            return line.find(part) != std::string::npos;
+        });
+    };
+    EXPECT_TRUE(has("tavro5: C: session 1 begun on channel 20")) << testing::PrintToString(lines);
+    EXPECT_TRUE(has("tavro5: C: mounted"));
+    EXPECT_TRUE(has("request 0x16"));
+    EXPECT_TRUE(has("none came in time"));
+    EXPECT_TRUE(has("ended: lost replies may have left handles open"));
+    EXPECT_TRUE(has("session 2 begun on channel 21"));
+    EXPECT_TRUE(has("tavro5: C: unmounted"));
+    EXPECT_FALSE(has("rrrr"));  // the file's bytes
+    for (const std::string& line : lines) EXPECT_EQ(line.rfind("tavro5: ", 0), 0u) << line;
+
+    // Without a debug file nothing is written.
+    size_t before = lines.size();
+    block = script.MountBlock("C:");
+    ASSERT_EQ(mount("tavro5", where, nullptr, 0, block.data(), block.size()), B_OK);
+    mounted = true;
+    SetTimeout(30000);
+    lose = true;
+    EXPECT_EQ(sys_open("/t5/ReadMe.txt", B_O_RDONLY, 0), B_IO_ERROR);
+    lose = false;
+    EXPECT_EQ(unmount(where), B_OK);
+    mounted = false;
+    std::ifstream again(pattern);
+    size_t after = 0;
+    for (std::string line; std::getline(again, line);) after++;
+    EXPECT_EQ(after, before);
+    unlink(pattern);
+}
+
+// Unknown handles that fill the session's table while the volume still holds a file open: the
+// open refused "in use" ends the session anyway and is tried again on a new one; the file held
+// open is opened again when next used, and a listing whose handle went fails rather than end
+// early.
+TEST_F(Scripted, AFullHandleTableIsClearedEvenWithAFileHeldOpen) {
+    device.Add("C:\\Other.txt", "other");
+    Mount();
+    int held = sys_open("/t5/ReadMe.txt", B_O_RDWR, 0);
+    ASSERT_GE(held, 0);
+    int listing = sys_opendir("/t5");
+    ASSERT_GE(listing, 0);
+    be_dirent entry;
+    for (int i = 0; i < 3; i++) ASSERT_EQ(sys_readdir(listing, &entry, sizeof entry), 1);
+    be_stat st;
+    ASSERT_EQ(sys_stat("/t5/Other.txt", &st), B_OK);
+    SetTimeout(30000);
+    std::atomic<int> lost{0};
+    script.SetHandler([this, &lost](const Bytes& request) -> std::optional<Bytes> {
+        std::optional<Bytes> reply = Answer(request);
+        if (OpOf(request) == 0x16 && lost < 62) {
+            lost++;
+            return std::nullopt;
+        }
+        return reply;
+    });
+    for (int i = 0; i < 200 && lost < 62; i++)
+        EXPECT_EQ(sys_open("/t5/Other.txt", B_O_RDONLY, 0), B_IO_ERROR);
+    SetTimeout(10000000);
+    ASSERT_EQ(device.HeldBy(20), 64u);  // ours two, and 62 nobody knows
+    EXPECT_EQ(script.SessionsBegun(), 1);
+
+    int other = sys_open("/t5/Other.txt", B_O_RDONLY, 0);
+    EXPECT_GE(other, 0);
+    EXPECT_EQ(script.SessionsBegun(), 2);
+    EXPECT_EQ(device.HeldBy(20), 0u);
+    if (other >= 0) {
+        EXPECT_EQ(sys_close(other), B_OK);
+    }
+    // The held file: opened again, never emptied, written and read where asked.
+    EXPECT_EQ(sys_write(held, 5000, "end", 3), 3);
+    char buffer[8] = {};
+    EXPECT_EQ(sys_read(held, 4998, buffer, sizeof buffer), 5);
+    EXPECT_EQ(std::string(buffer, 5), "rrend");
+    EXPECT_EQ(device.Find("C:\\ReadMe.txt")->data, std::string(5000, 'r') + "end");
+    EXPECT_EQ(sys_close(held), B_OK);
+    // The listing's entries had come; its end cannot be known any more.
+    int status;
+    while ((status = sys_readdir(listing, &entry, sizeof entry)) == 1) {
+    }
+    EXPECT_EQ(status, B_IO_ERROR);
+    EXPECT_EQ(sys_closedir(listing), B_OK);
+    EXPECT_EQ(sys_unlink("/t5/Other.txt"), B_OK);
+    EXPECT_TRUE(device.holder.empty());
+    EXPECT_EQ(script.SessionsOpen(), 1u);
 }
 
 }  // namespace
