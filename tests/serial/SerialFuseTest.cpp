@@ -182,4 +182,35 @@ TEST_F(SerialFuse, OneMebibyteBothWaysThroughTheLinuxMountWithCorruptedFrames) {
         static_cast<unsigned long long>(device.badCrcs));
 }
 
+TEST_F(SerialFuse, Series5DrivesMountThroughTheLinkAndFilesGoBothWays) {
+    handheld::DriveSetup c = Drive('C', "Internal");
+    handheld::DriveSetup d = Drive('D', "Disk");
+    WriteHostFile(c.folder + "/Letter to Anna.txt", "Dear Anna");
+    Start(handheld::Family::Series5, 115200, {c, d}, {});
+    // Told apart on the wire, and the file service speaks the Series 5 framing.
+    EXPECT_EQ(link_->Endpoint()->Family(), wire::Variant::Series5);
+    EXPECT_EQ(link_->Speed(), 115200u);
+    EXPECT_EQ(host_->FamilyVersion(), 5);
+    // Every drive in the handheld's list gets its mount, by volume name.
+    std::string internal = root_ + "/Internal", disk = root_ + "/Disk";
+    ASSERT_TRUE(WaitFor([&] { return mounted_at(internal) && mounted_at(disk); }, 60s))
+        << MountsBelow(folder_);
+    auto listed =
+        run("ls " + quote(internal) + " && cat " + quote(internal + "/Letter to Anna.txt"));
+    EXPECT_EQ(listed.status, 0) << listed.output;
+    EXPECT_EQ(listed.output, "Letter to Anna.txt\nDear Anna");
+
+    // 200 KiB in under a long name, and out again.
+    WriteHostFile(folder_ + "/in.bin", Pattern(200 * 1024, 3));
+    auto copied =
+        run("cp " + quote(folder_ + "/in.bin") + " " + quote(disk + "/Data of the day.bin") +
+                " && cmp " + quote(folder_ + "/in.bin") + " " +
+                quote(d.folder + "/Data of the day.bin") + " && cp " +
+                quote(disk + "/Data of the day.bin") + " " + quote(folder_ + "/out.bin") +
+                " && cmp " + quote(folder_ + "/in.bin") + " " + quote(folder_ + "/out.bin"),
+            120);
+    EXPECT_EQ(copied.status, 0) << copied.output;
+    EXPECT_EQ(link_->LinksMade(), 1u);
+}
+
 }  // namespace
