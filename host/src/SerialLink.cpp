@@ -68,7 +68,7 @@ bool SerialLink::OpenPort(std::string& error) {
         error = "unsupported speed " + std::to_string(first);
         return false;
     }
-    fPort = SerialPort::Open(fOptions.port, first, error);
+    fPort = SerialPort::Open(fOptions.port, first, error, fOptions.modemLines);
     if (!fPort) return false;
 
     wire::EndpointOptions endpoint;

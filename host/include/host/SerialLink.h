@@ -37,6 +37,8 @@ struct SerialLinkOptions {
     // 0: the recommended retransmit time for the speed (tests shorten it).
     bigtime_t retransmitAfter = 0;
     std::vector<wire::LineFault> faults;
+    // The port's modem lines (null: the kernel's); tests pull the cable through their own.
+    std::shared_ptr<ModemLines> modemLines;
     bool quiet = false;  // no progress lines (tests)
 };
 
