@@ -250,7 +250,8 @@ void LineEndpoint::WriteFrames(std::vector<Bytes> frames) {
             }
             cut = fCut && !result.cut;
         }
-        if (result.name && fOptions.trace) fOptions.trace(true, std::string("fault ") + result.name);
+        if (result.name && fOptions.trace)
+            fOptions.trace(true, std::string("fault ") + result.name);
         if (cut) continue;
         if (result.delay > 0) std::this_thread::sleep_for(std::chrono::microseconds(result.delay));
         for (const Bytes& piece : result.send) {
@@ -372,9 +373,14 @@ void LineEndpoint::Run() {
             // A session that came up inside this read gets its channel layer first.
             CheckSession(change);
             if (fChannels)
-                for (const Bytes& payload : payloads) fChannels->Receive(payload.data(), payload.size());
+                for (const Bytes& payload : payloads)
+                    fChannels->Receive(payload.data(), payload.size());
             if (fChannels) events = fChannels->TakeEvents();
+            frames = fMachine.TakeOutputFrames();
         }
+        // Acks leave before the callbacks run: a slow consumer (a file service writing to
+        // disk) must not hold them back until the other end's timer resends the frame.
+        if (!frames.empty()) WriteFrames(std::move(frames));
         Report(change);
         if (fCallbacks.event)
             for (const ChannelEvent& event : events) fCallbacks.event(event);
