@@ -131,11 +131,12 @@ bool SerialPort::SetSpeed(uint32 baud) {
     return true;
 }
 
-bool SerialPort::HandheldPresent() const {
+bool SerialPort::HandheldPresent() {
     if (!fModemLines) return true;
     int bits = 0;
     if (!fLines->Read(fFd, bits)) return true;
-    return (bits & TIOCM_DSR) != 0;
+    if (bits & TIOCM_DSR) fDsrSeen = true;
+    return (bits & TIOCM_DSR) != 0 || !fDsrSeen;
 }
 
 void SerialPort::Flush() { tcflush(fFd, TCIOFLUSH); }

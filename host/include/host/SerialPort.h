@@ -48,8 +48,10 @@ public:
     uint32 Speed() const { return fBaud; }
     int Fd() const { return fFd; }
     const std::string& Path() const { return fPath; }
-    // DSR from the handheld; true when the port has no modem lines to read (a pty).
-    bool HandheldPresent() const;
+    // DSR from the handheld. Until DSR has once been high the answer is yes: a port without
+    // modem lines (a pty), or a cable or adapter that never raises DSR, must not keep the
+    // handheld out; the link's own retries then notice a pulled cable.
+    bool HandheldPresent();
     bool HasModemLines() const { return fModemLines; }
     // Throws away whatever the line holds (between speeds of a search).
     void Flush();
@@ -62,6 +64,7 @@ private:
     std::shared_ptr<ModemLines> fLines;
     uint32 fBaud = 0;
     bool fModemLines = false;
+    bool fDsrSeen = false;
 };
 
 }  // namespace vantrel
