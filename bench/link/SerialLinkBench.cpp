@@ -18,14 +18,19 @@
 //
 // Where time goes beyond the line's: lost_us_per_frame is (time - line time) per data frame
 // exchanged; wake_late_us is how late this machine wakes a thread from a 1 ms sleep, measured
-// just before the transfer. Each frame and its ack need three wake-ups (each end wakes from
-// poll when bytes arrive, and the handheld's line model sleeps once for the bytes it heard and
-// what it answers), the file service's requests a few more (the host's ports), so a lost time
-// of a few wake-ups is the machine's, and anything well beyond it is the code's.
+// just before the transfer; pty_rtt_us is a bare one-byte round trip over a pty (a wake-up at
+// each end and the kernel's pty hand-over both ways), measured just after. A data frame and its
+// ack pay one pty round trip plus one line-model sleep (the handheld sleeps once for the bytes
+// it heard and what it answers), the file service's requests a few hops more (the host's
+// ports); so a lost time near pty_rtt_us + wake_late_us is the machine's, and anything well
+// beyond it is the code's.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -49,6 +54,14 @@ double Seconds(std::chrono::steady_clock::time_point from) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
 }
 
+// CPU time of the whole process (every thread: both ends of the line and the host), seconds.
+double ProcessCpu() {
+    rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 // How late this machine wakes a thread that sleeps 1 ms, in µs on average: what every hop
 // of a frame (the handheld's line model sleeps, the other end's poll) pays on top of the line.
 double WakeLateness() {
@@ -64,8 +77,40 @@ double WakeLateness() {
     return late / kRounds * 1e6;
 }
 
-void Report(benchmark::State& state, double seconds, uint32 baud, const wire::LinkStats& stats,
-            double wakeLateness) {
+// How long one byte takes over a pty and one back, in µs on average, with a wake-up at each
+// end: the least a data frame and its ack pay on this machine beyond the line model.
+double PtyRoundTrip() {
+    int master, slave;
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return -1;
+    termios raw;
+    tcgetattr(slave, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(slave, TCSANOW, &raw);
+    constexpr int kRounds = 200;
+    std::thread echo([&] {
+        uint8 byte;
+        for (int i = 0; i < kRounds; ++i) {
+            pollfd in{master, POLLIN, 0};
+            if (poll(&in, 1, 1000) <= 0 || read(master, &byte, 1) != 1) return;
+            if (write(master, &byte, 1) != 1) return;
+        }
+    });
+    auto start = std::chrono::steady_clock::now();
+    int done = 0;
+    for (uint8 byte = 0; done < kRounds; ++done, ++byte) {
+        if (write(slave, &byte, 1) != 1) break;
+        pollfd in{slave, POLLIN, 0};
+        if (poll(&in, 1, 1000) <= 0 || read(slave, &byte, 1) != 1) break;
+    }
+    double seconds = Seconds(start);
+    echo.join();
+    close(master);
+    close(slave);
+    return done == kRounds ? seconds / kRounds * 1e6 : -1;
+}
+
+void Report(benchmark::State& state, double seconds, double cpu, uint32 baud,
+            const wire::LinkStats& stats, double wakeLateness) {
     double rate = kPayload / seconds;
     double line = baud / 10.0;
     double lineBytes = static_cast<double>(stats.wireBytesOut + stats.wireBytesIn);
@@ -81,6 +126,9 @@ void Report(benchmark::State& state, double seconds, uint32 baud, const wire::Li
     // Time beyond the line's, per data frame; set beside what one wake-up costs here.
     state.counters["lost_us_per_frame"] = frames > 0 ? (seconds - lineSeconds) / frames * 1e6 : 0;
     state.counters["wake_late_us"] = wakeLateness;
+    state.counters["pty_rtt_us"] = PtyRoundTrip();
+    // What the code itself spends per frame, every thread together, system calls included.
+    state.counters["cpu_us_per_frame"] = frames > 0 ? cpu / frames * 1e6 : 0;
 }
 
 wire::LinkStats Used(const wire::LinkStats& before, const wire::LinkStats& after) {
@@ -163,6 +211,7 @@ void ChannelTransfer(benchmark::State& state, wire::Variant family, uint32 baud,
         std::vector<uint8> message(wire::kMaxPartData, 0x41);
         double wake = WakeLateness();
         auto start = std::chrono::steady_clock::now();
+        double cpuStart = ProcessCpu();
         wire::LinkStats before = desktop->Stats();
         for (size_t sent = 0; sent < kPayload; sent += message.size()) {
             size_t n = std::min(message.size(), kPayload - sent);
@@ -178,8 +227,9 @@ void ChannelTransfer(benchmark::State& state, wire::Variant family, uint32 baud,
             while (heard.load() < kPayload) usleep(500);
         }
         double seconds = Seconds(start);
+        double cpu = ProcessCpu() - cpuStart;
         state.SetIterationTime(seconds);
-        Report(state, seconds, baud, Used(before, desktop->Stats()), wake);
+        Report(state, seconds, cpu, baud, Used(before, desktop->Stats()), wake);
         desktop.reset();
         port.reset();
         handheld.reset();
@@ -220,6 +270,7 @@ void RfsvTransfer(benchmark::State& state, uint32 baud, bool write) {
         double wake = WakeLateness();
         wire::LinkStats before = link.Stats();
         auto start = std::chrono::steady_clock::now();
+        double cpuStart = ProcessCpu();
         size_t moved = 0;
         while (moved < kPayload) {
             if (write) {
@@ -238,8 +289,9 @@ void RfsvTransfer(benchmark::State& state, uint32 baud, bool write) {
             }
         }
         double seconds = Seconds(start);
+        double cpu = ProcessCpu() - cpuStart;
         state.SetIterationTime(seconds);
-        Report(state, seconds, baud, Used(before, link.Stats()), wake);
+        Report(state, seconds, cpu, baud, Used(before, link.Stats()), wake);
         link.Stop();
     }
 }
@@ -310,6 +362,7 @@ void Rfsv5Transfer(benchmark::State& state, uint32 baud, bool write, uint32 wind
         double wake = WakeLateness();
         wire::LinkStats before = link.Stats();
         auto start = std::chrono::steady_clock::now();
+        double cpuStart = ProcessCpu();
         size_t moved = 0;
         while (moved < kPayload) {
             handheld::Bytes fields;
@@ -329,9 +382,10 @@ void Rfsv5Transfer(benchmark::State& state, uint32 baud, bool write, uint32 wind
             }
         }
         double seconds = Seconds(start);
+        double cpu = ProcessCpu() - cpuStart;
         if (moved < kPayload) state.SkipWithError("transfer failed");
         state.SetIterationTime(seconds);
-        Report(state, seconds, baud, Used(before, link.Stats()), wake);
+        Report(state, seconds, cpu, baud, Used(before, link.Stats()), wake);
         link.Stop();
     }
 }
