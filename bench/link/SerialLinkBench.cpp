@@ -192,12 +192,18 @@ void ChannelTransfer(benchmark::State& state, wire::Variant family, uint32 baud,
         desktopOptions.link.role = wire::Role::Desktop;
         desktopOptions.link.sendWindow = window;
         std::unique_ptr<wire::LineEndpoint> desktop;
-        std::atomic<size_t> heard{0};
+        // What the desktop heard; waited for without polling, which would take the CPU the
+        // two ends need.
+        Sink heard;
         std::atomic<int> answered{-1};
         wire::EndpointCallbacks dc;
         dc.event = [&](const wire::ChannelEvent& e) {
             if (e.kind == wire::ChannelEvent::Kind::ConnectAnswered) answered = e.channel;
-            if (e.kind == wire::ChannelEvent::Kind::Message) heard += e.bytes.size();
+            if (e.kind == wire::ChannelEvent::Kind::Message) {
+                std::lock_guard<std::mutex> guard(heard.lock);
+                heard.received += e.bytes.size();
+                heard.changed.notify_all();
+            }
         };
         desktop = std::make_unique<wire::LineEndpoint>(port->Fd(), desktopOptions, dc);
         desktop->Start();
@@ -224,7 +230,8 @@ void ChannelTransfer(benchmark::State& state, wire::Variant family, uint32 baud,
             std::unique_lock<std::mutex> lock(sink.lock);
             sink.changed.wait(lock, [&] { return sink.received >= kPayload; });
         } else {
-            while (heard.load() < kPayload) usleep(500);
+            std::unique_lock<std::mutex> lock(heard.lock);
+            heard.changed.wait(lock, [&] { return heard.received >= kPayload; });
         }
         double seconds = Seconds(start);
         double cpu = ProcessCpu() - cpuStart;
