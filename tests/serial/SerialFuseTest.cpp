@@ -5,6 +5,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -78,6 +80,12 @@ protected:
         ASSERT_FALSE(folder_.empty());
         root_ = folder_ + "/psion";
         kernel_set_addon_path(TAVRO_FS_ADDON_DIR);
+        // The Series 5 service and tavro5 both convert local times. With TZ unset the C library
+        // reloads its zone (freeing and copying its name) on every mktime, under a lock of its
+        // own that ThreadSanitizer cannot see; the two sides meet only through the pty, which
+        // it cannot see either. A zone named once, before any thread starts, is never reloaded.
+        setenv("TZ", "UTC0", 1);
+        tzset();
     }
 
     void TearDown() override {
