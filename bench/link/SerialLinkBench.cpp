@@ -13,14 +13,30 @@
 //              handheld's end only counts (no server work).
 //   Rfsv/*:    100 KiB written and read through the Series 3 file service (FWRITE/FREAD of
 //              512/511 bytes, each answered): includes the request and reply overhead.
+//   Rfsv5/*:   the same through the Series 5 file service (write/read of 2048 bytes), also
+//              with the desktop sending up to 4 frames before an ack (window4).
+//
+// Where time goes beyond the line's: lost_us_per_frame is (time - line time) per data frame
+// exchanged; wake_late_us is how late this machine wakes a thread from a 1 ms sleep, measured
+// just before the transfer; pty_rtt_us is a bare one-byte round trip over a pty (a wake-up at
+// each end and the kernel's pty hand-over both ways), measured just after. A data frame and its
+// ack pay one pty round trip plus one line-model sleep (the handheld sleeps once for the bytes
+// it heard and what it answers), the file service's requests a few hops more (the host's
+// ports); so a lost time near pty_rtt_us + wake_late_us is the machine's, and anything well
+// beyond it is the code's.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <fcntl.h>
-#include <pty.h>
-#include <unistd.h>
+#include <thread>
 
 #include "DeviceTestSupport.h"
 #include "device/LineHandheld.h"
@@ -38,16 +54,92 @@ double Seconds(std::chrono::steady_clock::time_point from) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
 }
 
-void Report(benchmark::State& state, double seconds, uint32 baud, const wire::LinkStats& stats) {
+// CPU time of the whole process (every thread: both ends of the line and the host), seconds.
+double ProcessCpu() {
+    rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// How late this machine wakes a thread that sleeps 1 ms, in µs on average: what every hop
+// of a frame (the handheld's line model sleeps, the other end's poll) pays on top of the line.
+double WakeLateness() {
+    // Without timer slack, as the line model's sleeps: only the machine's own lateness counts.
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    constexpr int kRounds = 200;
+    double late = 0;
+    for (int i = 0; i < kRounds; ++i) {
+        auto start = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        late += Seconds(start) - 0.001;
+    }
+    return late / kRounds * 1e6;
+}
+
+// How long one byte takes over a pty and one back, in µs on average, with a wake-up at each
+// end: the least a data frame and its ack pay on this machine beyond the line model.
+double PtyRoundTrip() {
+    int master, slave;
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return -1;
+    termios raw;
+    tcgetattr(slave, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(slave, TCSANOW, &raw);
+    constexpr int kRounds = 200;
+    std::thread echo([&] {
+        uint8 byte;
+        for (int i = 0; i < kRounds; ++i) {
+            pollfd in{master, POLLIN, 0};
+            if (poll(&in, 1, 1000) <= 0 || read(master, &byte, 1) != 1) return;
+            if (write(master, &byte, 1) != 1) return;
+        }
+    });
+    auto start = std::chrono::steady_clock::now();
+    int done = 0;
+    for (uint8 byte = 0; done < kRounds; ++done, ++byte) {
+        if (write(slave, &byte, 1) != 1) break;
+        pollfd in{slave, POLLIN, 0};
+        if (poll(&in, 1, 1000) <= 0 || read(slave, &byte, 1) != 1) break;
+    }
+    double seconds = Seconds(start);
+    echo.join();
+    close(master);
+    close(slave);
+    return done == kRounds ? seconds / kRounds * 1e6 : -1;
+}
+
+void Report(benchmark::State& state, double seconds, double cpu, uint32 baud,
+            const wire::LinkStats& stats, double wakeLateness) {
     double rate = kPayload / seconds;
     double line = baud / 10.0;
     double lineBytes = static_cast<double>(stats.wireBytesOut + stats.wireBytesIn);
-    double limit = kPayload / (lineBytes / line);
+    double lineSeconds = lineBytes / line;
+    double limit = kPayload / lineSeconds;
+    // Every frame the desktop sends is a data frame or the ack of one it heard.
+    double frames = static_cast<double>(stats.framesOut - stats.retransmissions);
     state.counters["payload_Bps"] = rate;
     state.counters["of_line_rate"] = rate / line;
     state.counters["limit_Bps"] = limit;
     state.counters["of_limit"] = rate / limit;
     state.counters["retransmits"] = static_cast<double>(stats.retransmissions);
+    // Time beyond the line's, per data frame; set beside what one wake-up costs here.
+    state.counters["lost_us_per_frame"] = frames > 0 ? (seconds - lineSeconds) / frames * 1e6 : 0;
+    state.counters["wake_late_us"] = wakeLateness;
+    state.counters["pty_rtt_us"] = PtyRoundTrip();
+    // What the code itself spends per frame, every thread together, system calls included.
+    state.counters["cpu_us_per_frame"] = frames > 0 ? cpu / frames * 1e6 : 0;
+}
+
+wire::LinkStats Used(const wire::LinkStats& before, const wire::LinkStats& after) {
+    wire::LinkStats used;
+    used.wireBytesOut = after.wireBytesOut - before.wireBytesOut;
+    used.wireBytesIn = after.wireBytesIn - before.wireBytesIn;
+    used.framesOut = after.framesOut - before.framesOut;
+    used.framesIn = after.framesIn - before.framesIn;
+    used.dataOut = after.dataOut - before.dataOut;
+    used.retransmissions = after.retransmissions - before.retransmissions;
+    return used;
 }
 
 // The handheld's end: accepts every connect, counts message bytes, or sends them.
@@ -100,12 +192,18 @@ void ChannelTransfer(benchmark::State& state, wire::Variant family, uint32 baud,
         desktopOptions.link.role = wire::Role::Desktop;
         desktopOptions.link.sendWindow = window;
         std::unique_ptr<wire::LineEndpoint> desktop;
-        std::atomic<size_t> heard{0};
+        // What the desktop heard; waited for without polling, which would take the CPU the
+        // two ends need.
+        Sink heard;
         std::atomic<int> answered{-1};
         wire::EndpointCallbacks dc;
         dc.event = [&](const wire::ChannelEvent& e) {
             if (e.kind == wire::ChannelEvent::Kind::ConnectAnswered) answered = e.channel;
-            if (e.kind == wire::ChannelEvent::Kind::Message) heard += e.bytes.size();
+            if (e.kind == wire::ChannelEvent::Kind::Message) {
+                std::lock_guard<std::mutex> guard(heard.lock);
+                heard.received += e.bytes.size();
+                heard.changed.notify_all();
+            }
         };
         desktop = std::make_unique<wire::LineEndpoint>(port->Fd(), desktopOptions, dc);
         desktop->Start();
@@ -117,7 +215,9 @@ void ChannelTransfer(benchmark::State& state, wire::Variant family, uint32 baud,
 
         // Messages of one full part each, so every data frame is full.
         std::vector<uint8> message(wire::kMaxPartData, 0x41);
+        double wake = WakeLateness();
         auto start = std::chrono::steady_clock::now();
+        double cpuStart = ProcessCpu();
         wire::LinkStats before = desktop->Stats();
         for (size_t sent = 0; sent < kPayload; sent += message.size()) {
             size_t n = std::min(message.size(), kPayload - sent);
@@ -130,16 +230,13 @@ void ChannelTransfer(benchmark::State& state, wire::Variant family, uint32 baud,
             std::unique_lock<std::mutex> lock(sink.lock);
             sink.changed.wait(lock, [&] { return sink.received >= kPayload; });
         } else {
-            while (heard.load() < kPayload) usleep(500);
+            std::unique_lock<std::mutex> lock(heard.lock);
+            heard.changed.wait(lock, [&] { return heard.received >= kPayload; });
         }
         double seconds = Seconds(start);
-        wire::LinkStats after = desktop->Stats();
-        wire::LinkStats used;
-        used.wireBytesOut = after.wireBytesOut - before.wireBytesOut;
-        used.wireBytesIn = after.wireBytesIn - before.wireBytesIn;
-        used.retransmissions = after.retransmissions - before.retransmissions;
+        double cpu = ProcessCpu() - cpuStart;
         state.SetIterationTime(seconds);
-        Report(state, seconds, baud, used);
+        Report(state, seconds, cpu, baud, Used(before, desktop->Stats()), wake);
         desktop.reset();
         port.reset();
         handheld.reset();
@@ -177,8 +274,10 @@ void RfsvTransfer(benchmark::State& state, uint32 baud, bool write) {
         rfsv.Transact(devtest::Payload().Word(mode).Str("M:\\BIG.BIN").Packet(handheld::kFopen),
                       reply, 20000000);
         uint16 h = devtest::Word(reply, 6);
+        double wake = WakeLateness();
         wire::LinkStats before = link.Stats();
         auto start = std::chrono::steady_clock::now();
+        double cpuStart = ProcessCpu();
         size_t moved = 0;
         while (moved < kPayload) {
             if (write) {
@@ -190,20 +289,110 @@ void RfsvTransfer(benchmark::State& state, uint32 baud, bool write) {
                               reply, 20000000);
                 moved += n;
             } else {
-                rfsv.Transact(devtest::Payload().Word(h).Word(511).Packet(handheld::kFread),
-                              reply, 20000000);
+                rfsv.Transact(devtest::Payload().Word(h).Word(511).Packet(handheld::kFread), reply,
+                              20000000);
                 if (devtest::Status(reply) != 0) break;
                 moved += reply.size() - 6;
             }
         }
         double seconds = Seconds(start);
-        wire::LinkStats after = link.Stats();
-        wire::LinkStats used;
-        used.wireBytesOut = after.wireBytesOut - before.wireBytesOut;
-        used.wireBytesIn = after.wireBytesIn - before.wireBytesIn;
-        used.retransmissions = after.retransmissions - before.retransmissions;
+        double cpu = ProcessCpu() - cpuStart;
         state.SetIterationTime(seconds);
-        Report(state, seconds, baud, used);
+        Report(state, seconds, cpu, baud, Used(before, link.Stats()), wake);
+        link.Stop();
+    }
+}
+
+// A Series 5 file service request: op, operation id, then the fields.
+handheld::Bytes Epoc(uint16 op, uint16 opid, const handheld::Bytes& fields) {
+    handheld::Bytes packet{static_cast<uint8>(op), static_cast<uint8>(op >> 8),
+                           static_cast<uint8>(opid), static_cast<uint8>(opid >> 8)};
+    packet.insert(packet.end(), fields.begin(), fields.end());
+    return packet;
+}
+
+void PutLong(handheld::Bytes& bytes, uint32 value) {
+    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8>(value >> (8 * i)));
+}
+
+int32 EpocStatus(const handheld::Bytes& reply) {
+    if (reply.size() < 8) return -2;
+    return static_cast<int32>(reply[4] | reply[5] << 8 | reply[6] << 16 |
+                              static_cast<uint32>(reply[7]) << 24);
+}
+
+void Rfsv5Transfer(benchmark::State& state, uint32 baud, bool write, uint32 window) {
+    constexpr uint16 kOpenFile = 0x16, kRead = 0x18, kWrite = 0x19, kReplaceFile = 0x2A;
+    constexpr uint32 kChunk = 2048, kReadWrite = 0x200;
+    for (auto _ : state) {
+        devtest::TempFolder folder;
+        std::string content(kPayload, 'x');
+        folder.Write("BIG.BIN", write ? "" : content);
+        handheld::LineHandheldOptions device;
+        device.device.family = handheld::Family::Series5;
+        device.device.drives.push_back(devtest::Drive('C', "Internal", folder.Path()));
+        device.baud = baud;
+        std::string error;
+        auto handheld = handheld::LineHandheld::OnPty(device, error);
+        vantrel::HostOptions options;
+        vantrel::HostLink host(options);
+        host.Start();
+        vantrel::SerialLinkOptions serial;
+        serial.port = handheld->Path();
+        serial.baud = baud;
+        serial.sendWindow = window;
+        serial.quiet = true;
+        vantrel::SerialLink link(host, serial);
+        link.OpenPort(error);
+        link.Start();
+        if (!link.WaitUp(60000000)) {
+            state.SkipWithError("no link");
+            return;
+        }
+        vantrel::RawChannel rfsv;
+        rfsv.Connect("SYS$RFSV", 20000000);
+        uint16 opid = 1;
+        handheld::Bytes open;
+        PutLong(open, write ? kReadWrite : 0);
+        std::string name = "C:\\BIG.BIN";
+        open.push_back(static_cast<uint8>(name.size()));
+        open.push_back(0);
+        open.insert(open.end(), name.begin(), name.end());
+        handheld::Bytes reply;
+        rfsv.Transact(Epoc(write ? kReplaceFile : kOpenFile, opid++, open), reply, 20000000);
+        if (EpocStatus(reply) != 0 || reply.size() < 12) {
+            state.SkipWithError("open failed");
+            return;
+        }
+        uint32 h =
+            reply[8] | reply[9] << 8 | reply[10] << 16 | static_cast<uint32>(reply[11]) << 24;
+        double wake = WakeLateness();
+        wire::LinkStats before = link.Stats();
+        auto start = std::chrono::steady_clock::now();
+        double cpuStart = ProcessCpu();
+        size_t moved = 0;
+        while (moved < kPayload) {
+            handheld::Bytes fields;
+            PutLong(fields, h);
+            if (write) {
+                size_t n = std::min<size_t>(kChunk, kPayload - moved);
+                fields.insert(fields.end(), content.begin(),
+                              content.begin() + static_cast<long>(n));
+                rfsv.Transact(Epoc(kWrite, opid++, fields), reply, 20000000);
+                if (EpocStatus(reply) != 0) break;
+                moved += n;
+            } else {
+                PutLong(fields, kChunk);
+                rfsv.Transact(Epoc(kRead, opid++, fields), reply, 20000000);
+                if (EpocStatus(reply) != 0 || reply.size() <= 8) break;
+                moved += reply.size() - 8;
+            }
+        }
+        double seconds = Seconds(start);
+        double cpu = ProcessCpu() - cpuStart;
+        if (moved < kPayload) state.SkipWithError("transfer failed");
+        state.SetIterationTime(seconds);
+        Report(state, seconds, cpu, baud, Used(before, link.Stats()), wake);
         link.Stop();
     }
 }
@@ -211,27 +400,73 @@ void RfsvTransfer(benchmark::State& state, uint32 baud, bool write) {
 }  // namespace
 
 BENCHMARK_CAPTURE(ChannelTransfer, Series3_19200_write, wire::Variant::Series3, 19200, true, 1)
-    ->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 BENCHMARK_CAPTURE(ChannelTransfer, Series3_19200_read, wire::Variant::Series3, 19200, false, 1)
-    ->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 BENCHMARK_CAPTURE(ChannelTransfer, Series3_115200_write, wire::Variant::Series3, 115200, true, 1)
-    ->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 BENCHMARK_CAPTURE(ChannelTransfer, Series3_115200_read, wire::Variant::Series3, 115200, false, 1)
-    ->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 BENCHMARK_CAPTURE(ChannelTransfer, Series5_115200_write, wire::Variant::Series5, 115200, true, 1)
-    ->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 BENCHMARK_CAPTURE(ChannelTransfer, Series5_115200_read, wire::Variant::Series5, 115200, false, 1)
-    ->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 BENCHMARK_CAPTURE(ChannelTransfer, Series5_115200_write_window4, wire::Variant::Series5, 115200,
                   true, 4)
-    ->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(Rfsv5Transfer, Series5_19200_write, 19200, true, 1)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(Rfsv5Transfer, Series5_19200_read, 19200, false, 1)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(Rfsv5Transfer, Series5_19200_write_window4, 19200, true, 4)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(Rfsv5Transfer, Series5_115200_write, 115200, true, 1)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(Rfsv5Transfer, Series5_115200_read, 115200, false, 1)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(Rfsv5Transfer, Series5_115200_write_window4, 115200, true, 4)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 BENCHMARK_CAPTURE(RfsvTransfer, Series3_19200_write, 19200, true)
-    ->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 BENCHMARK_CAPTURE(RfsvTransfer, Series3_19200_read, 19200, false)
-    ->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 BENCHMARK_CAPTURE(RfsvTransfer, Series3_115200_write, 115200, true)
-    ->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 BENCHMARK_CAPTURE(RfsvTransfer, Series3_115200_read, 115200, false)
-    ->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 
 BENCHMARK_MAIN();

@@ -60,6 +60,7 @@ std::unique_ptr<LineHandheld> LineHandheld::OnPty(LineHandheldOptions options,
     endpoint.link.family = series5 ? wire::Variant::Series5 : wire::Variant::Series3;
     endpoint.link.baud = options.baud;
     endpoint.link.magic = wire::FreshMagic();
+    endpoint.link.retransmitAfter = options.retransmitAfter;
     endpoint.bytesPerSecond = options.bytesPerSecond < 0
                                   ? options.baud / 10
                                   : static_cast<uint32>(options.bytesPerSecond);

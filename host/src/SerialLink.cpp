@@ -68,7 +68,7 @@ bool SerialLink::OpenPort(std::string& error) {
         error = "unsupported speed " + std::to_string(first);
         return false;
     }
-    fPort = SerialPort::Open(fOptions.port, first, error);
+    fPort = SerialPort::Open(fOptions.port, first, error, fOptions.modemLines);
     if (!fPort) return false;
 
     wire::EndpointOptions endpoint;
@@ -76,6 +76,7 @@ bool SerialLink::OpenPort(std::string& error) {
     endpoint.link.baud = first;
     endpoint.link.sendWindow = fOptions.sendWindow;
     endpoint.link.inactivity = fOptions.inactivity;
+    endpoint.link.retransmitAfter = fOptions.retransmitAfter;
     endpoint.faults = fOptions.faults;
     endpoint.trace = [this](bool out, const std::string& line) {
         fHost.Trace().Record(out ? handheld::TraceDir::Out : handheld::TraceDir::In, 0,

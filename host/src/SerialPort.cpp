@@ -33,7 +33,28 @@ std::string GroupOf(const std::string& path) {
     return entry != nullptr ? entry->gr_name : std::to_string(st.st_gid);
 }
 
+class KernelLines : public ModemLines {
+public:
+    bool Read(int fd, int& bits) override { return ioctl(fd, TIOCMGET, &bits) == 0; }
+};
+
 }  // namespace
+
+std::shared_ptr<ModemLines> KernelModemLines() { return std::make_shared<KernelLines>(); }
+
+std::string OpenRefusal(const std::string& path, int code, const std::string& group) {
+    if (code == ENOENT || code == ENODEV || code == ENXIO)
+        return path + ": no such device (is the serial adapter plugged in?)";
+    if (code == EACCES || code == EPERM) {
+        std::string text = "no permission to open " + path;
+        if (!group.empty())
+            text += ": join the group '" + group + "' (sudo usermod -aG " + group +
+                    " $USER, then log in again)";
+        return text;
+    }
+    if (code == EBUSY) return path + " is in use by another program";
+    return path + ": " + strerror(code);
+}
 
 const std::vector<uint32>& SearchSpeeds() {
     static const std::vector<uint32> speeds{115200, 57600, 38400, 19200, 9600};
@@ -43,23 +64,12 @@ const std::vector<uint32>& SearchSpeeds() {
 bool IsSupportedSpeed(uint32 baud) { return SpeedCode(baud) != 0; }
 
 std::unique_ptr<SerialPort> SerialPort::Open(const std::string& path, uint32 baud,
-                                             std::string& error) {
+                                             std::string& error,
+                                             std::shared_ptr<ModemLines> lines) {
     int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         int code = errno;
-        if (code == ENOENT || code == ENODEV || code == ENXIO) {
-            error = path + ": no such device (is the serial adapter plugged in?)";
-        } else if (code == EACCES || code == EPERM) {
-            std::string group = GroupOf(path);
-            error = "no permission to open " + path;
-            if (!group.empty())
-                error += ": join the group '" + group + "' (sudo usermod -aG " + group +
-                         " $USER, then log in again)";
-        } else if (code == EBUSY) {
-            error = path + " is in use by another program";
-        } else {
-            error = path + ": " + strerror(code);
-        }
+        error = OpenRefusal(path, code, code == EACCES || code == EPERM ? GroupOf(path) : "");
         return nullptr;
     }
     if (!isatty(fd)) {
@@ -75,9 +85,10 @@ std::unique_ptr<SerialPort> SerialPort::Open(const std::string& path, uint32 bau
         return nullptr;
     }
     ioctl(fd, TIOCEXCL);
-    std::unique_ptr<SerialPort> port(new SerialPort(fd, path));
-    int lines;
-    port->fModemLines = ioctl(fd, TIOCMGET, &lines) == 0;
+    if (!lines) lines = KernelModemLines();
+    std::unique_ptr<SerialPort> port(new SerialPort(fd, path, std::move(lines)));
+    int bits;
+    port->fModemLines = port->fLines->Read(fd, bits);
     if (!port->SetSpeed(baud)) {
         error = path + ": cannot set " + std::to_string(baud) + " baud, 8N1: " + strerror(errno);
         return nullptr;
@@ -120,11 +131,12 @@ bool SerialPort::SetSpeed(uint32 baud) {
     return true;
 }
 
-bool SerialPort::HandheldPresent() const {
+bool SerialPort::HandheldPresent() {
     if (!fModemLines) return true;
-    int lines = 0;
-    if (ioctl(fFd, TIOCMGET, &lines) != 0) return true;
-    return (lines & TIOCM_DSR) != 0;
+    int bits = 0;
+    if (!fLines->Read(fFd, bits)) return true;
+    if (bits & TIOCM_DSR) fDsrSeen = true;
+    return (bits & TIOCM_DSR) != 0 || !fDsrSeen;
 }
 
 void SerialPort::Flush() { tcflush(fFd, TCIOFLUSH); }

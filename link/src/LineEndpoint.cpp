@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -229,12 +230,12 @@ void LineEndpoint::SetFaults(std::vector<LineFault> faults) {
     fFaults.Set(std::move(faults));
 }
 
-void LineEndpoint::Pace(size_t bytes, bigtime_t& clock) {
-    if (fOptions.bytesPerSecond == 0) return;
-    bigtime_t now = Now();
-    if (clock < now) clock = now;
+bigtime_t LineEndpoint::Due(size_t bytes, bigtime_t& clock, bigtime_t notBefore) {
+    if (fOptions.bytesPerSecond == 0) return 0;
+    bigtime_t start = std::max(Now(), notBefore);
+    if (clock < start) clock = start;
     clock += static_cast<bigtime_t>(bytes) * 1000000 / fOptions.bytesPerSecond;
-    SleepUntil(clock);
+    return clock;
 }
 
 void LineEndpoint::WriteFrames(std::vector<Bytes> frames) {
@@ -250,11 +251,12 @@ void LineEndpoint::WriteFrames(std::vector<Bytes> frames) {
             }
             cut = fCut && !result.cut;
         }
-        if (result.name && fOptions.trace) fOptions.trace(true, std::string("fault ") + result.name);
+        if (result.name && fOptions.trace)
+            fOptions.trace(true, std::string("fault ") + result.name);
         if (cut) continue;
         if (result.delay > 0) std::this_thread::sleep_for(std::chrono::microseconds(result.delay));
         for (const Bytes& piece : result.send) {
-            Pace(piece.size(), fOutClock);
+            SleepUntil(Due(piece.size(), fOutClock, fInDue));
             size_t done = 0;
             while (done < piece.size()) {
                 ssize_t n = write(fFd, piece.data() + done, piece.size() - done);
@@ -302,6 +304,8 @@ void LineEndpoint::Report(Transition& change) {
 }
 
 void LineEndpoint::Run() {
+    // The line model's sleeps end when the line would be done, not up to 50 µs later.
+    if (fOptions.bytesPerSecond > 0) prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     std::vector<uint8> buffer(4096);
     for (;;) {
         std::vector<Bytes> frames;
@@ -362,7 +366,9 @@ void LineEndpoint::Run() {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             continue;
         }
-        Pace(static_cast<size_t>(got), fInClock);
+        // The bytes are through the line at fInDue; what they make us send (an ack) leaves
+        // after that, and one sleep covers both.
+        fInDue = Due(static_cast<size_t>(got), fInClock, 0);
         if (fOptions.lineUsable && !fOptions.lineUsable()) continue;
         {
             std::lock_guard<std::mutex> guard(fLock);
@@ -372,9 +378,17 @@ void LineEndpoint::Run() {
             // A session that came up inside this read gets its channel layer first.
             CheckSession(change);
             if (fChannels)
-                for (const Bytes& payload : payloads) fChannels->Receive(payload.data(), payload.size());
+                for (const Bytes& payload : payloads)
+                    fChannels->Receive(payload.data(), payload.size());
             if (fChannels) events = fChannels->TakeEvents();
+            frames = fMachine.TakeOutputFrames();
         }
+        // Acks leave before the callbacks run: a slow consumer (a file service writing to
+        // disk) must not hold them back until the other end's timer resends the frame.
+        if (!frames.empty())
+            WriteFrames(std::move(frames));
+        else
+            SleepUntil(fInDue);
         Report(change);
         if (fCallbacks.event)
             for (const ChannelEvent& event : events) fCallbacks.event(event);

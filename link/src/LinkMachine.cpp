@@ -36,6 +36,7 @@ LinkMachine::LinkMachine(LinkConfig config) : fConfig(config) {
 }
 
 bigtime_t LinkMachine::RetransmitTime() const {
+    if (fConfig.retransmitAfter > 0) return fConfig.retransmitAfter;
     return static_cast<bigtime_t>(kRetransmitBitsNumerator) * 1000000 / fConfig.baud +
            kRetransmitExtra;
 }

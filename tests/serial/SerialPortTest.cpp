@@ -1,10 +1,13 @@
 // Opening a serial port: the refusals a user meets, each with a message that says what to do.
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 
 #include "host/SerialOptions.h"
@@ -40,9 +43,32 @@ TEST(SerialPort, NoPermissionNamesTheGroupToJoin) {
     std::string error;
     EXPECT_EQ(SerialPort::Open(name, 19200, error), nullptr);
     EXPECT_NE(error.find("no permission"), std::string::npos) << error;
-    EXPECT_NE(error.find("join the group"), std::string::npos) << error;
+    // A pty belongs to the group of its owner's terminals (usually "tty").
+    struct stat st;
+    ASSERT_EQ(stat(name, &st), 0);
+    struct group* owner = getgrgid(st.st_gid);
+    ASSERT_NE(owner, nullptr);
+    EXPECT_NE(error.find(std::string("join the group '") + owner->gr_name + "'"), std::string::npos)
+        << error;
     close(master);
     close(slave);
+}
+
+TEST(SerialPort, RefusalMessagesSayWhatToDo) {
+    using vantrel::OpenRefusal;
+    std::string denied = OpenRefusal("/dev/ttyUSB0", EACCES, "dialout");
+    EXPECT_EQ(denied,
+              "no permission to open /dev/ttyUSB0: join the group 'dialout' (sudo usermod -aG "
+              "dialout $USER, then log in again)");
+    EXPECT_NE(OpenRefusal("/dev/ttyS1", EPERM, "uucp").find("join the group 'uucp'"),
+              std::string::npos);
+    // No group known: no advice that could be wrong.
+    EXPECT_EQ(OpenRefusal("/dev/ttyUSB0", EACCES, ""), "no permission to open /dev/ttyUSB0");
+    for (int gone : {ENOENT, ENODEV, ENXIO})
+        EXPECT_NE(OpenRefusal("/dev/ttyUSB0", gone, "").find("no such device"), std::string::npos);
+    EXPECT_NE(OpenRefusal("/dev/ttyUSB0", EBUSY, "").find("in use by another program"),
+              std::string::npos);
+    EXPECT_NE(OpenRefusal("/dev/ttyUSB0", EIO, "").find(strerror(EIO)), std::string::npos);
 }
 
 TEST(SerialPort, SecondOpenOfTheSamePortIsRefused) {
@@ -94,10 +120,14 @@ TEST(SerialOptions, ParsesAndRefusesBadValues) {
     EXPECT_EQ(options.lineFaults[0].count, 2u);
     EXPECT_EQ(options.lineFaults[1].value, 500u);
     EXPECT_TRUE(options.simulateOnPty);
-    for (std::vector<const char*> bad :
-         {std::vector<const char*>{"--baud", "12345"}, {"--baud"}, {"--send-window", "9"},
-          {"--send-window", "0"}, {"--line-fault", "flip:0"}, {"--line-fault", "delay:3"},
-          {"--line-fault", "corrupt:101"}, {"--line-fault", "wobble:1"}}) {
+    for (std::vector<const char*> bad : {std::vector<const char*>{"--baud", "12345"},
+                                         {"--baud"},
+                                         {"--send-window", "9"},
+                                         {"--send-window", "0"},
+                                         {"--line-fault", "flip:0"},
+                                         {"--line-fault", "delay:3"},
+                                         {"--line-fault", "corrupt:101"},
+                                         {"--line-fault", "wobble:1"}}) {
         vantrel::SerialOptions o;
         EXPECT_EQ(parse(bad, o, error), -1) << bad[0];
     }

@@ -2,6 +2,7 @@
 // both families, speed search, files through corrupted frames, a cut line, an echoing line.
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -27,8 +28,8 @@ constexpr bigtime_t kAnswer = 20000000;
 class SerialStack : public ::testing::Test {
 public:
     // The handheld at `baud`, the line unlimited unless `bytesPerSecond` says otherwise.
-    void Start(handheld::Family family, uint32 baud, uint32 hostBaud = 0,
-               int64 bytesPerSecond = 0, std::vector<wire::LineFault> deviceFaults = {},
+    void Start(handheld::Family family, uint32 baud, uint32 hostBaud = 0, int64 bytesPerSecond = 0,
+               std::vector<wire::LineFault> deviceFaults = {},
                std::vector<wire::LineFault> hostFaults = {}) {
         handheld::LineHandheldOptions device;
         device.device.family = family;
@@ -49,6 +50,7 @@ public:
         serial.baud = hostBaud;
         serial.quiet = true;
         serial.faults = std::move(hostFaults);
+        serial.modemLines = lines;
         link = std::make_unique<vantrel::SerialLink>(*host, serial);
         ASSERT_TRUE(link->OpenPort(error)) << error;
         link->Start();
@@ -69,6 +71,8 @@ public:
     }
 
     devtest::TempFolder folder;
+    // The port's modem lines when a test pulls the cable (null: the pty's own, which have none).
+    std::shared_ptr<vantrel::ModemLines> lines;
     std::unique_ptr<handheld::LineHandheld> handheld;
     std::unique_ptr<vantrel::HostLink> host;
     std::unique_ptr<vantrel::SerialLink> link;
@@ -152,8 +156,8 @@ void CopyBothWays(SerialStack& test, RawChannel& rfsv, size_t size) {
         ASSERT_EQ(Status(reply), 0);
     }
     Bytes reply;
-    ASSERT_EQ(rfsv.Transact(Payload().Word(static_cast<uint16>(h)).Packet(handheld::kFclose),
-                            reply, kAnswer),
+    ASSERT_EQ(rfsv.Transact(Payload().Word(static_cast<uint16>(h)).Packet(handheld::kFclose), reply,
+                            kAnswer),
               B_OK);
     EXPECT_EQ(test.folder.Read("BIG.BIN"), content);
 
@@ -217,6 +221,58 @@ TEST_F(SerialStack, CutLineTakesTheLinkDownAndTheNextConnectBringsItBack) {
     EXPECT_EQ(link->LinksMade(), 2u);
     RawChannel again;
     ASSERT_EQ(again.Connect("SYS$RFSV", kAnswer), B_OK);
+}
+
+// DSR as a cable shows it: a pty has no modem lines, so the test holds its own.
+class Cable : public vantrel::ModemLines {
+public:
+    bool Read(int, int& bits) override {
+        bits = TIOCM_CTS | (dsr.load() ? TIOCM_DSR : 0);
+        return true;
+    }
+    std::atomic<bool> dsr{true};
+};
+
+TEST_F(SerialStack, DsrWatchedForAPulledCable) {
+    folder.Write("A.TXT", "hello");
+    auto cable = std::make_shared<Cable>();
+    lines = cable;
+    Start(handheld::Family::Series3, 115200, 115200);
+    ASSERT_TRUE(link->WaitUp(kUpTimeout));
+    RawChannel rfsv;
+    ASSERT_EQ(rfsv.Connect("SYS$RFSV", kAnswer), B_OK);
+
+    // Pulled: the link goes down on DSR alone, with no request outstanding to notice it.
+    cable->dsr.store(false);
+    ASSERT_TRUE(host->WaitForLinkDown(kUpTimeout));
+    EXPECT_EQ(link->LastDrop(), "the handheld is gone (DSR low)");
+    Bytes reply;
+    EXPECT_EQ(rfsv.Receive(reply, 1000), B_BAD_PORT_ID);
+    // While DSR stays low nothing is tried: the handheld hears no new connect.
+    EXPECT_FALSE(link->WaitUp(500000));
+    EXPECT_EQ(handheld->LinksUp(), 1u);
+
+    // Plugged in again: a fresh link, and the file service answers on it.
+    cable->dsr.store(true);
+    ASSERT_TRUE(link->WaitUp(kUpTimeout));
+    EXPECT_EQ(link->LinksMade(), 2u);
+    RawChannel again;
+    ASSERT_EQ(again.Connect("SYS$RFSV", kAnswer), B_OK);
+    ASSERT_EQ(again.Transact(Payload().Str("M:\\A.TXT").Packet(handheld::kFinfo), reply, kAnswer),
+              B_OK);
+    EXPECT_EQ(Status(reply), 0);
+    EXPECT_EQ(handheld->LinksUp(), 2u);
+}
+
+TEST_F(SerialStack, ACableThatNeverRaisesDsrStillConnects) {
+    // Some cables and adapters do not carry DSR at all: low from the start is no pulled cable.
+    auto cable = std::make_shared<Cable>();
+    cable->dsr.store(false);
+    lines = cable;
+    Start(handheld::Family::Series3, 115200, 115200);
+    ASSERT_TRUE(link->WaitUp(kUpTimeout));
+    RawChannel rfsv;
+    EXPECT_EQ(rfsv.Connect("SYS$RFSV", kAnswer), B_OK);
 }
 
 TEST_F(SerialStack, HandheldDiscTakesTheLinkDown) {

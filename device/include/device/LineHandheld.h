@@ -25,6 +25,8 @@ struct LineHandheldOptions {
     // Bytes a second each way; -1: baud / 10; 0: unlimited.
     int64 bytesPerSecond = -1;
     std::vector<wire::LineFault> faults;
+    // 0: the recommended retransmit time for the speed (tests shorten it).
+    bigtime_t retransmitAfter = 0;
     // One line per frame, for a line-level view of the handheld's side.
     std::function<void(bool out, const std::string& line)> trace;
 };

@@ -12,11 +12,11 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <deque>
 #include <string>
 #include <thread>
 
@@ -34,7 +34,11 @@ struct SerialLinkOptions {
     // Series 5 family only, untried on real handhelds: off (1) unless asked.
     uint32 sendWindow = 1;
     bigtime_t inactivity = 0;
+    // 0: the recommended retransmit time for the speed (tests shorten it).
+    bigtime_t retransmitAfter = 0;
     std::vector<wire::LineFault> faults;
+    // The port's modem lines (null: the kernel's); tests pull the cable through their own.
+    std::shared_ptr<ModemLines> modemLines;
     bool quiet = false;  // no progress lines (tests)
 };
 
@@ -88,9 +92,9 @@ private:
 
     mutable std::mutex fLock;
     std::condition_variable fChanged;
-    bool fUp = false;       // link machine up
-    bool fHostUp = false;   // host link up (add-ons running)
-    uint32 fGeneration = 0; // bumps at every link drop: waiters give up
+    bool fUp = false;        // link machine up
+    bool fHostUp = false;    // host link up (add-ons running)
+    uint32 fGeneration = 0;  // bumps at every link drop: waiters give up
     wire::DownReason fDownReason = wire::DownReason::None;
     wire::Variant fFamily = wire::Variant::Series3;
     uint8 fInfoSent = 0;

@@ -90,7 +90,9 @@ private:
     void Report(Transition& change);
     void Wake();
     void WriteFrames(std::vector<Bytes> frames);
-    void Pace(size_t bytes, bigtime_t& clock);
+    // With the line model on: when `bytes` more are through the line on this direction's
+    // `clock`, starting no earlier than `notBefore`; 0 when the line is unlimited.
+    bigtime_t Due(size_t bytes, bigtime_t& clock, bigtime_t notBefore);
 
     int fFd;
     EndpointOptions fOptions;
@@ -110,6 +112,8 @@ private:
     bigtime_t fCutUntil = 0;
     bigtime_t fOutClock = 0;
     bigtime_t fInClock = 0;
+    // When the bytes heard last are through the line: what they make us send waits for it.
+    bigtime_t fInDue = 0;
 };
 
 }  // namespace wire

@@ -26,7 +26,7 @@ const char* DescribeDownReason(DownReason reason);
 constexpr uint32 kRetransmitBitsNumerator = 13200;  // retransmit after 13200/baud s + 0.2 s
 constexpr bigtime_t kRetransmitExtra = 200000;
 constexpr uint32 kMaxResends = 8;
-constexpr uint32 kConnectRetries = 4;             // Req_Req and Req_Con each
+constexpr uint32 kConnectRetries = 4;               // Req_Req and Req_Con each
 constexpr bigtime_t kInactivityTimeout = 60000000;  // when switched on
 // Frames the Series 5 family handheld may send before an ack.
 constexpr uint32 kSeries5ReceiveWindow = 8;
@@ -37,6 +37,9 @@ struct LinkConfig {
     Variant family = Variant::Series3;
     uint32 baud = 19200;
     uint32 maxResends = kMaxResends;
+    // 0: the recommended retransmit time for the speed. Tests that corrupt many frames on an
+    // unthrottled line set a shorter one, so that they do not spend minutes waiting on timers.
+    bigtime_t retransmitAfter = 0;
     uint32 connectRetries = kConnectRetries;
     // Data frames in flight. 1 works with every handheld; more is untried on real ones (how a
     // handheld acknowledges several is not known) and applies to the Series 5 family only.
