@@ -307,14 +307,21 @@ void discard_one(port_id port, bigtime_t timeout) {
     (void)read_port_etc(port, &code, scratch, sizeof scratch, B_TIMEOUT, 0);
 }
 
+// A reply still owed is waited for this many reply times more (three in all since its request
+// went) before it counts as lost: a late reply taken for the answer to the next request would
+// be believed.
+constexpr int32 kOwedReplyWaits = 2;
+
 // Called with the transport semaphore held, so no other request of the connection is
 // outstanding: whatever is on the reply port now answers an earlier request. A reply still
-// owed is waited for as long as a reply would be; after that it counts as lost.
+// owed is waited for; after that it counts as lost.
 void discard_stale_replies(volume* vol) {
     int32 owed = owed_replies(vol->readPort);
     if (owed > 0) {
         for (int32 i = 0; i < owed; i++) {
-            if (port_buffer_size_etc(vol->readPort, B_TIMEOUT, vol->sizeTimeout) < 0) break;
+            if (port_buffer_size_etc(vol->readPort, B_TIMEOUT,
+                                     kOwedReplyWaits * vol->sizeTimeout) < 0)
+                break;
             discard_one(vol->readPort, 0);
         }
         set_owed_replies(vol->readPort, 0);
@@ -720,12 +727,19 @@ int32 psion_read(volume* vol, filecookie* cookie, uint8* buf, uint32 count) {
     return static_cast<int32>(done);
 }
 
+namespace {
+// Appends of unknown outcome settled by asking for the end of the file, per write call.
+constexpr int kAppendSettles = 2;
+}  // namespace
+
 int32 psion_write(volume* vol, filecookie* cookie, const uint8* buf, uint32 count) {
     if (!vol->connected.load() || cookie == nullptr) return B_IO_ERROR;
     uint32 done = 0;
     status_t error = B_OK;
+    int settles = 0;
     while (done < count) {
         uint32 chunk = count - done < kMaxWriteChunk ? count - done : kMaxWriteChunk;
+        int32 start = cookie->offset;
         uint8 request[kRequestBufferSize];
         (void)build_fwrite(request, sizeof request, static_cast<uint16>(cookie->handle), buf + done,
                            chunk);
@@ -741,6 +755,22 @@ int32 psion_write(volume* vol, filecookie* cookie, const uint8* buf, uint32 coun
             // Only the chunks the device said it stored count; where this one went, if
             // anywhere, is not known.
             position_unknown(cookie);
+            // An append cannot simply be sent again: if the device stored the chunk, it would
+            // be stored twice. The end of the file tells whether it did.
+            if (cookie->append && outcome_unknown(error) && start >= 0 &&
+                settles++ < kAppendSettles && psion_fseek(vol, cookie, 2, 0) == B_OK) {
+                uint32 end = static_cast<uint32>(cookie->offset);
+                if (end == static_cast<uint32>(start) + chunk) {
+                    error = B_OK;
+                    done += chunk;
+                    continue;
+                }
+                if (end == static_cast<uint32>(start)) {
+                    error = B_OK;  // not stored: it goes again from where it should have gone
+                    continue;
+                }
+                position_unknown(cookie);
+            }
             break;
         }
         done += chunk;

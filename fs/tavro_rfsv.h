@@ -148,4 +148,7 @@ uint8* psion_dirread(volume* vol, int32 handle, int32* reply_size, status_t* tra
 [[nodiscard]] status_t psion_deviceinfo(volume* vol, device_info* info);
 [[nodiscard]] status_t psion_fseek(volume* vol, filecookie* cookie, int whence, int32 offset);
 [[nodiscard]] int32 psion_read(volume* vol, filecookie* cookie, uint8* buf, uint32 count);
+// FWRITE in chunks: the bytes the device is known to have stored (> 0), or the error. After
+// an error the handle's position is kPositionUnknown. An append chunk whose reply went wrong
+// is settled by asking where the file ends: counted if it is there, sent again if not.
 [[nodiscard]] int32 psion_write(volume* vol, filecookie* cookie, const uint8* buf, uint32 count);
