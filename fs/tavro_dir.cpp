@@ -298,6 +298,12 @@ status_t delete_entry(volume* vol, vnode* node) {
     status_t status = find_path(vol, node, path);
     if (status != B_OK) return status;
     status = psion_delete(vol, path);
+    // A handle a lost open left on the device holds the file: it is closed, and the delete
+    // goes again.
+    if (status == B_BUSY && handles_in_doubt(vol)) {
+        tidy_device_handles(vol);
+        status = psion_delete(vol, path);
+    }
     if (outcome_unknown(status) && entry_absent(vol, path)) status = B_OK;
     if (lock_volume(vol) != B_OK) return status;
     if (status == B_OK || status == B_ENTRY_NOT_FOUND) {

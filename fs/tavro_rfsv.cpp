@@ -1,9 +1,11 @@
 #include "tavro_rfsv.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <new>
 #include <mutex>
 #include <vector>
 
@@ -478,6 +480,37 @@ void detach_handle_book(volume* vol) {
     std::lock_guard<std::mutex> hold(bookLock);
     auto found = books.find(vol->readPort);
     if (found != books.end() && --found->second.volumes <= 0) books.erase(found);
+}
+
+bool handles_in_doubt(volume* vol) {
+    std::lock_guard<std::mutex> hold(bookLock);
+    auto found = books.find(vol->readPort);
+    return found != books.end() && (found->second.doubtful > 0 || !found->second.toClose.empty());
+}
+
+void tidy_device_handles(volume* vol) {
+    bool doubtful;
+    {
+        std::lock_guard<std::mutex> hold(bookLock);
+        doubtful = books[vol->readPort].doubtful > 0;
+    }
+    if (doubtful) {
+        // The handle the device gives a new open shows which numbers the lost opens took;
+        // psion_open closes them.
+        char pattern[kPathBufferSize];
+        if (snprintf(pattern, sizeof pattern, "%s\\*.*", vol->device) <
+            static_cast<int>(sizeof pattern)) {
+            int32 handle = psion_open(vol, open_mode_word(B_O_RDONLY, true), pattern);
+            if (handle >= 0) {
+                filecookie* probe = new (std::nothrow) filecookie{};
+                if (probe != nullptr) {
+                    probe->handle = handle;
+                    (void)psion_close(vol, probe);
+                }
+            }
+        }
+    }
+    close_forgotten_handles(vol);
 }
 
 size_t handles_held(volume* vol) {

@@ -130,6 +130,12 @@ uint8* send_command(volume* vol, const uint8* request, int32* reply_size, status
 void attach_handle_book(volume* vol);
 void detach_handle_book(volume* vol);
 [[nodiscard]] size_t handles_held(volume* vol);
+// True when opens of unknown outcome or closes still owed may have left handles open on the
+// device, which then refuses to delete their files.
+[[nodiscard]] bool handles_in_doubt(volume* vol);
+// Closes those handles: the ones known, and, after opens of unknown outcome, the ones that
+// an open of the drive's root listing shows them to have taken.
+void tidy_device_handles(volume* vol);
 
 // --- requests
 // -------------------------------------------------------------------------------------

@@ -249,6 +249,28 @@ TEST_P(Faults, HandlesThatFailedOpensLeftOnTheDeviceAreClosed) {
     EXPECT_FALSE(memory.Exists("M:\\A.TXT"));
 }
 
+TEST_P(Faults, AFileThatALostOpenOrCloseLeftOpenCanBeDeletedAtOnce) {
+    memory.AddFile("M:\\A.TXT", {1, 2, 3});
+    memory.AddFile("M:\\B.TXT", {4});
+    // A handle whose close went wrong, then the delete with no open in between.
+    vnode* node = Walk(root, "B.TXT");
+    filecookie* open = Open(node, B_O_RDONLY);
+    Arm(FCLOSE, 1, GetParam());
+    Close(node, open);
+    Put(node);
+    EXPECT_EQ(tavro_unlink(vol, root, "B.TXT"), B_OK);
+    EXPECT_FALSE(memory.Exists("M:\\B.TXT"));
+    // A handle the device gave to an open whose answer went wrong: nobody here knows it.
+    node = Walk(root, "A.TXT");
+    Arm(FOPEN, 1, GetParam());
+    void* cookie = nullptr;
+    EXPECT_NE(fs_open(vol, node, B_O_RDONLY, &cookie), B_OK);
+    Put(node);
+    EXPECT_EQ(tavro_unlink(vol, root, "A.TXT"), B_OK);
+    EXPECT_FALSE(memory.Exists("M:\\A.TXT"));
+    EXPECT_EQ(memory.OpenHandles(), 0u);
+}
+
 TEST_P(Faults, ARenameWithoutAnAnswerLeavesNoGhost) {
     memory.AddFolder("M:\\OLD");
     vnode* dir = Walk(root, "OLD");
