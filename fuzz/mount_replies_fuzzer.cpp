@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <semaphore>
 #include <thread>
 #include <vector>
 
@@ -21,6 +22,15 @@ constexpr int32 kStopDevice = 0x7E0000;
 constexpr uint16 kChannel = 5;
 
 port_id requestPort = -1;
+
+// One device thread for the whole run: a thread per input would cost more than the input.
+struct Turn {
+    const uint8* data = nullptr;
+    size_t size = 0;
+    port_id replyPort = -1;
+};
+Turn turn;
+std::binary_semaphore inputReady{0}, inputDone{0};
 
 // Answers every request of one StartMount; returns the client's reply port.
 port_id RunDevice(const uint8* data, size_t size) {
@@ -59,6 +69,13 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     requestPort = create_port(HOST_REPLY_PORT_CAPACITY, HOST_REQUEST_PORT_NAME);
     // No file system is found, so no drive is mounted for real.
     kernel_set_addon_path("/nonexistent-tavro-fuzz");
+    std::thread([] {
+        for (;;) {
+            inputReady.acquire();
+            turn.replyPort = RunDevice(turn.data, turn.size);
+            inputDone.release();
+        }
+    }).detach();
     return 0;
 }
 
@@ -67,14 +84,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CONFIG_VAR config{};
     // Mount points cannot be made under /proc: nothing is left behind.
     strcpy(config.mountPoint, "/proc/tavro-fuzz");
-    port_id replyPort = -1;
-    std::thread device([&] { replyPort = RunDevice(data, size); });
+    turn.data = data;
+    turn.size = size;
+    inputReady.release();
     {
         RfsvClient client(&config);
         (void)client.StartMount((data[0] & 1) != 0 ? 5 : 3);
     }
     (void)write_port(requestPort, kStopDevice, "", 0);
-    device.join();
-    if (replyPort >= 0) delete_port(replyPort);
+    inputDone.acquire();
+    if (turn.replyPort >= 0) delete_port(turn.replyPort);
     return 0;
 }

@@ -2,12 +2,15 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <time.h>
 
 #include <algorithm>
+#include <cctype>
 
 namespace handheld {
 
-DriveStore::DriveStore(const DriveSetup& setup, const NameRules& rules) : fSetup(setup), fRules(rules) {
+DriveStore::DriveStore(const DriveSetup& setup, const NameRules& rules)
+    : fSetup(setup), fRules(rules) {
     while (fSetup.folder.size() > 1 && fSetup.folder.back() == '/') fSetup.folder.pop_back();
 }
 
@@ -33,21 +36,116 @@ bool DriveStore::Stat(const std::string& hostPath, const std::string& name, Entr
     return true;
 }
 
-std::string DriveStore::FindHostName(const std::string& hostDirectory,
-                                     const std::string& name) const {
+namespace {
+
+// Folders whose names are kept; past it all are forgotten (a handheld's tree is small).
+constexpr size_t kMaxIndexedFolders = 256;
+// A folder changed this recently may change again within the clock's granularity without
+// its modification time moving: such a reading is not trusted at the next request. (The
+// service's own changes are: one made behind its back in that same instant is the price.)
+constexpr int64 kSettledNanoseconds = 50 * 1000 * 1000;
+
+std::string Folded(const std::string& name) {
+    std::string out = name;
+    for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return out;
+}
+
+bool Settled(const timespec& mtime) {
+    timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    int64 age = (static_cast<int64>(now.tv_sec) - mtime.tv_sec) * 1000000000 +
+                (now.tv_nsec - mtime.tv_nsec);
+    return age > kSettledNanoseconds;
+}
+
+}  // namespace
+
+bool DriveStore::Current(const FolderIndex& index, const struct stat& st) {
+    return index.device == st.st_dev && index.inode == st.st_ino &&
+           index.mtime.tv_sec == st.st_mtim.tv_sec && index.mtime.tv_nsec == st.st_mtim.tv_nsec;
+}
+
+bool DriveStore::ReadFolder(const std::string& hostDirectory, const struct stat& st,
+                            FolderIndex& index) const {
     DIR* dir = opendir(hostDirectory.c_str());
-    if (dir == nullptr) return {};
-    std::string found;
+    if (dir == nullptr) return false;
+    index = FolderIndex();
+    index.device = st.st_dev;
+    index.inode = st.st_ino;
+    index.mtime = st.st_mtim;
     while (dirent* entry = readdir(dir)) {
         std::string hostName = entry->d_name;
-        if (!fRules.IsValidName(hostName)) continue;
-        if (NameRules::SameName(hostName, name)) {
-            // An exact match wins over a match that differs in case.
-            if (found.empty() || hostName == name) found = hostName;
-        }
+        if (fRules.IsValidName(hostName)) index.byFolded[Folded(hostName)].push_back(hostName);
     }
     closedir(dir);
-    return found;
+    return true;
+}
+
+std::string DriveStore::FindHostName(const std::string& hostDirectory,
+                                     const std::string& name) const {
+    struct stat st;
+    if (stat(hostDirectory.c_str(), &st) != 0) return {};
+    std::lock_guard<std::mutex> guard(fIndexLock);
+    auto it = fIndexes.find(hostDirectory);
+    if (it == fIndexes.end() || !it->second.trusted || !Current(it->second, st)) {
+        if (it == fIndexes.end() && fIndexes.size() >= kMaxIndexedFolders) fIndexes.clear();
+        FolderIndex& fresh = fIndexes[hostDirectory];
+        if (!ReadFolder(hostDirectory, st, fresh)) {
+            fIndexes.erase(hostDirectory);
+            return {};
+        }
+        fresh.trusted = Settled(st.st_mtim);
+        it = fIndexes.find(hostDirectory);
+    }
+    const FolderIndex* index = &it->second;
+    auto found = index->byFolded.find(Folded(name));
+    if (found == index->byFolded.end()) return {};
+    // An exact match wins over a match that differs in case.
+    for (const std::string& hostName : found->second)
+        if (hostName == name) return hostName;
+    return found->second.front();
+}
+
+void DriveStore::NoteAdded(const std::string& hostDirectory, const std::string& hostName) const {
+    struct stat st;
+    std::lock_guard<std::mutex> guard(fIndexLock);
+    auto it = fIndexes.find(hostDirectory);
+    if (it == fIndexes.end()) return;
+    if (stat(hostDirectory.c_str(), &st) != 0 || !fRules.IsValidName(hostName)) {
+        fIndexes.erase(it);
+        return;
+    }
+    std::vector<std::string>& names = it->second.byFolded[Folded(hostName)];
+    if (std::find(names.begin(), names.end(), hostName) == names.end()) names.push_back(hostName);
+    it->second.mtime = st.st_mtim;
+    it->second.trusted = true;
+}
+
+void DriveStore::NoteRemoved(const std::string& hostDirectory, const std::string& hostName) const {
+    struct stat st;
+    std::lock_guard<std::mutex> guard(fIndexLock);
+    auto it = fIndexes.find(hostDirectory);
+    if (it == fIndexes.end()) return;
+    if (stat(hostDirectory.c_str(), &st) != 0) {
+        fIndexes.erase(it);
+        return;
+    }
+    auto names = it->second.byFolded.find(Folded(hostName));
+    if (names != it->second.byFolded.end()) {
+        std::erase(names->second, hostName);
+        if (names->second.empty()) it->second.byFolded.erase(names);
+    }
+    it->second.mtime = st.st_mtim;
+    it->second.trusted = true;
+}
+
+void DriveStore::NoteGone(const std::string& hostPath) const {
+    std::lock_guard<std::mutex> guard(fIndexLock);
+    std::erase_if(fIndexes, [&](const auto& entry) {
+        const std::string& folder = entry.first;
+        return folder == hostPath || folder.compare(0, hostPath.size() + 1, hostPath + "/") == 0;
+    });
 }
 
 int16 DriveStore::Resolve(const std::vector<std::string>& components, Resolved& out) const {

@@ -3,7 +3,11 @@
 // devices) stay invisible, so no request can reach anything outside the folder.
 #pragma once
 
+#include <sys/stat.h>
+
+#include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "NameRules.h"
@@ -44,6 +48,13 @@ public:
     std::vector<EntryInfo> List(const std::string& hostDirectory) const;
     bool Stat(const std::string& hostPath, const std::string& name, EntryInfo& info) const;
 
+    // The service's own changes to a folder's names, so that a large folder is not read
+    // again after each of them.
+    void NoteAdded(const std::string& hostDirectory, const std::string& hostName) const;
+    void NoteRemoved(const std::string& hostDirectory, const std::string& hostName) const;
+    // A folder that was removed or moved: what was known below it goes.
+    void NoteGone(const std::string& hostPath) const;
+
     uint64 UsedBytes() const;
     uint32 FreeBytes() const;
     const NameRules& Rules() const { return fRules; }
@@ -53,8 +64,23 @@ private:
     std::string FindHostName(const std::string& hostDirectory, const std::string& name) const;
     std::string DisplayName(const std::string& hostName) const;
 
+    // The names of one host folder by their upper-case form, valid while the folder's
+    // identity and modification time stay as they were when it was read.
+    struct FolderIndex {
+        dev_t device = 0;
+        ino_t inode = 0;
+        timespec mtime{};
+        bool trusted = false;  // read when settled, or kept up to date by the service itself
+        std::unordered_map<std::string, std::vector<std::string>> byFolded;
+    };
+    static bool Current(const FolderIndex& index, const struct stat& st);
+    bool ReadFolder(const std::string& hostDirectory, const struct stat& st,
+                    FolderIndex& index) const;
+
     DriveSetup fSetup;
     NameRules fRules;
+    mutable std::mutex fIndexLock;
+    mutable std::unordered_map<std::string, FolderIndex> fIndexes;
 };
 
 }  // namespace handheld

@@ -315,6 +315,7 @@ int16 FileService::OpenFile(uint32 owner, uint16 mode, const std::string& text, 
     }
     int fd = ::open(hostPath.c_str(), flags, 0644);
     if (fd < 0) return StatusFromErrno(errno);
+    if (create) drive->NoteAdded(target.parentPath, drive->Rules().StoredName(target.name));
     open.fd = fd;
     open.hostPath = hostPath;
     if (action == kOpenAppend) {
@@ -475,6 +476,9 @@ int16 FileService::Rename(PayloadReader& in) {
         destination.compare(0, from.hostPath.size() + 1, from.hostPath + "/") == 0)
         return kStatusAccessDenied;
     if (::rename(from.hostPath.c_str(), destination.c_str()) != 0) return StatusFromErrno(errno);
+    oldDrive->NoteRemoved(from.parentPath, from.name);
+    newDrive->NoteAdded(to.parentPath, destination.substr(to.parentPath.size() + 1));
+    if (from.info.IsDirectory()) oldDrive->NoteGone(from.hostPath);
     for (auto& [handle, open] : fHandles)
         if (open.hostPath == from.hostPath) open.hostPath = destination;
     return kStatusOk;
@@ -495,12 +499,15 @@ int16 FileService::Delete(PayloadReader& in) {
     if (!target.exists) return kStatusNotFound;
     if (target.info.IsDirectory()) {
         if (rmdir(target.hostPath.c_str()) != 0) return StatusFromErrno(errno);
+        drive->NoteRemoved(target.parentPath, target.name);
+        drive->NoteGone(target.hostPath);
         return kStatusOk;
     }
     if (path.trailingSeparator) return kStatusNotFound;
     if (!(target.info.attributes & kAttrWritable)) return kStatusReadOnlyFile;
     if (IsOpen(target.hostPath)) return kStatusAccessDenied;  // in use
     if (unlink(target.hostPath.c_str()) != 0) return StatusFromErrno(errno);
+    drive->NoteRemoved(target.parentPath, target.name);
     return kStatusOk;
 }
 
@@ -535,6 +542,7 @@ int16 FileService::Mkdir(PayloadReader& in) {
     if (drive->IsReadOnly()) return kStatusWriteProtected;
     std::string hostPath = target.parentPath + "/" + drive->Rules().StoredName(target.name);
     if (::mkdir(hostPath.c_str(), 0755) != 0) return StatusFromErrno(errno);
+    drive->NoteAdded(target.parentPath, drive->Rules().StoredName(target.name));
     return kStatusOk;
 }
 

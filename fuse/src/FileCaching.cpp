@@ -41,6 +41,11 @@ status_t open_file_cached(MountSession& session, fuse_ino_t ino, vnode_id vnid,
         // One handle per file on the device: another mode's kept handle goes first.
         lingering.close_node(vnid);
         fd = vfs_open(session.nsid(), vnid, omode);
+        // The handheld's handles may all be held by files kept for reuse: give them back.
+        if (fd == B_NO_MORE_FDS && lingering.size() > 0) {
+            lingering.close_all();
+            fd = vfs_open(session.nsid(), vnid, omode);
+        }
         if (fd < 0) return fd;
         session.track_file(fd, ino);
     }

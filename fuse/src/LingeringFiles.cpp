@@ -4,8 +4,9 @@
 
 namespace fusebridge {
 
-LingeringFiles::LingeringFiles(Clock::duration linger, std::function<void(int)> close_file)
-    : linger_(linger), close_file_(std::move(close_file)) {
+LingeringFiles::LingeringFiles(Clock::duration linger, std::function<void(int)> close_file,
+                               size_t max_kept)
+    : linger_(linger), close_file_(std::move(close_file)), max_kept_(max_kept) {
     closer_ = std::thread(&LingeringFiles::run, this);
 }
 
@@ -31,14 +32,21 @@ int LingeringFiles::take(vnode_id node, int mode) {
 }
 
 void LingeringFiles::keep(vnode_id node, int mode, int fd) {
-    if (linger_ <= Clock::duration::zero()) return close_file_(fd);
+    if (linger_ <= Clock::duration::zero() || max_kept_ == 0) return close_file_(fd);
+    int oldest = -1;
     {
         std::lock_guard<std::mutex> guard(lock_);
         if (!stopping_) {
+            // Kept in the order they came: the first is the one to make room.
+            if (kept_.size() >= max_kept_) {
+                oldest = kept_.front().fd;
+                kept_.erase(kept_.begin());
+            }
             kept_.push_back({node, mode, fd, Clock::now() + linger_});
             fd = -1;
         }
     }
+    if (oldest >= 0) close_file_(oldest);
     if (fd >= 0) return close_file_(fd);
     wake_.notify_all();
 }

@@ -4,7 +4,8 @@
 //
 // A descriptor lingers for the cache time, then a thread of its own closes it. Before a file
 // is removed, renamed, truncated or found changed, its lingering descriptors are closed, so
-// that the device sees the file as the program left it.
+// that the device sees the file as the program left it. Few are kept, oldest out first: each
+// holds one of the handheld's few file handles, which a program's own opens need more.
 #pragma once
 
 #include <condition_variable>
@@ -19,8 +20,11 @@ namespace fusebridge {
 
 class LingeringFiles {
 public:
+    static constexpr size_t kMaxKept = 4;
+
     // `close_file` closes one descriptor for good; it runs on the closing thread or the caller's.
-    LingeringFiles(Clock::duration linger, std::function<void(int)> close_file);
+    LingeringFiles(Clock::duration linger, std::function<void(int)> close_file,
+                   size_t max_kept = kMaxKept);
     ~LingeringFiles();  // closes every descriptor still kept
     LingeringFiles(const LingeringFiles&) = delete;
     LingeringFiles& operator=(const LingeringFiles&) = delete;
@@ -46,6 +50,7 @@ private:
 
     const Clock::duration linger_;
     const std::function<void(int)> close_file_;
+    const size_t max_kept_;
     mutable std::mutex lock_;  // guards everything below
     std::condition_variable wake_;
     std::vector<Kept> kept_;

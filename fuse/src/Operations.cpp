@@ -566,8 +566,16 @@ void op_create(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode,
     status_t status = node_of(session, parent, &dir);
     if (status != B_OK) return reply_status(req, status);
     vnode_id vnid = 0;
-    int fd = vfs_create(session.nsid(), dir, name, open_mode_from_linux(fi->flags) | B_O_CREAT,
-                        static_cast<int>(mode & 07777), &vnid);
+    auto create = [&] {
+        return vfs_create(session.nsid(), dir, name, open_mode_from_linux(fi->flags) | B_O_CREAT,
+                          static_cast<int>(mode & 07777), &vnid);
+    };
+    int fd = create();
+    // A refusal for want of handles creates nothing: retry once the kept files gave theirs back.
+    if (fd == B_NO_MORE_FDS && session.lingering().size() > 0) {
+        session.lingering().close_all();
+        fd = create();
+    }
     session.cache().directory_changed(dir);
     if (fd < 0) return reply_status(req, fd);
     session.cache().file_changed(vnid);

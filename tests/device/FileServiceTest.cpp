@@ -1,6 +1,9 @@
 // The Series 3 file service against a temporary folder, request by request, with the reply
 // bytes checked.
+#include <fcntl.h>
 #include <sys/stat.h>
+
+#include <filesystem>
 
 #include "DeviceTestSupport.h"
 
@@ -248,6 +251,53 @@ TEST_F(FileServiceTest, MkdirDeleteAndRename) {
     EXPECT_EQ(Status(device.Send(kDelete, Payload().Str("M:\\PAPERS\\INNER\\"))), 0);
     EXPECT_EQ(Status(device.Send(kDelete, Payload().Str("M:\\PAPERS\\"))), 0);
     EXPECT_FALSE(folder.Exists("PAPERS"));
+}
+
+// The service keeps the names of a settled folder between requests; its own changes and
+// changes made behind its back must both show at the next request.
+TEST_F(FileServiceTest, NamesKeptBetweenRequestsFollowEveryChange) {
+    folder.Write("DOCS/OLD.TXT", "o");
+    const std::string docs = folder.Path() + "/DOCS";
+    // Long settled, so that what is read of it is kept.
+    auto settle = [&] {
+        timespec past[2] = {{1600000000, 0}, {1600000000, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, docs.c_str(), past, 0), 0);
+    };
+    auto finfo = [&](const char* path) { return Status(device.Send(kFinfo, Payload().Str(path))); };
+    settle();
+    EXPECT_EQ(finfo("M:\\DOCS\\NEW.TXT"), kStatusNotFound);
+
+    folder.Write("DOCS/new.txt", "behind");  // another letter case, behind the service's back
+    EXPECT_EQ(finfo("M:\\DOCS\\NEW.TXT"), 0);
+    settle();
+    EXPECT_EQ(finfo("M:\\DOCS\\OLD.TXT"), 0);
+    std::filesystem::remove(docs + "/OLD.TXT");
+    EXPECT_EQ(finfo("M:\\DOCS\\OLD.TXT"), kStatusNotFound);
+
+    // The service's own changes, each followed by one behind its back in the same folder.
+    settle();
+    EXPECT_EQ(finfo("M:\\DOCS\\NEW.TXT"), 0);
+    EXPECT_EQ(
+        Status(device.Send(kRename, Payload().Str("M:\\DOCS\\NEW.TXT").Str("M:\\DOCS\\R.TXT"))), 0);
+    EXPECT_EQ(finfo("M:\\DOCS\\NEW.TXT"), kStatusNotFound);
+    EXPECT_EQ(finfo("M:\\DOCS\\r.txt"), 0);
+    settle();
+    EXPECT_EQ(Status(device.Send(kMkdir, Payload().Str("M:\\DOCS\\SUB"))), 0);
+    EXPECT_EQ(finfo("M:\\DOCS\\SUB\\"), 0);
+    settle();
+    std::filesystem::rename(docs + "/SUB", docs + "/sub2");
+    EXPECT_EQ(finfo("M:\\DOCS\\SUB\\"), kStatusNotFound);
+    EXPECT_EQ(finfo("M:\\DOCS\\SUB2\\"), 0);
+    EXPECT_EQ(Status(device.Send(kDelete, Payload().Str("M:\\DOCS\\R.TXT"))), 0);
+    EXPECT_EQ(finfo("M:\\DOCS\\R.TXT"), kStatusNotFound);
+    // A folder moved away and another made in its place is read afresh.
+    settle();
+    EXPECT_EQ(finfo("M:\\DOCS\\SUB2\\"), 0);
+    std::filesystem::rename(docs, folder.Path() + "/AWAY");
+    folder.Write("DOCS/FRESH.TXT", "f");
+    settle();
+    EXPECT_EQ(finfo("M:\\DOCS\\FRESH.TXT"), 0);
+    EXPECT_EQ(finfo("M:\\DOCS\\SUB2\\"), kStatusNotFound);
 }
 
 TEST_F(FileServiceTest, DeleteOfAnOpenFileIsRefused) {

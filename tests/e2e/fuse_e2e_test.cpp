@@ -276,6 +276,18 @@ TEST_F(ManyEntries, ListingAsksForTheDirectoryOnlyNotForEveryEntry) {
     EXPECT_GE(reads, 2u);
 }
 
+// Files kept open for reuse must not use up the handheld's handles: a program that makes many
+// files in a row (a copy of a folder, a build writing its outputs) gets every one.
+TEST_F(ManyEntries, MakingMoreFilesThanTheHandheldHasHandlesWorks) {
+    auto made = in_mount(
+        "mkdir NEW && for i in $(seq 1 150); do : > NEW/N$i.TXT || exit 1; "
+        "printf $i >> MANY/F$i.TXT || exit 1; done; ls NEW | wc -l");
+    ASSERT_EQ(made.status, 0) << made.output;
+    EXPECT_EQ(made.output, "150\n");
+    auto read = in_mount("cat MANY/F150.TXT");
+    EXPECT_EQ(read.output, "150150");
+}
+
 // A link slow enough that a large copy is still running when the link is cut.
 class SlowLink : public EndToEnd {
 protected:

@@ -103,6 +103,17 @@ TEST_F(Lingering, ClosingAFileOrAllClosesWhatIsKept) {
     EXPECT_EQ(Closed(), (std::vector<int>{7, 8, 9, 10, 11})) << "closed when the cache goes";
 }
 
+TEST_F(Lingering, OnlyAFewAreKeptAndTheOldestMakesRoom) {
+    LingeringFiles files(1h, Recorder(), 2);
+    files.keep(100, 0, 7);
+    files.keep(200, 0, 8);
+    files.keep(300, 0, 9);
+    EXPECT_EQ(Closed(), (std::vector<int>{7}));
+    EXPECT_EQ(files.size(), 2u);
+    EXPECT_EQ(files.take(200, 0), 8);
+    EXPECT_EQ(files.take(300, 0), 9);
+}
+
 TEST_F(Lingering, ADescriptorIsClosedWhenItsTimeIsUp) {
     LingeringFiles files(50ms, Recorder());
     files.keep(100, 0, 7);

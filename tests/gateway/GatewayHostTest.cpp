@@ -191,40 +191,6 @@ TEST_F(GatewayHost, ConnectToAServerThatAnswersOnlyAfterRegistration) {
     EXPECT_EQ(trace->Lines(), expected);
 }
 
-TEST_F(GatewayHost, ServerThatNeverAnswersGetsErorAfterTheTimeOuts) {
-    // The device stays silent: no such server, and the LINK server's replies are lost.
-    handheld::FaultRule silence;
-    silence.kind = handheld::FaultKind::NoReply;
-    silence.count = 1000;
-    silence.server = "LINK";
-    host->SetFaults({silence});
-    bigtime_t start = system_time();
-    BMessage reply = Connect("NEVER");
-    EXPECT_GE(system_time() - start, 16000000);
-    EXPECT_EQ(reply.what, kEror);
-    EXPECT_FALSE(reply.HasData("port_id", B_ANY_TYPE));
-    EXPECT_FALSE(reply.HasData("chan_id", B_ANY_TYPE));
-
-    std::vector<TraceRecord> wire = Outgoing(*host);
-    ASSERT_EQ(wire.size(), 4u);
-    port_id linkPort = PortOf(wire[1]);
-    uint16 linkChan = wire[2].channel;
-    std::vector<std::string> expected = {"LinkLooper got msg nnoc", "got 'conn'",
-                                         "ConnectServer [NEVER]"};
-    Append(expected, ConnReqUnanswered("NEVER", PortOf(wire[0])));
-    Append(expected, {"LinkReq [NEVER]", "ConnLinkSrv ", "GetPort [LINK]",
-                      Format("GetPort [LINK] port %d", linkPort),
-                      Format("Link Server is running... [chan ID=%x]", linkChan),
-                      "regreq i 35 bytes, reply in 39", "LinkReq calling DoCmd [NEVER]",
-                      Format("DoCmd to chan ID %x (rcv port %d), pkt len 9", linkChan, linkPort),
-                      "write_port result 0",
-                      Format("port_buffer_size result %d", static_cast<int>(B_TIMED_OUT)),
-                      Format("Bad response %d from Register cmd!", static_cast<int>(B_TIMED_OUT))});
-    Append(expected, ConnReqUnanswered("NEVER", PortOf(wire[3])));
-    expected.push_back("Failed to connect to server NEVER");
-    EXPECT_EQ(trace->Lines(), expected);
-}
-
 TEST_F(GatewayHost, CommandsWithATwelveByteAndAnEmptyReply) {
     BMessage connected = Connect("ECHO");
     int32 port;

@@ -1,0 +1,74 @@
+// Creating files and looking up missing names in a folder of 1,000 to 10,000 entries, through
+// the kernel's system calls against the host's simulated Series 3 with an instant link: the time
+// per operation should not grow with the folder.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "MountedDrive.h"
+
+namespace {
+
+// A folder BIG holding `entries` empty files, made behind the mount's back.
+bool FillFolder(Mounted& m, int64_t entries) {
+    std::string folder = m.folder + "/BIG";
+    if (mkdir(folder.c_str(), 0755) != 0) return false;
+    for (int64_t i = 0; i < entries; i++) {
+        char name[32];
+        snprintf(name, sizeof name, "/F%06lld.TXT", static_cast<long long>(i));
+        int fd = ::open((folder + name).c_str(), O_CREAT | O_WRONLY, 0644);
+        if (fd < 0) return false;
+        ::close(fd);
+    }
+    return true;
+}
+
+void BM_CreateInBigFolder(benchmark::State& state) {
+    Mounted m(handheld::LinkSpeed::Unlimited());
+    if (!m.ok || !FillFolder(m, state.range(0))) return state.SkipWithError("setup failed");
+    int64_t made = 0;
+    for (auto _ : state) {
+        char name[32];
+        snprintf(name, sizeof name, "BIG/N%06lld.TXT", static_cast<long long>(made++));
+        int fd = sys_open(m.Path(name).c_str(), B_O_WRONLY | B_O_CREAT | B_O_EXCL, 0644);
+        if (fd < 0 || sys_close(fd) != B_OK) return state.SkipWithError("create failed");
+    }
+    state.counters["requests_per_create"] =
+        m.host->Trace().CountEvents(handheld::TraceEvent::Request, m.channel->Channel()) /
+        double(state.iterations());
+}
+BENCHMARK(BM_CreateInBigFolder)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Iterations(300)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+void BM_MissingNameInBigFolder(benchmark::State& state) {
+    Mounted m(handheld::LinkSpeed::Unlimited());
+    if (!m.ok || !FillFolder(m, state.range(0))) return state.SkipWithError("setup failed");
+    int64_t asked = 0;
+    for (auto _ : state) {
+        char name[32];
+        snprintf(name, sizeof name, "BIG/M%06lld.TXT", static_cast<long long>(asked++));
+        be_stat st;
+        if (sys_stat(m.Path(name).c_str(), &st) != B_ENTRY_NOT_FOUND)
+            return state.SkipWithError("missing name found");
+    }
+    state.counters["requests_per_lookup"] =
+        m.host->Trace().CountEvents(handheld::TraceEvent::Request, m.channel->Channel()) /
+        double(state.iterations());
+}
+BENCHMARK(BM_MissingNameInBigFolder)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Iterations(300)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
