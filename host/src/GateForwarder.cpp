@@ -99,8 +99,10 @@ status_t GateForwarder::Disconnect(const GateChannel& channel) {
     BMessage request(kDisc);
     request.AddInt32("port_id", channel.port);
     request.AddInt16("chan_id", static_cast<int16>(channel.chan));
-    // 'disc' has no answer: an asynchronous send.
-    return gateway.SendMessage(&request, static_cast<BHandler*>(nullptr), kDeliveryTimeout);
+    // 'disc' has no answer, but waiting for the B_NO_REPLY that comes when linkgate is done
+    // with it means the disconnect is on its way to the handheld before the client hears "ok".
+    BMessage done;
+    return gateway.SendMessage(&request, &done, kDeliveryTimeout, fReplyTimeout);
 }
 
 }  // namespace vantrel::gate
