@@ -426,6 +426,14 @@ vnode* search_vnode(volume* vol, vnode_id* id, vnode_id dirid, const char* name,
     return node;
 }
 
+void place_append_handle(volume* vol, vnode* node, filecookie* cookie) {
+    if (!cookie->append || lock_volume(vol) != B_OK) return;
+    // The device opens an append at the end of the file.
+    cookie->offset = node->stale || node->size > INT32_MAX ? kPositionUnknown
+                                                           : static_cast<int32>(node->size);
+    unlock_volume(vol);
+}
+
 uint16 create_mode_word(int omode) {
     uint16 word = 0x0201;
     if (omode & B_O_ACCMODE) word |= 0x0100;
@@ -461,10 +469,15 @@ int32 open_node(volume* vol, vnode* node, int omode, const char* name) {
     bool creating = name != nullptr && (omode & B_O_CREAT);
     int32 handle = psion_open(
         vol, creating ? create_mode_word(omode) : open_mode_word(omode, listing), path);
-    // An existing file opened in replace mode is empty now.
-    if (handle >= 0 && name == nullptr && !listing && (omode & (B_O_CREAT | B_O_TRUNC))) {
+    // An existing file opened in replace mode is empty now; after a replace-mode open of
+    // unknown outcome it may be, and its size is asked of the device again.
+    bool replace = name == nullptr && !listing && (omode & (B_O_CREAT | B_O_TRUNC));
+    if (replace && (handle >= 0 || outcome_unknown(handle))) {
         if (lock_volume(vol) == B_OK) {
-            node->size = 0;
+            if (handle >= 0)
+                node->size = 0;
+            else
+                node->stale = 1;
             unlock_volume(vol);
         }
     }
@@ -739,6 +752,7 @@ int fs_open(void* ns, void* vnode_, int omode, void** cookie) {
         node->opens++;
         unlock_volume(vol);
     }
+    place_append_handle(vol, node, file);
     *cookie = file;
     return B_OK;
 }

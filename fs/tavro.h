@@ -198,6 +198,9 @@ void forget_node_locked(volume* vol, vnode* node);
 void forget_name_in_locked(volume* vol, vnode_id dir, const char* name);
 // Asks the device for the entry of a stale node and refreshes the node from it.
 void refresh_stale_node(volume* vol, vnode* node);
+// Records where the device put a handle just opened in append mode: at the end of the file,
+// whose offset is the node's size unless that is stale.
+void place_append_handle(volume* vol, vnode* node, filecookie* cookie);
 // Opens a node (or, with O_CREAT and a name, a new entry in a directory node) on the device.
 [[nodiscard]] int32 open_node(volume* vol, vnode* node, int omode, const char* name);
 

@@ -201,6 +201,31 @@ status_t entry_path(volume* vol, vnode* dir, const char* name, char* path) {
     return append_path(path, name);
 }
 
+// After a request of unknown outcome the device is asked what became of the names: whether
+// they exist now settles whether it was carried out. An answer that says nothing sure leaves
+// the outcome unknown.
+status_t entry_info(volume* vol, const char* path) {
+    // A folder's own entry is asked for without its trailing separator.
+    char entry[kPathBufferSize];
+    snprintf(entry, sizeof entry, "%s", path);
+    size_t length = strlen(entry);
+    if (length > 0 && entry[length - 1] == '\\') entry[length - 1] = '\0';
+    uint8 header[kEntryHeaderSize];
+    return psion_finfo(vol, entry, header);
+}
+
+bool entry_absent(volume* vol, const char* path) {
+    return entry_info(vol, path) == B_ENTRY_NOT_FOUND;
+}
+
+bool entry_present(volume* vol, const char* path) { return entry_info(vol, path) == B_OK; }
+
+// The device refuses a rename onto a name that exists, so the old name gone and the new one
+// there means the rename was carried out.
+bool rename_took_effect(volume* vol, const char* from, const char* to) {
+    return entry_absent(vol, from) && entry_present(vol, to);
+}
+
 // Whether a directory holds no entries on the device: one listing request tells.
 status_t check_empty(volume* vol, vnode* dir, bool* empty) {
     int32 handle = open_node(vol, dir, B_O_RDONLY, nullptr);
@@ -249,6 +274,7 @@ status_t set_aside(volume* vol, vnode* node) {
         if (status == B_OK) status = find_path_locked(vol, dir, newpath);
         if (status == B_OK) status = append_path(newpath, hidden);
         if (status == B_OK) status = psion_rename(vol, oldpath, newpath);
+        if (outcome_unknown(status) && rename_took_effect(vol, oldpath, newpath)) status = B_OK;
         if (status == B_OK) {
             char* copy = strdup(hidden);
             drop_numbers_locked(vol, oldpath);
@@ -272,6 +298,13 @@ status_t delete_entry(volume* vol, vnode* node) {
     status_t status = find_path(vol, node, path);
     if (status != B_OK) return status;
     status = psion_delete(vol, path);
+    // A handle a lost open left on the device holds the file: it is closed, and the delete
+    // goes again.
+    if (status == B_BUSY && handles_in_doubt(vol)) {
+        tidy_device_handles(vol);
+        status = psion_delete(vol, path);
+    }
+    if (outcome_unknown(status) && entry_absent(vol, path)) status = B_OK;
     if (lock_volume(vol) != B_OK) return status;
     if (status == B_OK || status == B_ENTRY_NOT_FOUND) {
         node->deleted = 1;
@@ -495,6 +528,7 @@ int fs_rename(void* ns, void* olddir_, const char* oldname, void* newdir_, const
     if (status == B_OK) status = append_path(newpath, newname);
     if (status == B_OK) {
         status = psion_rename(vol, oldpath, newpath);
+        if (outcome_unknown(status) && rename_took_effect(vol, oldpath, newpath)) status = B_OK;
         if (outcome_unknown(status)) {
             // The entry may be under either name now: both are asked of the device again.
             forget_node_locked(vol, node);

@@ -76,6 +76,7 @@ status_t open_existing(volume* vol, vnode* existing, vnode_id id, int omode, fil
         return cookie->handle;
     }
     count_open(vol, existing, 1);
+    place_append_handle(vol, existing, cookie);
     return B_OK;
 }
 
@@ -185,6 +186,22 @@ int tavro_read(void* ns, void* node, void* cookie_, off_t pos, void* buf, size_t
     return B_OK;
 }
 
+namespace {
+
+// Positions an append at the end of the file: the node's size when that is current (no
+// request when the handle is already there), otherwise wherever the device says the file ends.
+status_t seek_to_end(volume* vol, vnode* node, filecookie* cookie) {
+    if (lock_volume(vol) != B_OK) return B_BAD_SEM_ID;
+    bool current = !node->stale;
+    uint32 size = node->size;
+    unlock_volume(vol);
+    if (current && size < static_cast<uint32>(kPositionLimit))
+        return psion_fseek(vol, cookie, 0, static_cast<int32>(size));
+    return psion_fseek(vol, cookie, 2, 0);
+}
+
+}  // namespace
+
 int tavro_write(void* ns, void* node_, void* cookie_, off_t pos, const void* buf, size_t* len) {
     volume* vol = static_cast<volume*>(ns);
     vnode* node = static_cast<vnode*>(node_);
@@ -196,40 +213,47 @@ int tavro_write(void* ns, void* node_, void* cookie_, off_t pos, const void* buf
         return where;
     }
     int32 n;
+    int32 start;
+    bool doubt;
     {
         std::lock_guard<std::mutex> hold(cookie->lock);
-        status_t sought = psion_fseek(vol, cookie, 0, static_cast<int32>(pos));
+        // An append goes at the end of the file, whatever position the caller holds.
+        status_t sought = cookie->append ? seek_to_end(vol, node, cookie)
+                                         : psion_fseek(vol, cookie, 0, static_cast<int32>(pos));
         if (sought != B_OK) {
             *len = 0;
             return outcome_unknown(sought) ? sought : B_FILE_ERROR;
         }
+        start = cookie->offset;
+        if (cookie->append) {
+            status_t room = check_write_position(start, len);
+            if (room != B_OK) {
+                *len = 0;
+                return room;
+            }
+        }
         n = psion_write(vol, cookie, static_cast<const uint8*>(buf), static_cast<uint32>(*len));
+        doubt = cookie->offset == kPositionUnknown;
+    }
+    if (lock_volume(vol) == B_OK) {
+        if (n > 0) {
+            // An append leaves the file ending where it stopped; any other write reaches
+            // position + count, and leaves the size alone when that is inside the file.
+            uint64 end = static_cast<uint64>(static_cast<uint32>(start)) + static_cast<uint32>(n);
+            if (cookie->append || end > node->size) node->size = static_cast<uint32>(end);
+        }
+        // A chunk that went wrong may have been stored: the size is asked of the device again.
+        if (doubt) node->stale = 1;
+        unlock_volume(vol);
     }
     if (n > 0) {
         *len = static_cast<size_t>(n);
-        if (lock_volume(vol) == B_OK) {
-            // An append lands at the end whatever the position; any other write reaches
-            // position + count, and leaves the size alone when that is inside the file.
-            uint64 end = static_cast<uint64>(pos) + static_cast<uint32>(n);
-            if (cookie->append)
-                node->size += static_cast<uint32>(n);
-            else if (end > node->size)
-                node->size = static_cast<uint32>(end);
-            unlock_volume(vol);
-        }
         notify_listener(B_STAT_CHANGED, vol->nsid, 0, 0, node->vnid, nullptr);
         return B_OK;
     }
     *len = 0;
     if (n == 0) return B_OK;
-    if (outcome_unknown(n)) {
-        // The chunk may have been stored: the size shown is asked of the device again.
-        if (lock_volume(vol) == B_OK) {
-            node->stale = 1;
-            unlock_volume(vol);
-        }
-        return n;
-    }
+    if (outcome_unknown(n)) return n;
     if (n == B_READ_ONLY_DEVICE || n == B_DEVICE_FULL) return n;
     return B_FILE_ERROR;
 }
@@ -272,6 +296,7 @@ namespace {
 // The device has no request that sets a file's length; emptying a file is its replace-mode
 // open. Any other size change is refused rather than reported as done.
 status_t change_size(volume* vol, vnode* node, const char* path, int64 size) {
+    refresh_stale_node(vol, node);
     if (lock_volume(vol) != B_OK) return B_BAD_SEM_ID;
     uint32 mode = node->mode;
     uint32 current = node->size;
@@ -280,7 +305,14 @@ status_t change_size(volume* vol, vnode* node, const char* path, int64 size) {
     if (size == current) return B_OK;
     if (size != 0) return B_UNSUPPORTED;
     int32 handle = psion_open(vol, open_mode_word(B_O_WRONLY | B_O_TRUNC, false), path);
-    if (handle < 0) return handle;
+    if (handle < 0) {
+        // The device may have emptied the file although its answer never came.
+        if (outcome_unknown(handle) && lock_volume(vol) == B_OK) {
+            node->stale = 1;
+            unlock_volume(vol);
+        }
+        return handle;
+    }
     close_handle(vol, handle);
     if (lock_volume(vol) == B_OK) {
         node->size = 0;

@@ -1,9 +1,11 @@
 #include "tavro_rfsv.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <new>
 #include <mutex>
 #include <vector>
 
@@ -307,14 +309,21 @@ void discard_one(port_id port, bigtime_t timeout) {
     (void)read_port_etc(port, &code, scratch, sizeof scratch, B_TIMEOUT, 0);
 }
 
+// A reply still owed is waited for this many reply times more (three in all since its request
+// went) before it counts as lost: a late reply taken for the answer to the next request would
+// be believed.
+constexpr int32 kOwedReplyWaits = 2;
+
 // Called with the transport semaphore held, so no other request of the connection is
 // outstanding: whatever is on the reply port now answers an earlier request. A reply still
-// owed is waited for as long as a reply would be; after that it counts as lost.
+// owed is waited for; after that it counts as lost.
 void discard_stale_replies(volume* vol) {
     int32 owed = owed_replies(vol->readPort);
     if (owed > 0) {
         for (int32 i = 0; i < owed; i++) {
-            if (port_buffer_size_etc(vol->readPort, B_TIMEOUT, vol->sizeTimeout) < 0) break;
+            if (port_buffer_size_etc(vol->readPort, B_TIMEOUT,
+                                     kOwedReplyWaits * vol->sizeTimeout) < 0)
+                break;
             discard_one(vol->readPort, 0);
         }
         set_owed_replies(vol->readPort, 0);
@@ -471,6 +480,37 @@ void detach_handle_book(volume* vol) {
     std::lock_guard<std::mutex> hold(bookLock);
     auto found = books.find(vol->readPort);
     if (found != books.end() && --found->second.volumes <= 0) books.erase(found);
+}
+
+bool handles_in_doubt(volume* vol) {
+    std::lock_guard<std::mutex> hold(bookLock);
+    auto found = books.find(vol->readPort);
+    return found != books.end() && (found->second.doubtful > 0 || !found->second.toClose.empty());
+}
+
+void tidy_device_handles(volume* vol) {
+    bool doubtful;
+    {
+        std::lock_guard<std::mutex> hold(bookLock);
+        doubtful = books[vol->readPort].doubtful > 0;
+    }
+    if (doubtful) {
+        // The handle the device gives a new open shows which numbers the lost opens took;
+        // psion_open closes them.
+        char pattern[kPathBufferSize];
+        if (snprintf(pattern, sizeof pattern, "%s\\*.*", vol->device) <
+            static_cast<int>(sizeof pattern)) {
+            int32 handle = psion_open(vol, open_mode_word(B_O_RDONLY, true), pattern);
+            if (handle >= 0) {
+                filecookie* probe = new (std::nothrow) filecookie{};
+                if (probe != nullptr) {
+                    probe->handle = handle;
+                    (void)psion_close(vol, probe);
+                }
+            }
+        }
+    }
+    close_forgotten_handles(vol);
 }
 
 size_t handles_held(volume* vol) {
@@ -720,12 +760,19 @@ int32 psion_read(volume* vol, filecookie* cookie, uint8* buf, uint32 count) {
     return static_cast<int32>(done);
 }
 
+namespace {
+// Appends of unknown outcome settled by asking for the end of the file, per write call.
+constexpr int kAppendSettles = 2;
+}  // namespace
+
 int32 psion_write(volume* vol, filecookie* cookie, const uint8* buf, uint32 count) {
     if (!vol->connected.load() || cookie == nullptr) return B_IO_ERROR;
     uint32 done = 0;
     status_t error = B_OK;
+    int settles = 0;
     while (done < count) {
         uint32 chunk = count - done < kMaxWriteChunk ? count - done : kMaxWriteChunk;
+        int32 start = cookie->offset;
         uint8 request[kRequestBufferSize];
         (void)build_fwrite(request, sizeof request, static_cast<uint16>(cookie->handle), buf + done,
                            chunk);
@@ -741,6 +788,22 @@ int32 psion_write(volume* vol, filecookie* cookie, const uint8* buf, uint32 coun
             // Only the chunks the device said it stored count; where this one went, if
             // anywhere, is not known.
             position_unknown(cookie);
+            // An append cannot simply be sent again: if the device stored the chunk, it would
+            // be stored twice. The end of the file tells whether it did.
+            if (cookie->append && outcome_unknown(error) && start >= 0 &&
+                settles++ < kAppendSettles && psion_fseek(vol, cookie, 2, 0) == B_OK) {
+                uint32 end = static_cast<uint32>(cookie->offset);
+                if (end == static_cast<uint32>(start) + chunk) {
+                    error = B_OK;
+                    done += chunk;
+                    continue;
+                }
+                if (end == static_cast<uint32>(start)) {
+                    error = B_OK;  // not stored: it goes again from where it should have gone
+                    continue;
+                }
+                position_unknown(cookie);
+            }
             break;
         }
         done += chunk;

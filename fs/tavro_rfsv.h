@@ -130,6 +130,12 @@ uint8* send_command(volume* vol, const uint8* request, int32* reply_size, status
 void attach_handle_book(volume* vol);
 void detach_handle_book(volume* vol);
 [[nodiscard]] size_t handles_held(volume* vol);
+// True when opens of unknown outcome or closes still owed may have left handles open on the
+// device, which then refuses to delete their files.
+[[nodiscard]] bool handles_in_doubt(volume* vol);
+// Closes those handles: the ones known, and, after opens of unknown outcome, the ones that
+// an open of the drive's root listing shows them to have taken.
+void tidy_device_handles(volume* vol);
 
 // --- requests
 // -------------------------------------------------------------------------------------
@@ -148,4 +154,7 @@ uint8* psion_dirread(volume* vol, int32 handle, int32* reply_size, status_t* tra
 [[nodiscard]] status_t psion_deviceinfo(volume* vol, device_info* info);
 [[nodiscard]] status_t psion_fseek(volume* vol, filecookie* cookie, int whence, int32 offset);
 [[nodiscard]] int32 psion_read(volume* vol, filecookie* cookie, uint8* buf, uint32 count);
+// FWRITE in chunks: the bytes the device is known to have stored (> 0), or the error. After
+// an error the handle's position is kPositionUnknown. An append chunk whose reply went wrong
+// is settled by asking where the file ends: counted if it is there, sent again if not.
 [[nodiscard]] int32 psion_write(volume* vol, filecookie* cookie, const uint8* buf, uint32 count);

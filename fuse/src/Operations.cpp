@@ -155,6 +155,18 @@ void release_detached(MountSession& session, vnode_id vnid) {
     return B_FILE_EXISTS;
 }
 
+// True for the statuses after which a request may or may not have been carried out.
+bool outcome_unknown(status_t status) { return status == B_IO_ERROR || status == B_TIMED_OUT; }
+
+// Puts a rename's target, moved aside, back under its name. When the source may hold that
+// name already (a rename whose answer never came), the source goes back first.
+void restore_target(MountSession& session, vnode_id old_dir, const char* name, vnode_id dir,
+                    const char* new_name, const char* aside) {
+    status_t back = vfs_rename(session.nsid(), dir, aside, dir, new_name);
+    if (back == B_FILE_EXISTS && vfs_rename(session.nsid(), dir, new_name, old_dir, name) == B_OK)
+        (void)vfs_rename(session.nsid(), dir, aside, dir, new_name);
+}
+
 // Linux's rename replaces an existing target; the device refuses to rename onto a name that
 // exists. The target moves aside first and is removed only once the source has taken its
 // name: a rename that fails puts it back, so both names stay as they were.
@@ -186,15 +198,28 @@ void release_detached(MountSession& session, vnode_id vnid) {
     }
     std::string aside;
     status = aside_name(session, dir, &aside);
-    if (status == B_OK) status = vfs_rename(session.nsid(), dir, new_name, dir, aside.c_str());
     if (status != B_OK) return status;
+    status = vfs_rename(session.nsid(), dir, new_name, dir, aside.c_str());
+    if (status != B_OK) {
+        // The target may have moved although the answer never came: it goes back.
+        if (outcome_unknown(status))
+            restore_target(session, old_dir, name, dir, new_name, aside.c_str());
+        return status;
+    }
     status = vfs_rename(session.nsid(), old_dir, name, dir, new_name);
     if (status != B_OK) {
-        (void)vfs_rename(session.nsid(), dir, aside.c_str(), dir, new_name);
+        restore_target(session, old_dir, name, dir, new_name, aside.c_str());
         return status;
     }
     status_t removed = target_is_dir ? vfs_rmdir(session.nsid(), dir, aside.c_str())
                                      : vfs_unlink(session.nsid(), dir, aside.c_str());
+    if (removed != B_OK && outcome_unknown(removed)) {
+        // Removed after all when the device no longer has the name.
+        vnode_id left = 0;
+        status_t found = vfs_lookup(session.nsid(), dir, aside.c_str(), &left);
+        if (found == B_OK) (void)vfs_put(session.nsid(), left);
+        if (found == B_ENTRY_NOT_FOUND) removed = B_OK;
+    }
     if (removed == B_OK) {
         release_detached(session, target);
         return B_OK;

@@ -65,14 +65,16 @@ TEST_F(ModelTest, RandomOperationsInMixedCaseMatchTheModel) {
     EXPECT_TRUE(report.divergences.empty()) << report.divergences.front();
 }
 
-// Off in the suite until tavro3 recovers from lost, late, short and garbled replies: today it
-// reports writes and deletes that did not happen (scripts/soak.sh runs it on demand).
-TEST_F(ModelTest, DISABLED_RandomOperationsUnderLostLateShortAndGarbledRepliesNeverLie) {
-    model::Report report = RunModel(23, 600, 4);
-    EXPECT_GE(report.operations, FromEnvironment("TAVRO_MODEL_OPERATIONS", 600));
+// Faults on about one operation in four. Bounded for the suite (about 20 s under asan);
+// scripts/soak.sh runs it long over many seeds.
+TEST_F(ModelTest, RandomOperationsUnderLostLateShortAndGarbledRepliesNeverLie) {
+    model::Report report = RunModel(23, 300, 4);
+    EXPECT_GE(report.operations, FromEnvironment("TAVRO_MODEL_OPERATIONS", 300));
     // About one operation in four gets a fault armed; most of those strike.
     uint32_t every = FromEnvironment("TAVRO_MODEL_FAULT_EVERY", 4);
-    if (every != 0) EXPECT_GT(report.faultsStruck, report.operations / (6 * every));
+    if (every != 0) {
+        EXPECT_GT(report.faultsStruck, report.operations / (6 * every));
+    }
     EXPECT_TRUE(report.divergences.empty()) << report.divergences.front();
 }
 

@@ -137,6 +137,25 @@ TEST_F(Namespace, RenameWithinADirectoryChangesOnlyTheName) {
     EXPECT_STREQ(a->name, "A");
 }
 
+TEST_F(Namespace, ARenameWithoutAnAnswerIsSettledByAskingForBothNames) {
+    ExpectFinfo("M:\\A", Entry(0, 1, 0));
+    vnode* a = Walk(root, "A");
+    // No answer, and the device did not do it: both names are as they were, and the rename
+    // fails.
+    device->ExpectSilence(Packet(RENAME, Concat({PathBytes("M:\\A"), PathBytes("M:\\B")})));
+    ExpectFinfo("M:\\A", Entry(0, 1, 0));
+    EXPECT_EQ(fs_rename(vol, root, "A", root, "B"), B_TIMED_OUT);
+    // No answer, and the device did it: the rename is done. (The name forgotten after the
+    // first is looked up again first.)
+    ExpectFinfo("M:\\A", Entry(0, 1, 0));
+    device->ExpectSilence(Packet(RENAME, Concat({PathBytes("M:\\A"), PathBytes("M:\\C")})));
+    device->Expect(Packet(FINFO, PathBytes("M:\\A")), Reply(-33));
+    ExpectFinfo("M:\\C", Entry(0, 1, 0));
+    EXPECT_EQ(fs_rename(vol, root, "A", root, "C"), B_OK);
+    EXPECT_STREQ(a->name, "C");
+    Put(a);
+}
+
 TEST_F(Namespace, MovingADirectoryTakesTheNodesBelowItAlong) {
     ExpectFinfo("M:\\SRC", Entry(0x10, 0, 0));
     ExpectFinfo("M:\\DST", Entry(0x10, 0, 0));

@@ -182,6 +182,34 @@ TEST_F(StackTest, AppendAndReadsAtRandomPositions) {
     sys_close(fd);
 }
 
+TEST_F(StackTest, AppendsGoWhereTheFileEndsWithoutASeek) {
+    constexpr uint16 kFSEEK = 12, kFWRITE = 10, kFOPEN = 0, kFCLOSE = 2;
+    WriteHostFile(HostPath("LOG.TXT"), "start\n");
+    be_stat st;
+    ASSERT_EQ(sys_stat(Path("LOG.TXT").c_str(), &st), B_OK);
+    uint32 seeks = Sent(kFSEEK), writes = Sent(kFWRITE), opens = Sent(kFOPEN),
+           closes = Sent(kFCLOSE);
+    // The position a caller hands an append is its own business (0, or whatever it thinks
+    // the size is): the bytes go at the end of the file.
+    std::string want = "start\n";
+    for (int i = 0; i < 100; i++) {
+        int fd = sys_open(Path("LOG.TXT").c_str(), B_O_WRONLY | B_O_APPEND, 0);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(sys_write(fd, i % 2 == 0 ? 0 : 3 * i, "0123456789", 10), 10);
+        ASSERT_EQ(sys_close(fd), B_OK);
+        want += "0123456789";
+    }
+    EXPECT_EQ(ReadHostFile(HostPath("LOG.TXT")), want);
+    // Each append is its open, its data and its close: the device opens an append at the end,
+    // which the node's size tells.
+    EXPECT_EQ(Sent(kFSEEK) - seeks, 0u);
+    EXPECT_EQ(Sent(kFWRITE) - writes, 100u);
+    EXPECT_EQ(Sent(kFOPEN) - opens, 100u);
+    EXPECT_EQ(Sent(kFCLOSE) - closes, 100u);
+    ASSERT_EQ(sys_stat(Path("LOG.TXT").c_str(), &st), B_OK);
+    EXPECT_EQ(st.st_size, static_cast<off_t>(want.size()));
+}
+
 TEST_F(StackTest, MkdirRmdirAndRefusingAFullDirectory) {
     ASSERT_EQ(sys_mkdir(Path("NEW").c_str(), 0755), B_OK);
     EXPECT_TRUE(std::filesystem::is_directory(HostPath("NEW")));

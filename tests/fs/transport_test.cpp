@@ -46,6 +46,12 @@ TEST_F(Transport, ALateReplyIsNeverTakenForTheNextRequest) {
     EXPECT_TRUE(Send(vol, Packet(FINFO, PathBytes("M:\\A"))).empty());
     EXPECT_EQ(Send(vol, Packet(FINFO, PathBytes("M:\\B"))), Reply(0, Entry(0, 222, 0)));
 
+    // Nor when it comes later than two reply times (2.5 here).
+    device->Expect(Packet(FINFO, PathBytes("M:\\E")), Reply(0, Entry(0, 555, 0)), 500000);
+    device->Expect(Packet(FINFO, PathBytes("M:\\F")), Reply(0, Entry(0, 666, 0)));
+    EXPECT_TRUE(Send(vol, Packet(FINFO, PathBytes("M:\\E"))).empty());
+    EXPECT_EQ(Send(vol, Packet(FINFO, PathBytes("M:\\F"))), Reply(0, Entry(0, 666, 0)));
+
     // A reply already waiting on the port when the next request goes out is dropped too.
     device->Expect(Packet(FINFO, PathBytes("M:\\C")), Reply(0, Entry(0, 333, 0)), 250000);
     EXPECT_TRUE(Send(vol, Packet(FINFO, PathBytes("M:\\C"))).empty());
