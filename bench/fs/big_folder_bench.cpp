@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <functional>
 
 #include "MountedDrive.h"
 
@@ -26,20 +27,37 @@ bool FillFolder(Mounted& m, int64_t entries) {
     return true;
 }
 
-void BM_CreateInBigFolder(benchmark::State& state) {
+// Runs `step` on a fresh name (BIG/<letter>NNNNNN.TXT) per iteration in a folder of
+// state.range(0) entries; `counter` gets the requests per step.
+void InBigFolder(benchmark::State& state, char letter, const char* counter,
+                 const std::function<bool(const std::string&)>& step) {
     Mounted m(handheld::LinkSpeed::Unlimited());
     if (!m.ok || !FillFolder(m, state.range(0))) return state.SkipWithError("setup failed");
-    int64_t made = 0;
+    int64_t done = 0;
     for (auto _ : state) {
         char name[32];
-        snprintf(name, sizeof name, "BIG/N%06lld.TXT", static_cast<long long>(made++));
-        int fd = sys_open(m.Path(name).c_str(), B_O_WRONLY | B_O_CREAT | B_O_EXCL, 0644);
-        if (fd < 0 || sys_close(fd) != B_OK) return state.SkipWithError("create failed");
+        snprintf(name, sizeof name, "BIG/%c%06lld.TXT", letter, static_cast<long long>(done++));
+        if (!step(m.Path(name))) return state.SkipWithError("step failed");
     }
-    state.counters["requests_per_create"] =
+    state.counters[counter] =
         m.host->Trace().CountEvents(handheld::TraceEvent::Request, m.channel->Channel()) /
         double(state.iterations());
 }
+
+void BM_CreateInBigFolder(benchmark::State& state) {
+    InBigFolder(state, 'N', "requests_per_create", [](const std::string& path) {
+        int fd = sys_open(path.c_str(), B_O_WRONLY | B_O_CREAT | B_O_EXCL, 0644);
+        return fd >= 0 && sys_close(fd) == B_OK;
+    });
+}
+
+void BM_MissingNameInBigFolder(benchmark::State& state) {
+    InBigFolder(state, 'M', "requests_per_lookup", [](const std::string& path) {
+        be_stat st;
+        return sys_stat(path.c_str(), &st) == B_ENTRY_NOT_FOUND;
+    });
+}
+
 BENCHMARK(BM_CreateInBigFolder)
     ->Arg(100)
     ->Arg(1000)
@@ -47,22 +65,6 @@ BENCHMARK(BM_CreateInBigFolder)
     ->Iterations(300)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
-
-void BM_MissingNameInBigFolder(benchmark::State& state) {
-    Mounted m(handheld::LinkSpeed::Unlimited());
-    if (!m.ok || !FillFolder(m, state.range(0))) return state.SkipWithError("setup failed");
-    int64_t asked = 0;
-    for (auto _ : state) {
-        char name[32];
-        snprintf(name, sizeof name, "BIG/M%06lld.TXT", static_cast<long long>(asked++));
-        be_stat st;
-        if (sys_stat(m.Path(name).c_str(), &st) != B_ENTRY_NOT_FOUND)
-            return state.SkipWithError("missing name found");
-    }
-    state.counters["requests_per_lookup"] =
-        m.host->Trace().CountEvents(handheld::TraceEvent::Request, m.channel->Channel()) /
-        double(state.iterations());
-}
 BENCHMARK(BM_MissingNameInBigFolder)
     ->Arg(100)
     ->Arg(1000)

@@ -44,18 +44,6 @@ std::string Unescape(const std::string& text) {
     return plain;
 }
 
-bool ParseSwitchWord(const std::string& text, bool& on) {
-    if (text == "on" || text == "yes" || text == "true" || text == "1") {
-        on = true;
-        return true;
-    }
-    if (text == "off" || text == "no" || text == "false" || text == "0") {
-        on = false;
-        return true;
-    }
-    return false;
-}
-
 status_t StatusOfErrno() {
     switch (errno) {
         case ENOENT:
@@ -83,6 +71,18 @@ status_t MakeFolder(const std::string& folder) {
 }
 
 }  // namespace
+
+bool ParseSwitchWord(const std::string& text, bool& on) {
+    if (text == "on" || text == "yes" || text == "true" || text == "1") {
+        on = true;
+        return true;
+    }
+    if (text == "off" || text == "no" || text == "false" || text == "0") {
+        on = false;
+        return true;
+    }
+    return false;
+}
 
 std::string Escape(const std::string& text) {
     static const char kHex[] = "0123456789abcdef";

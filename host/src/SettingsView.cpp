@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "host/Settings.h"
 #include "kits/CheckBox.h"
 #include "kits/Message.h"
 #include "kits/Messenger.h"
@@ -44,18 +45,6 @@ BView* MakeView(const AddOn& addOn, std::string& error) {
     return view;
 }
 
-bool ParseSwitch(const std::string& text, bool& on) {
-    if (text == "on" || text == "yes" || text == "true" || text == "1") {
-        on = true;
-        return true;
-    }
-    if (text == "off" || text == "no" || text == "false" || text == "0") {
-        on = false;
-        return true;
-    }
-    return false;
-}
-
 // Returns once the window has handled everything sent to it before: nobody answers the
 // message, so the reply B_NO_REPLY comes when the window got to it.
 void WaitUntilHandled(BWindow* window) {
@@ -96,7 +85,7 @@ status_t ApplyThroughConfigView(const AddOn& addOn, const std::vector<SettingCha
     // The switch first: it is what enables the debug file's field.
     for (const SettingChange& change : changes) {
         bool on;
-        if (change.key != "debug" || !ParseSwitch(change.value, on)) continue;
+        if (change.key != "debug" || !ParseSwitchWord(change.value, on)) continue;
         if (controls.debug == nullptr) {
             error = "the settings view has no debug switch";
             status = B_BAD_VALUE;

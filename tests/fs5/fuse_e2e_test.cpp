@@ -18,30 +18,11 @@
 namespace {
 
 using fusetest::mounted_at;
+using fusetest::mounts_below;
 using fusetest::quote;
 using fusetest::run;
+using fusetest::wait_for;
 using namespace std::chrono_literals;
-
-std::string mounts_below(const std::string& prefix) {
-    std::ifstream table("/proc/self/mounts");
-    std::string line, found;
-    while (std::getline(table, line)) {
-        std::istringstream fields(line);
-        std::string device, where;
-        if (fields >> device >> where && where.compare(0, prefix.size(), prefix) == 0)
-            found += line + "\n";
-    }
-    return found;
-}
-
-bool wait_for(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-    auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
 
 class Series5EndToEnd : public testing::Test {
 protected:

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 namespace fusetest {
@@ -58,6 +59,27 @@ bool mounted_at(const std::string& path) {
         if (fields >> device >> where && where == path) return true;
     }
     return false;
+}
+
+std::string mounts_below(const std::string& prefix) {
+    std::ifstream table("/proc/self/mounts");
+    std::string line, found;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string device, where;
+        if (fields >> device >> where && where.compare(0, prefix.size(), prefix) == 0)
+            found += line + "\n";
+    }
+    return found;
+}
+
+bool wait_for(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+    auto end = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
 }
 
 }  // namespace fusetest

@@ -1,6 +1,8 @@
 // Runs ordinary Linux programs for the tests and collects what they print.
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <string>
 
 namespace fusetest {
@@ -22,5 +24,10 @@ void remove_tree(const std::string& path);
 
 // Whether a mount sits exactly at `path`.
 bool mounted_at(const std::string& path);
+// Every line of the mount table whose mount point starts with `prefix`.
+std::string mounts_below(const std::string& prefix);
+
+// Polls `condition` until it holds (true) or `limit` has passed (false).
+bool wait_for(const std::function<bool()>& condition, std::chrono::milliseconds limit);
 
 }  // namespace fusetest

@@ -34,27 +34,6 @@ constexpr bigtime_t kUpTimeout = 60000000;
 // tries of it still ride out a stall of the machine.
 constexpr bigtime_t kShortRetransmit = 50000;
 
-std::string MountsBelow(const std::string& prefix) {
-    std::ifstream table("/proc/self/mounts");
-    std::string line, found;
-    while (std::getline(table, line)) {
-        std::istringstream fields(line);
-        std::string device, where;
-        if (fields >> device >> where && where.compare(0, prefix.size(), prefix) == 0)
-            found += line + "\n";
-    }
-    return found;
-}
-
-bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-    auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
-
 // Bytes that differ everywhere, so that a misplaced or repeated frame cannot go unnoticed.
 std::string Pattern(size_t size, uint32 seed) {
     std::string bytes(size, '\0');
@@ -94,8 +73,8 @@ protected:
         if (bridge_) fusebridge::stop();
         handheld_.reset();
         if (folder_.empty()) return;
-        EXPECT_EQ(MountsBelow(folder_), "");
-        if (MountsBelow(folder_).empty()) fusetest::remove_tree(folder_);
+        EXPECT_EQ(fusetest::mounts_below(folder_), "");
+        if (fusetest::mounts_below(folder_).empty()) fusetest::remove_tree(folder_);
     }
 
     // A drive folder under the test's folder.
@@ -153,7 +132,8 @@ TEST_F(SerialFuse, OneMebibyteBothWaysThroughTheLinuxMountWithCorruptedFrames) {
     Start(handheld::Family::Series3, 115200, {m},
           {wire::LineFault{wire::LineFault::Kind::Corrupt, 1, 1, 2}});
     std::string mount = root_ + "/INTERNAL";
-    ASSERT_TRUE(WaitFor([&] { return mounted_at(mount); }, 60s)) << "no Linux mount at " << mount;
+    ASSERT_TRUE(fusetest::wait_for([&] { return mounted_at(mount); }, 60s))
+        << "no Linux mount at " << mount;
 
     constexpr size_t kSize = 1024 * 1024;
     WriteHostFile(folder_ + "/out.bin", Pattern(kSize, 1));
@@ -201,8 +181,8 @@ TEST_F(SerialFuse, Series5DrivesMountThroughTheLinkAndFilesGoBothWays) {
     EXPECT_EQ(host_->FamilyVersion(), 5);
     // Every drive in the handheld's list gets its mount, by volume name.
     std::string internal = root_ + "/Internal", disk = root_ + "/Disk";
-    ASSERT_TRUE(WaitFor([&] { return mounted_at(internal) && mounted_at(disk); }, 60s))
-        << MountsBelow(folder_);
+    ASSERT_TRUE(fusetest::wait_for([&] { return mounted_at(internal) && mounted_at(disk); }, 60s))
+        << fusetest::mounts_below(folder_);
     auto listed =
         run("ls " + quote(internal) + " && cat " + quote(internal + "/Letter to Anna.txt"));
     EXPECT_EQ(listed.status, 0) << listed.output;

@@ -38,6 +38,8 @@ std::string CheckSetting(const std::string& key, const std::string& value);
 
 // Text safe to show on a terminal: "\" doubled, control characters escaped.
 std::string Escape(const std::string& text);
+// on/yes/true/1 or off/no/false/0; false for anything else.
+bool ParseSwitchWord(const std::string& text, bool& on);
 
 std::string SettingsFile(const std::string& folder, const AddOn& addOn);
 
