@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <functional>
 
-#include "MountedDrive.h"
+#include "../MountedDrive.h"
 
 namespace {
 

@@ -11,48 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "MountedDrive.h"
+#include "../MountedDrive.h"
 
 namespace {
 
 constexpr uint16 kFREAD = 4;
 constexpr uint16 kFWRITE = 10;
 constexpr uint16 kFSEEK = 12;
-
-std::string Pattern(size_t size) {
-    std::string out(size, '\0');
-    for (size_t i = 0; i < size; i++) out[i] = static_cast<char>(i * 131 + (i >> 9));
-    return out;
-}
-
-// Writes `content` with calls of `chunk` bytes; false on any failure.
-bool WriteFile(Mounted& m, const char* name, const std::string& content, size_t chunk) {
-    int fd = sys_open(m.Path(name).c_str(), B_O_WRONLY | B_O_CREAT | B_O_TRUNC, 0644);
-    if (fd < 0) return false;
-    for (size_t done = 0; done < content.size(); done += chunk) {
-        size_t n = std::min(chunk, content.size() - done);
-        if (sys_write(fd, static_cast<off_t>(done), content.data() + done, n) !=
-            static_cast<ssize_t>(n)) {
-            sys_close(fd);
-            return false;
-        }
-    }
-    return sys_close(fd) == B_OK;
-}
-
-bool ReadFile(Mounted& m, const char* name, size_t size, size_t chunk) {
-    int fd = sys_open(m.Path(name).c_str(), B_O_RDONLY, 0);
-    if (fd < 0) return false;
-    std::vector<char> buffer(chunk);
-    size_t done = 0;
-    for (;;) {
-        ssize_t n = sys_read(fd, static_cast<off_t>(done), buffer.data(), chunk);
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-    }
-    sys_close(fd);
-    return done == size;
-}
 
 constexpr size_t kMiB = 1 << 20;
 // Calls of whole chunks, so that only the file's last chunk is a short request.

@@ -13,10 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "host/HostLink.h"
-#include "host/RawChannel.h"
-#include "kernel/syscalls.h"
-#include "platform/ByteOrder.h"
+#include "../MountedDrive.h"
 
 namespace {
 
@@ -25,98 +22,11 @@ constexpr uint16 kWrite = 0x19;
 constexpr uint16 kSeek = 0x1A;
 constexpr size_t kChunk = 2048;
 
-struct Mounted {
-    std::string folder;
-    std::string where = "/bench5/Internal";
-    std::unique_ptr<vantrel::HostLink> host;
-    std::unique_ptr<vantrel::RawChannel> channel;
-    sem_id sem = -1;
-    bool ok = false;
-
-    explicit Mounted(handheld::LinkSpeed speed) {
-        std::string pattern = std::filesystem::temp_directory_path() / "tavro5-bench-XXXXXX";
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back('\0');
-        if (mkdtemp(buffer.data()) == nullptr) return;
-        folder = buffer.data();
-        vantrel::HostOptions options;
-        options.family = vantrel::Family::Series5;
-        vantrel::DriveSetup drive;
-        drive.letter = 'C';
-        drive.volumeName = "Internal";
-        drive.folder = folder;
-        drive.capacity = 16 * 1024 * 1024;
-        options.drives.push_back(drive);
-        options.speed = speed;
-        options.traceInMemory = false;
-        host = std::make_unique<vantrel::HostLink>(options);
-        if (host->Start() != B_OK || host->LinkUp() != B_OK) return;
-        channel = std::make_unique<vantrel::RawChannel>();
-        if (channel->Connect("SYS$RFSV", 10000000) != B_OK) return;
-        sem = create_sem(1, "RFSV-NCP-Write");
-        uint8 block[408] = {};
-        LongToBytes(static_cast<uint32>(host->RequestPort()), block + 4);
-        LongToBytes(static_cast<uint32>(channel->ReplyPort()), block + 8);
-        WordToBytes(channel->Channel(), block + 12);
-        LongToBytes(static_cast<uint32>(sem), block + 16);
-        memcpy(block + 20, "C:", 2);
-        kernel_set_addon_path(TAVRO_FS_ADDON_DIR);
-        ok = mount("tavro5", where.c_str(), nullptr, 0, block, sizeof block) == B_OK;
-        host->Trace().Reset();
-    }
-    ~Mounted() {
-        if (ok) unmount(where.c_str());
-        channel.reset();
-        if (host) host->LinkDown();
-        host.reset();
-        if (sem >= 0) delete_sem(sem);
-        std::error_code ignored;
-        std::filesystem::remove_all(folder, ignored);
-    }
-    // The volume talks on a session of its own; nothing else sends file requests.
-    uint32 Sent(uint16 op) { return host->Trace().CountRequests(op); }
-    std::string Path(const char* name) const { return where + "/" + name; }
-};
-
-std::string Pattern(size_t size) {
-    std::string out(size, '\0');
-    for (size_t i = 0; i < size; i++) out[i] = static_cast<char>(i * 131 + (i >> 9));
-    return out;
-}
-
-bool WriteFile(Mounted& m, const char* name, const std::string& content, size_t call) {
-    int fd = sys_open(m.Path(name).c_str(), B_O_WRONLY | B_O_CREAT | B_O_TRUNC, 0644);
-    if (fd < 0) return false;
-    for (size_t done = 0; done < content.size(); done += call) {
-        size_t n = std::min(call, content.size() - done);
-        if (sys_write(fd, static_cast<off_t>(done), content.data() + done, n) !=
-            static_cast<ssize_t>(n)) {
-            sys_close(fd);
-            return false;
-        }
-    }
-    return sys_close(fd) == B_OK;
-}
-
-bool ReadFile(Mounted& m, const char* name, size_t size, size_t call) {
-    int fd = sys_open(m.Path(name).c_str(), B_O_RDONLY, 0);
-    if (fd < 0) return false;
-    std::vector<char> buffer(call);
-    size_t done = 0;
-    for (;;) {
-        ssize_t n = sys_read(fd, static_cast<off_t>(done), buffer.data(), call);
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-    }
-    sys_close(fd);
-    return done == size;
-}
-
 constexpr size_t kMiB = 1 << 20;
 constexpr size_t kCall = 64 * kChunk;  // calls of whole chunks, as the Linux kernel makes them
 
 void BM_SequentialWrite1MiB(benchmark::State& state) {
-    Mounted m(handheld::LinkSpeed::Unlimited());
+    Mounted m(handheld::LinkSpeed::Unlimited(), false, true);
     if (!m.ok) return state.SkipWithError("mount failed");
     std::string content = Pattern(kMiB);
     uint32 before = m.Sent(kWrite), seeks = m.Sent(kSeek);
@@ -130,7 +40,7 @@ void BM_SequentialWrite1MiB(benchmark::State& state) {
 BENCHMARK(BM_SequentialWrite1MiB)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 void BM_SequentialRead1MiB(benchmark::State& state) {
-    Mounted m(handheld::LinkSpeed::Unlimited());
+    Mounted m(handheld::LinkSpeed::Unlimited(), false, true);
     if (!m.ok) return state.SkipWithError("mount failed");
     if (!WriteFile(m, "Sequential.bin", Pattern(kMiB), kCall)) return state.SkipWithError("setup");
     uint32 before = m.Sent(kRead), seeks = m.Sent(kSeek);
@@ -150,7 +60,7 @@ void BM_Serial115200(benchmark::State& state) {
     const bool write = state.range(0) == 1;
     const size_t size = 256 * 1024;
     handheld::LinkSpeed speed = handheld::LinkSpeed::Series5Cable();
-    Mounted m(speed);
+    Mounted m(speed, false, true);
     if (!m.ok) return state.SkipWithError("mount failed");
     std::string content = Pattern(size);
     if (!write) std::ofstream(m.folder + "/Slow.bin", std::ios::binary) << content;

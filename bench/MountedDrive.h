@@ -1,0 +1,116 @@
+// One drive of the host's simulated handheld, on a temporary folder, mounted through the kernel
+// for the file-system benchmarks (tavro3 on M: of a Series 3, or tavro5 on C: of a Series 5),
+// and the file helpers they share.
+#pragma once
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/HostLink.h"
+#include "host/RawChannel.h"
+#include "kernel/syscalls.h"
+#include "platform/ByteOrder.h"
+
+struct Mounted {
+    std::string folder;
+    std::string where;
+    std::unique_ptr<vantrel::HostLink> host;
+    std::unique_ptr<vantrel::RawChannel> channel;
+    sem_id sem = -1;
+    bool ok = false;
+    bool series5 = false;
+
+    explicit Mounted(handheld::LinkSpeed speed, bool keepRecords = false, bool series5_ = false)
+        : where(series5_ ? "/bench5/Internal" : "/bench/INTERNAL"), series5(series5_) {
+        std::string pattern = std::filesystem::temp_directory_path() / "tavro-bench-XXXXXX";
+        std::vector<char> buffer(pattern.begin(), pattern.end());
+        buffer.push_back('\0');
+        if (mkdtemp(buffer.data()) == nullptr) return;
+        folder = buffer.data();
+        vantrel::HostOptions options;
+        vantrel::DriveSetup drive;
+        if (series5) {
+            options.family = vantrel::Family::Series5;
+            drive.letter = 'C';
+            drive.volumeName = "Internal";
+        }
+        drive.folder = folder;
+        drive.capacity = 16 * 1024 * 1024;
+        options.drives.push_back(drive);
+        options.speed = speed;
+        options.traceInMemory = keepRecords;
+        host = std::make_unique<vantrel::HostLink>(options);
+        if (host->Start() != B_OK || host->LinkUp() != B_OK) return;
+        channel = std::make_unique<vantrel::RawChannel>();
+        if (channel->Connect("SYS$RFSV", 10000000) != B_OK) return;
+        sem = create_sem(1, "RFSV-NCP-Write");
+        uint8 block[408] = {};
+        LongToBytes(static_cast<uint32>(host->RequestPort()), block + 4);
+        LongToBytes(static_cast<uint32>(channel->ReplyPort()), block + 8);
+        WordToBytes(channel->Channel(), block + 12);
+        LongToBytes(static_cast<uint32>(sem), block + 16);
+        memcpy(block + 20, series5 ? "C:" : "M:", 2);
+        kernel_set_addon_path(TAVRO_FS_ADDON_DIR);
+        ok = mount(series5 ? "tavro5" : "tavro3", where.c_str(), nullptr, 0, block, sizeof block) ==
+             B_OK;
+        host->Trace().Reset();
+    }
+    ~Mounted() {
+        if (ok) unmount(where.c_str());
+        channel.reset();
+        if (host) host->LinkDown();
+        host.reset();
+        if (sem >= 0) delete_sem(sem);
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
+    }
+    // Requests with this opcode. tavro5 talks on a session of its own, so on a Series 5 every
+    // channel counts; nothing else sends file requests.
+    uint32 Sent(uint16 opcode) {
+        return series5 ? host->Trace().CountRequests(opcode)
+                       : host->Trace().CountRequests(channel->Channel(), opcode);
+    }
+    std::string Path(const char* name) const { return where + "/" + name; }
+};
+
+inline std::string Pattern(size_t size) {
+    std::string out(size, '\0');
+    for (size_t i = 0; i < size; i++) out[i] = static_cast<char>(i * 131 + (i >> 9));
+    return out;
+}
+
+// Writes `content` with calls of `chunk` bytes; false on any failure.
+inline bool WriteFile(Mounted& m, const char* name, const std::string& content, size_t chunk) {
+    int fd = sys_open(m.Path(name).c_str(), B_O_WRONLY | B_O_CREAT | B_O_TRUNC, 0644);
+    if (fd < 0) return false;
+    for (size_t done = 0; done < content.size(); done += chunk) {
+        size_t n = std::min(chunk, content.size() - done);
+        if (sys_write(fd, static_cast<off_t>(done), content.data() + done, n) !=
+            static_cast<ssize_t>(n)) {
+            sys_close(fd);
+            return false;
+        }
+    }
+    return sys_close(fd) == B_OK;
+}
+
+// Reads the whole file with calls of `chunk` bytes; true when `size` bytes came.
+inline bool ReadFile(Mounted& m, const char* name, size_t size, size_t chunk) {
+    int fd = sys_open(m.Path(name).c_str(), B_O_RDONLY, 0);
+    if (fd < 0) return false;
+    std::vector<char> buffer(chunk);
+    size_t done = 0;
+    for (;;) {
+        ssize_t n = sys_read(fd, static_cast<off_t>(done), buffer.data(), chunk);
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    sys_close(fd);
+    return done == size;
+}
