@@ -103,20 +103,28 @@ status_t seek_to(volume* vol, cookie* c, int64 pos) {
     return B_OK;
 }
 
-// A read that brought nothing back is the end of the file only if the handheld's position did
-// not move: a reply cut short on the way looks just the same.
-status_t confirm_end(volume* vol, cookie* c, int64 pos) {
+// Asks the handheld where the cookie's handle stands after a seek of no distance from `sense`;
+// the position is unknown until the answer comes.
+status_t seek_nowhere(volume* vol, cookie* c, uint32 sense, uint32* now) {
     c->position = -1;
     uint8 request[32];
-    size_t size = epoc::build_seek(request, sizeof request, 0, 0, c->handle, epoc::kSeekCurrent);
+    size_t size = epoc::build_seek(request, sizeof request, 0, 0, c->handle, sense);
     std::vector<uint8> reply;
     int32 device;
     status_t status = transact(vol, request, size, &reply, &device, handle_use::uses, &c->session);
     if (status != B_OK) return status;
     if (device != epoc::kOk) return epoc::map_status(device);
+    if (!epoc::parse_u32(reply.data(), reply.size(), 0, now)) return B_IO_ERROR;
+    c->position = *now;
+    return B_OK;
+}
+
+// A read that brought nothing back is the end of the file only if the handheld's position did
+// not move: a reply cut short on the way looks just the same.
+status_t confirm_end(volume* vol, cookie* c, int64 pos) {
     uint32 now;
-    if (!epoc::parse_u32(reply.data(), reply.size(), 0, &now)) return B_IO_ERROR;
-    c->position = now;
+    status_t status = seek_nowhere(vol, c, epoc::kSeekCurrent, &now);
+    if (status != B_OK) return status;
     return now == static_cast<uint64>(pos) ? B_OK : B_IO_ERROR;
 }
 
@@ -138,18 +146,8 @@ status_t renew_handle(volume* vol, node* n, cookie* c) {
 
 // Appending writes go to the end as the handheld knows it.
 status_t seek_end(volume* vol, cookie* c) {
-    c->position = -1;
-    uint8 request[32];
-    size_t size = epoc::build_seek(request, sizeof request, 0, 0, c->handle, epoc::kSeekEnd);
-    std::vector<uint8> reply;
-    int32 device;
-    status_t status = transact(vol, request, size, &reply, &device, handle_use::uses, &c->session);
-    if (status != B_OK) return status;
-    if (device != epoc::kOk) return epoc::map_status(device);
     uint32 now;
-    if (!epoc::parse_u32(reply.data(), reply.size(), 0, &now)) return B_IO_ERROR;
-    c->position = now;
-    return B_OK;
+    return seek_nowhere(vol, c, epoc::kSeekEnd, &now);
 }
 
 // Reads from `pos` on the cookie's handle (its lock held); `done` gets the bytes read.

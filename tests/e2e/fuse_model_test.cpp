@@ -8,18 +8,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <vector>
 #include <thread>
+#include <vector>
 
 #include "ModelRun.h"
+#include "ShortTimeouts.h"
 #include "fusebridge/FuseBridge.h"
 #include "host/HostLink.h"
 #include "kernel/syscalls.h"
@@ -205,20 +206,9 @@ protected:
         if (!folder_.empty() && !fusetest::mounted_at(mount_)) fusetest::remove_tree(folder_);
     }
 
-    // Short time-outs, so that lost replies cost little; late replies come later still.
-    void ShortenTimeouts() {
-        nspace_id nsid;
-        EXPECT_EQ(kernel_volume_at(mount_.c_str(), &nsid, nullptr), B_OK);
-        auto* vol = static_cast<volume*>(kernel_volume_cookie(nsid));
-        EXPECT_NE(vol, nullptr);
-        if (vol != nullptr) {
-            vol->sizeTimeout = kTimeout;
-            vol->replyTimeout = kTimeout;
-        }
-    }
-
     model::Report RunModel(uint32_t seed, uint32_t operations, uint32_t faultEvery) {
-        if (faultEvery != 0) ShortenTimeouts();
+        // Late replies come later still than the short time-outs.
+        if (faultEvery != 0) ShortenTimeouts(mount_, kTimeout);
         FuseTarget target(mount_);
         model::Faults faults;
         faults.arm = [this](const handheld::FaultRule& rule) { host_->Faults().Add(rule); };
@@ -264,7 +254,7 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 // takes its name, the target goes). Whichever of them meets a lost or garbled reply, the
 // rename is either done or, when it fails, leaves both names as they were.
 TEST_F(FuseModel, AReplacingRenameThatMeetsABadReplyIsDoneOrChangesNothing) {
-    ShortenTimeouts();
+    ShortenTimeouts(mount_, kTimeout);
     using handheld::FaultKind;
     int done = 0, failed = 0;
     for (FaultKind kind : {FaultKind::NoReply, FaultKind::GarbageReply}) {

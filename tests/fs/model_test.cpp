@@ -7,6 +7,7 @@
 
 #include "ModelKernelTarget.h"
 #include "ModelRun.h"
+#include "ShortTimeouts.h"
 #include "StackFixture.h"
 #include "tavro.h"
 
@@ -20,17 +21,8 @@ using stack::StackTest;
 class ModelTest : public StackTest {
 protected:
     model::Report RunModel(uint32 seed, uint32 operations, uint32 faultEvery) {
-        if (faultEvery != 0) {
-            // Short time-outs, so that lost replies cost little; late replies come later still.
-            nspace_id nsid;
-            EXPECT_EQ(kernel_volume_at(where.c_str(), &nsid, nullptr), B_OK);
-            auto* vol = static_cast<volume*>(kernel_volume_cookie(nsid));
-            EXPECT_NE(vol, nullptr);
-            if (vol != nullptr) {
-                vol->sizeTimeout = kTimeout;
-                vol->replyTimeout = kTimeout;
-            }
-        }
+        // Late replies come later still than the short time-outs.
+        if (faultEvery != 0) ShortenTimeouts(where, kTimeout);
         KernelTarget target(where);
         model::Faults faults;
         faults.arm = [this](const handheld::FaultRule& rule) { host->Faults().Add(rule); };
