@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "ModelChecks.h"
 #include "ModelRun.h"
 #include "ShortTimeouts.h"
 #include "fusebridge/FuseBridge.h"
@@ -29,13 +30,9 @@
 
 namespace {
 
-using namespace std::chrono_literals;
+using model::FromEnvironment;
 
-uint32_t FromEnvironment(const char* name, uint32_t fallback) {
-    const char* text = std::getenv(name);
-    return text != nullptr && *text != 0 ? static_cast<uint32_t>(std::strtoul(text, nullptr, 10))
-                                         : fallback;
-}
+using namespace std::chrono_literals;
 
 int Fail() { return -errno; }
 
@@ -298,21 +295,14 @@ TEST_F(FuseModel, AReplacingRenameThatMeetsABadReplyIsDoneOrChangesNothing) {
 
 TEST_F(FuseModel, RandomOperationsInMixedCaseMatchTheModel) {
     model::Report report = RunModel(31, 600, 0);
-    EXPECT_GE(report.operations, FromEnvironment("TAVRO_MODEL_OPERATIONS", 600));
-    EXPECT_TRUE(report.divergences.empty()) << report.divergences.front();
+    model::ExpectCleanRun(report, 600, 0);
 }
 
 // Faults on about one operation in four. Bounded for the suite (about 20 s under asan);
 // scripts/soak.sh runs it long over many seeds.
 TEST_F(FuseModel, RandomOperationsUnderLostLateShortAndGarbledRepliesNeverLie) {
     model::Report report = RunModel(37, 200, 4);
-    EXPECT_GE(report.operations, FromEnvironment("TAVRO_MODEL_OPERATIONS", 200));
-    // About one operation in four gets a fault armed; most of those strike.
-    uint32_t every = FromEnvironment("TAVRO_MODEL_FAULT_EVERY", 4);
-    if (every != 0) {
-        EXPECT_GT(report.faultsStruck, report.operations / (6 * every));
-    }
-    EXPECT_TRUE(report.divergences.empty()) << report.divergences.front();
+    model::ExpectCleanRun(report, 200, 4);
 }
 
 }  // namespace

@@ -5,16 +5,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "ModelChecks.h"
 #include "ModelRun.h"
 #include "kernel/syscalls.h"
 
 namespace model {
-
-uint32 FromEnvironment(const char* name, uint32 fallback) {
-    const char* text = std::getenv(name);
-    return text != nullptr && *text != 0 ? static_cast<uint32>(std::strtoul(text, nullptr, 10))
-                                         : fallback;
-}
 
 // A file system by the kernel's calls; paths relative to the volume.
 class KernelTarget : public model::Target {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "ModelChecks.h"
 #include "ModelKernelTarget.h"
 #include "ModelRun.h"
 #include "ShortTimeouts.h"
@@ -53,21 +54,14 @@ protected:
 
 TEST_F(ModelTest, RandomOperationsInMixedCaseMatchTheModel) {
     model::Report report = RunModel(11, 1000, 0);
-    EXPECT_GE(report.operations, FromEnvironment("TAVRO_MODEL_OPERATIONS", 1000));
-    EXPECT_TRUE(report.divergences.empty()) << report.divergences.front();
+    model::ExpectCleanRun(report, 1000, 0);
 }
 
 // Faults on about one operation in four. Bounded for the suite (about 20 s under asan);
 // scripts/soak.sh runs it long over many seeds.
 TEST_F(ModelTest, RandomOperationsUnderLostLateShortAndGarbledRepliesNeverLie) {
     model::Report report = RunModel(23, 300, 4);
-    EXPECT_GE(report.operations, FromEnvironment("TAVRO_MODEL_OPERATIONS", 300));
-    // About one operation in four gets a fault armed; most of those strike.
-    uint32_t every = FromEnvironment("TAVRO_MODEL_FAULT_EVERY", 4);
-    if (every != 0) {
-        EXPECT_GT(report.faultsStruck, report.operations / (6 * every));
-    }
-    EXPECT_TRUE(report.divergences.empty()) << report.divergences.front();
+    model::ExpectCleanRun(report, 300, 4);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "ModelChecks.h"
 #include "ModelKernelTarget.h"
 #include "ModelRun.h"
 #include "host/HostLink.h"
@@ -122,19 +123,12 @@ protected:
 
 TEST_F(Series5Model, RandomOperationsWithLongMixedCaseNamesMatchTheModel) {
     model::Report report = RunModel(11, 1500, 0);
-    EXPECT_GE(report.operations, FromEnvironment("TAVRO_MODEL_OPERATIONS", 1500));
-    EXPECT_TRUE(report.divergences.empty()) << report.divergences.front();
+    model::ExpectCleanRun(report, 1500, 0);
 }
 
 TEST_F(Series5Model, RandomOperationsUnderLostLateShortAndGarbledRepliesNeverLie) {
     model::Report report = RunModel(23, 800, 4);
-    EXPECT_GE(report.operations, FromEnvironment("TAVRO_MODEL_OPERATIONS", 800));
-    // About one operation in four gets a fault armed; most of those strike.
-    uint32_t every = FromEnvironment("TAVRO_MODEL_FAULT_EVERY", 4);
-    if (every != 0) {
-        EXPECT_GT(report.faultsStruck, report.operations / (6 * every));
-    }
-    EXPECT_TRUE(report.divergences.empty()) << report.divergences.front();
+    model::ExpectCleanRun(report, 800, 4);
 }
 
 }  // namespace
