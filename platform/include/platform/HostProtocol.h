@@ -2,6 +2,10 @@
 // the answers on the callers' reply ports, and the link-down thread message.
 #pragma once
 
+#include <cstddef>
+#include <cstring>
+
+#include "platform/ByteOrder.h"
 #include "platform/SupportDefs.h"
 
 #define HOST_REQUEST_PORT_NAME "WritePsion"
@@ -31,3 +35,19 @@ inline bool host_is_connect_reply(int32 code) {
     return (code & HOST_CODE_KIND_MASK) == HOST_CONNECT_REPLY;
 }
 inline uint16 host_code_channel(int32 code) { return static_cast<uint16>(code & HOST_CHANNEL_MASK); }
+
+// Builds the data of a HOST_CONNECT_REQUEST: the reply port, then `server` and ".*" (e.g.
+// "SYS$RFSV.*") and a NUL, padded with zeros to `padTo` bytes. Its size, or 0 when it does not
+// fit `capacity`.
+inline size_t host_connect_request(uint8* out, size_t capacity, int32 replyPort, const char* server,
+                                   size_t padTo = 0) {
+    size_t nameLength = strlen(server);
+    size_t length = 4 + nameLength + 3;
+    if (padTo > length) length = padTo;
+    if (length > capacity) return 0;
+    memset(out, 0, length);
+    LongToBytes(static_cast<uint32>(replyPort), out);
+    memcpy(out + 4, server, nameLength);
+    memcpy(out + 4 + nameLength, ".*", 2);
+    return length;
+}
