@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ScriptedDevice.h"
+#include "ServersDevice.h"
 #include "TraceCapture.h"
 
 inline std::string Format(const char* format, ...) {
