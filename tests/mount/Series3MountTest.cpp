@@ -159,10 +159,7 @@ TEST_F(Series3Mount, DebugLogAndOutputLines) {
     SetRoot(root + "/");  // a trailing "/" gives no doubled "/"
     ScriptDrives({{"M:", "INTERNAL"}});
     ClientRun run(3);
-    ASSERT_TRUE(device.WaitUntilDone(15000000));
-    run.LinkDown();
-    EXPECT_EQ(run.Wait(), 0);
-    ExpectDeviceClean();
+    ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
 
     auto mounts = fs.Mounts();
     ASSERT_EQ(mounts.size(), 1u);
@@ -241,10 +238,7 @@ TEST_F(Series3Mount, VolumeNamesShapeTheMountPoints) {
     ScriptDrives({{"A:", "SAME"}, {"B:", "SAME"}, {"C:", ""}, {"D:", "BROKEN"}});
     fs.FailMount("D:", B_BAD_VALUE);
     ClientRun run(0);  // 0 and negative versions are a Series 3 too
-    ASSERT_TRUE(device.WaitUntilDone(15000000));
-    run.LinkDown();
-    EXPECT_EQ(run.Wait(), 0);
-    ExpectDeviceClean();
+    ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
 
     auto mounts = fs.Mounts();
     ASSERT_EQ(mounts.size(), 3u);
@@ -257,12 +251,13 @@ TEST_F(Series3Mount, VolumeNamesShapeTheMountPoints) {
     auto lines = run.OutputLines();
     ASSERT_EQ(lines.size(), 14u) << run.Output();
     EXPECT_EQ(lines[4], "DEVICE A: should be mounted to " + root + "/SAME");
-    EXPECT_EQ(lines[6], "DEVICE B: skipped: its mount point " + root + "/SAME is taken by drive A:");
+    EXPECT_EQ(lines[6],
+              "DEVICE B: skipped: its mount point " + root + "/SAME is taken by drive A:");
     EXPECT_EQ(lines[8], "DEVICE C: should be mounted to " + root + "/C");
     EXPECT_EQ(lines[11], "Drive A: mounted at " + root + "/SAME");
     EXPECT_EQ(lines[12], "Drive C: mounted at " + root + "/C");
-    EXPECT_EQ(lines[13], "Drive D: NOT mounted at " + root + "/BROKEN: " +
-                             std::string(be_strerror(B_BAD_VALUE)));
+    EXPECT_EQ(lines[13], "Drive D: NOT mounted at " + root +
+                             "/BROKEN: " + std::string(be_strerror(B_BAD_VALUE)));
     EXPECT_FALSE(std::filesystem::exists(root + "/BROKEN"));
 }
 
@@ -274,10 +269,7 @@ TEST_P(Series3BadRoot, MountsNothing) {
     SetRoot(GetParam());
     ScriptDrives({{"M:", "INTERNAL"}});
     ClientRun run(3);
-    ASSERT_TRUE(device.WaitUntilDone(15000000));
-    run.LinkDown();
-    EXPECT_EQ(run.Wait(), 0);
-    ExpectDeviceClean();
+    ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
     EXPECT_TRUE(fs.Mounts().empty());
     EXPECT_NE(run.Output().find("DEVICE M: skipped: the mount root is not an absolute folder"),
               std::string::npos)
@@ -294,10 +286,7 @@ TEST_F(Series3Mount, EmptyDeviceListStillClosesTheHandle) {
     device.Expect(kChannel, kDeviceRead, Reply(-33));
     device.Expect(kChannel, kFclose, Reply(0));
     ClientRun run(3);
-    ASSERT_TRUE(device.WaitUntilDone(15000000));
-    run.LinkDown();
-    EXPECT_EQ(run.Wait(), 0);
-    ExpectDeviceClean();
+    ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
     EXPECT_TRUE(fs.Mounts().empty());
     EXPECT_EQ(run.Output(), Header(3, 0) + RfsvStart() +
                                 "No drive of the handheld could be mounted: none was found\n");
@@ -309,10 +298,7 @@ TEST_F(Series3Mount, RefusedFopenCancelsTheMount) {
     device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
     device.Expect(kChannel, kFopen, Reply(-41));
     ClientRun run(3);
-    ASSERT_TRUE(device.WaitUntilDone(15000000));
-    run.LinkDown();
-    EXPECT_EQ(run.Wait(), 0);
-    ExpectDeviceClean();  // no FCLOSE, nothing more
+    ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));  // no FCLOSE, nothing more
     EXPECT_TRUE(fs.Mounts().empty());
     std::string log = ReadFile(logFile);
     EXPECT_NE(log.find("RFSV-Client: ==>> Bytes read:\n    HEX: 2a 00 02 00 d7 ff \n"),
@@ -332,10 +318,7 @@ TEST_F(Series3Mount, RefusedDeviceInfoSkipsTheDrive) {
     device.Expect(kChannel, kDeviceRead, Reply(-1));
     device.Expect(kChannel, kFclose, Reply(0));
     ClientRun run(3);
-    ASSERT_TRUE(device.WaitUntilDone(15000000));
-    run.LinkDown();
-    EXPECT_EQ(run.Wait(), 0);
-    ExpectDeviceClean();
+    ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
     auto mounts = fs.Mounts();
     ASSERT_EQ(mounts.size(), 1u);
     EXPECT_STREQ(mounts[0].block.device, "M:");
@@ -403,10 +386,7 @@ TEST_F(Series3Mount, MalformedNamesAreRefusedOrMadeSafe) {
     device.Expect(kChannel, kDeviceRead, Reply(-1));
     device.Expect(kChannel, kFclose, Reply(0));
     ClientRun run(3);
-    ASSERT_TRUE(device.WaitUntilDone(15000000));
-    run.LinkDown();
-    EXPECT_EQ(run.Wait(), 0);
-    ExpectDeviceClean();
+    ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
 
     auto mounts = fs.Mounts();
     ASSERT_EQ(mounts.size(), 1u);
@@ -447,10 +427,7 @@ TEST_F(Series3Mount, ADeviceListThatNeverEndsStopsAfterTwentySixDrives) {
     }
     device.Expect(kChannel, kFclose, Reply(0));
     ClientRun run(3);
-    ASSERT_TRUE(device.WaitUntilDone(15000000));
-    run.LinkDown();
-    EXPECT_EQ(run.Wait(), 0);
-    ExpectDeviceClean();
+    ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
     EXPECT_TRUE(fs.Mounts().empty());
 }
 
@@ -470,10 +447,7 @@ TEST_F(Series3Mount, ASpareReplyIsNotTakenForTheNextAnswer) {
     device.Expect(kChannel, kDeviceRead, Reply(-1));
     device.Expect(kChannel, kFclose, Reply(0));
     ClientRun run(3);
-    ASSERT_TRUE(device.WaitUntilDone(15000000));
-    run.LinkDown();
-    EXPECT_EQ(run.Wait(), 0);
-    ExpectDeviceClean();
+    ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
     ASSERT_EQ(fs.Mounts().size(), 1u);
 }
 
@@ -513,10 +487,7 @@ TEST_F(Series3Silence, UnansweredDeviceReadEndsTheListButMountsWhatWasFound) {
     device.ExpectSilence(kChannel, kDeviceRead);
     device.Expect(kChannel, kFclose, Reply(0));
     ClientRun run(3);
-    ASSERT_TRUE(device.WaitUntilDone(15000000));
-    run.LinkDown();
-    EXPECT_EQ(run.Wait(), 0);
-    ExpectDeviceClean();
+    ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
     ASSERT_EQ(fs.Mounts().size(), 1u);
     EXPECT_EQ(fs.Unmounts(), std::vector<std::string>{"M:"});
 }
@@ -531,10 +502,7 @@ TEST_F(Series3Silence, UnansweredDeviceInfoSkipsTheDriveWithoutAMessage) {
     device.Expect(kChannel, kDeviceRead, Reply(-1));
     device.Expect(kChannel, kFclose, Reply(0));
     ClientRun run(3);
-    ASSERT_TRUE(device.WaitUntilDone(15000000));
-    run.LinkDown();
-    EXPECT_EQ(run.Wait(), 0);
-    ExpectDeviceClean();
+    ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
     EXPECT_EQ(run.Output(), Header(3, 0) + RfsvStart() +
                                 "Device: A:\n"
                                 "Device: M:\n"
