@@ -266,12 +266,13 @@ TEST_F(Series3Mount, VolumeNamesShapeTheMountPoints) {
     auto lines = run.OutputLines();
     ASSERT_EQ(lines.size(), 14u) << run.Output();
     EXPECT_EQ(lines[4], "DEVICE A: should be mounted to " + root + "/SAME");
-    EXPECT_EQ(lines[6], "DEVICE B: skipped: its mount point " + root + "/SAME is taken by drive A:");
+    EXPECT_EQ(lines[6],
+              "DEVICE B: skipped: its mount point " + root + "/SAME is taken by drive A:");
     EXPECT_EQ(lines[8], "DEVICE C: should be mounted to " + root + "/C");
     EXPECT_EQ(lines[11], "Drive A: mounted at " + root + "/SAME");
     EXPECT_EQ(lines[12], "Drive C: mounted at " + root + "/C");
-    EXPECT_EQ(lines[13], "Drive D: NOT mounted at " + root + "/BROKEN: " +
-                             std::string(be_strerror(B_BAD_VALUE)));
+    EXPECT_EQ(lines[13], "Drive D: NOT mounted at " + root +
+                             "/BROKEN: " + std::string(be_strerror(B_BAD_VALUE)));
     EXPECT_FALSE(std::filesystem::exists(root + "/BROKEN"));
 }
 
@@ -494,15 +495,23 @@ TEST_F(Series3Mount, ASpareReplyIsNotTakenForTheNextAnswer) {
     ASSERT_EQ(fs.Mounts().size(), 1u);
 }
 
-// The unanswered requests: each costs the client its full ten-second wait.
-class Series3Silence : public Series3Mount {};
+// The unanswered requests: each costs the client its reply wait, here shortened to a second
+// through the environment, as the add-on reads it when a run starts.
+class Series3Silence : public Series3Mount {
+protected:
+    void SetUp() override {
+        Series3Mount::SetUp();
+        setenv("TAVRO_MOUNT_REPLY_MS", "1000", 1);
+    }
+    void TearDown() override { unsetenv("TAVRO_MOUNT_REPLY_MS"); }
+};
 
 TEST_F(Series3Silence, NoConnectReplyMountsNothingButWaitsForLinkDown) {
     device.ExpectConnect(0, false);
     device.Start();
     ClientRun run(3);
     ASSERT_TRUE(device.WaitUntilDone(5000000));
-    snooze(10500000);
+    snooze(2500000);  // past the wait
     run.LinkDown();
     EXPECT_EQ(run.Wait(), 0);
     ExpectDeviceClean();  // no FOPEN
@@ -517,14 +526,15 @@ TEST_F(Series3Silence, UnansweredFopenEndsTheSequenceQuietly) {
     device.Start();
     ClientRun run(3);
     ASSERT_TRUE(device.WaitUntilDone(5000000));
-    snooze(10500000);
+    snooze(2500000);  // past the wait
     run.LinkDown();
     EXPECT_EQ(run.Wait(), 0);
     ExpectDeviceClean();  // no FCLOSE
     EXPECT_EQ(ReadFile(logFile).find("OPENDEV"), std::string::npos);
 }
 
-TEST_F(Series3Silence, UnansweredDeviceReadEndsTheListButMountsWhatWasFound) {
+// At the built-in wait: ten seconds before the list is taken as ended.
+TEST_F(Series3Mount, UnansweredDeviceReadEndsTheListButMountsWhatWasFound) {
     device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
     device.Expect(kChannel, kFopen, SiboReply(0, Word(kHandle)));
     device.Expect(kChannel, kDeviceRead, DeviceReadReply("M:"));
@@ -532,8 +542,10 @@ TEST_F(Series3Silence, UnansweredDeviceReadEndsTheListButMountsWhatWasFound) {
     device.ExpectSilence(kChannel, kDeviceRead);
     device.Expect(kChannel, kFclose, SiboReply(0));
     device.Start();
+    bigtime_t start = system_time();
     ClientRun run(3);
-    ASSERT_TRUE(device.WaitUntilDone(15000000));
+    ASSERT_TRUE(device.WaitUntilDone(20000000));
+    EXPECT_GE(system_time() - start, 10000000);
     run.LinkDown();
     EXPECT_EQ(run.Wait(), 0);
     ExpectDeviceClean();
@@ -551,8 +563,10 @@ TEST_F(Series3Silence, UnansweredDeviceInfoSkipsTheDriveWithoutAMessage) {
     device.Expect(kChannel, kDeviceRead, SiboReply(-1));
     device.Expect(kChannel, kFclose, SiboReply(0));
     device.Start();
+    bigtime_t start = system_time();
     ClientRun run(3);
     ASSERT_TRUE(device.WaitUntilDone(15000000));
+    EXPECT_LT(system_time() - start, 9000000);  // the shortened wait, not the built-in one
     run.LinkDown();
     EXPECT_EQ(run.Wait(), 0);
     ExpectDeviceClean();
