@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "GatewayWaits.h"
-#include "ScriptedDevice.h"
+#include "ServersDevice.h"
 #include "TraceCapture.h"
 
 // The waits for tests whose servers answer at once when they answer at all: a connect request
