@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "GatewayTestSupport.h"
+#include "GatewayWaits.h"
 #include "LinkLooper.h"
 #include "LinkState.h"
 #include "kits/Message.h"
@@ -17,6 +18,7 @@ class LinkLooperTest : public ::testing::Test {
 protected:
     void SetUp() override {
         TearDownLinkState();
+        SetGatewayWaits(ShortConnectWaits());
         device = std::make_unique<ServersDevice>();
         looper = new LinkLooper();
         ASSERT_GE(looper->Run(), 0);
@@ -28,6 +30,7 @@ protected:
         trace.reset();
         device.reset();
         TearDownLinkState();
+        SetGatewayWaits(GatewayWaits{});
     }
 
     // Sends request and waits for its reply as a client does.
@@ -96,8 +99,9 @@ TEST_F(LinkLooperTest, ConnectToAServerThatAnswersOnlyAfterRegistration) {
 }
 
 TEST_F(LinkLooperTest, ServerThatNeverAnswersGetsErorAfterTheTimeOuts) {
-    // The LINK server runs but never answers the register request: 3 s for the first connect
-    // request, 10 s for the register reply, 3 s for the second connect request.
+    // The LINK server runs but never answers the register request: at the built-in waits, 3 s
+    // for the first connect request, 10 s for the register reply, 3 s for the second one.
+    SetGatewayWaits(GatewayWaits{});
     device->SetRegisterUnanswered(true);
     bigtime_t start = system_time();
     BMessage reply = Connect("NEVER");
@@ -204,6 +208,9 @@ TEST_F(LinkLooperTest, CommandMissingAFieldIsAnErrorWithNothingSent) {
 }
 
 TEST_F(LinkLooperTest, CommandOnAClosedOrUnknownChannelTimesOutAsError) {
+    GatewayWaits waits = ShortConnectWaits();
+    waits.reply = 500000;  // nothing will answer
+    SetGatewayWaits(waits);
     device->SetServer("SYS$RFSV", ServersDevice::Answer::kAtOnce);
     ASSERT_EQ(Connect("SYS$RFSV").what, kConnectRequest);  // the request port is known now
     port_id port = create_port(50, "never answered");

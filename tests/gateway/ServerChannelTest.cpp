@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "GatewayTestSupport.h"
+#include "GatewayWaits.h"
 #include "LinkState.h"
 #include "ServerChannel.h"
 #include "platform/HostProtocol.h"
@@ -19,6 +20,7 @@ class ServerChannel : public ::testing::Test {
 protected:
     void SetUp() override {
         TearDownLinkState();
+        SetGatewayWaits(ShortConnectWaits());
         device = std::make_unique<ServersDevice>();
         trace = std::make_unique<TraceCapture>();
     }
@@ -26,6 +28,7 @@ protected:
         trace.reset();
         device.reset();
         TearDownLinkState();
+        SetGatewayWaits(GatewayWaits{});
     }
     std::unique_ptr<ServersDevice> device;
     std::unique_ptr<TraceCapture> trace;

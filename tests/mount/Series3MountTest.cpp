@@ -451,14 +451,22 @@ TEST_F(Series3Mount, ASpareReplyIsNotTakenForTheNextAnswer) {
     ASSERT_EQ(fs.Mounts().size(), 1u);
 }
 
-// The unanswered requests: each costs the client its full ten-second wait.
-class Series3Silence : public Series3Mount {};
+// The unanswered requests: each costs the client its reply wait, here shortened to a second
+// through the environment, as the add-on reads it when a run starts.
+class Series3Silence : public Series3Mount {
+protected:
+    void SetUp() override {
+        Series3Mount::SetUp();
+        setenv("TAVRO_MOUNT_REPLY_MS", "1000", 1);
+    }
+    void TearDown() override { unsetenv("TAVRO_MOUNT_REPLY_MS"); }
+};
 
 TEST_F(Series3Silence, NoConnectReplyMountsNothingButWaitsForLinkDown) {
     device.ExpectConnect(0, false);
     ClientRun run(3);
     ASSERT_TRUE(device.WaitUntilDone(5000000));
-    snooze(10500000);
+    snooze(2500000);  // past the wait
     run.LinkDown();
     EXPECT_EQ(run.Wait(), 0);
     ExpectDeviceClean();  // no FOPEN
@@ -472,21 +480,25 @@ TEST_F(Series3Silence, UnansweredFopenEndsTheSequenceQuietly) {
     device.ExpectSilence(kChannel, kFopen);
     ClientRun run(3);
     ASSERT_TRUE(device.WaitUntilDone(5000000));
-    snooze(10500000);
+    snooze(2500000);  // past the wait
     run.LinkDown();
     EXPECT_EQ(run.Wait(), 0);
     ExpectDeviceClean();  // no FCLOSE
     EXPECT_EQ(ReadFile(logFile).find("OPENDEV"), std::string::npos);
 }
 
-TEST_F(Series3Silence, UnansweredDeviceReadEndsTheListButMountsWhatWasFound) {
+// At the built-in wait: ten seconds before the list is taken as ended.
+TEST_F(Series3Mount, UnansweredDeviceReadEndsTheListButMountsWhatWasFound) {
     device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
     device.Expect(kChannel, kFopen, Reply(0, Word(kHandle)));
     device.Expect(kChannel, kDeviceRead, DeviceReadReply("M:"));
     device.Expect(kChannel, DeviceInfoRequest("M:"), DeviceInfoReply("INTERNAL"));
     device.ExpectSilence(kChannel, kDeviceRead);
     device.Expect(kChannel, kFclose, Reply(0));
+    bigtime_t start = system_time();
     ClientRun run(3);
+    ASSERT_TRUE(device.WaitUntilDone(20000000));
+    EXPECT_GE(system_time() - start, 10000000);
     ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
     ASSERT_EQ(fs.Mounts().size(), 1u);
     EXPECT_EQ(fs.Unmounts(), std::vector<std::string>{"M:"});
@@ -501,7 +513,10 @@ TEST_F(Series3Silence, UnansweredDeviceInfoSkipsTheDriveWithoutAMessage) {
     device.Expect(kChannel, DeviceInfoRequest("M:"), DeviceInfoReply("INTERNAL"));
     device.Expect(kChannel, kDeviceRead, Reply(-1));
     device.Expect(kChannel, kFclose, Reply(0));
+    bigtime_t start = system_time();
     ClientRun run(3);
+    ASSERT_TRUE(device.WaitUntilDone(15000000));
+    EXPECT_LT(system_time() - start, 9000000);  // the shortened wait, not the built-in one
     ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
     EXPECT_EQ(run.Output(), Header(3, 0) + RfsvStart() +
                                 "Device: A:\n"
