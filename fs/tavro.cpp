@@ -65,7 +65,7 @@ std::string fold(const char* text) {
 }
 
 
-constexpr uint32 kRootMode = 0x41FF;
+constexpr uint32 kRootMode = B_S_IFDIR | 0777;
 constexpr bigtime_t kSizeTimeout = 3000000;
 constexpr bigtime_t kReplyTimeout = 10000000;
 constexpr int kPublishAttempts = 4;
@@ -211,7 +211,7 @@ void refresh_stale_node(volume* vol, vnode* node) {
     if (!ok) return;
     // A directory's own entry is asked for without its trailing separator.
     if (directory) path[strlen(path) - 1] = '\0';
-    uint8 header[kEntryHeaderSize];
+    uint8 header[RFSV_ENTRY_HEADER_SIZE];
     if (psion_finfo(vol, path, header) != B_OK) return;
     if (lock_volume(vol) != B_OK) return;
     setup_vnode(node, header);
@@ -259,14 +259,14 @@ void rename_node_locked(volume* vol, vnode* node, vnode* newdir, char* newname) 
 }
 
 void setup_vnode(vnode* node, const uint8* entry) {
-    uint16 attributes = BytesToUword(entry + 2);
-    if (attributes & 0x0010)
-        node->mode = 0x4049;
+    uint16 attributes = BytesToUword(entry + RFSV_ENTRY_ATTRIBUTES);
+    if (attributes & RFSV_ATTR_DIRECTORY)
+        node->mode = B_S_IFDIR | 0111;
     else
-        node->mode = (attributes & 0x0200) ? 0x816D : 0x8124;
-    if (attributes & 0x0001) node->mode |= 0x92;
-    node->size = BytesToUlong(entry + 4);
-    node->mtime = BytesToUlong(entry + 8);
+        node->mode = B_S_IFREG | ((attributes & RFSV_ATTR_EXECUTABLE) ? 0555 : 0444);
+    if (attributes & RFSV_ATTR_WRITABLE) node->mode |= 0222;
+    node->size = BytesToUlong(entry + RFSV_ENTRY_SIZE);
+    node->mtime = BytesToUlong(entry + RFSV_ENTRY_TIME);
     node->info_time = system_time();
 }
 
@@ -361,7 +361,7 @@ vnode* search_vnode(volume* vol, vnode_id* id, vnode_id dirid, const char* name,
         return nullptr;
     }
 
-    uint8 header[kEntryHeaderSize];
+    uint8 header[RFSV_ENTRY_HEADER_SIZE];
     if (entry == nullptr) {
         status = psion_finfo(vol, path, header);
         if (status == B_ENTRY_NOT_FOUND && lock_volume(vol) == B_OK) {
@@ -434,21 +434,6 @@ void place_append_handle(volume* vol, vnode* node, filecookie* cookie) {
     unlock_volume(vol);
 }
 
-uint16 create_mode_word(int omode) {
-    uint16 word = 0x0201;
-    if (omode & B_O_ACCMODE) word |= 0x0100;
-    return word;
-}
-
-uint16 open_mode_word(int omode, bool directory) {
-    if (directory) return 0x0030;
-    uint16 word = 0x0200;
-    if (omode & (B_O_CREAT | B_O_TRUNC)) word += 2;
-    if (omode & B_O_APPEND) word = static_cast<uint16>((word & ~0xF) | 3);
-    if (omode & B_O_ACCMODE) word |= 0x0100;
-    return word;
-}
-
 int32 open_node(volume* vol, vnode* node, int omode, const char* name) {
     if (!vol->connected.load()) return B_ENTRY_NOT_FOUND;
     char path[kPathBufferSize];
@@ -516,7 +501,7 @@ void free_volume(volume* vol) {
 
 int fs_mount(nspace_id nsid, const char*, unsigned long, void* parms, size_t len, void** ns,
              vnode_id* rootid) {
-    if (parms == nullptr || len < sizeof(mnt)) return B_BAD_VALUE;
+    if (parms == nullptr || len < MNT_BLOCK_SIZE) return B_BAD_VALUE;
     const uint8* block = static_cast<const uint8*>(parms);
     int32 writePort = block_long(block, mnt_offset::writePort);
     int32 readPort = block_long(block, mnt_offset::readPort);
@@ -541,7 +526,7 @@ int fs_mount(nspace_id nsid, const char*, unsigned long, void* parms, size_t len
     }
     vol->connected.store(1);
 
-    char debugFile[128];
+    char debugFile[MNT_NAME_LENGTH];
     block_string(block, mnt_offset::debugFile, debugFile, sizeof debugFile);
     set_debug_file(debugFile);
 
@@ -571,12 +556,6 @@ int fs_unmount(void* ns) {
     free_volume(static_cast<volume*>(ns));
     return B_OK;
 }
-
-namespace {
-
-bool is_read_only_media(uint8 media) { return media == 5 || media == 6; }
-
-}  // namespace
 
 status_t check_writable(volume* vol) {
     uint8 media = vol->media.load();
@@ -610,12 +589,13 @@ int fs_rfsstat(void* ns, fs_info* out) {
         if (readOnly) info->flags |= B_FS_IS_READONLY;
         vol->media.store(readOnly ? kMediaReadOnly : kMediaWritable);
         info->block_size = 1;
-        info->io_size = 511;
+        info->io_size = RFSV_MAX_READ_CHUNK;
         info->total_blocks = device.total;
         info->free_blocks = device.free;
         // The device keeps no node table; it can hold about one file per block it has free.
-        info->total_nodes = device.total / 512;
-        info->free_nodes = device.free / 512;
+        constexpr uint32 kBlockBytes = 512;
+        info->total_nodes = device.total / kBlockBytes;
+        info->free_nodes = device.free / kBlockBytes;
         block_string(reinterpret_cast<const uint8*>(vol->device), 0, info->device_name,
                      sizeof info->device_name);
         memcpy(info->volume_name, device.volume_name, sizeof info->volume_name);

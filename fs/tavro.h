@@ -13,40 +13,12 @@
 #include <mutex>
 
 #include "kernel/fs_interface.h"
+#include "platform/MountBlock.h"
 #include "platform/OS.h"
 #include "platform/SupportDefs.h"
 
 // Every device path, with its NUL, fits in this many bytes; longer paths are refused.
 constexpr size_t kPathBufferSize = 128;
-
-// The mount parameter block as it crosses the kernel's mount call (408 bytes, little-endian).
-// Read from the bytes at these offsets, never by casting, so alignment does not matter.
-namespace mnt_offset {
-constexpr size_t mounted = 0;
-constexpr size_t writePort = 4;
-constexpr size_t readPort = 8;
-constexpr size_t channel = 12;
-constexpr size_t sem = 16;
-constexpr size_t device = 20;
-constexpr size_t path = 148;
-constexpr size_t debugFile = 276;
-constexpr size_t next = 404;
-}  // namespace mnt_offset
-
-struct mnt {
-    uint8 mounted;
-    uint8 padding1[3];
-    int32 writePort;
-    int32 readPort;
-    uint16 channel;
-    uint8 padding2[2];
-    int32 sem;
-    char device[128];
-    char path[128];
-    char debugFile[128];
-    uint8 next[4];
-};
-static_assert(sizeof(mnt) == 408, "the mount parameter block is 408 bytes");
 
 struct attribute {
     attribute* next;
@@ -116,7 +88,7 @@ struct volume {
     uint16 channel;
     sem_id sem;   // transport semaphore, owned by the mount client
     sem_id lock;  // "PSION Device": node tree, name index and attribute lists
-    char device[128];
+    char device[MNT_NAME_LENGTH];
     vnode* root;
     fs_info* info;
     std::atomic<uint8> connected;
@@ -187,10 +159,6 @@ vnode* search_vnode(volume* vol, vnode_id* id, vnode_id dir, const char* name, c
 // Appends `tail` to a path in a kPathBufferSize buffer: B_OK or B_NAME_TOO_LONG.
 [[nodiscard]] status_t append_path(char* path, const char* tail);
 
-// The FOPEN mode word for a kernel open mode, and whether the open lists a directory.
-[[nodiscard]] uint16 open_mode_word(int omode, bool directory);
-// The FOPEN mode word that makes a new file and fails when the name exists.
-[[nodiscard]] uint16 create_mode_word(int omode);
 // Drops the name of `node` from the lookup index and marks the node stale, after a request
 // whose effect on it is unknown: the next lookup asks the device.
 void forget_node_locked(volume* vol, vnode* node);

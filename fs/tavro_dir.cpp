@@ -12,14 +12,15 @@
 namespace {
 
 // "." and ".." with all-zero headers: every listing yields them before the device's entries.
-constexpr size_t kSeedSize = 37;
+constexpr size_t kDotEntrySize = RFSV_ENTRY_HEADER_SIZE + sizeof ".";
+constexpr size_t kDotDotEntrySize = RFSV_ENTRY_HEADER_SIZE + sizeof "..";
+constexpr size_t kSeedSize = kDotEntrySize + kDotDotEntrySize;
 
 uint8* new_seed_buffer() {
     uint8* seed = static_cast<uint8*>(calloc(kSeedSize, 1));
     if (seed == nullptr) return nullptr;
-    seed[16] = '.';
-    seed[18 + 16] = '.';
-    seed[18 + 17] = '.';
+    memcpy(seed + RFSV_ENTRY_HEADER_SIZE, ".", sizeof ".");
+    memcpy(seed + kDotEntrySize + RFSV_ENTRY_HEADER_SIZE, "..", sizeof "..");
     return seed;
 }
 
@@ -48,12 +49,12 @@ status_t fetch_entries(volume* vol, filecookie* cookie) {
     if (cookie->buffer == nullptr) return missing_reply(transport);
     int16 status;
     if (!reply_status(cookie->buffer, size, &status)) return B_IO_ERROR;
-    if (status == kDeviceEndOfFile) return B_OK;
+    if (status == RFSV_END_OF_FILE) return B_OK;
     if (status != 0) return B_IO_ERROR;
     // A successful reply brings at least one entry after its two leading bytes.
-    if (size <= 8) return B_IO_ERROR;
+    if (size <= static_cast<int32>(RFSV_DIRREAD_ENTRIES)) return B_IO_ERROR;
     cookie->length = size;
-    cookie->offset = 8;
+    cookie->offset = RFSV_DIRREAD_ENTRIES;
     return B_OK;
 }
 
@@ -210,7 +211,7 @@ status_t entry_info(volume* vol, const char* path) {
     snprintf(entry, sizeof entry, "%s", path);
     size_t length = strlen(entry);
     if (length > 0 && entry[length - 1] == '\\') entry[length - 1] = '\0';
-    uint8 header[kEntryHeaderSize];
+    uint8 header[RFSV_ENTRY_HEADER_SIZE];
     return psion_finfo(vol, entry, header);
 }
 
@@ -240,9 +241,9 @@ status_t check_empty(volume* vol, vnode* dir, bool* empty) {
         result = missing_reply(transport);
     else if (!reply_status(reply, size, &status))
         result = B_IO_ERROR;
-    else if (status == kDeviceEndOfFile)
+    else if (status == RFSV_END_OF_FILE)
         *empty = true;
-    else if (status != 0 || !parse_dir_entry(reply, size, 8, &entry))
+    else if (status != 0 || !parse_dir_entry(reply, size, RFSV_DIRREAD_ENTRIES, &entry))
         result = B_IO_ERROR;
     else
         *empty = false;
@@ -375,9 +376,9 @@ status_t remove_entry(volume* vol, vnode* dir, const char* name, bool directory)
 
 // The length of a path in the device's characters.
 size_t device_length(const char* path) {
-    char spelled[kRequestBufferSize];
+    char spelled[RFSV_REQUEST_BUFFER_SIZE];
     return to_device_text(path, spelled, sizeof spelled) == B_OK ? strlen(spelled)
-                                                                   : kRequestBufferSize;
+                                                                   : RFSV_REQUEST_BUFFER_SIZE;
 }
 
 // The longest path below the folder `dir` (its path, ending in the separator), counted in
@@ -397,13 +398,13 @@ status_t longest_below(volume* vol, const char* dir, size_t* longest, int depth)
         int16 status;
         if (reply == nullptr) {
             result = missing_reply(transport);
-        } else if (!reply_status(reply, size, &status) || (status != 0 && status != kDeviceEndOfFile)) {
+        } else if (!reply_status(reply, size, &status) || (status != 0 && status != RFSV_END_OF_FILE)) {
             result = B_IO_ERROR;
-        } else if (status == kDeviceEndOfFile) {
+        } else if (status == RFSV_END_OF_FILE) {
             more = false;
         } else {
             dir_entry entry;
-            size_t offset = 8;
+            size_t offset = RFSV_DIRREAD_ENTRIES;
             if (static_cast<size_t>(size) <= offset) result = B_IO_ERROR;
             while (result == B_OK && offset < static_cast<size_t>(size)) {
                 if (!parse_dir_entry(reply, size, offset, &entry)) {
@@ -411,7 +412,7 @@ status_t longest_below(volume* vol, const char* dir, size_t* longest, int depth)
                     break;
                 }
                 offset = entry.next;
-                bool folder = (BytesToUword(entry.header + 2) & 0x0010) != 0;
+                bool folder = (BytesToUword(entry.header + RFSV_ENTRY_ATTRIBUTES) & RFSV_ATTR_DIRECTORY) != 0;
                 size_t own = entry.name_length + (folder ? 1 : 0);
                 if (own > *longest) *longest = own;
                 if (!folder || entry.name_length == 0) continue;

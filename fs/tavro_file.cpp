@@ -282,7 +282,7 @@ int tavro_rstat(void* ns, void* node_, be_stat* st) {
     st->st_mode = node->mode;
     st->st_nlink = 1;
     st->st_size = node->size;
-    st->st_blksize = 511;
+    st->st_blksize = RFSV_MAX_READ_CHUNK;
     st->st_atime = node->mtime;
     st->st_mtime = node->mtime;
     st->st_ctime = node->mtime;

@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr uint16 kDirectoryAttribute = 0x0010;
-
 status_t refresh_status(volume* vol, vnode* node, bigtime_t max_age) {
     char path[kPathBufferSize];
     if (lock_volume(vol) != B_OK) return B_BAD_SEM_ID;
@@ -27,11 +25,11 @@ status_t refresh_status(volume* vol, vnode* node, bigtime_t max_age) {
     if (fresh || status != B_OK) return status;
     if (!vol->connected.load()) return B_IO_ERROR;
 
-    uint8 header[kEntryHeaderSize];
+    uint8 header[RFSV_ENTRY_HEADER_SIZE];
     status = psion_finfo(vol, path, header);
     if (status != B_OK) return status;
     // The name now holds a directory: the file this node stood for is gone.
-    if (BytesToUword(header + 2) & kDirectoryAttribute) return B_ENTRY_NOT_FOUND;
+    if (BytesToUword(header + RFSV_ENTRY_ATTRIBUTES) & RFSV_ATTR_DIRECTORY) return B_ENTRY_NOT_FOUND;
     if (lock_volume(vol) != B_OK) return B_BAD_SEM_ID;
     if (node_is_live_locked(vol, node) && !node->removed) setup_vnode(node, header);
     unlock_volume(vol);

@@ -16,21 +16,11 @@
 
 #include "epoc_wire.h"
 #include "kernel/fs_interface.h"
+#include "platform/MountBlock.h"
 #include "platform/OS.h"
 #include "platform/SupportDefs.h"
 
 namespace tavro5 {
-
-// The mount parameter block as the mount client hands it over (408 bytes, little-endian). Its
-// reply port, channel and semaphore are the mount client's connection, which tavro5 leaves
-// alone: each volume has a session of its own.
-namespace mnt_offset {
-constexpr size_t writePort = 4;
-constexpr size_t device = 20;
-constexpr size_t debugFile = 276;
-constexpr size_t debugFileSize = 128;
-constexpr size_t size = 408;
-}  // namespace mnt_offset
 
 struct attribute {
     std::string name;

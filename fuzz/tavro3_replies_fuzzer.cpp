@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         case 3: {
             const uint8* header = nullptr;
             if (parse_finfo_reply(bytes, length, &header) == B_OK) {
-                uint8 copy[kEntryHeaderSize];
+                uint8 copy[RFSV_ENTRY_HEADER_SIZE];
                 // The caller copies 12 bytes of header out of the reply.
                 memcpy(copy, header, 12);
                 (void)copy;

@@ -14,7 +14,7 @@ namespace {
 Bytes Built(const uint8* out, size_t size) { return Bytes(out, out + size); }
 
 TEST(Packets, PathRequestsAreOpcodeLengthPathAndNul) {
-    uint8 out[kRequestBufferSize];
+    uint8 out[RFSV_REQUEST_BUFFER_SIZE];
     size_t n = build_path_request(out, sizeof out, FINFO, "M:\\ABC");
     EXPECT_EQ(Built(out, n), (Bytes{0x16, 0x00, 0x07, 0x00, 'M', ':', '\\', 'A', 'B', 'C', 0}));
     n = build_path_request(out, sizeof out, MKDIR, "M:\\D");
@@ -31,12 +31,12 @@ TEST(Packets, HandleRequests) {
     EXPECT_EQ(Built(out, n), (Bytes{0x02, 0x00, 0x02, 0x00, 0x05, 0x00}));
     n = build_fread(out, 0x1234, 511);
     EXPECT_EQ(Built(out, n), (Bytes{4, 0, 4, 0, 0x34, 0x12, 0xFF, 0x01}));
-    n = build_fseek(out, 3, -2, kSeekFromEnd);
+    n = build_fseek(out, 3, -2, RFSV_SEEK_FROM_END);
     EXPECT_EQ(Built(out, n), (Bytes{12, 0, 8, 0, 3, 0, 0xFE, 0xFF, 0xFF, 0xFF, 2, 0}));
 }
 
 TEST(Packets, FopenFwriteRenameSfdate) {
-    uint8 out[kRequestBufferSize];
+    uint8 out[RFSV_REQUEST_BUFFER_SIZE];
     size_t n = build_fopen(out, sizeof out, 0x0302, "M:\\A");
     EXPECT_EQ(Built(out, n), (Bytes{0, 0, 7, 0, 0x02, 0x03, 'M', ':', '\\', 'A', 0}));
 
