@@ -82,8 +82,8 @@ size_t build_sfdate(uint8* out, size_t capacity, uint32 time, const char* path) 
     return kHeader + 4 + length;
 }
 
-
-// --- the FOPEN mode word --------------------------------------------------------------------------
+// --- the FOPEN mode word
+// --------------------------------------------------------------------------
 
 uint16 create_mode_word(int omode) {
     uint16 word = RFSV_OPEN_RANDOM_ACCESS | RFSV_OPEN_CREATE;
@@ -107,8 +107,7 @@ bool reply_status(const uint8* reply, size_t size, int16* status) {
     // The length word counts the status and the data: a reply cut short or mangled on the
     // way shows itself here, before any of its fields is believed.
     constexpr size_t kCounted = RFSV_REPLY_LENGTH + 2;  // the length word counts from here
-    if (reply == nullptr || size < RFSV_REPLY_HEADER_SIZE || size > 0xFFFF + kCounted)
-        return false;
+    if (reply == nullptr || size < RFSV_REPLY_HEADER_SIZE || size > 0xFFFF + kCounted) return false;
     if (BytesToUword(reply) != RFSV_REPLY_CODE ||
         BytesToUword(reply + RFSV_REPLY_LENGTH) != size - kCounted)
         return false;
@@ -260,16 +259,18 @@ constexpr size_t kFinfoHeaderHeld = RFSV_ENTRY_TIME + 4;
 status_t parse_finfo_reply(const uint8* reply, size_t size, const uint8** header) {
     int16 status;
     if (!reply_status(reply, size, &status)) return B_IO_ERROR;
-    if (status != 0) return map_change_status(status) == B_ENTRY_NOT_FOUND
-                                ? B_ENTRY_NOT_FOUND
-                                : (status == RFSV_BAD_NAME ? B_BAD_VALUE : B_IO_ERROR);
+    if (status != 0)
+        return map_change_status(status) == B_ENTRY_NOT_FOUND
+                   ? B_ENTRY_NOT_FOUND
+                   : (status == RFSV_BAD_NAME ? B_BAD_VALUE : B_IO_ERROR);
     if (size < RFSV_REPLY_DATA + kFinfoHeaderHeld) return B_IO_ERROR;
     *header = reply + RFSV_REPLY_DATA;
     return B_OK;
 }
 
 bool parse_dir_entry(const uint8* buffer, size_t size, size_t offset, dir_entry* entry) {
-    if (buffer == nullptr || offset >= size || size - offset <= RFSV_ENTRY_HEADER_SIZE) return false;
+    if (buffer == nullptr || offset >= size || size - offset <= RFSV_ENTRY_HEADER_SIZE)
+        return false;
     const char* name = reinterpret_cast<const char*>(buffer + offset + RFSV_ENTRY_HEADER_SIZE);
     size_t room = size - offset - RFSV_ENTRY_HEADER_SIZE;
     const void* nul = memchr(name, '\0', room);

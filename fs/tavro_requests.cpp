@@ -37,7 +37,7 @@ struct DevicePath {
 
 // The common shape of MKDIR, RENAME, DELETE, SFDATE: no reply, a broken one, then the
 // status table.
-status_t status_only(const Reply& reply, status_t (*map)(int16)) {
+[[nodiscard]] status_t status_only(const Reply& reply, status_t (*map)(int16)) {
     if (reply.bytes == nullptr) return missing_reply(reply.transport);
     int16 status;
     if (!reply_status(reply.bytes, reply.length(), &status)) return B_IO_ERROR;
@@ -111,15 +111,25 @@ uint8* psion_dirread(volume* vol, int32 handle, int32* reply_size, status_t* tra
     return send_command(vol, request, reply_size, transport);
 }
 
-status_t psion_mkdir(volume* vol, const char* path) {
+namespace {
+
+// MKDIR and DELETE: a path out, a status back.
+[[nodiscard]] status_t path_request(volume* vol, uint16 opcode, const char* path,
+                                    status_t (*map)(int16)) {
     if (!vol->connected.load()) return B_IO_ERROR;
     DevicePath spelled(path);
     if (spelled.status != B_OK) return spelled.status;
     uint8 request[RFSV_REQUEST_BUFFER_SIZE];
-    if (build_path_request(request, sizeof request, MKDIR, spelled.text) == 0)
+    if (build_path_request(request, sizeof request, opcode, spelled.text) == 0)
         return B_NAME_TOO_LONG;
     Reply reply(vol, request);
-    return status_only(reply, map_mkdir_status);
+    return status_only(reply, map);
+}
+
+}  // namespace
+
+status_t psion_mkdir(volume* vol, const char* path) {
+    return path_request(vol, MKDIR, path, map_mkdir_status);
 }
 
 status_t psion_rename(volume* vol, const char* oldpath, const char* newpath) {
@@ -135,14 +145,7 @@ status_t psion_rename(volume* vol, const char* oldpath, const char* newpath) {
 }
 
 status_t psion_delete(volume* vol, const char* path) {
-    if (!vol->connected.load()) return B_IO_ERROR;
-    DevicePath spelled(path);
-    if (spelled.status != B_OK) return spelled.status;
-    uint8 request[RFSV_REQUEST_BUFFER_SIZE];
-    if (build_path_request(request, sizeof request, DELETE, spelled.text) == 0)
-        return B_NAME_TOO_LONG;
-    Reply reply(vol, request);
-    return status_only(reply, map_change_status);
+    return path_request(vol, DELETE, path, map_change_status);
 }
 
 status_t psion_sfdate(volume* vol, const char* path, uint32 time) {
@@ -223,10 +226,9 @@ int32 psion_read(volume* vol, filecookie* cookie, uint8* buf, uint32 count) {
         const uint8* data = nullptr;
         uint32 got = 0;
         bool end = false;
-        status_t error = reply.bytes == nullptr
-                             ? missing_reply(reply.transport)
-                             : parse_fread_reply(reply.bytes, reply.length(), ask, &data, &got,
-                                                 &end);
+        status_t error = reply.bytes == nullptr ? missing_reply(reply.transport)
+                                                : parse_fread_reply(reply.bytes, reply.length(),
+                                                                    ask, &data, &got, &end);
         if (error != B_OK) {
             // The bytes of this call cannot all be had: none are handed out, so that a read
             // never comes back short of the end of the file.

@@ -54,8 +54,8 @@ void discard_stale_replies(volume* vol) {
     int32 owed = owed_replies(vol->readPort);
     if (owed > 0) {
         for (int32 i = 0; i < owed; i++) {
-            if (port_buffer_size_etc(vol->readPort, B_TIMEOUT,
-                                     kOwedReplyWaits * vol->sizeTimeout) < 0)
+            if (port_buffer_size_etc(vol->readPort, B_TIMEOUT, kOwedReplyWaits * vol->sizeTimeout) <
+                0)
                 break;
             discard_one(vol->readPort, 0);
         }
@@ -66,8 +66,8 @@ void discard_stale_replies(volume* vol) {
 
 }  // namespace
 
-uint8* send_command_noting(volume* vol, const uint8* request, int32* reply_size, status_t* transport,
-                ReplyHook hook, void* context) {
+uint8* send_command_noting(volume* vol, const uint8* request, int32* reply_size,
+                           status_t* transport, ReplyHook hook, void* context) {
     *reply_size = 0;
     if (!vol->connected.load()) return nullptr;  // the link is gone for good
     size_t size = RFSV_REQUEST_HEADER_SIZE + BytesToUword(request + 2);

@@ -104,6 +104,17 @@ struct volume {
     epoc::volume_info info{};
 };
 
+// Gives back a kernel reference held here. The kernel refuses only ids it does not know, and
+// a held reference keeps the id known.
+inline void release_node(volume* vol, vnode_id id) { (void)put_vnode(vol->nsid, id); }
+// Marks a node whose reference is held as removed; the reference keeps the id known.
+inline void remove_node(volume* vol, vnode_id id) { (void)remove_vnode(vol->nsid, id); }
+// Tells the node monitor of a change. A monitor that cannot be told leaves the volume as it is.
+inline void notify_change(int op, volume* vol, vnode_id a, vnode_id b, vnode_id c,
+                          const char* name) {
+    (void)notify_listener(op, vol->nsid, a, b, c, name);
+}
+
 // --- transport and requests (tavro5_io) -------------------------------------------------------
 
 // What a request does to the handles of the session.

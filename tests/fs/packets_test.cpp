@@ -207,6 +207,41 @@ TEST(Packets, DirectoryEntriesStayInsideTheReply) {
     EXPECT_FALSE(parse_dir_entry(reply.data(), 40, 26, &entry));
 }
 
+TEST(Packets, DirreadFcloseFwriteReplies) {
+    size_t entries = 0;
+    bool end = true;
+    Bytes listing = Sealed(Concat({Reply(0, {0, 0}), Entry(0, 1, 2, "A")}));
+    ASSERT_EQ(parse_dirread_reply(listing.data(), listing.size(), &entries, &end), B_OK);
+    EXPECT_FALSE(end);
+    EXPECT_EQ(entries, 8u);
+    Bytes done = Reply(-36);
+    ASSERT_EQ(parse_dirread_reply(done.data(), done.size(), &entries, &end), B_OK);
+    EXPECT_TRUE(end);
+    // Success with no entry after the two leading bytes, a refusal and a cut reply say nothing
+    // sure about the listing.
+    Bytes bare = Reply(0, {0, 0});
+    EXPECT_EQ(parse_dirread_reply(bare.data(), bare.size(), &entries, &end), B_IO_ERROR);
+    Bytes refused = Reply(-1);
+    EXPECT_EQ(parse_dirread_reply(refused.data(), refused.size(), &entries, &end), B_IO_ERROR);
+    EXPECT_EQ(parse_dirread_reply(listing.data(), listing.size() - 1, &entries, &end),
+              B_IO_ERROR);
+
+    Bytes closed = Reply(0);
+    EXPECT_EQ(parse_fclose_reply(closed.data(), closed.size()), B_OK);
+    Bytes notOpen = Reply(-8);  // a handle the device no longer had open is closed all the same
+    EXPECT_EQ(parse_fclose_reply(notOpen.data(), notOpen.size()), B_OK);
+    Bytes busy = Reply(-39);
+    EXPECT_EQ(parse_fclose_reply(busy.data(), busy.size()), B_FILE_ERROR);
+    EXPECT_EQ(parse_fclose_reply(closed.data(), 5), B_IO_ERROR);
+
+    Bytes stored = Reply(0);
+    EXPECT_EQ(parse_fwrite_reply(stored.data(), stored.size()), B_OK);
+    Bytes full = Reply(-37);
+    EXPECT_EQ(parse_fwrite_reply(full.data(), full.size()), B_DEVICE_FULL);
+    Bytes extra = Reply(0, {0});  // a write reply carries no data
+    EXPECT_EQ(parse_fwrite_reply(extra.data(), extra.size()), B_IO_ERROR);
+}
+
 TEST(Packets, RandomRepliesNeverReadOutOfBounds) {
     // Each reply is a separate allocation of exactly its size, so that AddressSanitizer sees
     // any read past it.
