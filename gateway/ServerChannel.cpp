@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "LinkPackets.h"
+#include "LinkRegistration.h"
 #include "LinkState.h"
 #include "platform/HostProtocol.h"
 

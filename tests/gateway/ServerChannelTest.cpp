@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "GatewayTestSupport.h"
+#include "LinkRegistration.h"
 #include "LinkState.h"
 #include "ServerChannel.h"
 #include "platform/HostProtocol.h"
