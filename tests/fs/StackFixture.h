@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "host/HostLink.h"
-#include "host/RawChannel.h"
+#include "RawChannel.h"
 #include "kernel/syscalls.h"
 #include "platform/ByteOrder.h"
 

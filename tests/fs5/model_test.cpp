@@ -17,7 +17,7 @@
 #include "ModelKernelTarget.h"
 #include "ModelRun.h"
 #include "host/HostLink.h"
-#include "host/RawChannel.h"
+#include "RawChannel.h"
 #include "kernel/syscalls.h"
 #include "platform/ByteOrder.h"
 #include "tavro5.h"

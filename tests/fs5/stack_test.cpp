@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "host/HostLink.h"
-#include "host/RawChannel.h"
+#include "RawChannel.h"
 #include "kernel/syscalls.h"
 #include "platform/ByteOrder.h"
 #include "tavro5.h"

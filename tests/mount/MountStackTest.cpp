@@ -13,7 +13,7 @@
 #include "TempDir.h"
 #include "device/DeviceProtocol.h"
 #include "host/HostLink.h"
-#include "host/SettingsView.h"
+#include "host/MountClientSettings.h"
 #include "kernel/syscalls.h"
 
 namespace {
