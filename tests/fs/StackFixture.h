@@ -19,7 +19,7 @@
 #include "KernelFiles.h"
 #include "MountBlockBytes.h"
 #include "host/HostLink.h"
-#include "host/RawChannel.h"
+#include "RawChannel.h"
 #include "kernel/syscalls.h"
 #include "platform/ByteOrder.h"
 
