@@ -83,18 +83,26 @@ void drop_record_locked(volume* vol, vnode* node) {
     if (parent != 0) release_orphans_locked(vol, node_of(parent));
 }
 
-}  // namespace
-
-// The volume lock is taken even when the kernel calls re-entrantly: this file system never
-// holds it across a call into the kernel, so the call cannot come from under it.
-int fs_write_vnode(void* ns, void* vnode_, char) {
+// The kernel gives a record back: evicted from its cache (write_vnode), or at its last
+// reference after an unlink (remove_vnode). The volume lock is taken even when the kernel calls
+// re-entrantly: this file system never holds it across a call into the kernel, so the call
+// cannot come from under it.
+int give_back(void* ns, void* vnode_, bool removed) {
     volume* vol = static_cast<volume*>(ns);
     vnode* node = static_cast<vnode*>(vnode_);
     if (node == nullptr) return B_ENTRY_NOT_FOUND;
     VolumeLock lock(vol);
     if (!lock.held()) return B_BAD_SEM_ID;
     node->published = 0;
-    if (node == vol->root) {
+    if (removed) {
+        char path[kPathBufferSize];
+        // An unlinked file that was open when it was unlinked was moved to a hidden name; it
+        // leaves the device now, at its last reference. Everything else was deleted at unlink.
+        // Nobody can reach the file any more, so a delete that fails costs only its space.
+        if (!node->deleted && find_path_locked(vol, node, path) == B_OK && vol->connected.load())
+            (void)psion_delete(vol, path);
+        drop_record_locked(vol, node);
+    } else if (node == vol->root) {
         // The root lives, with its volume attributes, until unmount.
     } else if (is_directory(node)) {
         // Kept for the records below it; what users wrote to it goes with the kernel's copy.
@@ -106,22 +114,11 @@ int fs_write_vnode(void* ns, void* vnode_, char) {
     return B_OK;
 }
 
-int fs_remove_vnode(void* ns, void* vnode_, char) {
-    volume* vol = static_cast<volume*>(ns);
-    vnode* node = static_cast<vnode*>(vnode_);
-    if (node == nullptr) return B_ENTRY_NOT_FOUND;
-    VolumeLock lock(vol);
-    if (!lock.held()) return B_BAD_SEM_ID;
-    node->published = 0;
-    char path[kPathBufferSize];
-    // An unlinked file that was open when it was unlinked was moved to a hidden name; it
-    // leaves the device now, at its last reference. Everything else was deleted at unlink.
-    // Nobody can reach the file any more, so a delete that fails costs only its space.
-    if (!node->deleted && find_path_locked(vol, node, path) == B_OK && vol->connected.load())
-        (void)psion_delete(vol, path);
-    drop_record_locked(vol, node);
-    return B_OK;
-}
+}  // namespace
+
+int fs_write_vnode(void* ns, void* node, char) { return give_back(ns, node, false); }
+
+int fs_remove_vnode(void* ns, void* node, char) { return give_back(ns, node, true); }
 
 int fs_secure_vnode(void*, void* node) { return node == nullptr ? B_ENTRY_NOT_FOUND : B_OK; }
 

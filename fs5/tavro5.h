@@ -143,6 +143,9 @@ constexpr status_t kHandleGone = B_FILE_ERROR;
                                 uint32* handle, uint32* session);
 // Closes a handle of `session`; nothing is sent when that session has ended.
 status_t close_handle(volume* vol, uint32 handle, uint32 session);
+// A cookie holding an open handle of `session`; null, with the handle closed, when there is no
+// memory for it.
+cookie* new_handle_cookie(volume* vol, uint32 handle, uint32 session);
 // The volume's session: begun at mount, ended at unmount.
 [[nodiscard]] status_t begin_session(volume* vol);
 void end_session(volume* vol);

@@ -83,14 +83,8 @@ int t5_opendir(void* ns, void* node_, void** out) {
     uint32 handle, session;
     status = open_dir(vol, kListAttributes, path, &handle, &session);
     if (status != B_OK) return status;
-    cookie* c = new (std::nothrow) cookie;
-    if (c == nullptr) {
-        (void)close_handle(vol, handle, session);
-        return B_NO_MEMORY;
-    }
-    c->handle = handle;
-    c->session = session;
-    c->has_handle = true;
+    cookie* c = new_handle_cookie(vol, handle, session);
+    if (c == nullptr) return B_NO_MEMORY;
     *out = c;
     return B_OK;
 }
@@ -176,14 +170,8 @@ int t5_rewinddir(void* ns, void* node_, void* cookie_) {
 
 int t5_closedir(void*, void*, void*) { return B_OK; }
 
-int t5_free_dircookie(void* ns, void*, void* cookie_) {
-    volume* vol = static_cast<volume*>(ns);
-    cookie* c = static_cast<cookie*>(cookie_);
-    if (c == nullptr) return B_BAD_VALUE;
-    if (c->has_handle) (void)close_handle(vol, c->handle, c->session);
-    delete c;
-    return B_OK;
-}
+// A listing's cookie is a file's cookie that lists: it goes the same way.
+int t5_free_dircookie(void* ns, void* n, void* cookie_) { return t5_free_cookie(ns, n, cookie_); }
 
 // --- namespace changes ---------------------------------------------------------------------------
 
@@ -339,11 +327,9 @@ int t5_rename(void* ns, void* olddir_, const char* oldname, void* newdir_, const
         name_node_locked(vol, n);
         set_type_locked(n);  // the type follows the new extension
     }
-    if (status == B_OK && target != nullptr && !target->directory())
-        remove_node(vol, targetId);
+    if (status == B_OK && target != nullptr && !target->directory()) remove_node(vol, targetId);
     if (target != nullptr) release_node(vol, targetId);
     release_node(vol, id);
-    if (status == B_OK)
-        notify_change(B_ENTRY_MOVED, vol, olddir->id, newdir->id, id, newname);
+    if (status == B_OK) notify_change(B_ENTRY_MOVED, vol, olddir->id, newdir->id, id, newname);
     return status;
 }

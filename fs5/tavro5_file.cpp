@@ -70,14 +70,8 @@ status_t open_existing(volume* vol, node* n, int omode, cookie** out) {
         std::lock_guard<std::mutex> hold(vol->lock);
         n->size = 0;
     }
-    cookie* c = new (std::nothrow) cookie;
-    if (c == nullptr) {
-        (void)close_handle(vol, handle, session);
-        return B_NO_MEMORY;
-    }
-    c->handle = handle;
-    c->session = session;
-    c->has_handle = true;
+    cookie* c = new_handle_cookie(vol, handle, session);
+    if (c == nullptr) return B_NO_MEMORY;
     c->writable = writable;
     c->append = (omode & B_O_APPEND) != 0;
     *out = c;

@@ -9,6 +9,7 @@
 // Replies carry the request's operation id, so a reply that arrives after its request gave
 // up is recognised and dropped instead of being taken for the answer to a later request.
 #include <cstring>
+#include <new>
 
 #include "platform/ByteOrder.h"
 #include "platform/HostProtocol.h"
@@ -282,6 +283,19 @@ status_t close_handle(volume* vol, uint32 handle, uint32 session) {
     status_t status = transact(vol, request, size, &reply, &device, handle_use::closes, &session);
     if (status == kHandleGone) return B_OK;  // it went with its session
     return status == B_OK ? epoc::map_status(device) : status;
+}
+
+cookie* new_handle_cookie(volume* vol, uint32 handle, uint32 session) {
+    cookie* c = new (std::nothrow) cookie;
+    if (c == nullptr) {
+        // The open is given up; a close that fails leaves the handle to its session's end.
+        (void)close_handle(vol, handle, session);
+        return nullptr;
+    }
+    c->handle = handle;
+    c->session = session;
+    c->has_handle = true;
+    return c;
 }
 
 }  // namespace tavro5
