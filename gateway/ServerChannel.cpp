@@ -7,6 +7,7 @@
 
 #include "GatewayWaits.h"
 #include "LinkPackets.h"
+#include "LinkRegistration.h"
 #include "LinkState.h"
 #include "platform/HostProtocol.h"
 

@@ -41,7 +41,7 @@
 #include "DeviceTestSupport.h"
 #include "device/LineHandheld.h"
 #include "host/HostLink.h"
-#include "host/RawChannel.h"
+#include "RawChannel.h"
 #include "host/SerialLink.h"
 #include "host/SerialPort.h"
 #include "link/LineEndpoint.h"

@@ -6,7 +6,7 @@
 
 #include "DeviceTestSupport.h"
 #include "host/HostLink.h"
-#include "host/RawChannel.h"
+#include "RawChannel.h"
 #include "platform/HostProtocol.h"
 
 namespace hosttest {

@@ -12,7 +12,7 @@
 #include "RecordingFs.h"
 #include "TempDir.h"
 #include "host/HostLink.h"
-#include "host/SettingsView.h"
+#include "host/MountClientSettings.h"
 #include "kernel/syscalls.h"
 #include "platform/Series3Wire.h"
 

@@ -11,7 +11,7 @@
 #include "DeviceTestSupport.h"
 #include "device/LineHandheld.h"
 #include "host/HostLink.h"
-#include "host/RawChannel.h"
+#include "RawChannel.h"
 #include "host/SerialLink.h"
 #include "platform/HostProtocol.h"
 

@@ -1,5 +1,5 @@
-// The gateway's own channel to the device's "LINK" server, and the register request that
-// makes the device start a server it does not run yet.
+#include "LinkRegistration.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
