@@ -15,7 +15,7 @@
 #include "host/HostLink.h"
 #include "RawChannel.h"
 #include "kernel/syscalls.h"
-#include "platform/ByteOrder.h"
+#include "platform/MountBlock.h"
 
 struct Mounted {
     std::string folder;
@@ -50,12 +50,9 @@ struct Mounted {
         channel = std::make_unique<vantrel::RawChannel>();
         if (channel->Connect("SYS$RFSV", 10000000) != B_OK) return;
         sem = create_sem(1, "RFSV-NCP-Write");
-        uint8 block[408] = {};
-        LongToBytes(static_cast<uint32>(host->RequestPort()), block + 4);
-        LongToBytes(static_cast<uint32>(channel->ReplyPort()), block + 8);
-        WordToBytes(channel->Channel(), block + 12);
-        LongToBytes(static_cast<uint32>(sem), block + 16);
-        memcpy(block + 20, series5 ? "C:" : "M:", 2);
+        uint8 block[MNT_BLOCK_SIZE];
+        build_mnt(block, host->RequestPort(), channel->ReplyPort(), channel->Channel(), sem,
+                  series5 ? "C:" : "M:");
         kernel_set_addon_path(TAVRO_FS_ADDON_DIR);
         ok = mount(series5 ? "tavro5" : "tavro3", where.c_str(), nullptr, 0, block, sizeof block) ==
              B_OK;

@@ -15,6 +15,7 @@
 #include "platform/ByteOrder.h"
 #include "platform/HostProtocol.h"
 #include "platform/OS.h"
+#include "platform/Series3Wire.h"
 
 namespace {
 
@@ -55,7 +56,7 @@ port_id RunDevice(const uint8* data, size_t size) {
             reply.assign(data + at, data + at + length);
             at += length;
         } else {
-            reply = {0x2A, 0, 0, 0, 0xFF, 0xFF};  // "general failure"
+            reply = {RFSV_REPLY_CODE, 0, 0, 0, 0xFF, 0xFF};  // RFSV_GENERAL_FAILURE
         }
         (void)write_port(replyPort, host_channel_packet(kChannel), reply.data(), reply.size());
     }

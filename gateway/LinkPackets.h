@@ -5,6 +5,7 @@
 
 #include <cstddef>
 
+#include "platform/LinkRegisterWire.h"
 #include "platform/OS.h"
 
 // Connect request payload: int32 reply port id, then name + ".*" + NUL, for names of at most
@@ -12,11 +13,8 @@
 constexpr size_t kConnectRequestMax = 4 + 14 + 2 + 1;
 constexpr size_t kLinkConnectRequestSize = 12;
 
-// Register request: command 0x00, the 16-bit check value, the name and its NUL.
-constexpr size_t kRegisterRequestMax = 3 + 32;
-constexpr size_t kRegisterReplyExpected = 39;
-constexpr uint8 kRegisterCommand = 0x00;
-// Returns the length sent: the name's length + 4. `name` is at most 31 characters.
+// Register request (LINK_REGISTER): returns the length sent, the name's length + 4. `out` holds
+// LINK_REGISTER_REQUEST_MAX bytes; `name` is at most 31 characters.
 size_t BuildRegisterRequest(const char* name, uint16 check, uint8* out);
 
 // Traces a register reply of `size` bytes (> 0). Reads no byte beyond `size`.

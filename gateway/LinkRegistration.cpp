@@ -57,11 +57,11 @@ bool LinkReq(const char* name) {
     }
     if (ConnLinkSrv() == 0) return false;
 
-    uint8 request[kRegisterRequestMax];
+    uint8 request[LINK_REGISTER_REQUEST_MAX];
     uint16 check = static_cast<uint16>(random() & 0xFFFF);
     size_t length = BuildRegisterRequest(name, check, request);
-    printf("regreq i %d bytes, reply in %d\n", static_cast<int>(kRegisterRequestMax),
-           static_cast<int>(kRegisterReplyExpected));
+    printf("regreq i %d bytes, reply in %d\n", static_cast<int>(LINK_REGISTER_REQUEST_MAX),
+           static_cast<int>(LINK_REGISTER_REPLY_SIZE));
     printf("LinkReq calling DoCmd [%s]\n", reinterpret_cast<const char*>(request + 3));
 
     ChannelRef link = CurrentLinkHandle();

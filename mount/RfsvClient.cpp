@@ -14,6 +14,7 @@
 #include "platform/Errors.h"
 #include "platform/HostProtocol.h"
 #include "platform/Series3Wire.h"
+#include "platform/Series5Wire.h"
 
 std::atomic<uint16> opidc{1};
 
@@ -32,16 +33,10 @@ constexpr size_t kSiboReplySize = 128;
 // the client loop and allocate for ever.
 constexpr int kMaxDrives = 26;
 
-// Series 5 file service requests and replies.
-constexpr uint16 kDriveListRequest = 0x13;
-constexpr uint16 kDriveInfoRequest = 0x14;
+// Series 5 file service replies are read into this many bytes; a volume reply shorter than
+// kVolumeMinimum is passed over (the label length bytes it lacks read as zero).
 constexpr size_t kEpocReplySize = 264;
-constexpr size_t kDriveCount = 26;
-constexpr size_t kPresenceOffset = 8;
-constexpr size_t kDriveListMinimum = 34;
-constexpr size_t kDriveInfoMinimum = 42;
-constexpr size_t kNameLengthOffset = 44;
-constexpr size_t kNameOffset = 48;
+constexpr size_t kVolumeMinimum = 42;
 
 constexpr int32 kLinkDownBufferSize = 99;
 
@@ -345,16 +340,16 @@ int RfsvClient::MountEPOC(mnt& block) {
 
     uint8 request[8];
     uint8 reply[kEpocReplySize];
-    WordToBytes(kDriveListRequest, request);
+    WordToBytes(epoc::kDriveList, request);
     WordToBytes(opidc.fetch_add(1), request + 2);
     // Bytes the device did not send read as zero, never as an earlier reply's.
     memset(reply, 0, sizeof(reply));
     ssize_t read = Exchange(block, request, 4, reply, sizeof(reply), waits.reply);
-    if (read >= static_cast<ssize_t>(kDriveListMinimum)) {
-        uint8 present[kDriveCount];
-        memcpy(present, reply + kPresenceOffset, sizeof(present));
-        WordToBytes(kDriveInfoRequest, request);
-        for (uint32 index = 0; index < kDriveCount; index++) {
+    if (read >= static_cast<ssize_t>(epoc::kDriveListReplySize)) {
+        uint8 present[epoc::kDriveCount];
+        memcpy(present, reply + epoc::kHeaderSize, sizeof(present));
+        WordToBytes(epoc::kVolume, request);
+        for (uint32 index = 0; index < epoc::kDriveCount; index++) {
             if (present[index] == 0) {
                 continue;
             }
@@ -362,19 +357,19 @@ int RfsvClient::MountEPOC(mnt& block) {
             LongToBytes(index, request + 4);
             memset(reply, 0, sizeof(reply));
             read = Exchange(block, request, sizeof(request), reply, sizeof(reply), waits.driveInfo);
-            if (read < static_cast<ssize_t>(kDriveInfoMinimum)) {
+            if (read < static_cast<ssize_t>(kVolumeMinimum)) {
                 continue;
             }
             block.device[0] = static_cast<char>('A' + index);
             // The name must lie within the bytes received; an empty one needs none.
-            uint32 nameLength = BytesToUlong(reply + kNameLengthOffset);
-            if (nameLength > 0 && (nameLength > kEpocReplySize - kNameOffset ||
-                                   kNameOffset + nameLength > static_cast<size_t>(read))) {
+            uint32 nameLength = BytesToUlong(reply + epoc::kVolumeLabelLength);
+            if (nameLength > 0 && (nameLength > kEpocReplySize - epoc::kVolumeLabel ||
+                                   epoc::kVolumeLabel + nameLength > static_cast<size_t>(read))) {
                 printf("DEVICE %s volume name runs past the reply, drive skipped\n", block.device);
                 continue;
             }
             char volume[kEpocReplySize];
-            memcpy(volume, reply + kNameOffset, nameLength);
+            memcpy(volume, reply + epoc::kVolumeLabel, nameLength);
             volume[nameLength] = '\0';
 
             SetDebugFile(block);

@@ -12,29 +12,26 @@
 #include <vector>
 
 #include "../MountedDrive.h"
+#include "platform/Series3Wire.h"
 
 namespace {
 
-constexpr uint16 kFREAD = 4;
-constexpr uint16 kFWRITE = 10;
-constexpr uint16 kFSEEK = 12;
-
 constexpr size_t kMiB = 1 << 20;
 // Calls of whole chunks, so that only the file's last chunk is a short request.
-constexpr size_t kReadCall = 128 * 511;
-constexpr size_t kWriteCall = 128 * 503;
+constexpr size_t kReadCall = 128 * RFSV_MAX_READ_CHUNK;
+constexpr size_t kWriteCall = 128 * RFSV_MAX_WRITE_CHUNK;
 
 void BM_SequentialWrite1MiB(benchmark::State& state) {
     Mounted m(handheld::LinkSpeed::Unlimited());
     if (!m.ok) return state.SkipWithError("mount failed");
     std::string content = Pattern(kMiB);
-    uint32 before = m.Sent(kFWRITE), seeks = m.Sent(kFSEEK);
+    uint32 before = m.Sent(FWRITE), seeks = m.Sent(FSEEK);
     for (auto _ : state)
         if (!WriteFile(m, "SEQ.BIN", content, kWriteCall))
             return state.SkipWithError("write failed");
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kMiB));
-    state.counters["FWRITE_per_MiB"] = (m.Sent(kFWRITE) - before) / double(state.iterations());
-    state.counters["FSEEK_per_MiB"] = (m.Sent(kFSEEK) - seeks) / double(state.iterations());
+    state.counters["FWRITE_per_MiB"] = (m.Sent(FWRITE) - before) / double(state.iterations());
+    state.counters["FSEEK_per_MiB"] = (m.Sent(FSEEK) - seeks) / double(state.iterations());
 }
 BENCHMARK(BM_SequentialWrite1MiB)->UseRealTime()->Unit(benchmark::kMillisecond);
 
@@ -42,12 +39,12 @@ void BM_SequentialRead1MiB(benchmark::State& state) {
     Mounted m(handheld::LinkSpeed::Unlimited());
     if (!m.ok) return state.SkipWithError("mount failed");
     if (!WriteFile(m, "SEQ.BIN", Pattern(kMiB), 65536)) return state.SkipWithError("setup");
-    uint32 before = m.Sent(kFREAD), seeks = m.Sent(kFSEEK);
+    uint32 before = m.Sent(FREAD), seeks = m.Sent(FSEEK);
     for (auto _ : state)
         if (!ReadFile(m, "SEQ.BIN", kMiB, kReadCall)) return state.SkipWithError("read failed");
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kMiB));
-    state.counters["FREAD_per_MiB"] = (m.Sent(kFREAD) - before) / double(state.iterations());
-    state.counters["FSEEK_per_MiB"] = (m.Sent(kFSEEK) - seeks) / double(state.iterations());
+    state.counters["FREAD_per_MiB"] = (m.Sent(FREAD) - before) / double(state.iterations());
+    state.counters["FSEEK_per_MiB"] = (m.Sent(FSEEK) - seeks) / double(state.iterations());
 }
 BENCHMARK(BM_SequentialRead1MiB)->UseRealTime()->Unit(benchmark::kMillisecond);
 

@@ -14,13 +14,11 @@
 #include <vector>
 
 #include "../MountedDrive.h"
+#include "platform/Series5Wire.h"
 
 namespace {
 
-constexpr uint16 kRead = 0x18;
-constexpr uint16 kWrite = 0x19;
-constexpr uint16 kSeek = 0x1A;
-constexpr size_t kChunk = 2048;
+constexpr size_t kChunk = epoc::kMaxChunk;
 
 constexpr size_t kMiB = 1 << 20;
 constexpr size_t kCall = 64 * kChunk;  // calls of whole chunks, as the Linux kernel makes them
@@ -29,13 +27,13 @@ void BM_SequentialWrite1MiB(benchmark::State& state) {
     Mounted m(handheld::LinkSpeed::Unlimited(), false, true);
     if (!m.ok) return state.SkipWithError("mount failed");
     std::string content = Pattern(kMiB);
-    uint32 before = m.Sent(kWrite), seeks = m.Sent(kSeek);
+    uint32 before = m.Sent(epoc::kWrite), seeks = m.Sent(epoc::kSeek);
     for (auto _ : state)
         if (!WriteFile(m, "Sequential.bin", content, kCall))
             return state.SkipWithError("write failed");
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kMiB));
-    state.counters["writes_per_MiB"] = (m.Sent(kWrite) - before) / double(state.iterations());
-    state.counters["seeks_per_MiB"] = (m.Sent(kSeek) - seeks) / double(state.iterations());
+    state.counters["writes_per_MiB"] = (m.Sent(epoc::kWrite) - before) / double(state.iterations());
+    state.counters["seeks_per_MiB"] = (m.Sent(epoc::kSeek) - seeks) / double(state.iterations());
 }
 BENCHMARK(BM_SequentialWrite1MiB)->UseRealTime()->Unit(benchmark::kMillisecond);
 
@@ -43,12 +41,12 @@ void BM_SequentialRead1MiB(benchmark::State& state) {
     Mounted m(handheld::LinkSpeed::Unlimited(), false, true);
     if (!m.ok) return state.SkipWithError("mount failed");
     if (!WriteFile(m, "Sequential.bin", Pattern(kMiB), kCall)) return state.SkipWithError("setup");
-    uint32 before = m.Sent(kRead), seeks = m.Sent(kSeek);
+    uint32 before = m.Sent(epoc::kRead), seeks = m.Sent(epoc::kSeek);
     for (auto _ : state)
         if (!ReadFile(m, "Sequential.bin", kMiB, kCall)) return state.SkipWithError("read failed");
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kMiB));
-    state.counters["reads_per_MiB"] = (m.Sent(kRead) - before) / double(state.iterations());
-    state.counters["seeks_per_MiB"] = (m.Sent(kSeek) - seeks) / double(state.iterations());
+    state.counters["reads_per_MiB"] = (m.Sent(epoc::kRead) - before) / double(state.iterations());
+    state.counters["seeks_per_MiB"] = (m.Sent(epoc::kSeek) - seeks) / double(state.iterations());
 }
 BENCHMARK(BM_SequentialRead1MiB)->UseRealTime()->Unit(benchmark::kMillisecond);
 

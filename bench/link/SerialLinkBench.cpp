@@ -45,6 +45,7 @@
 #include "host/SerialLink.h"
 #include "host/SerialPort.h"
 #include "link/LineEndpoint.h"
+#include "platform/Series5Wire.h"
 
 namespace {
 
@@ -321,8 +322,8 @@ int32 EpocStatus(const handheld::Bytes& reply) {
 }
 
 void Rfsv5Transfer(benchmark::State& state, uint32 baud, bool write, uint32 window) {
-    constexpr uint16 kOpenFile = 0x16, kRead = 0x18, kWrite = 0x19, kReplaceFile = 0x2A;
-    constexpr uint32 kChunk = 2048, kReadWrite = 0x200;
+    using namespace epoc;
+    constexpr uint32 kChunk = kMaxChunk;
     for (auto _ : state) {
         devtest::TempFolder folder;
         std::string content(kPayload, 'x');
@@ -352,7 +353,7 @@ void Rfsv5Transfer(benchmark::State& state, uint32 baud, bool write, uint32 wind
         rfsv.Connect("SYS$RFSV", 20000000);
         uint16 opid = 1;
         handheld::Bytes open;
-        PutLong(open, write ? kReadWrite : 0);
+        PutLong(open, write ? kOpenReadWrite : 0);
         std::string name = "C:\\BIG.BIN";
         open.push_back(static_cast<uint8>(name.size()));
         open.push_back(0);

@@ -1,7 +1,7 @@
 #include "LinkServer.h"
 
 #include "WireFormat.h"
-#include "device/DeviceProtocol.h"
+#include "platform/LinkRegisterWire.h"
 #include "platform/Series3Wire.h"
 
 namespace handheld {
@@ -18,13 +18,13 @@ public:
         std::string name;
         if (size > 3) {
             size_t end = 3;
-            while (end < size && packet[end] != 0 && end - 3 < kLinkNameSize - 1) ++end;
+            while (end < size && packet[end] != 0 && end - 3 < LINK_NAME_SIZE - 1) ++end;
             name.assign(reinterpret_cast<const char*>(packet + 3), end - 3);
         }
         int16 status;
         if (size < 4) {
             status = RFSV_BAD_ARGUMENT;
-        } else if (command != kLinkRegister) {
+        } else if (command != LINK_REGISTER) {
             status = RFSV_NOT_SUPPORTED;
         } else if (name.empty()) {
             status = RFSV_BAD_NAME;
@@ -36,7 +36,7 @@ public:
         AppendWord(reply, check);
         AppendWord(reply, static_cast<uint16>(status));
         AppendWord(reply, 0);
-        AppendText(reply, name, kLinkNameSize);
+        AppendText(reply, name, LINK_NAME_SIZE);
         return true;
     }
 

@@ -12,61 +12,14 @@
 
 #include "Series5Names.h"
 #include "WireFormat.h"
-#include "device/DeviceProtocol.h"
+#include "platform/Series5Wire.h"
 
 namespace handheld {
 
 namespace {
 
-// Requests of the Series 5 file service beyond the drive list and volume.
-enum : uint16 {
-    kClose = 0x01,
-    kOpenDir = 0x10,
-    kReadDir = 0x12,
-    kOpenFile = 0x16,
-    kRead = 0x18,
-    kWrite = 0x19,
-    kSeek = 0x1A,
-    kDelete = 0x1B,
-    kRemoteEntry = 0x1C,
-    kSetSize = 0x1E,
-    kRename = 0x1F,
-    kMkdirAll = 0x20,
-    kRmdir = 0x21,
-    kSetAttributes = 0x22,
-    kAttributes = 0x23,
-    kSetModified = 0x24,
-    kModified = 0x25,
-    kCreateFile = 0x29,
-    kReplaceFile = 0x2A,
-    kReplace = 0x32,
-};
+using namespace epoc;
 
-enum : int32 {
-    kOk = 0,
-    kNotFound = -1,
-    kGeneral = -2,
-    kNotSupported = -5,
-    kBadHandle = -8,
-    kExists = -11,
-    kPathNotFound = -12,
-    kInUse = -14,
-    kAccessDenied = -21,
-    kEndOfFile = -25,
-    kDiskFull = -26,
-    kBadName = -28,
-};
-
-enum : uint32 {
-    kAttrReadOnly = 0x01,
-    kAttrDirectory = 0x10,
-    kAttrArchive = 0x20,
-    kAttrWithUids = 0x10000000,
-    kOpenReadWrite = 0x200,
-};
-
-constexpr size_t kMaxChunk = 2048;
-constexpr size_t kMaxPath = 256;
 constexpr size_t kMaxHandles = 64;
 // Read dir replies stay below the family's frame limit.
 constexpr size_t kMaxDirReply = 2048;
@@ -143,7 +96,7 @@ public:
         uint16 request = size >= 2 ? BytesToUword(packet) : 0;
         uint16 operation = size >= 4 ? BytesToUword(packet + 2) : 0;
         reply.clear();
-        AppendWord(reply, kSeries5ResponseCode);
+        AppendWord(reply, kResponseCode);
         AppendWord(reply, operation);
         AppendLong(reply, 0);
         Bytes data;
@@ -177,11 +130,11 @@ private:
         // Each request reads its own fields; a short request is a general failure.
         Reader in(payload, size);
         switch (request) {
-            case kEpocDriveList:
-                for (size_t i = 0; i < kEpocDriveCount; ++i)
+            case kDriveList:
+                for (size_t i = 0; i < kDriveCount; ++i)
                     data.push_back(FindDrive(static_cast<char>('A' + i)) != nullptr ? 1 : 0);
                 return kOk;
-            case kEpocDriveInfo:
+            case kVolume:
                 return DriveInfo(in, data);
             case kClose:
                 return Close(in);
@@ -265,9 +218,9 @@ private:
 
     int32 DriveInfo(Reader& in, Bytes& data) {
         uint32 index;
-        if (!in.Long(index) || index >= kEpocDriveCount) return kEpocNotReady;
+        if (!in.Long(index) || index >= kDriveCount) return kNotReady;
         const DriveSetup* drive = FindDrive(static_cast<char>('A' + index));
-        if (drive == nullptr) return kEpocNotReady;
+        if (drive == nullptr) return kNotReady;
         AppendLong(data, drive->ReportedMediaType());
         AppendLong(data, 0);                            // battery
         AppendLong(data, drive->IsReadOnly() ? 1 : 0);  // drive attributes
@@ -313,7 +266,7 @@ private:
         if (text.size() > kMaxPath) return kBadName;
         if (text.size() < 2 || text[1] != ':') return kBadName;
         out.drive = FindDrive(text[0]);
-        if (out.drive == nullptr) return kEpocNotReady;
+        if (out.drive == nullptr) return kNotReady;
         std::string rest = text.substr(2);
         if (!rest.empty() && rest[0] == '\\') rest.erase(0, 1);
         size_t start = 0;
@@ -388,7 +341,7 @@ private:
         exists = false;
         if (path.names.empty()) {
             exists = StatEntry(folder, "", *path.drive, last);
-            return exists ? kOk : kEpocNotReady;
+            return exists ? kOk : kNotReady;
         }
         for (size_t i = 0; i + 1 < path.names.size(); i++) {
             Entry entry;

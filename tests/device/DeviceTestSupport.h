@@ -11,10 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "device/DeviceProtocol.h"
 #include "device/Handheld.h"
 #include "platform/ByteOrder.h"
+#include "platform/LinkRegisterWire.h"
 #include "platform/Series3Wire.h"
+#include "platform/Series5Wire.h"
 
 namespace devtest {
 

@@ -24,7 +24,7 @@ TEST(LinkServer, RegisterStartsTheTestServerAndEchoesTheCheckValue) {
     auto link = device->Open("LINK");
     ASSERT_NE(link, nullptr);
     Bytes reply = Handle(*link, {0x00, 0x2B, 0x1A, 'E', 'C', 'H', 'O', 0});
-    ASSERT_EQ(reply.size(), kLinkReplySize);
+    ASSERT_EQ(reply.size(), LINK_REGISTER_REPLY_SIZE);
     EXPECT_EQ(reply[1], 0x2B);
     EXPECT_EQ(reply[2], 0x1A);
     EXPECT_EQ(BytesToWord(&reply[3]), 0);
@@ -44,20 +44,20 @@ TEST(LinkServer, UnknownServersAndBrokenRequestsGetAStatus) {
     auto device = Handheld::Create(HandheldOptions());
     auto link = device->Open("LINK");
     Bytes reply = Handle(*link, {0x00, 0x01, 0x02, 'N', 'O', 'P', 'E', 0});
-    ASSERT_EQ(reply.size(), kLinkReplySize);
+    ASSERT_EQ(reply.size(), LINK_REGISTER_REPLY_SIZE);
     EXPECT_EQ(BytesToWord(&reply[3]), RFSV_NOT_FOUND);
     EXPECT_FALSE(device->HasServer("NOPE"));
 
     reply = Handle(*link, {0x05, 0x01, 0x02, 'E', 0});
     EXPECT_EQ(BytesToWord(&reply[3]), RFSV_NOT_SUPPORTED);
     reply = Handle(*link, {0x00});
-    ASSERT_EQ(reply.size(), kLinkReplySize);
+    ASSERT_EQ(reply.size(), LINK_REGISTER_REPLY_SIZE);
     EXPECT_EQ(BytesToWord(&reply[3]), RFSV_BAD_ARGUMENT);
     // A name without its NUL is cut to the name field.
     Bytes longName = {0x00, 0x01, 0x02};
     longName.insert(longName.end(), 60, 'X');
     reply = Handle(*link, longName);
-    EXPECT_EQ(Text(reply, 7).size(), kLinkNameSize - 1);
+    EXPECT_EQ(Text(reply, 7).size(), LINK_NAME_SIZE - 1);
 }
 
 class Series5Test : public ::testing::Test {

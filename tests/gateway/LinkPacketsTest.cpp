@@ -28,7 +28,7 @@ TEST(LinkPackets, ConnectRequestsCarryPortAndPattern) {
 }
 
 TEST(LinkPackets, RegisterRequestCarriesCheckAndName) {
-    uint8 out[kRegisterRequestMax];
+    uint8 out[LINK_REGISTER_REQUEST_MAX];
     ASSERT_EQ(BuildRegisterRequest("SYS$RFSV", 0x1A2B, out), 12u);
     const uint8 expected[] = {0x00, 0x2B, 0x1A, 'S', 'Y', 'S', '$', 'R', 'F', 'S', 'V', 0};
     EXPECT_EQ(std::memcmp(out, expected, sizeof(expected)), 0);

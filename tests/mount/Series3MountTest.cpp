@@ -20,9 +20,9 @@ namespace {
 constexpr uint16 kChannel = 7;
 constexpr uint16 kHandle = 0x0123;
 
-const Bytes kFopen = {0x00, 0x00, 0x02, 0x00, 0x50, 0x00};
+const Bytes kOpenDriveList = {0x00, 0x00, 0x02, 0x00, 0x50, 0x00};
 const Bytes kDeviceRead = Bytes{0x08, 0x00, 0x02, 0x00} + Word(kHandle);
-const Bytes kFclose = Bytes{0x02, 0x00, 0x02, 0x00} + Word(kHandle);
+const Bytes kCloseDriveList = Bytes{0x02, 0x00, 0x02, 0x00} + Word(kHandle);
 
 std::string Ok() { return be_strerror(B_OK); }
 
@@ -57,13 +57,13 @@ protected:
     // FCLOSE.
     void ScriptDrives(const std::vector<std::pair<std::string, std::string>>& drives) {
         device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
-        device.Expect(kChannel, kFopen, Reply(0, Word(kHandle)));
+        device.Expect(kChannel, kOpenDriveList, Reply(0, Word(kHandle)));
         for (const auto& [name, volume] : drives) {
             device.Expect(kChannel, kDeviceRead, DeviceReadReply(name));
             device.Expect(kChannel, DeviceInfoRequest(name), DeviceInfoReply(volume));
         }
         device.Expect(kChannel, kDeviceRead, Reply(-1));
-        device.Expect(kChannel, kFclose, Reply(0));
+        device.Expect(kChannel, kCloseDriveList, Reply(0));
     }
 
     void ExpectDeviceClean() {
@@ -282,9 +282,9 @@ INSTANTIATE_TEST_SUITE_P(Roots, Series3BadRoot, testing::Values("", "/", "//", "
 
 TEST_F(Series3Mount, EmptyDeviceListStillClosesTheHandle) {
     device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
-    device.Expect(kChannel, kFopen, Reply(0, Word(kHandle)));
+    device.Expect(kChannel, kOpenDriveList, Reply(0, Word(kHandle)));
     device.Expect(kChannel, kDeviceRead, Reply(-33));
-    device.Expect(kChannel, kFclose, Reply(0));
+    device.Expect(kChannel, kCloseDriveList, Reply(0));
     ClientRun run(3);
     ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
     EXPECT_TRUE(fs.Mounts().empty());
@@ -296,7 +296,7 @@ TEST_F(Series3Mount, EmptyDeviceListStillClosesTheHandle) {
 TEST_F(Series3Mount, RefusedFopenCancelsTheMount) {
     EnableDebug();
     device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
-    device.Expect(kChannel, kFopen, Reply(-41));
+    device.Expect(kChannel, kOpenDriveList, Reply(-41));
     ClientRun run(3);
     ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));  // no FCLOSE, nothing more
     EXPECT_TRUE(fs.Mounts().empty());
@@ -310,13 +310,13 @@ TEST_F(Series3Mount, RefusedFopenCancelsTheMount) {
 
 TEST_F(Series3Mount, RefusedDeviceInfoSkipsTheDrive) {
     device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
-    device.Expect(kChannel, kFopen, Reply(0, Word(kHandle)));
+    device.Expect(kChannel, kOpenDriveList, Reply(0, Word(kHandle)));
     device.Expect(kChannel, kDeviceRead, DeviceReadReply("A:"));
     device.Expect(kChannel, DeviceInfoRequest("A:"), Reply(-41));
     device.Expect(kChannel, kDeviceRead, DeviceReadReply("M:"));
     device.Expect(kChannel, DeviceInfoRequest("M:"), DeviceInfoReply("INTERNAL"));
     device.Expect(kChannel, kDeviceRead, Reply(-1));
-    device.Expect(kChannel, kFclose, Reply(0));
+    device.Expect(kChannel, kCloseDriveList, Reply(0));
     ClientRun run(3);
     ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
     auto mounts = fs.Mounts();
@@ -362,7 +362,7 @@ TEST(Series3MountPorts, NoWritePsionEndsTheThreadWithMinusOne) {
 // root, a reply too short for its status, a device list that never ends.
 TEST_F(Series3Mount, MalformedNamesAreRefusedOrMadeSafe) {
     device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
-    device.Expect(kChannel, kFopen, Reply(0, Word(kHandle)));
+    device.Expect(kChannel, kOpenDriveList, Reply(0, Word(kHandle)));
     // A device name whose NUL was not received.
     Bytes unterminated = DeviceReadReply("X:");
     unterminated.pop_back();
@@ -384,7 +384,7 @@ TEST_F(Series3Mount, MalformedNamesAreRefusedOrMadeSafe) {
     device.Expect(kChannel, kDeviceRead, DeviceReadReply("F:"));
     device.Expect(kChannel, DeviceInfoRequest("F:"), DeviceInfoReply("."));
     device.Expect(kChannel, kDeviceRead, Reply(-1));
-    device.Expect(kChannel, kFclose, Reply(0));
+    device.Expect(kChannel, kCloseDriveList, Reply(0));
     ClientRun run(3);
     ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
 
@@ -420,12 +420,12 @@ TEST_F(Series3Mount, MalformedNamesAreRefusedOrMadeSafe) {
 
 TEST_F(Series3Mount, ADeviceListThatNeverEndsStopsAfterTwentySixDrives) {
     device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
-    device.Expect(kChannel, kFopen, Reply(0, Word(kHandle)));
+    device.Expect(kChannel, kOpenDriveList, Reply(0, Word(kHandle)));
     for (int i = 0; i < 26; i++) {
         device.Expect(kChannel, kDeviceRead, DeviceReadReply("A:"));
         device.Expect(kChannel, DeviceInfoRequest("A:"), Reply(-41));
     }
-    device.Expect(kChannel, kFclose, Reply(0));
+    device.Expect(kChannel, kCloseDriveList, Reply(0));
     ClientRun run(3);
     ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
     EXPECT_TRUE(fs.Mounts().empty());
@@ -437,7 +437,7 @@ TEST_F(Series3Mount, ASpareReplyIsNotTakenForTheNextAnswer) {
     EnableDebug();
     ScriptedDevice::Step fopen;
     fopen.code = host_channel_packet(kChannel);
-    fopen.request = kFopen;
+    fopen.request = kOpenDriveList;
     fopen.replyCode = fopen.code;
     fopen.replies = {Reply(0, Word(kHandle)), Reply(-1)};
     device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
@@ -445,7 +445,7 @@ TEST_F(Series3Mount, ASpareReplyIsNotTakenForTheNextAnswer) {
     device.Expect(kChannel, kDeviceRead, DeviceReadReply("M:"));
     device.Expect(kChannel, DeviceInfoRequest("M:"), DeviceInfoReply("INTERNAL"));
     device.Expect(kChannel, kDeviceRead, Reply(-1));
-    device.Expect(kChannel, kFclose, Reply(0));
+    device.Expect(kChannel, kCloseDriveList, Reply(0));
     ClientRun run(3);
     ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
     ASSERT_EQ(fs.Mounts().size(), 1u);
@@ -477,7 +477,7 @@ TEST_F(Series3Silence, NoConnectReplyMountsNothingButWaitsForLinkDown) {
 TEST_F(Series3Silence, UnansweredFopenEndsTheSequenceQuietly) {
     EnableDebug();
     device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
-    device.ExpectSilence(kChannel, kFopen);
+    device.ExpectSilence(kChannel, kOpenDriveList);
     ClientRun run(3);
     ASSERT_TRUE(device.WaitUntilDone(5000000));
     snooze(2500000);  // past the wait
@@ -490,11 +490,11 @@ TEST_F(Series3Silence, UnansweredFopenEndsTheSequenceQuietly) {
 // At the built-in wait: ten seconds before the list is taken as ended.
 TEST_F(Series3Mount, UnansweredDeviceReadEndsTheListButMountsWhatWasFound) {
     device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
-    device.Expect(kChannel, kFopen, Reply(0, Word(kHandle)));
+    device.Expect(kChannel, kOpenDriveList, Reply(0, Word(kHandle)));
     device.Expect(kChannel, kDeviceRead, DeviceReadReply("M:"));
     device.Expect(kChannel, DeviceInfoRequest("M:"), DeviceInfoReply("INTERNAL"));
     device.ExpectSilence(kChannel, kDeviceRead);
-    device.Expect(kChannel, kFclose, Reply(0));
+    device.Expect(kChannel, kCloseDriveList, Reply(0));
     bigtime_t start = system_time();
     ClientRun run(3);
     ASSERT_TRUE(device.WaitUntilDone(20000000));
@@ -506,13 +506,13 @@ TEST_F(Series3Mount, UnansweredDeviceReadEndsTheListButMountsWhatWasFound) {
 
 TEST_F(Series3Silence, UnansweredDeviceInfoSkipsTheDriveWithoutAMessage) {
     device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
-    device.Expect(kChannel, kFopen, Reply(0, Word(kHandle)));
+    device.Expect(kChannel, kOpenDriveList, Reply(0, Word(kHandle)));
     device.Expect(kChannel, kDeviceRead, DeviceReadReply("A:"));
     device.ExpectSilence(kChannel, DeviceInfoRequest("A:"));
     device.Expect(kChannel, kDeviceRead, DeviceReadReply("M:"));
     device.Expect(kChannel, DeviceInfoRequest("M:"), DeviceInfoReply("INTERNAL"));
     device.Expect(kChannel, kDeviceRead, Reply(-1));
-    device.Expect(kChannel, kFclose, Reply(0));
+    device.Expect(kChannel, kCloseDriveList, Reply(0));
     bigtime_t start = system_time();
     ClientRun run(3);
     ASSERT_TRUE(device.WaitUntilDone(15000000));

@@ -107,10 +107,10 @@ TEST_F(SerialStack, Series5ConnectsAndTheFileServiceSpeaksItsFraming) {
     RawChannel rfsv;
     ASSERT_EQ(rfsv.Connect("SYS$RFSV", kAnswer), B_OK);
     Bytes reply;
-    Bytes driveList{handheld::kEpocDriveList, 0, 7, 0};
+    Bytes driveList{epoc::kDriveList, 0, 7, 0};
     ASSERT_EQ(rfsv.Transact(driveList, reply, kAnswer), B_OK);
-    ASSERT_EQ(reply.size(), 8u + handheld::kEpocDriveCount);
-    EXPECT_EQ(devtest::Word(reply, 0), handheld::kSeries5ResponseCode);
+    ASSERT_EQ(reply.size(), 8u + epoc::kDriveCount);
+    EXPECT_EQ(devtest::Word(reply, 0), epoc::kResponseCode);
     EXPECT_EQ(devtest::Word(reply, 2), 7u);
     EXPECT_EQ(reply[8 + ('M' - 'A')], 1);
 }
