@@ -4,6 +4,7 @@
 
 #include "ConnectHandler.h"
 #include "DodedIVU.h"
+#include "GatewayWaits.h"
 #include "LinkLooper.h"
 #include "LinkState.h"
 #include "platform/Errors.h"
@@ -19,6 +20,7 @@ LINKGATE_EXPORT const char InfoLine3[] = "PSION Servers";
 LINKGATE_EXPORT int32 Initialise() { return 0; }
 
 LINKGATE_EXPORT int32 RunClient(int32 /*version*/) {
+    SetGatewayWaits(GatewayWaits::FromEnvironment());
     // The looper and the handler outlive link drops: they are made on the first link only.
     if (StartLinkLooper()) {
         printf("linklooper running\n");

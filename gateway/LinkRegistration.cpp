@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "GatewayWaits.h"
 #include "LinkPackets.h"
 #include "LinkState.h"
 #include "ServerChannel.h"
@@ -11,7 +12,6 @@
 
 namespace {
 
-constexpr bigtime_t kLinkConnectTimeout = 10000000;
 constexpr size_t kConnectAnswerSize = 128;
 
 }  // namespace
@@ -37,8 +37,8 @@ uint16 ConnLinkSrv() {
 
     uint8 answer[kConnectAnswerSize];
     int32 code = 0;
-    ssize_t read =
-        read_port_etc(port, &code, answer, sizeof(answer), B_TIMEOUT, kLinkConnectTimeout);
+    ssize_t read = read_port_etc(port, &code, answer, sizeof(answer), B_TIMEOUT,
+                                 CurrentGatewayWaits().linkConnect);
     if (read < 0 || !host_is_connect_reply(code)) return 0;
 
     uint16 chan = host_code_channel(code);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "GatewayWaits.h"
 #include "LinkPackets.h"
 #include "LinkRegistration.h"
 #include "LinkState.h"
@@ -12,10 +13,6 @@
 
 namespace {
 
-// How long the host may take to answer a connect request for an ordinary server, and a
-// command packet (for the reply to start, and again to read it).
-constexpr bigtime_t kConnectTimeout = 3000000;
-constexpr bigtime_t kReplyTimeout = 10000000;
 constexpr size_t kConnectAnswerSize = 128;
 
 const char* Printable(const char* name) { return name != nullptr ? name : "(null)"; }
@@ -49,7 +46,8 @@ ChannelRef ConnReq(const char* name) {
 
     uint8 answer[kConnectAnswerSize];
     int32 code = 0;
-    ssize_t read = read_port_etc(port, &code, answer, sizeof(answer), B_TIMEOUT, kConnectTimeout);
+    ssize_t read = read_port_etc(port, &code, answer, sizeof(answer), B_TIMEOUT,
+                                 CurrentGatewayWaits().connect);
     printf("response: r_byte = %d msg %x\n", static_cast<int>(read), code);
     if (read >= 0 && host_is_connect_reply(code)) {
         printf("Server %s is running...\n", name);
@@ -88,7 +86,8 @@ int32 DoCmd(ChannelRef& ref, const void* packet, unsigned long length, void** re
     printf("write_port result %d\n", static_cast<int>(written));
     if (written < 0) return written;
 
-    ssize_t size = port_buffer_size_etc(ref.port, B_TIMEOUT, kReplyTimeout);
+    const bigtime_t replyWait = CurrentGatewayWaits().reply;
+    ssize_t size = port_buffer_size_etc(ref.port, B_TIMEOUT, replyWait);
     printf("port_buffer_size result %d\n", static_cast<int>(size));
     if (size <= 0) {
         // An empty reply is taken off the port, or the next command on this channel would
@@ -104,7 +103,7 @@ int32 DoCmd(ChannelRef& ref, const void* packet, unsigned long length, void** re
     if (buffer == nullptr) return B_NO_MEMORY;
     int32 code;
     ssize_t read =
-        read_port_etc(ref.port, &code, buffer, static_cast<size_t>(size), B_TIMEOUT, kReplyTimeout);
+        read_port_etc(ref.port, &code, buffer, static_cast<size_t>(size), B_TIMEOUT, replyWait);
     printf("read_port result %d\n", static_cast<int>(read));
     if (read > 0 && reply != nullptr) {
         *reply = buffer;

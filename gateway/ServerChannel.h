@@ -3,8 +3,8 @@
 // ConnectServer connects to a server by name: a connect request, and if no channel results, a
 // register request to the device's "LINK" server and one more connect request. DoCmd then
 // exchanges command packets on the channel and Disconnect closes it. Every step traces itself
-// with printf on standard output. The calls block: ConnReq up to 3 s, ConnLinkSrv up to 10 s,
-// DoCmd up to 10 s for a reply to start and 10 s more to read it.
+// with printf on standard output. The calls block for the waits of GatewayWaits.h: ConnReq up to
+// 3 s, ConnLinkSrv up to 10 s, DoCmd up to 10 s for a reply to start and 10 s more to read it.
 #pragma once
 
 #include "ChannelRef.h"

@@ -25,10 +25,6 @@ const char kLogPrefix[] = "RFSV-Client";
 const char kSentTitle[] = "<<== Bytes sent:";
 const char kReadTitle[] = "==>> Bytes read:";
 
-constexpr bigtime_t kReplyTimeout = 10000000;
-constexpr bigtime_t kDriveInfoTimeout = 1000000;  // Series 5 drive information
-constexpr bigtime_t kFirstPause = 1000000;
-
 // Series 3 file service requests and replies.
 constexpr uint16 kFOPEN = 0;
 constexpr uint16 kFCLOSE = 2;
@@ -74,8 +70,9 @@ void BuildSiboRequest(uint8* packet, uint16 opcode, uint16 word) {
 
 }  // namespace
 
-RfsvClient::RfsvClient(CONFIG_VAR* config)
+RfsvClient::RfsvClient(CONFIG_VAR* config, const ClientWaits& waits)
     : config(config),
+      waits(waits),
       mounts(nullptr),
       writePort(-1),
       readPort(-1),
@@ -140,7 +137,7 @@ int RfsvClient::StartMount(int version) {
 
     uint8 reply[kSiboReplySize];
     int32 code = 0;
-    ssize_t read = read_port_etc(readPort, &code, reply, sizeof(reply), B_TIMEOUT, kReplyTimeout);
+    ssize_t read = read_port_etc(readPort, &code, reply, sizeof(reply), B_TIMEOUT, waits.reply);
     if (read < 0) {
         return static_cast<int>(read);
     }
@@ -267,7 +264,7 @@ int RfsvClient::MountSIBO(mnt& block) {
     status_t status = Send(block.channel, request, sizeof(request));
     log->String("FOPEN");
     log->Buffer(request, sizeof(request), kSentTitle);
-    ssize_t read = status < 0 ? status : Receive(reply, sizeof(reply), kReplyTimeout);
+    ssize_t read = status < 0 ? status : Receive(reply, sizeof(reply), waits.reply);
     if (read < static_cast<ssize_t>(kSiboStatusEnd)) {
         return read < 0 ? static_cast<int>(read) : B_IO_ERROR;
     }
@@ -287,7 +284,7 @@ int RfsvClient::MountSIBO(mnt& block) {
         log->String("FDEVICEREAD");
         log->Buffer(request, sizeof(request), kSentTitle);
         status = Send(block.channel, request, sizeof(request));
-        read = status < 0 ? status : Receive(reply, sizeof(reply), kReplyTimeout);
+        read = status < 0 ? status : Receive(reply, sizeof(reply), waits.reply);
         release_sem(block.sem);
         if (read < static_cast<ssize_t>(kSiboStatusEnd)) {
             break;
@@ -307,7 +304,7 @@ int RfsvClient::MountSIBO(mnt& block) {
         WordToBytes(kFDEVICEINFO, info);
         WordToBytes(length, info + 2);
         memcpy(info + 4, block.device, length);
-        read = Exchange(block, info, 4 + length, reply, sizeof(reply), kReplyTimeout);
+        read = Exchange(block, info, 4 + length, reply, sizeof(reply), waits.reply);
         if (read < static_cast<ssize_t>(kSiboStatusEnd)) {
             continue;
         }
@@ -339,7 +336,7 @@ int RfsvClient::MountSIBO(mnt& block) {
     log->String("FCLOSE");
     log->Buffer(request, sizeof(request), kSentTitle);
     status = Send(block.channel, request, sizeof(request));
-    read = status < 0 ? status : Receive(reply, sizeof(reply), kReplyTimeout);
+    read = status < 0 ? status : Receive(reply, sizeof(reply), waits.reply);
     if (read >= 0) {
         log->Buffer(reply, static_cast<uint32>(read), kReadTitle);
     }
@@ -358,7 +355,7 @@ int RfsvClient::MountEPOC(mnt& block) {
     WordToBytes(opidc.fetch_add(1), request + 2);
     // Bytes the device did not send read as zero, never as an earlier reply's.
     memset(reply, 0, sizeof(reply));
-    ssize_t read = Exchange(block, request, 4, reply, sizeof(reply), kReplyTimeout);
+    ssize_t read = Exchange(block, request, 4, reply, sizeof(reply), waits.reply);
     if (read >= static_cast<ssize_t>(kDriveListMinimum)) {
         uint8 present[kDriveCount];
         memcpy(present, reply + kPresenceOffset, sizeof(present));
@@ -370,8 +367,7 @@ int RfsvClient::MountEPOC(mnt& block) {
             WordToBytes(opidc.fetch_add(1), request + 2);
             LongToBytes(index, request + 4);
             memset(reply, 0, sizeof(reply));
-            read =
-                Exchange(block, request, sizeof(request), reply, sizeof(reply), kDriveInfoTimeout);
+            read = Exchange(block, request, sizeof(request), reply, sizeof(reply), waits.driveInfo);
             if (read < static_cast<ssize_t>(kDriveInfoMinimum)) {
                 continue;
             }
@@ -483,12 +479,12 @@ void RfsvClient::WaitForShutdown() {
             break;
         }
         if (code < 0) {
-            snooze(kFirstPause / 10);  // no busy loop should the queue itself fail
+            snooze(waits.unmountPause / 10);  // no busy loop should the queue itself fail
         }
     }
     log->String("Received PSION_DISC");
 
-    bigtime_t pause = kFirstPause;
+    bigtime_t pause = waits.unmountPause;
     bool failed;
     do {
         failed = false;
@@ -512,7 +508,7 @@ void RfsvClient::WaitForShutdown() {
         }
         if (failed) {
             Pause(pause);
-            pause += kFirstPause;
+            pause += waits.unmountPause;
         }
     } while (failed);
 

@@ -4,6 +4,7 @@
 
 #include <atomic>
 
+#include "ClientWaits.h"
 #include "ConfigVar.h"
 #include "MountBlock.h"
 #include "debugMsg.h"
@@ -15,7 +16,7 @@ extern std::atomic<uint16> opidc;
 
 class RfsvClient {
 public:
-    explicit RfsvClient(CONFIG_VAR* config);
+    explicit RfsvClient(CONFIG_VAR* config, const ClientWaits& waits = ClientWaits{});
     // Releases what the connection held: the mount records, the semaphore and the log.
     ~RfsvClient();
 
@@ -62,6 +63,7 @@ private:
     void Pause(bigtime_t pause);
 
     CONFIG_VAR* config;
+    ClientWaits waits;
     MountRecord* mounts;
     port_id writePort;
     port_id readPort;

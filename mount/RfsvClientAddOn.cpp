@@ -19,7 +19,7 @@ const char InfoLine3[] = "PSION Filesystem (Beries 3 or 5)";
 CONFIG_VAR configs;
 
 int RunClient(int version) {
-    auto* client = new (std::nothrow) RfsvClient(&configs);
+    auto* client = new (std::nothrow) RfsvClient(&configs, ClientWaits::FromEnvironment());
     if (client == nullptr) {
         return 0;
     }

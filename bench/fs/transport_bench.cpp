@@ -8,7 +8,7 @@
 #include <string>
 
 #include "../../tests/fs/FakeKernel.h"
-#include "InstantDevice.h"
+#include "ScriptedDevice.h"
 #include "platform/ByteOrder.h"
 #include "tavro.h"
 #include "tavro_rfsv.h"
@@ -18,20 +18,33 @@ namespace {
 // An 11-byte FINFO request and its 22-byte answer: a typical lookup.
 const uint8 kFinfo[] = {0x16, 0, 7, 0, 'M', ':', '\\', 'A', 'B', 'C', 0};
 
-void AnswerFinfo(const uint8*, size_t, std::vector<uint8>& reply) {
-    reply.assign(22, 0);
+std::optional<Bytes> AnswerFinfo(const Bytes&) {
+    Bytes reply(22, 0);
     reply[2] = 18;
+    return reply;
 }
+
+// A device that answers at once and keeps no record of what it was asked.
+struct InstantDevice : ScriptedDevice {
+    explicit InstantDevice(Responder responder) : ScriptedDevice(Quiet()) {
+        SetResponder(std::move(responder));
+    }
+    static Options Quiet() {
+        Options options;
+        options.keepRequests = false;
+        return options;
+    }
+};
 
 void BM_BarePortRoundTrip(benchmark::State& state) {
     InstantDevice device(AnswerFinfo);
     std::vector<uint8> reply(64);
     for (auto _ : state) {
-        write_port(device.requestPort, 0x20007, kFinfo, sizeof kFinfo);
+        write_port(device.RequestPort(), 0x20007, kFinfo, sizeof kFinfo);
         int32 code;
-        ssize_t size = port_buffer_size_etc(device.replyPort, B_TIMEOUT, 3000000);
+        ssize_t size = port_buffer_size_etc(device.ReplyPort(), B_TIMEOUT, 3000000);
         ssize_t got =
-            read_port_etc(device.replyPort, &code, reply.data(), size, B_TIMEOUT, 10000000);
+            read_port_etc(device.ReplyPort(), &code, reply.data(), size, B_TIMEOUT, 10000000);
         if (got != 22) {
             state.SkipWithError("no reply");
             break;
@@ -40,17 +53,12 @@ void BM_BarePortRoundTrip(benchmark::State& state) {
 }
 BENCHMARK(BM_BarePortRoundTrip)->UseRealTime();
 
-volume* MountBench(InstantDevice& device) {
-    uint8 block[408] = {};
-    LongToBytes(static_cast<uint32>(device.requestPort), block + 4);
-    LongToBytes(static_cast<uint32>(device.replyPort), block + 8);
-    WordToBytes(7, block + 12);
-    LongToBytes(static_cast<uint32>(device.sem), block + 16);
-    memcpy(block + 20, "M:", 2);
+volume* MountBench(ScriptedDevice& device) {
+    MountBlockBytes block = device.MountBlock("M:");
     fake_kernel::Reset(1, false);
     void* ns = nullptr;
     vnode_id root;
-    if (fs_mount(1, nullptr, 0, block, sizeof block, &ns, &root) != B_OK) return nullptr;
+    if (fs_mount(1, nullptr, 0, block.data(), block.size(), &ns, &root) != B_OK) return nullptr;
     fake_kernel::SetVolume(ns);
     return static_cast<volume*>(ns);
 }
@@ -83,9 +91,9 @@ struct BigDirectory {
     int32 entries;
     int32 next = 0;
 
-    void Answer(const uint8* request, size_t, std::vector<uint8>& reply) {
-        uint16 opcode = BytesToUword(request);
-        reply.assign(6, 0);
+    std::optional<Bytes> Answer(const Bytes& request) {
+        uint16 opcode = BytesToUword(request.data());
+        Bytes reply(6, 0);
         if (opcode == FOPEN) {
             next = 0;
             reply.push_back(1);
@@ -109,14 +117,13 @@ struct BigDirectory {
             }
         }
         WordToBytes(static_cast<uint16>(reply.size() - 4), &reply[2]);
+        return reply;
     }
 };
 
 void BM_ListDirectory(benchmark::State& state) {
     BigDirectory directory{static_cast<int32>(state.range(0))};
-    InstantDevice device([&](const uint8* request, size_t size, std::vector<uint8>& reply) {
-        directory.Answer(request, size, reply);
-    });
+    InstantDevice device([&](const Bytes& request) { return directory.Answer(request); });
     volume* vol = MountBench(device);
     uint64 requests = 0;
     int64 listed = 0;
@@ -125,7 +132,7 @@ void BM_ListDirectory(benchmark::State& state) {
         state.PauseTiming();
         UnmountBench(vol);
         vol = MountBench(device);
-        uint64 before = device.requests;
+        uint64 before = device.RequestCount();
         state.ResumeTiming();
         void* cookie;
         tavro_opendir(vol, vol->root, &cookie);
@@ -137,7 +144,7 @@ void BM_ListDirectory(benchmark::State& state) {
             listed++;
         }
         tavro_free_dircookie(vol, vol->root, cookie);
-        requests += device.requests - before;
+        requests += device.RequestCount() - before;
     }
     UnmountBench(vol);
     state.counters["requests"] =

@@ -399,74 +399,27 @@ void Rfsv5Transfer(benchmark::State& state, uint32 baud, bool write, uint32 wind
 
 }  // namespace
 
-BENCHMARK_CAPTURE(ChannelTransfer, Series3_19200_write, wire::Variant::Series3, 19200, true, 1)
-    ->UseManualTime()
-    ->Iterations(1)
-    ->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(ChannelTransfer, Series3_19200_read, wire::Variant::Series3, 19200, false, 1)
-    ->UseManualTime()
-    ->Iterations(1)
-    ->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(ChannelTransfer, Series3_115200_write, wire::Variant::Series3, 115200, true, 1)
-    ->UseManualTime()
-    ->Iterations(1)
-    ->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(ChannelTransfer, Series3_115200_read, wire::Variant::Series3, 115200, false, 1)
-    ->UseManualTime()
-    ->Iterations(1)
-    ->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(ChannelTransfer, Series5_115200_write, wire::Variant::Series5, 115200, true, 1)
-    ->UseManualTime()
-    ->Iterations(1)
-    ->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(ChannelTransfer, Series5_115200_read, wire::Variant::Series5, 115200, false, 1)
-    ->UseManualTime()
-    ->Iterations(1)
-    ->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(ChannelTransfer, Series5_115200_write_window4, wire::Variant::Series5, 115200,
-                  true, 4)
-    ->UseManualTime()
-    ->Iterations(1)
-    ->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(Rfsv5Transfer, Series5_19200_write, 19200, true, 1)
-    ->UseManualTime()
-    ->Iterations(1)
-    ->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(Rfsv5Transfer, Series5_19200_read, 19200, false, 1)
-    ->UseManualTime()
-    ->Iterations(1)
-    ->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(Rfsv5Transfer, Series5_19200_write_window4, 19200, true, 4)
-    ->UseManualTime()
-    ->Iterations(1)
-    ->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(Rfsv5Transfer, Series5_115200_write, 115200, true, 1)
-    ->UseManualTime()
-    ->Iterations(1)
-    ->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(Rfsv5Transfer, Series5_115200_read, 115200, false, 1)
-    ->UseManualTime()
-    ->Iterations(1)
-    ->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(Rfsv5Transfer, Series5_115200_write_window4, 115200, true, 4)
-    ->UseManualTime()
-    ->Iterations(1)
-    ->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(RfsvTransfer, Series3_19200_write, 19200, true)
-    ->UseManualTime()
-    ->Iterations(1)
-    ->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(RfsvTransfer, Series3_19200_read, 19200, false)
-    ->UseManualTime()
-    ->Iterations(1)
-    ->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(RfsvTransfer, Series3_115200_write, 115200, true)
-    ->UseManualTime()
-    ->Iterations(1)
-    ->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(RfsvTransfer, Series3_115200_read, 115200, false)
-    ->UseManualTime()
-    ->Iterations(1)
-    ->Unit(benchmark::kSecond);
+// Each case moves its payload once, timed by the link's own clock.
+#define TRANSFER_ONCE(...) \
+    BENCHMARK_CAPTURE(__VA_ARGS__)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond)
+
+TRANSFER_ONCE(ChannelTransfer, Series3_19200_write, wire::Variant::Series3, 19200, true, 1);
+TRANSFER_ONCE(ChannelTransfer, Series3_19200_read, wire::Variant::Series3, 19200, false, 1);
+TRANSFER_ONCE(ChannelTransfer, Series3_115200_write, wire::Variant::Series3, 115200, true, 1);
+TRANSFER_ONCE(ChannelTransfer, Series3_115200_read, wire::Variant::Series3, 115200, false, 1);
+TRANSFER_ONCE(ChannelTransfer, Series5_115200_write, wire::Variant::Series5, 115200, true, 1);
+TRANSFER_ONCE(ChannelTransfer, Series5_115200_read, wire::Variant::Series5, 115200, false, 1);
+TRANSFER_ONCE(ChannelTransfer, Series5_115200_write_window4, wire::Variant::Series5, 115200, true,
+              4);
+TRANSFER_ONCE(Rfsv5Transfer, Series5_19200_write, 19200, true, 1);
+TRANSFER_ONCE(Rfsv5Transfer, Series5_19200_read, 19200, false, 1);
+TRANSFER_ONCE(Rfsv5Transfer, Series5_19200_write_window4, 19200, true, 4);
+TRANSFER_ONCE(Rfsv5Transfer, Series5_115200_write, 115200, true, 1);
+TRANSFER_ONCE(Rfsv5Transfer, Series5_115200_read, 115200, false, 1);
+TRANSFER_ONCE(Rfsv5Transfer, Series5_115200_write_window4, 115200, true, 4);
+TRANSFER_ONCE(RfsvTransfer, Series3_19200_write, 19200, true);
+TRANSFER_ONCE(RfsvTransfer, Series3_19200_read, 19200, false);
+TRANSFER_ONCE(RfsvTransfer, Series3_115200_write, 115200, true);
+TRANSFER_ONCE(RfsvTransfer, Series3_115200_read, 115200, false);
 
 BENCHMARK_MAIN();

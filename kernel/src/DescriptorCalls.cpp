@@ -33,6 +33,33 @@ int ReadEntry(const Descriptor& d, Slot* slot, be_dirent* entry, size_t bufsize)
     return 1;
 }
 
+// Reads the next entry of the listing `fd` of `kind` with the operation `slot` picks.
+template <typename Slot>
+int ReadListing(int fd, DescriptorKind kind, Slot* vnode_ops::*slot, be_dirent* entry,
+                size_t bufsize) {
+    std::shared_ptr<Descriptor> d;
+    status_t status = LookupDescriptor(fd, kind, &d);
+    if (status != B_OK) return status;
+    return ReadEntry(*d, d->node().ops().*slot, entry, bufsize);
+}
+
+// Starts the listing `fd` of `kind` again from its first entry.
+int RewindListing(int fd, DescriptorKind kind, op_rewinddir* vnode_ops::*slot) {
+    std::shared_ptr<Descriptor> d;
+    status_t status = LookupDescriptor(fd, kind, &d);
+    if (status != B_OK) return status;
+    op_rewinddir* rewind = d->node().ops().*slot;
+    if (rewind == nullptr) return B_UNSUPPORTED;
+    return rewind(d->node().cookie(), d->node().node(), d->cookie());
+}
+
+int CloseListing(int fd, DescriptorKind kind) {
+    std::shared_ptr<Descriptor> d;
+    status_t status = RemoveDescriptor(fd, &kind, &d);
+    if (status != B_OK) return status;
+    return d->Close();
+}
+
 }  // namespace
 
 extern "C" int sys_close(int fd) {
@@ -80,49 +107,21 @@ extern "C" int sys_fstat(int fd, be_stat* st) {
 }
 
 extern "C" int sys_readdir(int fd, be_dirent* entry, size_t bufsize) {
-    std::shared_ptr<Descriptor> d;
-    status_t status = LookupDescriptor(fd, DescriptorKind::directory, &d);
-    if (status != B_OK) return status;
-    return ReadEntry(*d, d->node().ops().readdir, entry, bufsize);
+    return ReadListing(fd, DescriptorKind::directory, &vnode_ops::readdir, entry, bufsize);
 }
 
 extern "C" int sys_rewinddir(int fd) {
-    std::shared_ptr<Descriptor> d;
-    status_t status = LookupDescriptor(fd, DescriptorKind::directory, &d);
-    if (status != B_OK) return status;
-    const vnode_ops& ops = d->node().ops();
-    if (ops.rewinddir == nullptr) return B_UNSUPPORTED;
-    return ops.rewinddir(d->node().cookie(), d->node().node(), d->cookie());
+    return RewindListing(fd, DescriptorKind::directory, &vnode_ops::rewinddir);
 }
 
-extern "C" int sys_closedir(int fd) {
-    const DescriptorKind kind = DescriptorKind::directory;
-    std::shared_ptr<Descriptor> d;
-    status_t status = RemoveDescriptor(fd, &kind, &d);
-    if (status != B_OK) return status;
-    return d->Close();
-}
+extern "C" int sys_closedir(int fd) { return CloseListing(fd, DescriptorKind::directory); }
 
 extern "C" int sys_read_attrdir(int fd, be_dirent* entry, size_t bufsize) {
-    std::shared_ptr<Descriptor> d;
-    status_t status = LookupDescriptor(fd, DescriptorKind::attributes, &d);
-    if (status != B_OK) return status;
-    return ReadEntry(*d, d->node().ops().read_attrdir, entry, bufsize);
+    return ReadListing(fd, DescriptorKind::attributes, &vnode_ops::read_attrdir, entry, bufsize);
 }
 
 extern "C" int sys_rewind_attrdir(int fd) {
-    std::shared_ptr<Descriptor> d;
-    status_t status = LookupDescriptor(fd, DescriptorKind::attributes, &d);
-    if (status != B_OK) return status;
-    const vnode_ops& ops = d->node().ops();
-    if (ops.rewind_attrdir == nullptr) return B_UNSUPPORTED;
-    return ops.rewind_attrdir(d->node().cookie(), d->node().node(), d->cookie());
+    return RewindListing(fd, DescriptorKind::attributes, &vnode_ops::rewind_attrdir);
 }
 
-extern "C" int sys_close_attrdir(int fd) {
-    const DescriptorKind kind = DescriptorKind::attributes;
-    std::shared_ptr<Descriptor> d;
-    status_t status = RemoveDescriptor(fd, &kind, &d);
-    if (status != B_OK) return status;
-    return d->Close();
-}
+extern "C" int sys_close_attrdir(int fd) { return CloseListing(fd, DescriptorKind::attributes); }

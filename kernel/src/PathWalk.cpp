@@ -122,26 +122,31 @@ status_t WalkComponents(VnodeRef start, const std::vector<std::string>& componen
     return B_OK;
 }
 
+// Splits `path` and finds the volume it starts on: `root` is that volume's root and
+// `consumed` the components that led there.
+status_t StartWalk(const char* path, std::vector<std::string>* components, size_t* consumed,
+                   VnodeRef* root) {
+    status_t status = SplitPath(path, components);
+    if (status != B_OK) return status;
+    return StartAtVolume(*components, consumed, root);
+}
+
 }  // namespace
 
 status_t ResolvePath(const char* path, VnodeRef* out) {
     std::vector<std::string> components;
-    status_t status = SplitPath(path, &components);
-    if (status != B_OK) return status;
     size_t consumed = 0;
     VnodeRef root;
-    status = StartAtVolume(components, &consumed, &root);
+    status_t status = StartWalk(path, &components, &consumed, &root);
     if (status != B_OK) return status;
     return WalkComponents(std::move(root), components, consumed, components.size(), out);
 }
 
 status_t ResolveParent(const char* path, VnodeRef* dir, std::string* leaf) {
     std::vector<std::string> components;
-    status_t status = SplitPath(path, &components);
-    if (status != B_OK) return status;
     size_t consumed = 0;
     VnodeRef root;
-    status = StartAtVolume(components, &consumed, &root);
+    status_t status = StartWalk(path, &components, &consumed, &root);
     if (status != B_OK) return status;
     if (consumed == components.size()) {
         leaf->clear();

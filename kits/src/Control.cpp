@@ -1,5 +1,7 @@
 #include "kits/Control.h"
 
+#include <cmath>
+
 #include "kits/Message.h"
 #include "kits/Window.h"
 
@@ -41,4 +43,12 @@ status_t BControl::Invoke(BMessage* message) {
     copy.AddPointer("source", this);
     copy.AddInt32("be:value", fValue);
     return BInvoker::Invoke(&copy);
+}
+
+void BControl::LabelSize(float widthMargin, float heightMargin, float* width, float* height) {
+    font_height metrics;
+    GetFontHeight(&metrics);
+    if (width != nullptr) *width = std::ceil(StringWidth(Label())) + widthMargin;
+    if (height != nullptr)
+        *height = std::ceil(metrics.ascent + metrics.descent + metrics.leading) + heightMargin;
 }

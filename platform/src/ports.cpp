@@ -11,12 +11,14 @@
 #include <unordered_map>
 #include <vector>
 
+#include "IdTable.h"
 #include "Waiting.h"
 #include "platform/OS.h"
 
 namespace {
 
 using platform_internal::Deadline;
+using platform_internal::IdTable;
 
 // More live ports than this is a leak in the caller, not a need.
 constexpr size_t kMaxPorts = 16384;
@@ -38,11 +40,7 @@ struct Port {
     bool deleted = false;
 };
 
-struct PortTable {
-    std::mutex lock;
-    std::unordered_map<port_id, std::shared_ptr<Port>> ports;
-    port_id next_id = 1;  // ids are never reused, so a stale id cannot reach a new port
-};
+using PortTable = IdTable<Port>;
 
 // Never destroyed: detached threads may still use ports while the process exits.
 PortTable& Table() {
@@ -50,12 +48,7 @@ PortTable& Table() {
     return *table;
 }
 
-std::shared_ptr<Port> Lookup(port_id id) {
-    PortTable& table = Table();
-    std::lock_guard guard(table.lock);
-    auto found = table.ports.find(id);
-    return found == table.ports.end() ? nullptr : found->second;
-}
+std::shared_ptr<Port> Lookup(int32 id) { return Table().Find(id); }
 
 // Waits until the port holds a message or is deleted. B_OK means a message is there.
 status_t WaitForMessage(Port& port, std::unique_lock<std::mutex>& held, uint32 flags,
@@ -76,11 +69,7 @@ port_id create_port(int32 capacity, const char* name) {
     port->name = name != nullptr ? std::string(name, strnlen(name, B_OS_NAME_LENGTH - 1))
                                  : std::string("unnamed port");
 
-    PortTable& table = Table();
-    std::lock_guard guard(table.lock);
-    if (table.ports.size() >= kMaxPorts || table.next_id == INT32_MAX) return B_NO_MORE_PORTS;
-    port->id = table.next_id++;
-    table.ports.emplace(port->id, port);
+    if (!Table().Add(port, kMaxPorts)) return B_NO_MORE_PORTS;
     return port->id;
 }
 
@@ -91,7 +80,7 @@ port_id find_port(const char* name) {
     std::lock_guard guard(table.lock);
     // With several ports of one name, the oldest answers: the order is then stable.
     port_id found = B_NAME_NOT_FOUND;
-    for (const auto& [id, port] : table.ports) {
+    for (const auto& [id, port] : table.entries) {
         if (port->name == wanted && (found < 0 || id < found)) found = id;
     }
     return found;
@@ -173,15 +162,8 @@ ssize_t port_count(port_id id) {
 }
 
 status_t delete_port(port_id id) {
-    std::shared_ptr<Port> port;
-    {
-        PortTable& table = Table();
-        std::lock_guard guard(table.lock);
-        auto found = table.ports.find(id);
-        if (found == table.ports.end()) return B_BAD_PORT_ID;
-        port = std::move(found->second);
-        table.ports.erase(found);
-    }
+    std::shared_ptr<Port> port = Table().Take(id);
+    if (port == nullptr) return B_BAD_PORT_ID;
     std::deque<Message> dropped;
     {
         std::lock_guard guard(port->lock);

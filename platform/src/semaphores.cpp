@@ -10,12 +10,14 @@
 #include <string>
 #include <unordered_map>
 
+#include "IdTable.h"
 #include "Waiting.h"
 #include "platform/OS.h"
 
 namespace {
 
 using platform_internal::Deadline;
+using platform_internal::IdTable;
 
 constexpr size_t kMaxSems = 65536;
 
@@ -36,11 +38,7 @@ struct Semaphore {
     bool deleted = false;
 };
 
-struct SemTable {
-    std::mutex lock;
-    std::unordered_map<sem_id, std::shared_ptr<Semaphore>> sems;
-    sem_id next_id = 1;  // never reused
-};
+using SemTable = IdTable<Semaphore>;
 
 // Never destroyed: detached threads may still use semaphores while the process exits.
 SemTable& Table() {
@@ -48,12 +46,7 @@ SemTable& Table() {
     return *table;
 }
 
-std::shared_ptr<Semaphore> Lookup(sem_id id) {
-    SemTable& table = Table();
-    std::lock_guard guard(table.lock);
-    auto found = table.sems.find(id);
-    return found == table.sems.end() ? nullptr : found->second;
-}
+std::shared_ptr<Semaphore> Lookup(int32 id) { return Table().Find(id); }
 
 void RemoveWaiter(Semaphore& sem, uint64 ticket) {
     auto it = std::find_if(sem.waiters.begin(), sem.waiters.end(),
@@ -69,24 +62,13 @@ sem_id create_sem(int32 count, const char* name) {
     sem->count = count;
     sem->name = name != nullptr ? std::string(name, strnlen(name, B_OS_NAME_LENGTH - 1))
                                 : std::string("unnamed semaphore");
-    SemTable& table = Table();
-    std::lock_guard guard(table.lock);
-    if (table.sems.size() >= kMaxSems || table.next_id == INT32_MAX) return B_NO_MORE_SEMS;
-    sem->id = table.next_id++;
-    table.sems.emplace(sem->id, sem);
+    if (!Table().Add(sem, kMaxSems)) return B_NO_MORE_SEMS;
     return sem->id;
 }
 
 status_t delete_sem(sem_id id) {
-    std::shared_ptr<Semaphore> sem;
-    {
-        SemTable& table = Table();
-        std::lock_guard guard(table.lock);
-        auto found = table.sems.find(id);
-        if (found == table.sems.end()) return B_BAD_SEM_ID;
-        sem = std::move(found->second);
-        table.sems.erase(found);
-    }
+    std::shared_ptr<Semaphore> sem = Table().Take(id);
+    if (sem == nullptr) return B_BAD_SEM_ID;
     std::lock_guard guard(sem->lock);
     sem->deleted = true;
     sem->changed.notify_all();

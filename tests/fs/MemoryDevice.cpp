@@ -17,8 +17,6 @@ std::string TextAt(const Bytes& request, size_t offset, size_t* end = nullptr) {
     return out;
 }
 
-Bytes Word(uint16 value) { return {static_cast<uint8>(value), static_cast<uint8>(value >> 8)}; }
-
 }  // namespace
 
 std::string MemoryDevice::Upper(std::string text) {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "ScriptedDevice.h"
+#include "Series3Bytes.h"
 
 class MemoryDevice {
 public:

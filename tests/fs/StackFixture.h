@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "MountBlockBytes.h"
 #include "host/HostLink.h"
 #include "RawChannel.h"
 #include "kernel/syscalls.h"
@@ -84,16 +85,10 @@ protected:
     }
 
     status_t Mount(const char* device, const std::string& at, const std::string& debugFile) {
-        uint8 block[408] = {};
-        block[0] = 1;
-        LongToBytes(static_cast<uint32>(host->RequestPort()), block + 4);
-        LongToBytes(static_cast<uint32>(channel->ReplyPort()), block + 8);
-        WordToBytes(channel->Channel(), block + 12);
-        LongToBytes(static_cast<uint32>(sem), block + 16);
-        memcpy(block + 20, device, strlen(device));
-        memcpy(block + 148, at.c_str(), std::min<size_t>(at.size(), 127));
-        memcpy(block + 276, debugFile.c_str(), std::min<size_t>(debugFile.size(), 127));
-        return mount("tavro3", at.c_str(), nullptr, 0, block, sizeof block);
+        MountBlockBytes block = MakeMountBlock(host->RequestPort(), channel->ReplyPort(),
+                                               channel->Channel(), sem, device, at.c_str(),
+                                               debugFile.c_str());
+        return mount("tavro3", at.c_str(), nullptr, 0, block.data(), block.size());
     }
 
     void StopHost() {

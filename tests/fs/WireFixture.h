@@ -5,6 +5,7 @@
 
 #include "FakeKernel.h"
 #include "ScriptedDevice.h"
+#include "Series3Bytes.h"
 #include "tavro.h"
 #include "tavro_rfsv.h"
 

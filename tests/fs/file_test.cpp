@@ -256,7 +256,7 @@ TEST_F(File, CreateOpensTheNewNameAndPublishesItsNode) {
     device->Expect(Packet(FCLOSE, {0, 0}), Reply(0));
     EXPECT_EQ(tavro_free_cookie(vol, node, cookie), B_OK);
     put_vnode(kTestNsid, id);
-    EXPECT_TRUE(device->WaitScriptDone());
+    EXPECT_TRUE(device->WaitUntilDone());
 }
 
 TEST_F(File, CreateOfAnExistingName) {
@@ -303,7 +303,7 @@ TEST_F(File, ACreateThatFindsTheNameTakenNeverEmptiesIt) {
     device->Expect(Packet(FCLOSE, {6, 0}), Reply(0));
     EXPECT_EQ(tavro_free_cookie(vol, node_of(id), out), B_OK);
     put_vnode(kTestNsid, id);
-    EXPECT_TRUE(device->WaitScriptDone());
+    EXPECT_TRUE(device->WaitUntilDone());
 }
 
 TEST_F(File, CreateFailures) {
@@ -322,7 +322,7 @@ TEST_F(File, CreateFailures) {
     device->Expect(Packet(FINFO, PathBytes("M:\\Y")), Reply(-33));
     device->Expect(Packet(FCLOSE, {8, 0}), Reply(0));
     EXPECT_EQ(tavro_create(vol, root, "Y", B_O_WRONLY | B_O_CREAT, 0, &id, &out), B_BAD_VALUE);
-    EXPECT_TRUE(device->WaitScriptDone());
+    EXPECT_TRUE(device->WaitUntilDone());
     device->CutLink();
     vol->connected = 0;
     EXPECT_EQ(tavro_create(vol, root, "Z", B_O_WRONLY | B_O_CREAT, 0, &id, &out),

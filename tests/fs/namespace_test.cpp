@@ -31,7 +31,7 @@ TEST_F(Namespace, MkdirPathsUpTo128BytesAreSentAndLongerOnesRefused) {
     EXPECT_EQ(tavro_mkdir(vol, root, (fits + "d").c_str(), 0), B_NAME_TOO_LONG);
     EXPECT_EQ(tavro_mkdir(vol, root, "a\\b", 0), B_BAD_VALUE);
     EXPECT_EQ(tavro_mkdir(vol, root, "a?", 0), B_BAD_VALUE);
-    EXPECT_TRUE(device->WaitScriptDone());
+    EXPECT_TRUE(device->WaitUntilDone());
     EXPECT_EQ(device->RequestCount(), 1u);
 }
 
@@ -49,7 +49,7 @@ TEST_F(Namespace, UnlinkDeletesAtOnceUnlessTheFileIsOpen) {
     Walk(root, "doc.wrd", B_ENTRY_NOT_FOUND);
     // Nothing more goes out when the last reference goes.
     Put(node);
-    EXPECT_TRUE(device->WaitScriptDone());
+    EXPECT_TRUE(device->WaitUntilDone());
     EXPECT_EQ(device->RequestCount(), 2u);
     device->Expect(Packet(FINFO, PathBytes("M:\\DOC.WRD")), Reply(-33));
     Walk(root, "DOC.WRD", B_ENTRY_NOT_FOUND);
@@ -71,7 +71,7 @@ TEST_F(Namespace, UnlinkDeletesAtOnceUnlessTheFileIsOpen) {
     EXPECT_EQ(tavro_free_cookie(vol, node, cookie), B_OK);
     device->Expect(Packet(DELETE, PathBytes("M:\\~T000000.DEL")), Reply(0));
     Put(node);
-    EXPECT_TRUE(device->WaitScriptDone());
+    EXPECT_TRUE(device->WaitUntilDone());
 }
 
 TEST_F(Namespace, TypeTestsLeaveEverythingAsItWas) {
@@ -103,7 +103,7 @@ TEST_F(Namespace, RmdirOfAFullDirectoryIsRefusedAndAnEmptyOneDeletedLater) {
     device->Expect(Packet(FCLOSE, {2, 0}), Reply(0));
     device->Expect(Packet(DELETE, PathBytes("M:\\EMPTY\\")), Reply(0));
     EXPECT_EQ(tavro_rmdir(vol, root, "EMPTY"), B_OK);
-    EXPECT_TRUE(device->WaitScriptDone());
+    EXPECT_TRUE(device->WaitUntilDone());
     auto notices = fake_kernel::Notices();
     ASSERT_FALSE(notices.empty());
     EXPECT_EQ(notices.back().op, B_ENTRY_REMOVED);
@@ -194,7 +194,7 @@ TEST_F(Namespace, RenamePathsMustFitAndNamesMustBeTheDevicesOwn) {
     EXPECT_EQ(fs_rename(vol, root, "A", root, std::string(125, 'r').c_str()), B_NAME_TOO_LONG);
     EXPECT_EQ(fs_rename(vol, root, "A", root, "*.*"), B_BAD_VALUE);
     EXPECT_EQ(fs_rename(vol, root, "A\\..", root, "B"), B_ENTRY_NOT_FOUND);
-    EXPECT_TRUE(device->WaitScriptDone());
+    EXPECT_TRUE(device->WaitUntilDone());
     device->CutLink();
     EXPECT_EQ(fs_rename(vol, root, "A", root, "B"), B_IO_ERROR);
 }

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <random>
 
-#include "ScriptedDevice.h"
+#include "Series3Bytes.h"
 #include "tavro.h"
 #include "tavro_rfsv.h"
 

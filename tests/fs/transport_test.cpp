@@ -76,8 +76,8 @@ TEST_F(Transport, ACutLinkDisconnectsForGoodAndLaterRequestsSendNothing) {
     EXPECT_EQ(transport, B_BAD_PORT_ID);
     EXPECT_EQ(vol->connected.load(), 0);
     // The transport semaphore was given back.
-    EXPECT_EQ(acquire_sem_etc(device->sem, 1, B_TIMEOUT, 0), B_OK);
-    release_sem(device->sem);
+    EXPECT_EQ(acquire_sem_etc(device->Semaphore(), 1, B_TIMEOUT, 0), B_OK);
+    release_sem(device->Semaphore());
 
     bigtime_t start = system_time();
     uint8 header[16];

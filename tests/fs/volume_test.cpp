@@ -26,10 +26,10 @@ std::string TempPath(const char* name) {
 
 TEST_F(Volume, MountTakesTheBlockAndMakesTheRootWithoutARequest) {
     EXPECT_EQ(vol->nsid, kTestNsid);
-    EXPECT_EQ(vol->writePort, device->requestPort);
-    EXPECT_EQ(vol->readPort, device->replyPort);
+    EXPECT_EQ(vol->writePort, device->RequestPort());
+    EXPECT_EQ(vol->readPort, device->ReplyPort());
     EXPECT_EQ(vol->channel, ScriptedDevice::kChannel);
-    EXPECT_EQ(vol->sem, device->sem);
+    EXPECT_EQ(vol->sem, device->Semaphore());
     EXPECT_STREQ(vol->device, "M:");
     EXPECT_EQ(vol->root, root);
     EXPECT_STREQ(root->name, "\\");

@@ -64,16 +64,8 @@ void Series5Script::Inject(const s5::Bytes& reply) {
     (void)write_port(port >= 0 ? port : replyPort, 0x11, reply.data(), reply.size());
 }
 
-std::array<uint8, 408> Series5Script::MountBlock(const char* device, const char* debugFile) const {
-    std::array<uint8, 408> block{};
-    block[0] = 1;
-    LongToBytes(static_cast<uint32>(requestPort), &block[4]);
-    LongToBytes(static_cast<uint32>(replyPort), &block[8]);
-    WordToBytes(kChannel, &block[12]);
-    LongToBytes(static_cast<uint32>(sem), &block[16]);
-    memcpy(&block[20], device, strlen(device));
-    memcpy(&block[276], debugFile, std::min<size_t>(strlen(debugFile), 127));
-    return block;
+MountBlockBytes Series5Script::MountBlock(const char* device, const char* debugFile) const {
+    return MakeMountBlock(requestPort, replyPort, kChannel, sem, device, "", debugFile);
 }
 
 void Series5Script::Run() {

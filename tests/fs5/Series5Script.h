@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "MountBlockBytes.h"
 #include "Series5Bytes.h"
 #include "platform/OS.h"
 
@@ -42,7 +43,7 @@ public:
     void Inject(const s5::Bytes& reply);
 
     // The 408-byte mount parameter block for `device` ("C:"), with a debug file or none.
-    std::array<uint8, 408> MountBlock(const char* device, const char* debugFile = "") const;
+    MountBlockBytes MountBlock(const char* device, const char* debugFile = "") const;
 
     port_id requestPort;
     port_id replyPort;

@@ -16,6 +16,7 @@
 #include "ModelChecks.h"
 #include "ModelKernelTarget.h"
 #include "ModelRun.h"
+#include "MountBlockBytes.h"
 #include "host/HostLink.h"
 #include "RawChannel.h"
 #include "kernel/syscalls.h"
@@ -51,14 +52,9 @@ protected:
         ASSERT_EQ(channel->Connect("SYS$RFSV"), B_OK);
         sem = create_sem(1, "RFSV-NCP-Write");
         kernel_set_addon_path(TAVRO_FS_ADDON_DIR);
-        uint8 block[408] = {};
-        LongToBytes(static_cast<uint32>(host->RequestPort()), block + 4);
-        LongToBytes(static_cast<uint32>(channel->ReplyPort()), block + 8);
-        WordToBytes(channel->Channel(), block + 12);
-        LongToBytes(static_cast<uint32>(sem), block + 16);
-        memcpy(block + 20, "C:", 2);
-        memcpy(block + 148, kWhere, strlen(kWhere));
-        ASSERT_EQ(mount("tavro5", kWhere, nullptr, 0, block, sizeof block), B_OK);
+        MountBlockBytes block = MakeMountBlock(host->RequestPort(), channel->ReplyPort(),
+                                               channel->Channel(), sem, "C:", kWhere);
+        ASSERT_EQ(mount("tavro5", kWhere, nullptr, 0, block.data(), block.size()), B_OK);
         mounted = true;
     }
 

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "MountBlockBytes.h"
 #include "host/HostLink.h"
 #include "RawChannel.h"
 #include "kernel/syscalls.h"
@@ -80,14 +81,9 @@ protected:
     }
 
     status_t Mount(const char* device, const std::string& at) {
-        uint8 block[408] = {};
-        LongToBytes(static_cast<uint32>(host->RequestPort()), block + 4);
-        LongToBytes(static_cast<uint32>(channel->ReplyPort()), block + 8);
-        WordToBytes(channel->Channel(), block + 12);
-        LongToBytes(static_cast<uint32>(sem), block + 16);
-        memcpy(block + 20, device, strlen(device));
-        memcpy(block + 148, at.c_str(), at.size());
-        return mount("tavro5", at.c_str(), nullptr, 0, block, sizeof block);
+        MountBlockBytes block = MakeMountBlock(host->RequestPort(), channel->ReplyPort(),
+                                               channel->Channel(), sem, device, at.c_str());
+        return mount("tavro5", at.c_str(), nullptr, 0, block.data(), block.size());
     }
 
     void Stop() {

@@ -12,7 +12,7 @@
 
 #include "fusebridge/FuseBridge.h"
 #include "kernel/syscalls.h"
-#include "memory_fs.h"
+#include "memfs.h"
 #include "shell.h"
 
 namespace {
@@ -20,6 +20,15 @@ namespace {
 using fusetest::mounted_at;
 using fusetest::quote;
 using fusetest::run;
+
+// A volume like the handheld's: letter case ignored, no rename over an existing name, 8 MiB.
+status_t MountMemfs(const std::string& where) {
+    memfs::MountParams params;
+    params.caseInsensitive = true;
+    params.renameKeepsTarget = true;
+    params.capacity = 8 << 20;
+    return mount("memfs", where.c_str(), nullptr, 0, &params, sizeof params);
+}
 
 class BridgeTest : public testing::Test {
 protected:
@@ -29,12 +38,11 @@ protected:
         folder_ = fusetest::make_temporary_folder("tavro-bridge-");
         ASSERT_FALSE(folder_.empty());
         where_ = folder_ + "/VOL";
-        ASSERT_EQ(kernel_register_fs("memfs", memfs::operations(), B_CURRENT_FS_API_VERSION), B_OK);
-        memfs::set_capacity(8 << 20);
+        ASSERT_EQ(kernel_register_fs("memfs", &memfs::Ops(), B_CURRENT_FS_API_VERSION), B_OK);
         ASSERT_EQ(fusebridge::start({}), B_OK);
-        ASSERT_EQ(mount("memfs", where_.c_str(), nullptr, 0, nullptr, 0), B_OK);
+        ASSERT_EQ(MountMemfs(where_), B_OK);
         ASSERT_TRUE(mounted_at(where_));
-        ASSERT_EQ(kernel_volume_at(where_.c_str(), &nsid_, nullptr), B_OK);
+        ASSERT_EQ(kernel_volume_at(where_.c_str(), &nsid_, &root_), B_OK);
     }
 
     void TearDown() override {
@@ -59,6 +67,7 @@ protected:
     std::string folder_;
     std::string where_;
     nspace_id nsid_ = -1;
+    vnode_id root_ = -1;
 };
 
 TEST_F(BridgeTest, OrdinaryProgramsMakeChangeAndListFilesAndDirectories) {
@@ -190,7 +199,7 @@ TEST_F(BridgeTest, LookupsHoldReferencesThatUnmountFindsGivenBack) {
     auto used = in_volume("mkdir -p A/B && printf x > A/B/F && ls -lR > /dev/null && cat A/B/F");
     ASSERT_EQ(used.status, 0) << used.output;
     vnode_id dir = 0;
-    ASSERT_EQ(vfs_lookup(nsid_, 1000, "A", &dir), B_OK);
+    ASSERT_EQ(vfs_lookup(nsid_, root_, "A", &dir), B_OK);
     // Our own reference plus at least the one the Linux kernel's lookup holds.
     EXPECT_GE(kernel_vnode_refcount(nsid_, dir), 2);
     ASSERT_EQ(vfs_put(nsid_, dir), B_OK);
@@ -266,7 +275,7 @@ TEST_F(BridgeTest, EveryLinuxMountMadeAndEndedIsTold) {
         ~Restore() { (void)fusebridge::start({}); }
     } restore;
     std::string two = folder_ + "/TWO";
-    ASSERT_EQ(mount("memfs", two.c_str(), nullptr, 0, nullptr, 0), B_OK);
+    ASSERT_EQ(MountMemfs(two), B_OK);
     ASSERT_TRUE(mounted_at(two));
     // Told after the Linux mount is there, so that whoever hears it can use it.
     {

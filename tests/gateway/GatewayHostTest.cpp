@@ -49,6 +49,7 @@ port_id PortOf(const TraceRecord& connect) {
 class GatewayHost : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
+        setenv("TAVRO_GATE_CONNECT_MS", "1000", 1);  // before any thread could read it
         application = new DodedIVU();
         ASSERT_EQ(application->Start(), B_OK);
         vantrel::HostOptions options;
@@ -61,6 +62,7 @@ protected:
         delete host;
         application->Stop();
         delete application;
+        unsetenv("TAVRO_GATE_CONNECT_MS");
     }
 
     // Every test starts on a fresh link, with the gateway's messenger in hand.

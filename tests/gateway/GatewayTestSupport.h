@@ -6,8 +6,18 @@
 #include <string>
 #include <vector>
 
-#include "ScriptedDevice.h"
+#include "GatewayWaits.h"
+#include "ServersDevice.h"
 #include "TraceCapture.h"
+
+// The waits for tests whose servers answer at once when they answer at all: a connect request
+// that goes unanswered costs a second rather than three. An add-on loaded with dlopen takes
+// them from the environment instead (TAVRO_GATE_CONNECT_MS) when its RunClient starts.
+inline GatewayWaits ShortConnectWaits() {
+    GatewayWaits waits;
+    waits.connect = 1000000;
+    return waits;
+}
 
 inline std::string Format(const char* format, ...) {
     char buffer[512];

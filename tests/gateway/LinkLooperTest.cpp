@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "GatewayTestSupport.h"
+#include "GatewayWaits.h"
 #include "LinkLooper.h"
 #include "LinkState.h"
 #include "kits/Message.h"
@@ -17,7 +18,8 @@ class LinkLooperTest : public ::testing::Test {
 protected:
     void SetUp() override {
         TearDownLinkState();
-        device = std::make_unique<ScriptedDevice>();
+        SetGatewayWaits(ShortConnectWaits());
+        device = std::make_unique<ServersDevice>();
         looper = new LinkLooper();
         ASSERT_GE(looper->Run(), 0);
         gateway = BMessenger(looper);
@@ -28,6 +30,7 @@ protected:
         trace.reset();
         device.reset();
         TearDownLinkState();
+        SetGatewayWaits(GatewayWaits{});
     }
 
     // Sends request and waits for its reply as a client does.
@@ -51,7 +54,7 @@ protected:
         return Ask(request);
     }
 
-    std::unique_ptr<ScriptedDevice> device;
+    std::unique_ptr<ServersDevice> device;
     LinkLooper* looper = nullptr;
     BMessenger gateway;
     std::unique_ptr<TraceCapture> trace;
@@ -60,7 +63,7 @@ protected:
 }  // namespace
 
 TEST_F(LinkLooperTest, ConnectToAServerThatAnswersAtOnce) {
-    device->SetServer("SYS$RFSV", ScriptedDevice::Answer::kAtOnce);
+    device->SetServer("SYS$RFSV", ServersDevice::Answer::kAtOnce);
     BMessage reply = Connect("SYS$RFSV");
     ASSERT_EQ(reply.what, kConnectRequest);
     const char* server;
@@ -82,7 +85,7 @@ TEST_F(LinkLooperTest, ConnectToAServerThatAnswersAtOnce) {
 }
 
 TEST_F(LinkLooperTest, ConnectToAServerThatAnswersOnlyAfterRegistration) {
-    device->SetServer("LATE", ScriptedDevice::Answer::kAfterRegister);
+    device->SetServer("LATE", ServersDevice::Answer::kAfterRegister);
     BMessage reply = Connect("LATE");
     ASSERT_EQ(reply.what, kConnectRequest);
     EXPECT_TRUE(reply.HasData("port_id", B_INT32_TYPE));
@@ -96,8 +99,9 @@ TEST_F(LinkLooperTest, ConnectToAServerThatAnswersOnlyAfterRegistration) {
 }
 
 TEST_F(LinkLooperTest, ServerThatNeverAnswersGetsErorAfterTheTimeOuts) {
-    // The LINK server runs but never answers the register request: 3 s for the first connect
-    // request, 10 s for the register reply, 3 s for the second connect request.
+    // The LINK server runs but never answers the register request: at the built-in waits, 3 s
+    // for the first connect request, 10 s for the register reply, 3 s for the second one.
+    SetGatewayWaits(GatewayWaits{});
     device->SetRegisterUnanswered(true);
     bigtime_t start = system_time();
     BMessage reply = Connect("NEVER");
@@ -131,7 +135,7 @@ TEST_F(LinkLooperTest, ServerThatNeverAnswersGetsErorAfterTheTimeOuts) {
 }
 
 TEST_F(LinkLooperTest, CommandWithATwelveByteReply) {
-    device->SetServer("SYS$RFSV", ScriptedDevice::Answer::kAtOnce);
+    device->SetServer("SYS$RFSV", ServersDevice::Answer::kAtOnce);
     const std::vector<uint8> answer = {0x2A, 0, 0xF6, 0xFF, 1, 2, 3, 4, 5, 6, 7, 8};
     device->SetCommandReply("SYS$RFSV", answer);
     BMessage connected = Connect("SYS$RFSV");
@@ -160,7 +164,7 @@ TEST_F(LinkLooperTest, CommandWithATwelveByteReply) {
 }
 
 TEST_F(LinkLooperTest, CommandWithAnEmptyReply) {
-    device->SetServer("SYS$RFSV", ScriptedDevice::Answer::kAtOnce);
+    device->SetServer("SYS$RFSV", ServersDevice::Answer::kAtOnce);
     device->SetCommandReply("SYS$RFSV", {});
     BMessage connected = Connect("SYS$RFSV");
     int32 port;
@@ -204,7 +208,10 @@ TEST_F(LinkLooperTest, CommandMissingAFieldIsAnErrorWithNothingSent) {
 }
 
 TEST_F(LinkLooperTest, CommandOnAClosedOrUnknownChannelTimesOutAsError) {
-    device->SetServer("SYS$RFSV", ScriptedDevice::Answer::kAtOnce);
+    GatewayWaits waits = ShortConnectWaits();
+    waits.reply = 500000;  // nothing will answer
+    SetGatewayWaits(waits);
+    device->SetServer("SYS$RFSV", ServersDevice::Answer::kAtOnce);
     ASSERT_EQ(Connect("SYS$RFSV").what, kConnectRequest);  // the request port is known now
     port_id port = create_port(50, "never answered");
     BMessage reply = Command({0x01}, port, 0x33);
@@ -215,7 +222,7 @@ TEST_F(LinkLooperTest, CommandOnAClosedOrUnknownChannelTimesOutAsError) {
 }
 
 TEST_F(LinkLooperTest, DisconnectSendsTheCloseRequestAndNoReply) {
-    device->SetServer("SYS$RFSV", ScriptedDevice::Answer::kAtOnce);
+    device->SetServer("SYS$RFSV", ServersDevice::Answer::kAtOnce);
     ASSERT_EQ(Connect("SYS$RFSV").what, kConnectRequest);  // the request port is known now
     trace->Clear();
     BMessage request(kDisconnectRequest);
@@ -247,7 +254,7 @@ TEST_F(LinkLooperTest, RequestsWithoutAnswerGetNoReply) {
 }
 
 TEST_F(LinkLooperTest, HighChannelIdsSurviveTheSignedField) {
-    device->SetServer("HIGH", ScriptedDevice::Answer::kAtOnce);
+    device->SetServer("HIGH", ServersDevice::Answer::kAtOnce);
     device->SetFixedChannel(0x8001);
     device->SetCommandReply("HIGH", {0x55});
     BMessage connected = Connect("HIGH");
@@ -261,7 +268,7 @@ TEST_F(LinkLooperTest, HighChannelIdsSurviveTheSignedField) {
 }
 
 TEST_F(LinkLooperTest, ServerNameTooLongIsRefusedWithEror) {
-    device->SetServer("FOURTEEN_CHARS", ScriptedDevice::Answer::kAtOnce);
+    device->SetServer("FOURTEEN_CHARS", ServersDevice::Answer::kAtOnce);
     BMessage reply = Connect("FOURTEEN_CHARS");
     EXPECT_EQ(reply.what, kErrorReply);
     EXPECT_TRUE(device->Requests().empty());

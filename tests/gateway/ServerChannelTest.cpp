@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "GatewayTestSupport.h"
+#include "GatewayWaits.h"
 #include "LinkRegistration.h"
 #include "LinkState.h"
 #include "ServerChannel.h"
@@ -20,22 +21,24 @@ class ServerChannel : public ::testing::Test {
 protected:
     void SetUp() override {
         TearDownLinkState();
-        device = std::make_unique<ScriptedDevice>();
+        SetGatewayWaits(ShortConnectWaits());
+        device = std::make_unique<ServersDevice>();
         trace = std::make_unique<TraceCapture>();
     }
     void TearDown() override {
         trace.reset();
         device.reset();
         TearDownLinkState();
+        SetGatewayWaits(GatewayWaits{});
     }
-    std::unique_ptr<ScriptedDevice> device;
+    std::unique_ptr<ServersDevice> device;
     std::unique_ptr<TraceCapture> trace;
 };
 
 }  // namespace
 
 TEST_F(ServerChannel, ServerThatAnswersAtOnceNeedsNoRegisterRequest) {
-    device->SetServer("SYS$RFSV", ScriptedDevice::Answer::kAtOnce);
+    device->SetServer("SYS$RFSV", ServersDevice::Answer::kAtOnce);
     ChannelRef ref = ConnectServer("SYS$RFSV");
     ASSERT_NE(ref.chan, 0);
 
@@ -53,7 +56,7 @@ TEST_F(ServerChannel, ServerThatAnswersAtOnceNeedsNoRegisterRequest) {
 }
 
 TEST_F(ServerChannel, ServerThatAnswersAfterRegistration) {
-    device->SetServer("LATE", ScriptedDevice::Answer::kAfterRegister);
+    device->SetServer("LATE", ServersDevice::Answer::kAfterRegister);
     ChannelRef ref = ConnectServer("LATE");
     ASSERT_NE(ref.chan, 0);
 
@@ -105,7 +108,7 @@ TEST_F(ServerChannel, ServerThatAnswersAfterRegistration) {
 }
 
 TEST_F(ServerChannel, DoCmdExchangesOnePacketForOneReply) {
-    device->SetServer("SYS$RFSV", ScriptedDevice::Answer::kAtOnce);
+    device->SetServer("SYS$RFSV", ServersDevice::Answer::kAtOnce);
     const std::vector<uint8> answer = {0x2A, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 0xFF};
     device->SetCommandReply("SYS$RFSV", answer);
     ChannelRef ref = ConnectServer("SYS$RFSV");
@@ -143,7 +146,7 @@ TEST_F(ServerChannel, DoCmdExchangesOnePacketForOneReply) {
 }
 
 TEST_F(ServerChannel, DisconnectClosesTheChannelButKeepsThePort) {
-    device->SetServer("SYS$RFSV", ScriptedDevice::Answer::kAtOnce);
+    device->SetServer("SYS$RFSV", ServersDevice::Answer::kAtOnce);
     ChannelRef ref = ConnectServer("SYS$RFSV");
     ASSERT_NE(ref.chan, 0);
     trace->Clear();
@@ -157,8 +160,8 @@ TEST_F(ServerChannel, DisconnectClosesTheChannelButKeepsThePort) {
 }
 
 TEST_F(ServerChannel, NamesThatDoNotFitAreRefusedNotCut) {
-    device->SetServer("ABCDEFGHIJKLM", ScriptedDevice::Answer::kAtOnce);
-    device->SetServer("ABCDEFGHIJKLMN", ScriptedDevice::Answer::kAtOnce);
+    device->SetServer("ABCDEFGHIJKLM", ServersDevice::Answer::kAtOnce);
+    device->SetServer("ABCDEFGHIJKLMN", ServersDevice::Answer::kAtOnce);
     ChannelRef refused = ConnectServer("ABCDEFGHIJKLMN");
     EXPECT_EQ(refused.chan, 0);
     EXPECT_EQ(trace->Lines(), (std::vector<std::string>{
@@ -189,7 +192,7 @@ TEST_F(ServerChannel, WithoutRequestPortNothingIsSent) {
     EXPECT_EQ(CurrentLinkHandle().port, B_BAD_VALUE);
     EXPECT_EQ(ConnReq("SYS$RFSV").port, B_BAD_VALUE);
 
-    device = std::make_unique<ScriptedDevice>();
+    device = std::make_unique<ServersDevice>();
     trace->Clear();
     EXPECT_EQ(GetPort(nullptr), 0);
     EXPECT_EQ(trace->Lines(),
@@ -197,7 +200,7 @@ TEST_F(ServerChannel, WithoutRequestPortNothingIsSent) {
 }
 
 TEST_F(ServerChannel, ChannelZeroIsNoConnection) {
-    device->SetServer("ZERO", ScriptedDevice::Answer::kAtOnce);
+    device->SetServer("ZERO", ServersDevice::Answer::kAtOnce);
     device->SetFixedChannel(0);
     EXPECT_EQ(ConnLinkSrv(), 0);
     port_id firstLinkPort = CurrentLinkHandle().port;
@@ -215,11 +218,11 @@ TEST_F(ServerChannel, ChannelZeroIsNoConnection) {
 }
 
 TEST_F(ServerChannel, TeardownForgetsTheLinkAndTheRequestPort) {
-    device->SetServer("LATE", ScriptedDevice::Answer::kAfterRegister);
+    device->SetServer("LATE", ServersDevice::Answer::kAfterRegister);
     EXPECT_TRUE(LinkReq("LATE"));
     ChannelRef link = CurrentLinkHandle();
     ASSERT_NE(link.chan, 0);
-    port_id oldRequestPort = device->Port();
+    port_id oldRequestPort = device->RequestPort();
     EXPECT_EQ(CurrentRequestPort(), oldRequestPort);
 
     TearDownLinkState();
@@ -229,10 +232,10 @@ TEST_F(ServerChannel, TeardownForgetsTheLinkAndTheRequestPort) {
     EXPECT_EQ(CurrentRequestPort(), B_BAD_VALUE);
 
     // The next link: "WritePsion" is looked up again and a new LINK channel is opened.
-    device = std::make_unique<ScriptedDevice>();
-    EXPECT_NE(device->Port(), oldRequestPort);
+    device = std::make_unique<ServersDevice>();
+    EXPECT_NE(device->RequestPort(), oldRequestPort);
     EXPECT_TRUE(LinkReq("LATE"));
-    EXPECT_EQ(CurrentRequestPort(), device->Port());
+    EXPECT_EQ(CurrentRequestPort(), device->RequestPort());
     ASSERT_EQ(device->Requests().size(), 2u);
     EXPECT_EQ(RequestPattern(device->Requests()[0]), "LINK.*");
     EXPECT_NE(CurrentLinkHandle().port, link.port);

@@ -97,10 +97,13 @@ TEST(VantrelStart, NoDriveIsEverMountedOverTheSystem) {
     // A usable root: the unlabelled drive gets a mount point of its own, named after its
     // letter, and never the root itself.
     std::string root = work / "psion";
-    Result run = Shell(Private(host + " --no-fuse --mount-root " + Quote(root) +
-                               " & pid=$!; sleep 0.2; "
-                               "for i in $(seq 1 100); do kill -0 $pid || break; sleep 0.1; "
-                               "done; kill -TERM $pid; wait $pid; echo exit=$?"),
+    // Stopped once the drive's line is out (or vantrel has ended, or after 30 s).
+    const std::string log = Quote(work / "host.log");
+    Result run = Shell(Private(host + " --no-fuse --mount-root " + Quote(root) + " >" + log +
+                               " 2>&1 & pid=$!; for i in $(seq 1 300); do "
+                               "kill -0 $pid || break; grep -q 'Drive M: ' " + log +
+                               " && break; sleep 0.1; done; kill -TERM $pid; wait $pid; "
+                               "status=$?; cat " + log + "; echo exit=$status"),
                        60);
     EXPECT_NE(run.output.find("Drive M: mounted at " + root + "/M\n"), std::string::npos)
         << run.output;

@@ -1,5 +1,7 @@
 #include "memfs.h"
 
+#include <strings.h>
+
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -65,11 +67,19 @@ struct Attribute {
     std::vector<char> data;
 };
 
+// The order of a folder's names: exact, or without regard to letter case.
+struct NameOrder {
+    bool ignoreCase = false;
+    bool operator()(const std::string& a, const std::string& b) const {
+        return ignoreCase ? strcasecmp(a.c_str(), b.c_str()) < 0 : a < b;
+    }
+};
+
 struct Node {
     vnode_id id = 0;
     vnode_id parent = 0;
     uint32 mode = 0;
-    std::map<std::string, vnode_id> entries;
+    std::map<std::string, vnode_id, NameOrder> entries;
     std::vector<char> data;
     std::map<std::string, Attribute> attrs;
     be_timespec mtime{};
@@ -84,6 +94,8 @@ struct Volume {
     CheckedLock lock;  // guards the nodes and their contents
     std::map<vnode_id, std::unique_ptr<Node>> nodes;
     vnode_id nextId = 1;
+    MountParams params;
+    int64 used = 0;  // bytes of file data
 };
 
 struct FileCookie {
@@ -135,9 +147,21 @@ Node& MakeNodeLocked(Volume* vol, vnode_id parent, uint32 mode) {
     node->parent = parent;
     node->mode = mode;
     node->mtime = Now();
+    node->entries =
+        std::map<std::string, vnode_id, NameOrder>(NameOrder{vol->params.caseInsensitive});
     Node& ref = *node;
     vol->nodes.emplace(ref.id, std::move(node));
     return ref;
+}
+
+// Sets a file's size, keeping count of the volume's bytes; refuses to grow past its capacity.
+status_t ResizeLocked(Volume* vol, Node* n, size_t size) {
+    const int64 growth = static_cast<int64>(size) - static_cast<int64>(n->data.size());
+    if (growth > 0 && vol->params.capacity > 0 && vol->used + growth > vol->params.capacity)
+        return B_DEVICE_FULL;
+    n->data.resize(size);
+    vol->used += growth;
+    return B_OK;
 }
 
 // Checks the reenter flag of a release call and takes the lock unless the call is re-entered
@@ -203,6 +227,7 @@ int fs_remove_vnode(void* ns, void* node, char reenter) {
     if (!n->unlinked) Violation(vol->nsid, "remove_vnode of linked node " + std::to_string(n->id));
     const vnode_id id = n->id;
     Count(vol->nsid, id, &NodeCounts::removes);
+    vol->used -= static_cast<int64>(n->data.size());
     vol->nodes.erase(id);
     if (locked) vol->lock.Unlock();
     return B_OK;
@@ -254,7 +279,7 @@ int fs_create(void* ns, void* dir, const char* name, int omode, int perms, vnode
         }
         if (omode & B_O_TRUNC) {
             locker.Lock();
-            N(node)->data.clear();
+            (void)ResizeLocked(vol, N(node), 0);
             locker.Unlock();
         }
         *cookie = new FileCookie{omode};
@@ -370,6 +395,7 @@ int fs_rename(void* ns, void* olddir, const char* oldname, void* newdir, const c
         auto target = to->entries.find(newname);
         if (target != to->entries.end() && target->second == it->second) return B_OK;
         replacing = target != to->entries.end();
+        if (replacing && vol->params.renameKeepsTarget) return B_FILE_EXISTS;
     }
     if (replacing) {
         status_t status = RemoveEntry(vol, to, newname, sourceIsDir);
@@ -461,7 +487,7 @@ int fs_open(void* ns, void* node, int omode, void** cookie) {
     if (n->IsDir() && (omode & B_O_ACCMODE) != B_O_RDONLY) return B_IS_A_DIRECTORY;
     if ((omode & B_O_TRUNC) && !n->IsDir()) {
         Locker locker(vol->lock);
-        n->data.clear();
+        (void)ResizeLocked(vol, n, 0);
     }
     *cookie = new FileCookie{omode};
     return B_OK;
@@ -496,7 +522,12 @@ int fs_write(void* ns, void* node, void* cookie, off_t pos, const void* buf, siz
         Locker locker(vol->lock);
         size_t at = static_cast<size_t>(pos);
         if (static_cast<FileCookie*>(cookie)->omode & B_O_APPEND) at = n->data.size();
-        if (n->data.size() < at + *len) n->data.resize(at + *len);
+        if (n->data.size() < at + *len) {
+            if (ResizeLocked(vol, n, at + *len) != B_OK) {
+                *len = 0;
+                return B_DEVICE_FULL;
+            }
+        }
         std::memcpy(n->data.data() + at, buf, *len);
         n->mtime = Now();
     }
@@ -527,7 +558,10 @@ int fs_wstat(void* ns, void* node, be_stat* st, long mask) {
         Locker locker(vol->lock);
         if ((mask & WSTAT_SIZE) && n->IsDir()) return B_IS_A_DIRECTORY;
         if (mask & WSTAT_MODE) n->mode = (n->mode & B_S_IFMT) | (st->st_mode & ~B_S_IFMT);
-        if (mask & WSTAT_SIZE) n->data.resize(static_cast<size_t>(st->st_size));
+        if (mask & WSTAT_SIZE) {
+            status_t status = ResizeLocked(vol, n, static_cast<size_t>(st->st_size));
+            if (status != B_OK) return status;
+        }
         if (mask & WSTAT_MTIME) n->mtime = st->st_mtim;
     }
     notify_listener(B_STAT_CHANGED, vol->nsid, 0, 0, n->id, nullptr);
@@ -543,6 +577,7 @@ int fs_mount(nspace_id nsid, const char*, unsigned long, void* parms, size_t len
         *params.probeStatus = kernel_volume_at(params.probeWhere, nullptr, nullptr);
     auto* vol = new Volume;
     vol->nsid = nsid;
+    vol->params = params;
     Node& r = MakeNodeLocked(vol, 0, B_S_IFDIR | 0755);
     r.parent = r.id;
     {
@@ -590,6 +625,10 @@ int fs_rfsstat(void* ns, fs_info* info) {
     info->block_size = 512;
     info->io_size = 4096;
     info->total_nodes = static_cast<int64>(vol->nodes.size());
+    if (vol->params.capacity > 0) {
+        info->total_blocks = vol->params.capacity / info->block_size;
+        info->free_blocks = (vol->params.capacity - vol->used) / info->block_size;
+    }
     std::strcpy(info->device_name, "memory");
     std::strcpy(info->volume_name, "memfs");
     std::strcpy(info->fsh_name, "memfs");

@@ -1,7 +1,8 @@
 // memfs: a small in-memory file system for tests, registered through the same operation table
-// as a real add-on (or built as one). It checks the kernel's side of the contract as it goes:
-// a node read in twice, written out while referenced or while not loaded, removed while still
-// linked, or called with the wrong reenter flag counts as a violation.
+// as a real add-on (or built as one); the kernel's tests and the FUSE bridge's mount it. It checks
+// the kernel's side of the contract as it goes: a node read in twice, written out while referenced
+// or while not loaded, removed while still linked, or called with the wrong reenter flag counts as
+// a violation.
 #pragma once
 
 #include <map>
@@ -21,6 +22,12 @@ struct MountParams {
     // When set, the mount asks the kernel for the volume at `probeWhere` and keeps the answer.
     const char* probeWhere = nullptr;
     status_t* probeStatus = nullptr;
+    // A volume more like the handheld's: names found whatever their letter case, a rename that
+    // refuses to replace an existing name (B_FILE_EXISTS), and room for `capacity` bytes of
+    // file data (0: no limit) past which a write fails with B_DEVICE_FULL.
+    bool caseInsensitive = false;
+    bool renameKeepsTarget = false;
+    int64 capacity = 0;
 };
 
 struct NodeCounts {

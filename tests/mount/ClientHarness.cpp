@@ -3,10 +3,10 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 
 #include "TempDir.h"
-#include "platform/HostProtocol.h"
 
 AddOn& AddOn::Get() {
     static AddOn addOn = [] {
@@ -30,25 +30,13 @@ AddOn& AddOn::Get() {
     return addOn;
 }
 
-namespace {
-
-status_t ClientThread(void* data) {
-    int version = static_cast<int>(reinterpret_cast<intptr_t>(data));
-    return AddOn::Get().runClient(version);
-}
-
-}  // namespace
-
-ClientRun::ClientRun(int version) {
+ClientRun::Capture::Capture() {
     AddOn::Get().runs++;
     fflush(stdout);
     testing::internal::CaptureStdout();
-    thread = spawn_thread(ClientThread, "tavro-mount client", B_NORMAL_PRIORITY,
-                          reinterpret_cast<void*>(static_cast<intptr_t>(version)));
-    if (thread >= 0) {
-        resume_thread(thread);
-    }
 }
+
+ClientRun::ClientRun(int version) : client(AddOn::Get().runClient, version, "tavro-mount client") {}
 
 ClientRun::~ClientRun() {
     if (!waited) {
@@ -57,23 +45,23 @@ ClientRun::~ClientRun() {
     }
 }
 
-void ClientRun::LinkDown(const std::vector<int32>& others) {
-    const char junk[8] = "ignored";
-    for (int32 code : others) {
-        send_data(thread, code, junk, sizeof(junk));
-    }
-    send_data(thread, HOST_LINK_DOWN, nullptr, 0);
-}
-
 status_t ClientRun::Wait() {
-    status_t exitValue = B_ERROR;
-    status_t status = wait_for_thread(thread, &exitValue);
+    status_t status = client.Wait();
     if (!waited) {
         fflush(stdout);
         output = testing::internal::GetCapturedStdout();
         waited = true;
     }
-    return status == B_OK ? exitValue : status;
+    return status;
 }
 
 std::vector<std::string> ClientRun::OutputLines() const { return SplitLines(output); }
+
+bool IsStamp(const std::string& line, const std::string& lead) {
+    if (line.rfind(lead, 0) != 0 || line.size() != lead.size() + 24) {
+        return false;
+    }
+    std::string stamp = line.substr(lead.size());
+    return stamp[3] == ' ' && stamp[7] == ' ' && stamp[13] == ':' && stamp[16] == ':' &&
+           stamp[19] == ' ' && isdigit(static_cast<unsigned char>(stamp[23]));
+}

@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "ClientThread.h"
 #include "ConfigVar.h"
+#include "TempDir.h"
 #include "platform/OS.h"
 
 struct AddOn {
@@ -30,9 +32,9 @@ public:
     explicit ClientRun(int version);  // starts RunClient(version) on a new thread
     ~ClientRun();
 
-    thread_id Thread() const { return thread; }
+    thread_id Thread() const { return client.Thread(); }
     // Sends the link-down message (after `others`, thread messages with other codes).
-    void LinkDown(const std::vector<int32>& others = {});
+    void LinkDown(const std::vector<int32>& others = {}) { (void)client.LinkDown(others); }
     // Waits for the thread to end; gives its exit status and stops capturing standard output.
     status_t Wait();
     // Standard output of the run, complete once Wait has returned.
@@ -40,7 +42,14 @@ public:
     std::vector<std::string> OutputLines() const;
 
 private:
-    thread_id thread;
+    // Captures standard output from before the client starts.
+    struct Capture {
+        Capture();
+    } capture;
+    ClientThread client;
     bool waited = false;
     std::string output;
 };
+
+// `line` is `lead` followed by a ctime text such as "Tue Dec  8 14:04:16 2026".
+bool IsStamp(const std::string& line, const std::string& lead);

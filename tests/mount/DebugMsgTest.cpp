@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "ClientHarness.h"
 #include "TempDir.h"
 #include "debugMsg.h"
 

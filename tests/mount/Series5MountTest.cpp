@@ -6,6 +6,7 @@
 #include "ClientHarness.h"
 #include "RecordingFs.h"
 #include "ScriptedDevice.h"
+#include "Series3Bytes.h"
 #include "TempDir.h"
 #include "kernel/syscalls.h"
 #include "platform/ByteOrder.h"
@@ -76,7 +77,7 @@ protected:
     std::string root;
     uint16 first = 0;
     RecordingFs fs;
-    ScriptedDevice device;
+    ScriptedDevice device{ScriptedDevice::Host()};
 };
 
 // Both connections run in one loaded add-on: the operation ids start at 1 and run on.
@@ -91,7 +92,6 @@ TEST_F(Series5Mount, DrivesWithConsecutiveOperationIdsAcrossConnections) {
     device.Expect(kChannel, DriveInfoRequest(first + 1, 0), DriveInfoReply("Disk"));
     device.Expect(kChannel, DriveInfoRequest(first + 2, 2), DriveInfoReply("Internal"));
     device.Expect(kChannel, DriveInfoRequest(first + 3, 3), DriveInfoReply("Rom"));
-    device.Start();
     {
         ClientRun run(5);
         ASSERT_TRUE(device.WaitUntilDone(15000000));
@@ -119,11 +119,10 @@ TEST_F(Series5Mount, DrivesWithConsecutiveOperationIdsAcrossConnections) {
         EXPECT_EQ(fs.Unmounts(), (std::vector<std::string>{"A:", "C:", "D:"}));
     }
 
-    ScriptedDevice second;
+    ScriptedDevice second{ScriptedDevice::Host()};
     second.ExpectConnect(HOST_CONNECT_REPLY + kChannel + 1);
     second.Expect(kChannel + 1, DriveListRequest(first + 4), DriveListReply("Z"));
     second.Expect(kChannel + 1, DriveInfoRequest(first + 5, 25), DriveInfoReply("Last"));
-    second.Start();
     ClientRun run(4);  // 4 is a Series 5 too
     ASSERT_TRUE(second.WaitUntilDone(15000000));
     run.LinkDown();
@@ -150,7 +149,6 @@ TEST_F(Series5Mount, ShortRepliesAndNamesOutsideTheReply) {
     device.Expect(kChannel, DriveInfoRequest(Id(6), 5), DriveInfoReply("a/b"));
     device.Expect(kChannel, DriveInfoRequest(Id(7), 6), DriveInfoReply(std::string(130, 'n')));
     fs.FailMount("B:", B_PERMISSION_DENIED);
-    device.Start();
     ClientRun run(5);
     Finish(run);
 
@@ -179,7 +177,6 @@ TEST_F(Series5Mount, ShortDriveListMountsNothing) {
     Bytes list = DriveListReply("ABC");
     list.resize(33);
     device.Expect(kChannel, DriveListRequest(Id(0)), list);
-    device.Start();
     ClientRun run(5);
     Finish(run);
     EXPECT_TRUE(fs.Mounts().empty());
@@ -193,7 +190,6 @@ TEST_F(Series5Mount, UnansweredDriveInformationSkipsTheDrive) {
     device.Expect(kChannel, DriveListRequest(Id(0)), DriveListReply("AC"));
     device.ExpectSilence(kChannel, DriveInfoRequest(Id(1), 0));
     device.Expect(kChannel, DriveInfoRequest(Id(2), 2), DriveInfoReply("Internal"));
-    device.Start();
     ClientRun run(5);
     Finish(run);
     auto mounts = fs.Mounts();
@@ -207,7 +203,6 @@ TEST_F(Series5Mount, WithoutTavro5EveryMountFails) {
     device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
     device.Expect(kChannel, DriveListRequest(Id(0)), DriveListReply("C"));
     device.Expect(kChannel, DriveInfoRequest(Id(1), 2), DriveInfoReply("Internal"));
-    device.Start();
     ClientRun run(5);
     Finish(run);
     std::string prefix = Header(5) + "DEVICE C: mounted to " + root + "/Internal\n" +

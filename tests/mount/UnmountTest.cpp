@@ -8,6 +8,7 @@
 #include "ClientHarness.h"
 #include "RecordingFs.h"
 #include "ScriptedDevice.h"
+#include "Series3Bytes.h"
 #include "TempDir.h"
 #include "kernel/syscalls.h"
 #include "platform/HostProtocol.h"
@@ -16,13 +17,6 @@ namespace {
 
 constexpr uint16 kChannel = 9;
 constexpr uint16 kHandle = 4;
-
-Bytes DeviceInfoRequest(const std::string& device) {
-    Bytes request = Word(32) + Word(static_cast<uint16>(device.size() + 1));
-    request.insert(request.end(), device.begin(), device.end());
-    request.push_back(0);
-    return request;
-}
 
 TEST(Unmount, BusyVolumeIsUnmountedAtTheThirdPass) {
     AddOn& addOn = AddOn::Get();
@@ -34,18 +28,17 @@ TEST(Unmount, BusyVolumeIsUnmountedAtTheThirdPass) {
     addOn.configs->debug = 1;
     strcpy(addOn.configs->debugFile, log.c_str());
     RecordingFs fs;
-    ScriptedDevice device;
+    ScriptedDevice device{ScriptedDevice::Host()};
     device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
-    device.Expect(kChannel, {0x00, 0x00, 0x02, 0x00, 0x50, 0x00}, SiboReply(0, Word(kHandle)));
+    device.Expect(kChannel, {0x00, 0x00, 0x02, 0x00, 0x50, 0x00}, Reply(0, Word(kHandle)));
     for (const char* name : {"A:", "M:"}) {
         device.Expect(kChannel, Bytes{0x08, 0x00, 0x02, 0x00} + Word(kHandle),
                       DeviceReadReply(name));
         device.Expect(kChannel, DeviceInfoRequest(name),
                       DeviceInfoReply(name[0] == 'A' ? "DISK" : "INTERNAL"));
     }
-    device.Expect(kChannel, Bytes{0x08, 0x00, 0x02, 0x00} + Word(kHandle), SiboReply(-1));
-    device.Expect(kChannel, Bytes{0x02, 0x00, 0x02, 0x00} + Word(kHandle), SiboReply(0));
-    device.Start();
+    device.Expect(kChannel, Bytes{0x08, 0x00, 0x02, 0x00} + Word(kHandle), Reply(-1));
+    device.Expect(kChannel, Bytes{0x02, 0x00, 0x02, 0x00} + Word(kHandle), Reply(0));
 
     ClientRun run(3);
     ASSERT_TRUE(device.WaitUntilDone(15000000));

@@ -37,6 +37,7 @@ public:
         device.baud = baud;
         device.bytesPerSecond = bytesPerSecond;
         device.faults = std::move(deviceFaults);
+        device.retransmitAfter = retransmitAfter;
         std::string error;
         handheld = handheld::LineHandheld::OnPty(std::move(device), error);
         ASSERT_NE(handheld, nullptr) << error;
@@ -51,6 +52,7 @@ public:
         serial.quiet = true;
         serial.faults = std::move(hostFaults);
         serial.modemLines = lines;
+        serial.retransmitAfter = retransmitAfter;
         link = std::make_unique<vantrel::SerialLink>(*host, serial);
         ASSERT_TRUE(link->OpenPort(error)) << error;
         link->Start();
@@ -71,6 +73,7 @@ public:
     }
 
     devtest::TempFolder folder;
+    bigtime_t retransmitAfter = 0;  // both ends; 0: the timer for the speed
     // The port's modem lines when a test pulls the cable (null: the pty's own, which have none).
     std::shared_ptr<vantrel::ModemLines> lines;
     std::unique_ptr<handheld::LineHandheld> handheld;
@@ -181,6 +184,9 @@ void CopyBothWays(SerialStack& test, RawChannel& rfsv, size_t size) {
 TEST_F(SerialStack, FileCopiedBothWaysThroughCorruptedFramesArrivesIntact) {
     // 2 % of the frames either way have a bit flipped.
     wire::LineFault corrupt{wire::LineFault::Kind::Corrupt, 1, 1, 2};
+    // Unthrottled, a frame and its ack take well under a millisecond: a tenth of a second
+    // before sending again (rather than a third) still rides out a stall in eight tries.
+    retransmitAfter = 100000;
     Start(handheld::Family::Series3, 115200, 115200, 0, {corrupt}, {corrupt});
     ASSERT_TRUE(link->WaitUp(kUpTimeout));
     RawChannel rfsv;

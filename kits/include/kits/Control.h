@@ -31,6 +31,10 @@ public:
 
     virtual status_t Invoke(BMessage* message = nullptr) override;
 
+protected:
+    // The label's width and the font's height (both rounded up), each with a margin added.
+    void LabelSize(float widthMargin, float heightMargin, float* width, float* height);
+
 private:
     std::string fLabel;
     bool fHasLabel;
