@@ -32,7 +32,7 @@ protected:
     }
     void TearDown() override { host.reset(); }
 
-    Bytes Finfo(const std::string& path) { return Payload().Str(path).Packet(handheld::kFinfo); }
+    Bytes Finfo(const std::string& path) { return Payload().Str(path).Packet(FINFO); }
 
     TempFolder folder;
     std::unique_ptr<vantrel::HostLink> host;
