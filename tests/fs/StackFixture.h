@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "KernelFiles.h"
 #include "MountBlockBytes.h"
 #include "host/HostLink.h"
 #include "RawChannel.h"
@@ -85,9 +86,9 @@ protected:
     }
 
     status_t Mount(const char* device, const std::string& at, const std::string& debugFile) {
-        MountBlockBytes block = MakeMountBlock(host->RequestPort(), channel->ReplyPort(),
-                                               channel->Channel(), sem, device, at.c_str(),
-                                               debugFile.c_str());
+        MountBlockBytes block =
+            MakeMountBlock(host->RequestPort(), channel->ReplyPort(), channel->Channel(), sem,
+                           device, at.c_str(), debugFile.c_str());
         return mount("tavro3", at.c_str(), nullptr, 0, block.data(), block.size());
     }
 
@@ -108,34 +109,6 @@ protected:
 
     std::string Path(const std::string& relative) const { return where + "/" + relative; }
     std::string HostPath(const std::string& relative) const { return folder + "/" + relative; }
-
-    // Every name a listing yields, in order.
-    std::vector<std::string> List(const std::string& path) {
-        std::vector<std::string> names;
-        int fd = sys_opendir(path.c_str());
-        EXPECT_GE(fd, 0) << path;
-        if (fd < 0) return names;
-        be_dirent entry;
-        while (sys_readdir(fd, &entry, sizeof entry) == 1) names.push_back(entry.d_name);
-        EXPECT_EQ(sys_closedir(fd), B_OK);
-        return names;
-    }
-
-    std::string ReadAll(const std::string& path) {
-        int fd = sys_open(path.c_str(), B_O_RDONLY, 0);
-        EXPECT_GE(fd, 0) << path;
-        std::string out;
-        std::vector<char> buffer(65536);
-        for (off_t pos = 0;;) {
-            ssize_t n = sys_read(fd, pos, buffer.data(), buffer.size());
-            EXPECT_GE(n, 0);
-            if (n <= 0) break;
-            out.append(buffer.data(), static_cast<size_t>(n));
-            pos += n;
-        }
-        sys_close(fd);
-        return out;
-    }
 
     status_t WriteAll(const std::string& path, const std::string& bytes, int omode) {
         int fd = sys_open(path.c_str(), omode, 0644);

@@ -14,7 +14,9 @@
 #include <thread>
 #include <vector>
 
+#include "KernelFiles.h"
 #include "MountBlockBytes.h"
+#include "TempDir.h"
 #include "host/HostLink.h"
 #include "RawChannel.h"
 #include "kernel/syscalls.h"
@@ -23,35 +25,19 @@
 
 namespace {
 
-std::string MakeTempFolder(const char* stem) {
-    std::string pattern = std::filesystem::temp_directory_path() / (std::string(stem) + "XXXXXX");
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    return mkdtemp(buffer.data()) != nullptr ? std::string(buffer.data()) : std::string();
-}
-
-std::string ReadHostFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+// These tests read in calls of 10,000 bytes.
+constexpr size_t kReadChunk = 10000;
 
 class Series5Stack : public ::testing::Test {
 protected:
     void SetUp() override {
-        folder = MakeTempFolder("tavro5-stack-");
         ASSERT_FALSE(folder.empty());
         std::filesystem::create_directories(folder + "/c/Documents");
         std::filesystem::create_directories(folder + "/d");
         std::ofstream(folder + "/c/Documents/Letter to Anna.txt") << "Dear Anna";
         Start({});
     }
-    void TearDown() override {
-        Stop();
-        std::error_code ignored;
-        std::filesystem::remove_all(folder, ignored);
-    }
+    void TearDown() override { Stop(); }
 
     void Start(std::vector<vantrel::FaultRule> faults, bool readOnlyD = false) {
         vantrel::HostOptions options;
@@ -99,33 +85,6 @@ protected:
         sem = -1;
     }
 
-    std::vector<std::string> List(const std::string& path) {
-        std::vector<std::string> names;
-        int fd = sys_opendir(path.c_str());
-        EXPECT_GE(fd, 0) << path;
-        if (fd < 0) return names;
-        be_dirent entry;
-        while (sys_readdir(fd, &entry, sizeof entry) == 1) names.push_back(entry.d_name);
-        EXPECT_EQ(sys_closedir(fd), B_OK);
-        return names;
-    }
-
-    std::string ReadAll(const std::string& path) {
-        int fd = sys_open(path.c_str(), B_O_RDONLY, 0);
-        EXPECT_GE(fd, 0) << path;
-        std::string out;
-        std::vector<char> buffer(10000);
-        for (off_t pos = 0;;) {
-            ssize_t n = sys_read(fd, pos, buffer.data(), buffer.size());
-            EXPECT_GE(n, 0);
-            if (n <= 0) break;
-            out.append(buffer.data(), static_cast<size_t>(n));
-            pos += n;
-        }
-        sys_close(fd);
-        return out;
-    }
-
     status_t WriteAll(const std::string& path, const std::string& bytes, int omode) {
         int fd = sys_open(path.c_str(), omode, 0644);
         if (fd < 0) return fd;
@@ -136,7 +95,8 @@ protected:
         return closed;
     }
 
-    std::string folder;
+    TempDir temp{"tavro5-stack"};
+    std::string folder = temp.path();
     bool mounted = false;
     std::unique_ptr<vantrel::HostLink> host;
     std::unique_ptr<vantrel::RawChannel> channel;
@@ -146,7 +106,7 @@ protected:
 TEST_F(Series5Stack, LongNamesListedAsStoredAndFoundWithoutRegardToCase) {
     auto names = List("/s5/Internal/Documents");
     EXPECT_EQ(names, (std::vector<std::string>{".", "..", "Letter to Anna.txt"}));
-    EXPECT_EQ(ReadAll("/s5/Internal/DOCUMENTS/letter TO anna.TXT"), "Dear Anna");
+    EXPECT_EQ(ReadAll("/s5/Internal/DOCUMENTS/letter TO anna.TXT", kReadChunk), "Dear Anna");
     be_stat st;
     ASSERT_EQ(sys_stat("/s5/Internal/documents/Letter to Anna.txt", &st), B_OK);
     EXPECT_EQ(st.st_size, 9);
@@ -160,8 +120,8 @@ TEST_F(Series5Stack, FilesWrittenReadTruncatedAndRenamedOnTheHandheld) {
     std::string data;
     for (int i = 0; i < 10000; i++) data += static_cast<char>('a' + i % 26);
     ASSERT_EQ(WriteAll("/s5/Internal/Data file.bin", data, B_O_RDWR | B_O_CREAT), B_OK);
-    EXPECT_EQ(ReadHostFile(folder + "/c/Data file.bin"), data);
-    EXPECT_EQ(ReadAll("/s5/Internal/Data file.bin"), data);
+    EXPECT_EQ(ReadFile(folder + "/c/Data file.bin"), data);
+    EXPECT_EQ(ReadAll("/s5/Internal/Data file.bin", kReadChunk), data);
 
     be_stat st{};
     st.st_size = 12345;
@@ -169,15 +129,15 @@ TEST_F(Series5Stack, FilesWrittenReadTruncatedAndRenamedOnTheHandheld) {
     EXPECT_EQ(std::filesystem::file_size(folder + "/c/Data file.bin"), 12345u);
     st.st_size = 100;
     ASSERT_EQ(sys_wstat("/s5/Internal/Data file.bin", &st, WSTAT_SIZE), B_OK);
-    EXPECT_EQ(ReadAll("/s5/Internal/Data file.bin"), data.substr(0, 100));
+    EXPECT_EQ(ReadAll("/s5/Internal/Data file.bin", kReadChunk), data.substr(0, 100));
 
     ASSERT_EQ(sys_mkdir("/s5/Internal/Archive", 0755), B_OK);
     ASSERT_EQ(sys_rename("/s5/Internal/Data file.bin", "/s5/Internal/Archive/Moved.bin"), B_OK);
-    EXPECT_EQ(ReadHostFile(folder + "/c/Archive/Moved.bin"), data.substr(0, 100));
+    EXPECT_EQ(ReadFile(folder + "/c/Archive/Moved.bin"), data.substr(0, 100));
     // Onto an existing file: it is replaced.
     ASSERT_EQ(WriteAll("/s5/Internal/Other.bin", "other", B_O_RDWR | B_O_CREAT), B_OK);
     ASSERT_EQ(sys_rename("/s5/Internal/Other.bin", "/s5/Internal/Archive/Moved.bin"), B_OK);
-    EXPECT_EQ(ReadAll("/s5/Internal/Archive/Moved.bin"), "other");
+    EXPECT_EQ(ReadAll("/s5/Internal/Archive/Moved.bin", kReadChunk), "other");
     EXPECT_FALSE(std::filesystem::exists(folder + "/c/Other.bin"));
     // Only the case of the name changes.
     ASSERT_EQ(sys_rename("/s5/Internal/Archive/Moved.bin", "/s5/Internal/Archive/MOVED.BIN"), B_OK);
@@ -195,7 +155,7 @@ TEST_F(Series5Stack, CreateOpensAnExistingFileWithoutEmptyingIt) {
     ASSERT_GE(fd, 0);
     ASSERT_EQ(sys_write(fd, 0, "F", 1), 1);
     ASSERT_EQ(sys_close(fd), B_OK);
-    EXPECT_EQ(ReadHostFile(folder + "/c/Documents/Letter to Anna.txt"), "Fear Anna");
+    EXPECT_EQ(ReadFile(folder + "/c/Documents/Letter to Anna.txt"), "Fear Anna");
     EXPECT_EQ(sys_open("/s5/Internal/Documents/Letter to Anna.txt",
                        B_O_WRONLY | B_O_CREAT | B_O_EXCL, 0644),
               B_FILE_EXISTS);
@@ -211,7 +171,7 @@ TEST_F(Series5Stack, ThreadsWorkOnTheVolumeAtOnce) {
             for (int round = 0; round < 3; round++) {
                 if (WriteAll(name, data, B_O_RDWR | B_O_CREAT | B_O_TRUNC) != B_OK)
                     failures[t] = "write";
-                else if (ReadAll(name) != data)
+                else if (ReadAll(name, kReadChunk) != data)
                     failures[t] = "read";
                 else if (List("/s5/Internal").size() < 4)
                     failures[t] = "list";
@@ -344,7 +304,7 @@ TEST_F(Series5Stack, AHundredLostOpenRepliesLeaveTheDriveWhole) {
     EXPECT_EQ(host->Faults().Strikes() - strikes, 100u);
     vol->timeout = 10000000;
 
-    EXPECT_EQ(ReadAll(file), "Dear Anna");
+    EXPECT_EQ(ReadAll(file, kReadChunk), "Dear Anna");
     std::vector<int> fds;
     for (int i = 0; i < 64; i++) fds.push_back(sys_open(file.c_str(), B_O_RDONLY, 0));
     for (int fd : fds) EXPECT_GE(fd, 0);
