@@ -185,8 +185,7 @@ int tavro_stat_attr(void* ns, void* node_, const char* name, attr_info* info) {
     return attr != nullptr ? B_OK : B_ENTRY_NOT_FOUND;
 }
 
-// --- attribute directories
-// ------------------------------------------------------------------------
+// --- attribute directories -----------------------------------------------------------------------
 
 int tavro_open_attrdir(void* ns, void* node_, void** cookie) {
     volume* vol = static_cast<volume*>(ns);
@@ -262,8 +261,7 @@ int tavro_read_attrdir(void* ns, void* node_, void* cookie_, long* num, be_diren
     return B_OK;
 }
 
-// --- MIME typing
-// ----------------------------------------------------------------------------------
+// --- MIME typing ---------------------------------------------------------------------------------
 
 const char* mime_type_for(const char* name) {
     size_t length = strlen(name);

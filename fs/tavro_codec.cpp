@@ -82,8 +82,7 @@ size_t build_sfdate(uint8* out, size_t capacity, uint32 time, const char* path) 
     return kHeader + 4 + length;
 }
 
-// --- the FOPEN mode word
-// --------------------------------------------------------------------------
+// --- the FOPEN mode word -------------------------------------------------------------------------
 
 uint16 create_mode_word(int omode) {
     uint16 word = RFSV_OPEN_RANDOM_ACCESS | RFSV_OPEN_CREATE;

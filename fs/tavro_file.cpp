@@ -134,8 +134,7 @@ int tavro_free_cookie(void* ns, void* node, void* cookie) {
     return B_OK;
 }
 
-// --- stat
-// -----------------------------------------------------------------------------------------
+// --- stat ----------------------------------------------------------------------------------------
 
 int tavro_rstat(void* ns, void* node_, be_stat* st) {
     volume* vol = static_cast<volume*>(ns);

@@ -232,8 +232,7 @@ void setup_vnode(vnode* node, const uint8* entry) {
     node->info_time = system_time();
 }
 
-// --- paths
-// ----------------------------------------------------------------------------------------
+// --- paths ---------------------------------------------------------------------------------------
 
 status_t append_path(char* path, const char* tail) {
     size_t length = strlen(path);

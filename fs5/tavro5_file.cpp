@@ -364,8 +364,7 @@ int t5_write(void* ns, void* node_, void* cookie_, off_t pos, const void* buf, s
     return done > 0 ? B_OK : status;
 }
 
-// --- stat
-// -----------------------------------------------------------------------------------------
+// --- stat ----------------------------------------------------------------------------------------
 
 int t5_rstat(void* ns, void* node_, be_stat* st) {
     volume* vol = static_cast<volume*>(ns);

@@ -141,6 +141,12 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, HostOption
             out = argv[++i];
             return true;
         };
+        // A value that must not be empty; `need` says what it names.
+        auto filled = [&](std::string& out, const char* need) {
+            if (!value(out)) return false;
+            if (out.empty()) error = arg + " needs " + need;
+            return !out.empty();
+        };
         std::string text;
         uint64 number;
         if (arg == "--help" || arg == "-h") return CommandLineResult::Help;
@@ -184,11 +190,7 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, HostOption
             error = CheckMountRoot(options.mountRoot);
             if (!error.empty()) return CommandLineResult::Error;
         } else if (arg == "--settings-dir") {
-            if (!value(options.settingsFolder)) return CommandLineResult::Error;
-            if (options.settingsFolder.empty()) {
-                error = "--settings-dir needs a folder";
-                return CommandLineResult::Error;
-            }
+            if (!filled(options.settingsFolder, "a folder")) return CommandLineResult::Error;
         } else if (arg == "--no-fuse") {
             options.fuse = false;
         } else if (arg == "--allow-other") {
@@ -218,11 +220,8 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, HostOption
             }
             options.cacheSeconds = seconds;
         } else if (arg == "--trace") {
-            if (!value(options.traceFile)) return CommandLineResult::Error;
-            if (options.traceFile.empty()) {
-                error = "--trace needs a file (- for standard error)";
+            if (!filled(options.traceFile, "a file (- for standard error)"))
                 return CommandLineResult::Error;
-            }
         } else if (arg == "--speed") {
             if (!value(text)) return CommandLineResult::Error;
             if (!ParseUnsigned(text, number, false) || number > UINT32_MAX) {

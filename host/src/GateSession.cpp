@@ -205,17 +205,22 @@ std::string GateSession::HandleConnect(const Request& request) {
     return ConnectReply(request.id, channel.chan, request.server);
 }
 
+std::string GateSession::OwnChannel(const Request& request, bool forget, GateChannel& channel) {
+    std::lock_guard<std::mutex> guard(fLock);
+    auto it = fChannels.find(static_cast<uint16>(request.channel));
+    if (it == fChannels.end())
+        return ErrorReply(
+            request.id, error::kNotYourChannel,
+            "channel " + std::to_string(request.channel) + " is not open on this connection");
+    channel = it->second.first;
+    if (forget) fChannels.erase(it);
+    return "";
+}
+
 std::string GateSession::HandleSend(const Request& request) {
     GateChannel channel;
-    {
-        std::lock_guard<std::mutex> guard(fLock);
-        auto it = fChannels.find(static_cast<uint16>(request.channel));
-        if (it == fChannels.end())
-            return ErrorReply(
-                request.id, error::kNotYourChannel,
-                "channel " + std::to_string(request.channel) + " is not open on this connection");
-        channel = it->second.first;
-    }
+    std::string refused = OwnChannel(request, false, channel);
+    if (!refused.empty()) return refused;
     uint64_t drops = fContext.linkDrops.load();
     PacketBytes reply;
     status_t status = fContext.forwarder.Command(channel, request.packet, reply);
@@ -233,16 +238,8 @@ std::string GateSession::HandleSend(const Request& request) {
 
 std::string GateSession::HandleDisconnect(const Request& request) {
     GateChannel channel;
-    {
-        std::lock_guard<std::mutex> guard(fLock);
-        auto it = fChannels.find(static_cast<uint16>(request.channel));
-        if (it == fChannels.end())
-            return ErrorReply(
-                request.id, error::kNotYourChannel,
-                "channel " + std::to_string(request.channel) + " is not open on this connection");
-        channel = it->second.first;
-        fChannels.erase(it);
-    }
+    std::string refused = OwnChannel(request, true, channel);
+    if (!refused.empty()) return refused;
     status_t status = fContext.forwarder.Disconnect(channel);
     if (status == B_NAME_NOT_FOUND) return NoGateway(request.id);
     return DisconnectReply(request.id, channel.chan);

@@ -69,6 +69,9 @@ private:
     void Work();
     std::string Handle(const Request& request);
     std::string HandleConnect(const Request& request);
+    // The request's channel when this connection opened it (forgotten, with `forget`): "";
+    // else the refusal to send back.
+    std::string OwnChannel(const Request& request, bool forget, GateChannel& channel);
     std::string HandleSend(const Request& request);
     std::string HandleDisconnect(const Request& request);
     std::string HandleChannels(const Request& request);
