@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "host/HostLink.h"
-#include "host/RawChannel.h"
+#include "RawChannel.h"
 #include "kernel/syscalls.h"
 #include "platform/ByteOrder.h"
 

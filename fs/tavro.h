@@ -13,40 +13,12 @@
 #include <mutex>
 
 #include "kernel/fs_interface.h"
+#include "platform/MountBlock.h"
 #include "platform/OS.h"
 #include "platform/SupportDefs.h"
 
 // Every device path, with its NUL, fits in this many bytes; longer paths are refused.
 constexpr size_t kPathBufferSize = 128;
-
-// The mount parameter block as it crosses the kernel's mount call (408 bytes, little-endian).
-// Read from the bytes at these offsets, never by casting, so alignment does not matter.
-namespace mnt_offset {
-constexpr size_t mounted = 0;
-constexpr size_t writePort = 4;
-constexpr size_t readPort = 8;
-constexpr size_t channel = 12;
-constexpr size_t sem = 16;
-constexpr size_t device = 20;
-constexpr size_t path = 148;
-constexpr size_t debugFile = 276;
-constexpr size_t next = 404;
-}  // namespace mnt_offset
-
-struct mnt {
-    uint8 mounted;
-    uint8 padding1[3];
-    int32 writePort;
-    int32 readPort;
-    uint16 channel;
-    uint8 padding2[2];
-    int32 sem;
-    char device[128];
-    char path[128];
-    char debugFile[128];
-    uint8 next[4];
-};
-static_assert(sizeof(mnt) == 408, "the mount parameter block is 408 bytes");
 
 struct attribute {
     attribute* next;
@@ -116,7 +88,7 @@ struct volume {
     uint16 channel;
     sem_id sem;   // transport semaphore, owned by the mount client
     sem_id lock;  // "PSION Device": node tree, name index and attribute lists
-    char device[128];
+    char device[MNT_NAME_LENGTH];
     vnode* root;
     fs_info* info;
     std::atomic<uint8> connected;
@@ -159,6 +131,39 @@ void drop_numbers_locked(volume* vol, const char* path);
 [[nodiscard]] status_t lock_volume(volume* vol);
 void unlock_volume(volume* vol);
 
+// Holds the volume lock until the end of its scope, or until unlock() lets it go early (before
+// a call into the kernel or the device). held() is false when the lock could not be taken.
+class VolumeLock {
+public:
+    explicit VolumeLock(volume* vol) : vol_(vol), held_(lock_volume(vol) == B_OK) {}
+    ~VolumeLock() { unlock(); }
+    VolumeLock(const VolumeLock&) = delete;
+    VolumeLock& operator=(const VolumeLock&) = delete;
+
+    [[nodiscard]] bool held() const { return held_; }
+    void unlock() {
+        if (held_) unlock_volume(vol_);
+        held_ = false;
+    }
+
+private:
+    volume* vol_;
+    bool held_;
+};
+
+// Gives back a kernel reference this file system holds. The kernel refuses only ids it does not
+// know, and a held reference keeps the id known.
+inline void release_node(volume* vol, vnode_id id) { (void)put_vnode(vol->nsid, id); }
+// Tells the node monitor of a change. A monitor that cannot be told leaves the volume as it is,
+// so the change stands.
+inline void notify_change(int op, volume* vol, vnode_id a, vnode_id b, vnode_id c,
+                          const char* name) {
+    (void)notify_listener(op, vol->nsid, a, b, c, name);
+}
+
+// True for the node of a directory.
+[[nodiscard]] inline bool is_directory(const vnode* node) { return (node->mode & B_S_IFDIR) != 0; }
+
 // True when the name may be sent to the device as one path element: not empty, and free of
 // the device's separator and wildcards.
 [[nodiscard]] bool is_device_name(const char* name);
@@ -168,7 +173,7 @@ void setup_vnode(vnode* node, const uint8* entry);
 
 // The volume's ioctl (tavro_refresh): B_IOCTL_REFRESH_STAT asks the device for a file's status
 // with FINFO when what the node holds is older than the age given.
-int tavro_ioctl(void* ns, void* node, void* cookie, int cmd, void* buf, size_t len);
+[[nodiscard]] int tavro_ioctl(void* ns, void* node, void* cookie, int cmd, void* buf, size_t len);
 
 // Finds or makes the node `name` in directory `dir`. `entry` (a 16-byte directory entry
 // header) refreshes or makes the node without a request. `why`, when given, receives the
@@ -176,10 +181,19 @@ int tavro_ioctl(void* ns, void* node, void* cookie, int cmd, void* buf, size_t l
 vnode* search_vnode(volume* vol, vnode_id* id, vnode_id dir, const char* name, const uint8* entry,
                     status_t* why = nullptr);
 
-// Looks `name` up in `dir` and takes a kernel reference on its node. A walk (`walk`) is
-// refused with B_NOT_ALLOWED once the link is gone.
+// Takes a kernel reference on a node create found or made: new_vnode for a record the kernel
+// does not hold yet, get_vnode for one it holds (or took meanwhile through a concurrent lookup).
+[[nodiscard]] status_t publish_node(volume* vol, vnode* node);
+// What a reference taken by get_named_node is for.
+enum class NodeUse : uint8 {
+    kLookup,
+    kWalk,     // refused with B_NOT_ALLOWED once the link is gone
+    kCreated,  // the node of a file just made: published with new_vnode if the kernel lacks it
+};
+// Looks `name` up in `dir` and takes a kernel reference on its node, looking again when the
+// record was released in between. `node`, when given, receives the node's record.
 [[nodiscard]] status_t get_named_node(volume* vol, vnode_id dir, const char* name, vnode_id* id,
-                                      bool walk);
+                                      NodeUse use, vnode** node = nullptr);
 
 // The device path of a node into `path` (kPathBufferSize bytes): B_OK or B_NAME_TOO_LONG.
 [[nodiscard]] status_t find_path(volume* vol, vnode* node, char* path);
@@ -187,10 +201,6 @@ vnode* search_vnode(volume* vol, vnode_id* id, vnode_id dir, const char* name, c
 // Appends `tail` to a path in a kPathBufferSize buffer: B_OK or B_NAME_TOO_LONG.
 [[nodiscard]] status_t append_path(char* path, const char* tail);
 
-// The FOPEN mode word for a kernel open mode, and whether the open lists a directory.
-[[nodiscard]] uint16 open_mode_word(int omode, bool directory);
-// The FOPEN mode word that makes a new file and fails when the name exists.
-[[nodiscard]] uint16 create_mode_word(int omode);
 // Drops the name of `node` from the lookup index and marks the node stale, after a request
 // whose effect on it is unknown: the next lookup asks the device.
 void forget_node_locked(volume* vol, vnode* node);
@@ -201,6 +211,8 @@ void refresh_stale_node(volume* vol, vnode* node);
 // Records where the device put a handle just opened in append mode: at the end of the file,
 // whose offset is the node's size unless that is stale.
 void place_append_handle(volume* vol, vnode* node, filecookie* cookie);
+// Counts opens of a node's file up or down.
+void count_open(volume* vol, vnode* node, int32 change);
 // Opens a node (or, with O_CREAT and a name, a new entry in a directory node) on the device.
 [[nodiscard]] int32 open_node(volume* vol, vnode* node, int omode, const char* name);
 
@@ -217,64 +229,85 @@ vnode* lookup_name_locked(volume* vol, vnode_id dir, const char* name);
 
 // --- kernel hooks -----------------------------------------------------------------------------
 
-int fs_mount(nspace_id nsid, const char* devname, unsigned long flags, void* parms, size_t len,
-             void** ns, vnode_id* root);
-int fs_unmount(void* ns);
-int fs_rfsstat(void* ns, fs_info* info);
-int fs_walk(void* ns, void* dir, const char* name, char** path, vnode_id* vnid);
-int fs_read_vnode(void* ns, vnode_id vnid, char reenter, void** node);
-int fs_write_vnode(void* ns, void* node, char reenter);
-int fs_remove_vnode(void* ns, void* node, char reenter);
-int fs_secure_vnode(void* ns, void* node);
-int fs_access(void* ns, void* node, int mode);
-int fs_readlink(void* ns, void* node, char* buf, size_t* bufsize);
-int fs_open(void* ns, void* node, int omode, void** cookie);
+[[nodiscard]] int fs_mount(nspace_id nsid, const char* devname, unsigned long flags, void* parms,
+                           size_t len, void** ns, vnode_id* root);
+[[nodiscard]] int fs_unmount(void* ns);
+[[nodiscard]] int fs_rfsstat(void* ns, fs_info* info);
+[[nodiscard]] int fs_walk(void* ns, void* dir, const char* name, char** path, vnode_id* vnid);
+[[nodiscard]] int fs_read_vnode(void* ns, vnode_id vnid, char reenter, void** node);
+[[nodiscard]] int fs_write_vnode(void* ns, void* node, char reenter);
+[[nodiscard]] int fs_remove_vnode(void* ns, void* node, char reenter);
+[[nodiscard]] int fs_secure_vnode(void* ns, void* node);
+[[nodiscard]] int fs_access(void* ns, void* node, int mode);
+[[nodiscard]] int fs_readlink(void* ns, void* node, char* buf, size_t* bufsize);
+[[nodiscard]] int fs_open(void* ns, void* node, int omode, void** cookie);
 
-// --- directories and namespace changes (tavro_dir) --------------------------------------------
+// --- entries on the device (tavro_entries) ---------------------------------------------------
 
-int tavro_opendir(void* ns, void* node, void** cookie);
-int tavro_closedir(void* ns, void* node, void* cookie);
-int tavro_free_dircookie(void* ns, void* node, void* cookie);
-int tavro_rewinddir(void* ns, void* node, void* cookie);
-int tavro_readdir(void* ns, void* node, void* cookie, long* num, be_dirent* buf, size_t bufsize);
-int tavro_mkdir(void* ns, void* dir, const char* name, int perms);
-int tavro_rmdir(void* ns, void* dir, const char* name);
-int tavro_unlink(void* ns, void* dir, const char* name);
-int fs_rename(void* ns, void* olddir, const char* oldname, void* newdir, const char* newname);
+// "." or "..".
+[[nodiscard]] bool is_dot_name(const char* name);
+// A node's mode, or 0 when the volume lock is gone.
+[[nodiscard]] uint32 mode_of(volume* vol, vnode* node);
+// The device path of `name` in `dir`, or B_NAME_TOO_LONG when it does not fit.
+[[nodiscard]] status_t entry_path(volume* vol, vnode* dir, const char* name, char* path);
+// True when the device says it has no entry at `path` (a folder's path may end in its
+// separator).
+[[nodiscard]] bool entry_absent(volume* vol, const char* path);
+// True when the device shows that a rename from `from` to `to` was carried out.
+[[nodiscard]] bool rename_took_effect(volume* vol, const char* from, const char* to);
+
+// --- directories and namespace changes (tavro_listing, tavro_remove, tavro_rename) ------------
+
+// Closes the handle of a listing, whatever became of the listing; a close that goes wrong is
+// owed and sent again with the next open.
+void close_listing_handle(volume* vol, int32 handle);
+
+[[nodiscard]] int tavro_opendir(void* ns, void* node, void** cookie);
+[[nodiscard]] int tavro_closedir(void* ns, void* node, void* cookie);
+[[nodiscard]] int tavro_free_dircookie(void* ns, void* node, void* cookie);
+[[nodiscard]] int tavro_rewinddir(void* ns, void* node, void* cookie);
+[[nodiscard]] int tavro_readdir(void* ns, void* node, void* cookie, long* num, be_dirent* buf,
+                                size_t bufsize);
+[[nodiscard]] int tavro_mkdir(void* ns, void* dir, const char* name, int perms);
+[[nodiscard]] int tavro_rmdir(void* ns, void* dir, const char* name);
+[[nodiscard]] int tavro_unlink(void* ns, void* dir, const char* name);
+[[nodiscard]] int fs_rename(void* ns, void* olddir, const char* oldname, void* newdir,
+                            const char* newname);
 
 // --- files and stat (tavro_file) ---------------------------------------------------------------
 
-int tavro_create(void* ns, void* dir, const char* name, int omode, int perms, vnode_id* vnid,
-                 void** cookie);
-int tavro_read(void* ns, void* node, void* cookie, off_t pos, void* buf, size_t* len);
-int tavro_write(void* ns, void* node, void* cookie, off_t pos, const void* buf, size_t* len);
-int tavro_close(void* ns, void* node, void* cookie);
-int tavro_free_cookie(void* ns, void* node, void* cookie);
-int tavro_rstat(void* ns, void* node, be_stat* st);
-int tavro_wstat(void* ns, void* node, be_stat* st, long mask);
+[[nodiscard]] int tavro_create(void* ns, void* dir, const char* name, int omode, int perms,
+                               vnode_id* vnid, void** cookie);
+[[nodiscard]] int tavro_read(void* ns, void* node, void* cookie, off_t pos, void* buf, size_t* len);
+[[nodiscard]] int tavro_write(void* ns, void* node, void* cookie, off_t pos, const void* buf,
+                              size_t* len);
+[[nodiscard]] int tavro_close(void* ns, void* node, void* cookie);
+[[nodiscard]] int tavro_free_cookie(void* ns, void* node, void* cookie);
+[[nodiscard]] int tavro_rstat(void* ns, void* node, be_stat* st);
+[[nodiscard]] int tavro_wstat(void* ns, void* node, be_stat* st, long mask);
 
 // --- attributes and MIME typing (tavro_attr) ---------------------------------------------------
 
-int tavro_open_attrdir(void* ns, void* node, void** cookie);
-int tavro_close_attrdir(void* ns, void* node, void* cookie);
-int tavro_free_attrdircookie(void* ns, void* node, void* cookie);
-int tavro_rewind_attrdir(void* ns, void* node, void* cookie);
-int tavro_read_attrdir(void* ns, void* node, void* cookie, long* num, be_dirent* buf,
-                       size_t bufsize);
-int tavro_write_attr(void* ns, void* node, const char* name, int type, const void* buf, size_t* len,
-                     off_t pos);
-int tavro_read_attr(void* ns, void* node, const char* name, int type, void* buf, size_t* len,
-                    off_t pos);
-int tavro_remove_attr(void* ns, void* node, const char* name);
-int tavro_rename_attr(void* ns, void* node, const char* oldname, const char* newname);
-int tavro_stat_attr(void* ns, void* node, const char* name, attr_info* info);
+[[nodiscard]] int tavro_open_attrdir(void* ns, void* node, void** cookie);
+[[nodiscard]] int tavro_close_attrdir(void* ns, void* node, void* cookie);
+[[nodiscard]] int tavro_free_attrdircookie(void* ns, void* node, void* cookie);
+[[nodiscard]] int tavro_rewind_attrdir(void* ns, void* node, void* cookie);
+[[nodiscard]] int tavro_read_attrdir(void* ns, void* node, void* cookie, long* num, be_dirent* buf,
+                                     size_t bufsize);
+[[nodiscard]] int tavro_write_attr(void* ns, void* node, const char* name, int type,
+                                   const void* buf, size_t* len, off_t pos);
+[[nodiscard]] int tavro_read_attr(void* ns, void* node, const char* name, int type, void* buf,
+                                  size_t* len, off_t pos);
+[[nodiscard]] int tavro_remove_attr(void* ns, void* node, const char* name);
+[[nodiscard]] int tavro_rename_attr(void* ns, void* node, const char* oldname, const char* newname);
+[[nodiscard]] int tavro_stat_attr(void* ns, void* node, const char* name, attr_info* info);
 // The same three changes as the kernel makes them: refused on read-only media.
-int fs_write_attr(void* ns, void* node, const char* name, int type, const void* buf, size_t* len,
-                  off_t pos);
-int fs_remove_attr(void* ns, void* node, const char* name);
-int fs_rename_attr(void* ns, void* node, const char* oldname, const char* newname);
+[[nodiscard]] int fs_write_attr(void* ns, void* node, const char* name, int type, const void* buf,
+                                size_t* len, off_t pos);
+[[nodiscard]] int fs_remove_attr(void* ns, void* node, const char* name);
+[[nodiscard]] int fs_rename_attr(void* ns, void* node, const char* oldname, const char* newname);
 void free_all_attr(attribute* head);
-int set_mime_type(volume* vol, vnode* node);
+[[nodiscard]] int set_mime_type(volume* vol, vnode* node);
 // The MIME type a file name gets, or null when none matches.
 const char* mime_type_for(const char* name);
 // The root's type and icons, written at mount.

@@ -66,14 +66,14 @@ int tavro_write_attr(void* ns, void* node_, const char* name, int type, const vo
     if (pos < 0 || pos >= kAttributeLimit || static_cast<off_t>(*len) > kAttributeLimit - pos)
         return B_BAD_VALUE;
     size_t end = static_cast<size_t>(pos) + *len;
-    if (lock_volume(vol) != B_OK) return B_BAD_SEM_ID;
+    VolumeLock lock(vol);
+    if (!lock.held()) return B_BAD_SEM_ID;
 
     attribute* attr = find_attr_locked(node, name);
     if (attr != nullptr) {
         if (static_cast<int64>(end) > attr->size) {
             uint8* data = static_cast<uint8*>(malloc(end));
             if (data == nullptr) {
-                unlock_volume(vol);
                 return B_NO_MEMORY;
             }
             memcpy(data, attr->data, static_cast<size_t>(attr->size));
@@ -89,7 +89,6 @@ int tavro_write_attr(void* ns, void* node_, const char* name, int type, const vo
         if (data == nullptr) {
             free(copy);
             delete attr;
-            unlock_volume(vol);
             return B_NO_MEMORY;
         }
         attr->name = copy;
@@ -102,8 +101,8 @@ int tavro_write_attr(void* ns, void* node_, const char* name, int type, const vo
     // A write cuts the attribute at its end.
     attr->size = static_cast<int64>(end);
     vnode_id id = node->vnid;
-    unlock_volume(vol);
-    notify_listener(B_ATTR_CHANGED, vol->nsid, 0, 0, id, name);
+    lock.unlock();
+    notify_change(B_ATTR_CHANGED, vol, 0, 0, id, name);
     return B_OK;
 }
 
@@ -116,10 +115,11 @@ int tavro_read_attr(void* ns, void* node_, const char* name, int, void* buf, siz
         *len = 0;
         return B_BAD_VALUE;
     }
-    if (lock_volume(vol) != B_OK) return B_BAD_SEM_ID;
+    VolumeLock lock(vol);
+    if (!lock.held()) return B_BAD_SEM_ID;
     attribute* attr = find_attr_locked(node, name);
     if (attr == nullptr) {
-        unlock_volume(vol);
+        lock.unlock();
         *len = 0;
         return B_ENTRY_NOT_FOUND;
     }
@@ -130,7 +130,6 @@ int tavro_read_attr(void* ns, void* node_, const char* name, int, void* buf, siz
         memcpy(buf, attr->data + pos, count);
     }
     *len = count;
-    unlock_volume(vol);
     return B_OK;
 }
 
@@ -138,17 +137,17 @@ int tavro_remove_attr(void* ns, void* node_, const char* name) {
     volume* vol = static_cast<volume*>(ns);
     vnode* node = static_cast<vnode*>(node_);
     if (node == nullptr) return B_ENTRY_NOT_FOUND;
-    if (lock_volume(vol) != B_OK) return B_BAD_SEM_ID;
+    VolumeLock lock(vol);
+    if (!lock.held()) return B_BAD_SEM_ID;
     for (attribute** link = &node->attrs; *link != nullptr; link = &(*link)->next) {
         attribute* attr = *link;
         if (strcmp(attr->name, name) != 0) continue;
         *link = attr->next;
         attr->next = nullptr;
-        unlock_volume(vol);
+        lock.unlock();
         free_all_attr(attr);
         return B_OK;
     }
-    unlock_volume(vol);
     return B_ENTRY_NOT_FOUND;
 }
 
@@ -156,7 +155,8 @@ int tavro_rename_attr(void* ns, void* node_, const char* oldname, const char* ne
     volume* vol = static_cast<volume*>(ns);
     vnode* node = static_cast<vnode*>(node_);
     if (node == nullptr) return B_ENTRY_NOT_FOUND;
-    if (lock_volume(vol) != B_OK) return B_BAD_SEM_ID;
+    VolumeLock lock(vol);
+    if (!lock.held()) return B_BAD_SEM_ID;
     attribute* attr = find_attr_locked(node, oldname);
     status_t status = B_ENTRY_NOT_FOUND;
     if (attr != nullptr) {
@@ -168,7 +168,6 @@ int tavro_rename_attr(void* ns, void* node_, const char* oldname, const char* ne
             status = B_OK;
         }
     }
-    unlock_volume(vol);
     return status;
 }
 
@@ -176,13 +175,13 @@ int tavro_stat_attr(void* ns, void* node_, const char* name, attr_info* info) {
     volume* vol = static_cast<volume*>(ns);
     vnode* node = static_cast<vnode*>(node_);
     if (node == nullptr) return B_ENTRY_NOT_FOUND;
-    if (lock_volume(vol) != B_OK) return B_BAD_SEM_ID;
+    VolumeLock lock(vol);
+    if (!lock.held()) return B_BAD_SEM_ID;
     attribute* attr = find_attr_locked(node, name);
     if (attr != nullptr) {
         info->type = attr->type;
         info->size = attr->size;
     }
-    unlock_volume(vol);
     return attr != nullptr ? B_OK : B_ENTRY_NOT_FOUND;
 }
 
@@ -193,9 +192,10 @@ int tavro_open_attrdir(void* ns, void* node_, void** cookie) {
     volume* vol = static_cast<volume*>(ns);
     vnode* node = static_cast<vnode*>(node_);
     if (node == nullptr) return B_ENTRY_NOT_FOUND;
-    if (lock_volume(vol) != B_OK) return B_BAD_SEM_ID;
+    VolumeLock lock(vol);
+    if (!lock.held()) return B_BAD_SEM_ID;
     bool empty = node->attrs == nullptr;
-    unlock_volume(vol);
+    lock.unlock();
     if (empty) return B_BAD_VALUE;
     attrcookie* dir = new (std::nothrow) attrcookie{};
     if (dir == nullptr) return B_NO_MEMORY;
@@ -210,22 +210,22 @@ int tavro_close_attrdir(void*, void*, void* cookie) {
 
 int tavro_free_attrdircookie(void* ns, void*, void* cookie) {
     volume* vol = static_cast<volume*>(ns);
-    if (lock_volume(vol) != B_OK) return B_BAD_SEM_ID;
+    VolumeLock lock(vol);
+    if (!lock.held()) return B_BAD_SEM_ID;
     status_t status = cookie != nullptr ? B_OK : B_BAD_VALUE;
     delete static_cast<attrcookie*>(cookie);
-    unlock_volume(vol);
     return status;
 }
 
 int tavro_rewind_attrdir(void* ns, void*, void* cookie) {
     volume* vol = static_cast<volume*>(ns);
-    if (lock_volume(vol) != B_OK) return B_BAD_SEM_ID;
+    VolumeLock lock(vol);
+    if (!lock.held()) return B_BAD_SEM_ID;
     status_t status = B_BAD_VALUE;
     if (cookie != nullptr) {
         static_cast<attrcookie*>(cookie)->index = 0;
         status = B_OK;
     }
-    unlock_volume(vol);
     return status;
 }
 
@@ -236,7 +236,8 @@ int tavro_read_attrdir(void* ns, void* node_, void* cookie_, long* num, be_diren
     attrcookie* cookie = static_cast<attrcookie*>(cookie_);
     if (node == nullptr) return B_ENTRY_NOT_FOUND;
     if (cookie == nullptr) return B_BAD_VALUE;
-    if (lock_volume(vol) != B_OK) return B_BAD_SEM_ID;
+    VolumeLock lock(vol);
+    if (!lock.held()) return B_BAD_SEM_ID;
     size_t room = bufsize > offsetof(be_dirent, d_name) ? bufsize - offsetof(be_dirent, d_name) : 0;
     if (room > sizeof entry->d_name) room = sizeof entry->d_name;
     *num = 0;
@@ -258,7 +259,6 @@ int tavro_read_attrdir(void* ns, void* node_, void* cookie_, long* num, be_diren
         *num = 1;
         cookie->index++;
     }
-    unlock_volume(vol);
     return B_OK;
 }
 

@@ -208,7 +208,7 @@ void free_volume(volume* vol) {
 
 int t5_mount(nspace_id nsid, const char*, unsigned long, void* parms, size_t len, void** ns,
              vnode_id* rootid) {
-    if (parms == nullptr || len < mnt_offset::size) return B_BAD_VALUE;
+    if (parms == nullptr || len < MNT_BLOCK_SIZE) return B_BAD_VALUE;
     const uint8* block = static_cast<const uint8*>(parms);
     int32 writePort = static_cast<int32>(BytesToUlong(block + mnt_offset::writePort));
     char letter = static_cast<char>(toupper(block[mnt_offset::device]));
@@ -221,8 +221,8 @@ int t5_mount(nspace_id nsid, const char*, unsigned long, void* parms, size_t len
     vol->nsid = nsid;
     vol->writePort = writePort;
     vol->drive = letter;
-    char debugFile[mnt_offset::debugFileSize + 1] = {};
-    memcpy(debugFile, block + mnt_offset::debugFile, mnt_offset::debugFileSize);
+    char debugFile[MNT_NAME_LENGTH + 1] = {};
+    memcpy(debugFile, block + mnt_offset::debugFile, MNT_NAME_LENGTH);
     set_debug_file(debugFile);
     // The volume talks to the file service on a session of its own (the block's connection
     // stays the mount client's).

@@ -16,21 +16,11 @@
 
 #include "epoc_wire.h"
 #include "kernel/fs_interface.h"
+#include "platform/MountBlock.h"
 #include "platform/OS.h"
 #include "platform/SupportDefs.h"
 
 namespace tavro5 {
-
-// The mount parameter block as the mount client hands it over (408 bytes, little-endian). Its
-// reply port, channel and semaphore are the mount client's connection, which tavro5 leaves
-// alone: each volume has a session of its own.
-namespace mnt_offset {
-constexpr size_t writePort = 4;
-constexpr size_t device = 20;
-constexpr size_t debugFile = 276;
-constexpr size_t debugFileSize = 128;
-constexpr size_t size = 408;
-}  // namespace mnt_offset
 
 struct attribute {
     std::string name;
@@ -113,6 +103,17 @@ struct volume {
     bool have_info = false;
     epoc::volume_info info{};
 };
+
+// Gives back a kernel reference held here. The kernel refuses only ids it does not know, and
+// a held reference keeps the id known.
+inline void release_node(volume* vol, vnode_id id) { (void)put_vnode(vol->nsid, id); }
+// Marks a node whose reference is held as removed; the reference keeps the id known.
+inline void remove_node(volume* vol, vnode_id id) { (void)remove_vnode(vol->nsid, id); }
+// Tells the node monitor of a change. A monitor that cannot be told leaves the volume as it is.
+inline void notify_change(int op, volume* vol, vnode_id a, vnode_id b, vnode_id c,
+                          const char* name) {
+    (void)notify_listener(op, vol->nsid, a, b, c, name);
+}
 
 // --- transport and requests (tavro5_io) -------------------------------------------------------
 

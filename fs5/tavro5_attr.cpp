@@ -106,7 +106,7 @@ int t5_write_attr(void* ns, void* node_, const char* name, int type, const void*
         a->data.resize(static_cast<size_t>(pos) + *len, 0);
         if (*len > 0) memcpy(a->data.data() + pos, buf, *len);
     }
-    notify_listener(B_ATTR_CHANGED, vol->nsid, 0, 0, n->id, name);
+    notify_change(B_ATTR_CHANGED, vol, 0, 0, n->id, name);
     return B_OK;
 }
 

@@ -202,7 +202,7 @@ int t5_mkdir(void* ns, void* dir_, const char* name, int) {
     size_t size = epoc::build_path_request(request, sizeof request, epoc::kMkdirAll, 0, path);
     status = simple_request(vol, request, size);
     contents_changed(vol, dir);
-    if (status == B_OK) notify_listener(B_ENTRY_CREATED, vol->nsid, dir->id, 0, 0, name);
+    if (status == B_OK) notify_change(B_ENTRY_CREATED, vol, dir->id, 0, 0, name);
     return status;
 }
 
@@ -243,10 +243,10 @@ status_t remove_entry(volume* vol, node* dir, const char* name, bool directory) 
             n->removed = true;
             forget_name_locked(vol, n);
         }
-        remove_vnode(vol->nsid, id);
-        notify_listener(B_ENTRY_REMOVED, vol->nsid, dir->id, 0, id, nullptr);
+        remove_node(vol, id);
+        notify_change(B_ENTRY_REMOVED, vol, dir->id, 0, id, nullptr);
     }
-    put_vnode(vol->nsid, id);
+    release_node(vol, id);
     return status;
 }
 
@@ -279,7 +279,7 @@ int t5_rename(void* ns, void* olddir_, const char* oldname, void* newdir_, const
     status_t found = get_named_node(vol, newdir, newname, &targetId, &target);
     if (found != B_OK && found != B_ENTRY_NOT_FOUND) status = found;
     if (target == n) {  // the same entry under another case: a plain rename
-        put_vnode(vol->nsid, targetId);
+        release_node(vol, targetId);
         target = nullptr;
     }
 
@@ -340,10 +340,10 @@ int t5_rename(void* ns, void* olddir_, const char* oldname, void* newdir_, const
         set_type_locked(n);  // the type follows the new extension
     }
     if (status == B_OK && target != nullptr && !target->directory())
-        remove_vnode(vol->nsid, targetId);
-    if (target != nullptr) put_vnode(vol->nsid, targetId);
-    put_vnode(vol->nsid, id);
+        remove_node(vol, targetId);
+    if (target != nullptr) release_node(vol, targetId);
+    release_node(vol, id);
     if (status == B_OK)
-        notify_listener(B_ENTRY_MOVED, vol->nsid, olddir->id, newdir->id, id, newname);
+        notify_change(B_ENTRY_MOVED, vol, olddir->id, newdir->id, id, newname);
     return status;
 }

@@ -219,7 +219,7 @@ status_t write_at(volume* vol, node* n, cookie* c, int64 pos, const void* buf, s
         n->stale = true;
     }
     if (status != B_OK) c->position = -1;
-    if (*done > 0) notify_listener(B_STAT_CHANGED, vol->nsid, 0, 0, n->id, nullptr);
+    if (*done > 0) notify_change(B_STAT_CHANGED, vol, 0, 0, n->id, nullptr);
     return status;
 }
 
@@ -246,7 +246,7 @@ int t5_create(void* ns, void* dir_, const char* name, int omode, int, vnode_id* 
             cookie* c = nullptr;
             status = (omode & B_O_EXCL) ? B_FILE_EXISTS : open_existing(vol, n, omode, &c);
             if (status != B_OK) {
-                put_vnode(vol->nsid, id);
+                release_node(vol, id);
                 return status;
             }
             *vnid = id;
@@ -292,7 +292,7 @@ int t5_create(void* ns, void* dir_, const char* name, int omode, int, vnode_id* 
         c->append = (omode & B_O_APPEND) != 0;
         *vnid = id;
         *out = c;
-        notify_listener(B_ENTRY_CREATED, vol->nsid, dir->id, 0, id, name);
+        notify_change(B_ENTRY_CREATED, vol, dir->id, 0, id, name);
         return B_OK;
     }
     return B_FILE_EXISTS;
@@ -461,6 +461,6 @@ int t5_wstat(void* ns, void* node_, be_stat* st, long mask) {
         n->stale = true;
         if (status != B_OK) return status;
     }
-    notify_listener(B_STAT_CHANGED, vol->nsid, 0, 0, n->id, nullptr);
+    notify_change(B_STAT_CHANGED, vol, 0, 0, n->id, nullptr);
     return B_OK;
 }

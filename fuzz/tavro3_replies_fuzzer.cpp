@@ -16,6 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     int16 status = 0;
     (void)reply_status(bytes, length, &status);
+    (void)parse_fclose_reply(bytes, length);
+    (void)parse_fwrite_reply(bytes, length);
     switch (which % 6) {
         case 0:
             (void)parse_fopen_reply(bytes, length);
@@ -43,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         case 3: {
             const uint8* header = nullptr;
             if (parse_finfo_reply(bytes, length, &header) == B_OK) {
-                uint8 copy[kEntryHeaderSize];
+                uint8 copy[RFSV_ENTRY_HEADER_SIZE];
                 // The caller copies 12 bytes of header out of the reply.
                 memcpy(copy, header, 12);
                 (void)copy;
@@ -51,8 +53,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             break;
         }
         case 4: {
-            // A listing reply: entries one after another from offset 6 (after code and status).
-            size_t offset = 6;
+            // A listing reply: entries one after another from where the reply parser says.
+            size_t offset = 0;
+            bool end = false;
+            if (parse_dirread_reply(bytes, length, &offset, &end) != B_OK || end) break;
             dir_entry entry;
             for (int guard = 0; guard < 1000 && parse_dir_entry(bytes, length, offset, &entry);
                  guard++) {

@@ -17,6 +17,6 @@ void ConnectHandler::MessageReceived(BMessage* message) {
         return;
     }
     // The reply is the request itself: the client's own fields and the gateway's messenger.
-    message->AddMessenger("messenger", BMessenger(linklooper));
+    message->AddMessenger("messenger", BMessenger(TheLinkLooper()));
     message->SendReply(message, static_cast<BHandler*>(nullptr), B_INFINITE_TIMEOUT);
 }

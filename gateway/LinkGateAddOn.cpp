@@ -22,9 +22,7 @@ LINKGATE_EXPORT int32 Initialise() { return 0; }
 LINKGATE_EXPORT int32 RunClient(int32 /*version*/) {
     SetGatewayWaits(GatewayWaits::FromEnvironment());
     // The looper and the handler outlive link drops: they are made on the first link only.
-    if (linklooper == nullptr) {
-        linklooper = new LinkLooper();
-        linklooper->Run();
+    if (StartLinkLooper()) {
         printf("linklooper running\n");
         ConnectHandler* handler = new ConnectHandler(CONNECT_HANDLER_NAME);
         DodedIVU* application = static_cast<DodedIVU*>(be_app);

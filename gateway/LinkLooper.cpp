@@ -6,7 +6,20 @@
 #include "ServerChannel.h"
 #include "kits/Message.h"
 
-LinkLooper* linklooper = nullptr;
+namespace {
+
+LinkLooper* link_looper = nullptr;
+
+}  // namespace
+
+LinkLooper* TheLinkLooper() { return link_looper; }
+
+bool StartLinkLooper() {
+    if (link_looper != nullptr) return false;
+    link_looper = new LinkLooper();
+    link_looper->Run();
+    return true;
+}
 
 LinkLooper::LinkLooper() : BLooper(nullptr, B_NORMAL_PRIORITY, kLinkLooperPortCapacity) {}
 

@@ -31,5 +31,8 @@ private:
     void _Disconnect(BMessage* message);
 };
 
-// The one gateway looper of the process, null until the first RunClient.
-extern LinkLooper* linklooper;
+// The one gateway looper of the process, null until the first RunClient starts it.
+LinkLooper* TheLinkLooper();
+// Makes and runs the looper unless it exists already: true when this call made it. Called by
+// one RunClient thread at a time; the looper outlives link drops.
+bool StartLinkLooper();

@@ -5,14 +5,6 @@
 
 #include "platform/ByteOrder.h"
 
-size_t BuildConnectRequest(port_id replyPort, const char* name, uint8* out) {
-    LongToBytes(static_cast<uint32>(replyPort), out);
-    size_t nameLength = strnlen(name, 14);
-    std::memcpy(out + 4, name, nameLength);
-    std::memcpy(out + 4 + nameLength, ".*", 3);
-    return 4 + nameLength + 2 + 1;
-}
-
 size_t BuildRegisterRequest(const char* name, uint16 check, uint8* out) {
     out[0] = kRegisterCommand;
     WordToBytes(check, out + 1);

@@ -1,19 +1,16 @@
-// Byte layouts of the gateway's own requests: the connect request's payload and the LINK
-// server's register request and reply. Pure functions, so that the bytes can be checked
-// without a device.
+// Byte layouts of the gateway's own requests: the sizes of its connect requests (built by
+// host_connect_request) and the LINK server's register request and reply. Pure functions, so
+// that the bytes can be checked without a device.
 #pragma once
 
 #include <cstddef>
 
 #include "platform/OS.h"
 
-// Connect request payload: int32 reply port id (little-endian), then name + ".*" + NUL.
-// ConnLinkSrv pads to 12 bytes.
+// Connect request payload: int32 reply port id, then name + ".*" + NUL, for names of at most
+// 14 characters. ConnLinkSrv pads to 12 bytes.
 constexpr size_t kConnectRequestMax = 4 + 14 + 2 + 1;
 constexpr size_t kLinkConnectRequestSize = 12;
-// Returns the payload length; `out` holds at least kConnectRequestMax bytes and `name` is at
-// most 14 characters (longer names are cut to 14, which callers prevent).
-size_t BuildConnectRequest(port_id replyPort, const char* name, uint8* out);
 
 // Register request: command 0x00, the 16-bit check value, the name and its NUL.
 constexpr size_t kRegisterRequestMax = 3 + 32;

@@ -6,15 +6,12 @@
 
 #include "ChannelRef.h"
 
-// Id of the host's request port "WritePsion"; negative: look it up again before use.
-extern port_id link_send_pid;
-// The channel to the "LINK" server, kept open while the link is up.
-extern ChannelRef linkhandle;
-
-// link_send_pid, looked up first if it is negative (the result may still be negative).
+// The id of the host's request port "WritePsion", looked up first if it is not known (the
+// result may still be negative).
 port_id LookUpRequestPort();
-// link_send_pid as it stands, without a look-up.
+// The request port's id as it stands, without a look-up.
 port_id CurrentRequestPort();
+// The channel to the "LINK" server, kept open while the link is up.
 ChannelRef CurrentLinkHandle();
 
 // Counts teardowns, so that a LINK connect that straddles one can tell and drop its result.

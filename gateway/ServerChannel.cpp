@@ -7,6 +7,7 @@
 
 #include "GatewayWaits.h"
 #include "LinkPackets.h"
+#include "LinkRegistration.h"
 #include "LinkState.h"
 #include "platform/HostProtocol.h"
 
@@ -37,7 +38,7 @@ ChannelRef ConnReq(const char* name) {
     if (port < 0) return ref;
 
     uint8 request[kConnectRequestMax];
-    size_t length = BuildConnectRequest(port, name, request);
+    size_t length = host_connect_request(request, sizeof(request), port, name);
     printf("Requesting Server start with %s (size %d)\n",
            reinterpret_cast<const char*>(request + 4), static_cast<int>(length));
     // A failed write shows up as the missing answer.

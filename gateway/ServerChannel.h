@@ -20,13 +20,9 @@ constexpr int32 kChannelPortCapacity = 50;
 // Looks up "WritePsion" if need be and creates a reply port named `name`: its id, 0 for a null
 // name (no port made), B_BAD_VALUE without "WritePsion", or create_port's failure.
 port_id GetPort(const char* name);
-// The channel to the "LINK" server, opened on first use: 1..65535, or 0 on failure.
-uint16 ConnLinkSrv();
-// Asks the LINK server to register `name`: true for any non-empty reply.
-bool LinkReq(const char* name);
 // One connect request for `name`; chan 0 on failure.
 ChannelRef ConnReq(const char* name);
-// ConnReq, and on failure LinkReq and ConnReq once more.
+// ConnReq, and on failure LinkReq (LinkRegistration.h) and ConnReq once more.
 ChannelRef ConnectServer(const char* name);
 // Sends `packet` on the channel and waits for the reply: its size (> 0), 0 for an empty
 // reply, or the failing step's status. With a reply slot and a result > 0 the slot gets the

@@ -13,29 +13,21 @@
 #include "platform/ByteOrder.h"
 #include "platform/Errors.h"
 #include "platform/HostProtocol.h"
+#include "platform/Series3Wire.h"
 
 std::atomic<uint16> opidc{1};
 
 namespace {
 
-const char kServerPattern[] = "SYS$RFSV.*";
+const char kServer[] = "SYS$RFSV";
 const char kReplyPortName[] = "Tavro-Read";
 const char kSemName[] = "RFSV-NCP-Write";
 const char kLogPrefix[] = "RFSV-Client";
 const char kSentTitle[] = "<<== Bytes sent:";
 const char kReadTitle[] = "==>> Bytes read:";
 
-// Series 3 file service requests and replies.
-constexpr uint16 kFOPEN = 0;
-constexpr uint16 kFCLOSE = 2;
-constexpr uint16 kFDEVICEREAD = 8;
-constexpr uint16 kFDEVICEINFO = 32;
-constexpr uint16 kDeviceListMode = 0x0050;
+// Series 3 file service replies are read into this many bytes.
 constexpr size_t kSiboReplySize = 128;
-constexpr size_t kSiboStatusEnd = 6;      // status at 4
-constexpr size_t kSiboHandleEnd = 8;      // handle at 6
-constexpr size_t kDeviceNameOffset = 70;  // FDEVICEREAD
-constexpr size_t kVolumeNameOffset = 20;  // FDEVICEINFO
 // A real device ends its list after a handful of drives; one that never does must not make
 // the client loop and allocate for ever.
 constexpr int kMaxDrives = 26;
@@ -126,11 +118,11 @@ int RfsvClient::StartMount(int version) {
     MakeMountRoot();
 
     log->String("Try to start the PSION-SYS$RFSV");
-    uint8 connect[16] = {};
-    LongToBytes(static_cast<uint32>(readPort), connect);
-    memcpy(connect + 4, kServerPattern, sizeof(kServerPattern) - 1);
-    printf("RFSV start %d, %s\n", readPort, kServerPattern);
-    status_t written = write_port(writePort, HOST_CONNECT_REQUEST, connect, sizeof(connect));
+    uint8 connect[16];
+    size_t connectSize =
+        host_connect_request(connect, sizeof(connect), readPort, kServer, sizeof(connect));
+    printf("RFSV start %d, %s.*\n", readPort, kServer);
+    status_t written = write_port(writePort, HOST_CONNECT_REQUEST, connect, connectSize);
     if (written < 0) {
         return written;
     }
@@ -260,23 +252,24 @@ int RfsvClient::MountSIBO(mnt& block) {
     uint8 request[6];
     uint8 reply[kSiboReplySize];
 
-    BuildSiboRequest(request, kFOPEN, kDeviceListMode);
+    BuildSiboRequest(request, FOPEN, RFSV_FORMAT_DEVICE_LIST);
     status_t status = Send(block.channel, request, sizeof(request));
     log->String("FOPEN");
     log->Buffer(request, sizeof(request), kSentTitle);
     ssize_t read = status < 0 ? status : Receive(reply, sizeof(reply), waits.reply);
-    if (read < static_cast<ssize_t>(kSiboStatusEnd)) {
+    if (read < static_cast<ssize_t>(RFSV_REPLY_HEADER_SIZE)) {
         return read < 0 ? static_cast<int>(read) : B_IO_ERROR;
     }
     log->Buffer(reply, static_cast<uint32>(read), kReadTitle);
-    if (BytesToWord(reply + 4) != 0 || read < static_cast<ssize_t>(kSiboHandleEnd)) {
+    if (BytesToWord(reply + RFSV_REPLY_STATUS) != 0 ||
+        read < static_cast<ssize_t>(RFSV_REPLY_DATA + 2)) {
         log->String("Error in OPENDEV! Mount canceled!\n");
         return B_ERROR;
     }
-    uint16 handle = BytesToUword(reply + 6);
+    uint16 handle = BytesToUword(reply + RFSV_REPLY_DATA);
 
     for (int drives = 0; drives < kMaxDrives; drives++) {
-        BuildSiboRequest(request, kFDEVICEREAD, handle);
+        BuildSiboRequest(request, FDEVICEREAD, handle);
         status = acquire_sem(block.sem);
         if (status != B_OK) {
             break;
@@ -286,14 +279,15 @@ int RfsvClient::MountSIBO(mnt& block) {
         status = Send(block.channel, request, sizeof(request));
         read = status < 0 ? status : Receive(reply, sizeof(reply), waits.reply);
         release_sem(block.sem);
-        if (read < static_cast<ssize_t>(kSiboStatusEnd)) {
+        if (read < static_cast<ssize_t>(RFSV_REPLY_HEADER_SIZE)) {
             break;
         }
         log->Buffer(reply, static_cast<uint32>(read), kReadTitle);
-        if (BytesToWord(reply + 4) != 0) {
+        if (BytesToWord(reply + RFSV_REPLY_STATUS) != 0) {
             break;  // the end of the device list
         }
-        if (!CopyReplyString(reply, read, kDeviceNameOffset, block.device, sizeof(block.device))) {
+        if (!CopyReplyString(reply, read, RFSV_DEVICEREAD_NAME, block.device,
+                             sizeof(block.device))) {
             printf("Bad device name in FDEVICEREAD reply, drive skipped\n");
             continue;
         }
@@ -301,19 +295,19 @@ int RfsvClient::MountSIBO(mnt& block) {
 
         uint8 info[4 + MNT_NAME_LENGTH];
         uint16 length = static_cast<uint16>(strlen(block.device) + 1);
-        WordToBytes(kFDEVICEINFO, info);
+        WordToBytes(FDEVICEINFO, info);
         WordToBytes(length, info + 2);
         memcpy(info + 4, block.device, length);
         read = Exchange(block, info, 4 + length, reply, sizeof(reply), waits.reply);
-        if (read < static_cast<ssize_t>(kSiboStatusEnd)) {
+        if (read < static_cast<ssize_t>(RFSV_REPLY_HEADER_SIZE)) {
             continue;
         }
-        if (BytesToWord(reply + 4) != 0) {
+        if (BytesToWord(reply + RFSV_REPLY_STATUS) != 0) {
             printf("DEVICE %s not available!\n", block.device);
             continue;
         }
         char volume[MNT_NAME_LENGTH];
-        if (!CopyReplyString(reply, read, kVolumeNameOffset, volume, sizeof(volume))) {
+        if (!CopyReplyString(reply, read, RFSV_INFO_VOLUME_NAME, volume, sizeof(volume))) {
             printf("DEVICE %s volume name not terminated, drive skipped\n", block.device);
             continue;
         }
@@ -332,7 +326,7 @@ int RfsvClient::MountSIBO(mnt& block) {
         }
     }
 
-    BuildSiboRequest(request, kFCLOSE, handle);
+    BuildSiboRequest(request, FCLOSE, handle);
     log->String("FCLOSE");
     log->Buffer(request, sizeof(request), kSentTitle);
     status = Send(block.channel, request, sizeof(request));

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "LinkedMount.h"
-#include "device/DeviceProtocol.h"
+#include "platform/Series3Wire.h"
 #include "shell.h"
 
 namespace {
@@ -42,8 +42,8 @@ struct Least {
         Add(kFinfoReply);
         Add(2 + PathRequest(path));
         Add(kFopenReply);
-        for (uint64_t done = 0; done < count; done += handheld::kMaxReadChunk) {
-            uint64_t chunk = std::min<uint64_t>(handheld::kMaxReadChunk, count - done);
+        for (uint64_t done = 0; done < count; done += RFSV_MAX_READ_CHUNK) {
+            uint64_t chunk = std::min<uint64_t>(RFSV_MAX_READ_CHUNK, count - done);
             Add(kFreadRequest);
             Add(6 + chunk);
         }
@@ -144,8 +144,7 @@ void BM_LongListingTwice300(benchmark::State& state) {
         Run first = Measure(mount, "ls -l MANY > /dev/null");
         // The listing's close may follow the program's end.
         auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (mount.trace().CountRequests(handheld::kFclose) == 0 &&
-               std::chrono::steady_clock::now() < end)
+        while (mount.trace().CountRequests(FCLOSE) == 0 && std::chrono::steady_clock::now() < end)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         std::this_thread::sleep_for(std::chrono::milliseconds(200));  // and its reply
         first.traffic = linktest::traffic_of(mount.trace());
@@ -162,7 +161,7 @@ void BM_LongListingTwice300(benchmark::State& state) {
         size_t reply = 8;
         for (int i = 1; i <= 300; i++) {
             size_t entry = 17 + std::to_string(i).size() + 5;  // "F<i>.TXT"
-            if (reply + entry > handheld::kMaxDirReadReply) {
+            if (reply + entry > RFSV_MAX_DIRREAD_REPLY) {
                 least.Add(kHandleRequest);
                 least.Add(reply);
                 reply = 8;

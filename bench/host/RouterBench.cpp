@@ -8,7 +8,7 @@
 #include <string>
 
 #include "host/HostLink.h"
-#include "host/RawChannel.h"
+#include "RawChannel.h"
 #include "platform/ByteOrder.h"
 
 namespace {

@@ -41,7 +41,7 @@
 #include "DeviceTestSupport.h"
 #include "device/LineHandheld.h"
 #include "host/HostLink.h"
-#include "host/RawChannel.h"
+#include "RawChannel.h"
 #include "host/SerialLink.h"
 #include "host/SerialPort.h"
 #include "link/LineEndpoint.h"
@@ -270,9 +270,9 @@ void RfsvTransfer(benchmark::State& state, uint32 baud, bool write) {
         vantrel::RawChannel rfsv;
         rfsv.Connect("SYS$RFSV", 20000000);
         handheld::Bytes reply;
-        uint16 mode = write ? (handheld::kOpenReplace | handheld::kOpenUpdate) : 0x0200;
-        rfsv.Transact(devtest::Payload().Word(mode).Str("M:\\BIG.BIN").Packet(handheld::kFopen),
-                      reply, 20000000);
+        uint16 mode = write ? (RFSV_OPEN_REPLACE | RFSV_OPEN_UPDATE) : 0x0200;
+        rfsv.Transact(devtest::Payload().Word(mode).Str("M:\\BIG.BIN").Packet(FOPEN), reply,
+                      20000000);
         uint16 h = devtest::Word(reply, 6);
         double wake = WakeLateness();
         wire::LinkStats before = link.Stats();
@@ -285,12 +285,11 @@ void RfsvTransfer(benchmark::State& state, uint32 baud, bool write) {
                 rfsv.Transact(devtest::Payload()
                                   .Word(h)
                                   .Raw(handheld::Bytes(content.begin(), content.begin() + n))
-                                  .Packet(handheld::kFwrite),
+                                  .Packet(FWRITE),
                               reply, 20000000);
                 moved += n;
             } else {
-                rfsv.Transact(devtest::Payload().Word(h).Word(511).Packet(handheld::kFread), reply,
-                              20000000);
+                rfsv.Transact(devtest::Payload().Word(h).Word(511).Packet(FREAD), reply, 20000000);
                 if (devtest::Status(reply) != 0) break;
                 moved += reply.size() - 6;
             }

@@ -25,13 +25,13 @@ bool DriveStore::Stat(const std::string& hostPath, const std::string& name, Entr
     info = EntryInfo();
     info.name = DisplayName(name);
     if (S_ISDIR(st.st_mode)) {
-        info.attributes |= kAttrDirectory;
+        info.attributes |= RFSV_ATTR_DIRECTORY;
     } else {
         // Files beyond 4 GiB cannot be told on the wire; they show their low 32 bits.
         info.size = static_cast<uint32>(st.st_size);
     }
-    if ((st.st_mode & S_IWUSR) && !IsReadOnly()) info.attributes |= kAttrWritable;
-    if (st.st_mode & S_IXUSR && !S_ISDIR(st.st_mode)) info.attributes |= kAttrExecutable;
+    if ((st.st_mode & S_IWUSR) && !IsReadOnly()) info.attributes |= RFSV_ATTR_WRITABLE;
+    if (st.st_mode & S_IXUSR && !S_ISDIR(st.st_mode)) info.attributes |= RFSV_ATTR_EXECUTABLE;
     info.mtime = static_cast<uint32>(st.st_mtime);
     return true;
 }
@@ -155,18 +155,18 @@ int16 DriveStore::Resolve(const std::vector<std::string>& components, Resolved& 
         out.hostPath = directory;
         out.parentPath = directory;
         out.exists = Stat(directory, "", out.info) && out.info.IsDirectory();
-        return out.exists ? kStatusOk : kStatusNoSuchDevice;
+        return out.exists ? RFSV_OK : RFSV_NO_SUCH_DEVICE;
     }
     for (size_t i = 0; i < components.size(); ++i) {
         const std::string& name = components[i];
-        if (!fRules.IsValidName(name) || NameRules::HasWildcard(name)) return kStatusBadName;
+        if (!fRules.IsValidName(name) || NameRules::HasWildcard(name)) return RFSV_BAD_NAME;
         std::string hostName = FindHostName(directory, name);
         bool last = i + 1 == components.size();
         if (!last) {
             EntryInfo info;
             if (hostName.empty() || !Stat(directory + "/" + hostName, hostName, info) ||
                 !info.IsDirectory())
-                return kStatusNoSuchDirectory;
+                return RFSV_NO_SUCH_DIRECTORY;
             directory += "/" + hostName;
             continue;
         }
@@ -179,7 +179,7 @@ int16 DriveStore::Resolve(const std::vector<std::string>& components, Resolved& 
         }
         out.hostPath = directory + "/" + out.name;
     }
-    return kStatusOk;
+    return RFSV_OK;
 }
 
 std::vector<EntryInfo> DriveStore::List(const std::string& hostDirectory) const {

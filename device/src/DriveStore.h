@@ -20,7 +20,7 @@ struct EntryInfo {
     uint16 attributes = 0;
     uint32 size = 0;
     uint32 mtime = 0;
-    bool IsDirectory() const { return (attributes & kAttrDirectory) != 0; }
+    bool IsDirectory() const { return (attributes & RFSV_ATTR_DIRECTORY) != 0; }
 };
 
 // Where a device path leads on the host.
@@ -41,8 +41,8 @@ public:
     bool IsReadOnly() const { return fSetup.IsReadOnly(); }
 
     // Follows `components` from the drive's root. Every component but the last must be an
-    // existing directory (else kStatusNoSuchDirectory); every one must be a valid name (else
-    // kStatusBadName). An empty list resolves to the root itself.
+    // existing directory (else RFSV_NO_SUCH_DIRECTORY); every one must be a valid name (else
+    // RFSV_BAD_NAME). An empty list resolves to the root itself.
     int16 Resolve(const std::vector<std::string>& components, Resolved& out) const;
     // The visible entries of a host directory, in name order.
     std::vector<EntryInfo> List(const std::string& hostDirectory) const;

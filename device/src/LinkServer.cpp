@@ -2,6 +2,7 @@
 
 #include "WireFormat.h"
 #include "device/DeviceProtocol.h"
+#include "platform/Series3Wire.h"
 
 namespace handheld {
 
@@ -22,13 +23,13 @@ public:
         }
         int16 status;
         if (size < 4) {
-            status = kStatusBadArgument;
+            status = RFSV_BAD_ARGUMENT;
         } else if (command != kLinkRegister) {
-            status = kStatusNotSupported;
+            status = RFSV_NOT_SUPPORTED;
         } else if (name.empty()) {
-            status = kStatusBadName;
+            status = RFSV_BAD_NAME;
         } else {
-            status = fStart(name) ? kStatusOk : kStatusNotFound;
+            status = fStart(name) ? RFSV_OK : RFSV_NOT_FOUND;
         }
         reply.clear();
         reply.push_back(command);

@@ -104,9 +104,9 @@ bool NameRules::MatchesPattern(const std::string& name, const std::string& patte
 
 int16 ParseDevicePath(const std::string& text, DevicePath& path) {
     path = DevicePath();
-    if (text.size() > kMaxDevicePath) return kStatusBadName;
+    if (text.size() > RFSV_MAX_PATH) return RFSV_BAD_NAME;
     if (text.size() < 2 || text[1] != ':' || !std::isalpha(static_cast<unsigned char>(text[0])))
-        return kStatusNoSuchDevice;
+        return RFSV_NO_SUCH_DEVICE;
     path.drive = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
     size_t pos = 2;
     if (pos < text.size() && text[pos] == '\\') ++pos;
@@ -114,7 +114,7 @@ int16 ParseDevicePath(const std::string& text, DevicePath& path) {
     for (; pos < text.size(); ++pos) {
         char c = text[pos];
         if (c == '\\') {
-            if (current.empty()) return kStatusBadName;  // "\\" in a row
+            if (current.empty()) return RFSV_BAD_NAME;  // "\\" in a row
             path.components.push_back(current);
             current.clear();
         } else {
@@ -126,7 +126,7 @@ int16 ParseDevicePath(const std::string& text, DevicePath& path) {
     } else if (!path.components.empty()) {
         path.trailingSeparator = true;
     }
-    return kStatusOk;
+    return RFSV_OK;
 }
 
 }  // namespace handheld

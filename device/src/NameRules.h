@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "device/DeviceProtocol.h"
+#include "platform/Series3Wire.h"
 
 namespace handheld {
 
@@ -37,8 +37,8 @@ struct DevicePath {
     bool trailingSeparator = false;
 };
 
-// Parses a device path; kStatusOk, kStatusBadName for a malformed one, or
-// kStatusNoSuchDevice when it has no drive prefix.
+// Parses a device path; RFSV_OK, RFSV_BAD_NAME for a malformed one, or
+// RFSV_NO_SUCH_DEVICE when it has no drive prefix.
 int16 ParseDevicePath(const std::string& text, DevicePath& path);
 
 }  // namespace handheld

@@ -1,6 +1,7 @@
 #include "host/HostLink.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
@@ -212,6 +213,39 @@ status_t HostLink::LinkDown() {
     return B_OK;
 }
 
+status_t HostLink::LinkDown(const BusyMounts& busy) {
+    constexpr bigtime_t kTick = 200000;
+    std::atomic<bool> down{false};
+    status_t status = B_OK;
+    std::thread linkDown([&] {
+        status = LinkDown();
+        down.store(true);
+    });
+    bool detached = false;
+    bool told = false;
+    auto detach = [&] {
+        printf("vantrel: detaching the Linux mounts still in use\n");
+        if (busy.detach) busy.detach();
+        // The mount client retries in growing pauses: its next try need not wait.
+        HurryLinkDown();
+        detached = true;
+    };
+    for (bigtime_t waited = 0; !down.load(); waited += kTick) {
+        if (!detached && (busy.detachAtOnce || waited >= busy.patience)) detach();
+        timespec tick = {0, kTick * 1000};
+        bool again = sigtimedwait(&busy.signals, nullptr, &tick) > 0;
+        if (detached) continue;
+        if (!told && waited >= busy.notice) {
+            printf("vantrel: waiting for programs to leave the mounts (Ctrl-C again to detach "
+                   "them)\n");
+            told = true;
+        }
+        if (again) detach();
+    }
+    linkDown.join();
+    return status;
+}
+
 void HostLink::HurryLinkDown() {
     std::lock_guard<std::mutex> guard(fState->stateLock);
     // Only into an empty queue: a full one means the thread has a message to read already, and
@@ -271,12 +305,6 @@ bool HostLink::WaitForLinkDown(bigtime_t timeout) {
 port_id HostLink::RequestPort() const {
     std::lock_guard<std::mutex> guard(fState->stateLock);
     return fState->up ? fState->requestPort : B_BAD_PORT_ID;
-}
-
-void HostLink::SetLinkSpeed(LinkSpeed speed) {
-    std::lock_guard<std::mutex> link(fState->linkLock);
-    fOptions.speed = speed;
-    if (fRouter) fRouter->SetSpeed(speed);
 }
 
 size_t HostLink::OpenChannels() const {

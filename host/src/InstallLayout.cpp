@@ -6,9 +6,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
-
-#include "host/SettingsView.h"
 
 namespace vantrel {
 
@@ -51,25 +48,10 @@ std::string DefaultMountRoot(bool root, const char* runtimeDir, const char* data
     return "";
 }
 
-bool SavedMountRoot(const std::string& settingsFolder) {
-    if (settingsFolder.empty()) return false;
-    std::ifstream in(settingsFolder + "/tavro-mount.conf");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind("mount-root=", 0) == 0) return true;
-    return false;
-}
-
 std::string UserDefaultMountRoot(const std::string& settingsFolder) {
     if (SavedMountRoot(settingsFolder)) return "";
     return DefaultMountRoot(geteuid() == 0, getenv("XDG_RUNTIME_DIR"), getenv("XDG_DATA_HOME"),
                             getenv("HOME"));
-}
-
-void SetConfiguredMountRoot(const AddOn& addOn, const std::string& mountRoot) {
-    std::string error;
-    if (addOn.ConfigViewSymbol() != nullptr)
-        (void)ApplyThroughConfigView(addOn, {{"mount-root", mountRoot}}, error);
 }
 
 void ApplyInstallDefaults(HostOptions& options) {

@@ -71,22 +71,13 @@ void Router::CloseConnections() {
     connections.clear();
 }
 
-void Router::SetSpeed(handheld::LinkSpeed speed) {
-    std::lock_guard<std::mutex> guard(fLock);
-    fSpeed = speed;
-}
-
 size_t Router::OpenChannels() const {
     std::lock_guard<std::mutex> guard(fLock);
     return fConnections.size();
 }
 
 void Router::WaitWire(size_t bytes) {
-    bigtime_t wait;
-    {
-        std::lock_guard<std::mutex> guard(fLock);
-        wait = fSpeed.WireTime(bytes);
-    }
+    bigtime_t wait = fSpeed.WireTime(bytes);
     if (wait > 0) std::this_thread::sleep_for(std::chrono::microseconds(wait));
 }
 

@@ -34,7 +34,6 @@ public:
     // device sessions. Call after Join.
     void CloseConnections();
 
-    void SetSpeed(handheld::LinkSpeed speed);
     size_t OpenChannels() const;
 
 private:
@@ -69,10 +68,10 @@ private:
     handheld::PacketTrace& fTrace;
     handheld::FaultInjector& fFaults;
 
-    mutable std::mutex fLock;  // guards the connection table and the speed
+    mutable std::mutex fLock;  // guards the connection table
     std::map<uint16, Connection> fConnections;
     uint16 fNextChannel = 1;
-    handheld::LinkSpeed fSpeed;
+    const handheld::LinkSpeed fSpeed;
 
     std::thread fThread;
     std::thread fDelayedThread;

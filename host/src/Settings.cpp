@@ -9,10 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
-
-#include "host/SettingsView.h"
 
 namespace vantrel {
 
@@ -106,33 +102,6 @@ std::string Escape(const std::string& text) {
     return escaped;
 }
 
-std::string CheckMountRoot(const std::string& root) {
-    if (root.empty()) return "the mount root is empty";
-    if (root[0] != '/') return "the mount root must be an absolute path: " + Escape(root);
-    if (root.find_first_not_of('/') == std::string::npos)
-        return "the mount root cannot be \"/\": the drives would be mounted over the system";
-    if (root.size() > kMaxSettingPath)
-        return "the mount root is longer than " + std::to_string(kMaxSettingPath) + " bytes";
-    return "";
-}
-
-std::string CheckDebugFile(const std::string& path) {
-    if (path.empty()) return "";
-    if (path[0] != '/') return "the debug file must be an absolute path: " + Escape(path);
-    if (path.size() > kMaxSettingPath)
-        return "the debug file's path is longer than " + std::to_string(kMaxSettingPath) + " bytes";
-    return "";
-}
-
-std::string CheckSetting(const std::string& key, const std::string& value) {
-    bool on;
-    if (key == "debug")
-        return ParseSwitchWord(value, on) ? "" : "debug is on or off, not " + Escape(value);
-    if (key == "mount-root") return CheckMountRoot(value);
-    if (key == "debug-file") return CheckDebugFile(value);
-    return "unknown setting " + Escape(key) + " (mount-root, debug, debug-file)";
-}
-
 std::string DefaultSettingsFolder() {
     const char* xdg = getenv("XDG_CONFIG_HOME");
     if (xdg != nullptr && xdg[0] == '/') return std::string(xdg) + "/tavro";
@@ -141,14 +110,12 @@ std::string DefaultSettingsFolder() {
     return "";
 }
 
-std::string SettingsFile(const std::string& folder, const AddOn& addOn) {
-    return folder + "/" + addOn.Name() + ".conf";
+std::string SettingsFile(const std::string& folder, const std::string& addOnName) {
+    return folder + "/" + addOnName + ".conf";
 }
 
-bool HasSettings(const AddOn& addOn) {
-    ClientSettings settings;
-    std::string error;
-    return ReadThroughConfigView(addOn, settings, error) == B_OK;
+std::string SettingsFile(const std::string& folder, const AddOn& addOn) {
+    return SettingsFile(folder, addOn.Name());
 }
 
 status_t LoadSettings(const AddOn& addOn, const std::string& folder,
@@ -214,17 +181,6 @@ status_t LoadSettings(const AddOn& addOn, const std::string& folder,
     }
     std::string error;
     return ApplyThroughConfigView(addOn, changes, error);
-}
-
-std::string DescribeSettings(const AddOn& addOn) {
-    ClientSettings settings;
-    std::string error;
-    if (ReadThroughConfigView(addOn, settings, error) != B_OK) return "";
-    std::ostringstream text;
-    text << "debug=" << (settings.debug ? "on" : "off") << "\n";
-    text << "debug-file=" << Escape(settings.debugFile) << "\n";
-    text << "mount-root=" << Escape(settings.mountRoot) << "\n";
-    return text.str();
 }
 
 status_t SaveSettings(const AddOn& addOn, const std::string& folder) {

@@ -7,12 +7,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <thread>
 
 #include "ApplicationSeam.h"
 #include "host/CommandLine.h"
@@ -25,7 +23,7 @@
 #include "host/ProgressDisplay.h"
 #include "host/SerialSetup.h"
 #include "host/Settings.h"
-#include "host/SettingsView.h"
+#include "host/MountClientSettings.h"
 #include "host/StartChecks.h"
 #ifdef TAVRO_WITH_FUSE
 #include "fusebridge/FuseBridge.h"
@@ -82,9 +80,8 @@ bool StartLinuxMounts(const vantrel::HostOptions& options, vantrel::DesktopNotic
 #endif
 }
 
-// The link-down waits until the mount client has unmounted every volume, which a program
-// working inside a Linux mount holds up. A second signal, SIGQUIT, or a wait of 15 seconds,
-// detaches the Linux mounts still in use so that the host can stop.
+// With Linux mounts, a second signal, SIGQUIT, or a long wait detaches the ones still in use
+// (HostLink::BusyMounts) so that the host can stop.
 void TakeLinkDown(vantrel::HostLink& host, const sigset_t& signals, bool linuxMounts,
                   bool detachAtOnce) {
     if (!linuxMounts) {
@@ -92,32 +89,11 @@ void TakeLinkDown(vantrel::HostLink& host, const sigset_t& signals, bool linuxMo
         return;
     }
 #ifdef TAVRO_WITH_FUSE
-    constexpr int kTickMs = 200;
-    constexpr int kPatienceMs = 15000;
-    std::atomic<bool> down{false};
-    std::thread linkDown([&] {
-        host.LinkDown();
-        down.store(true);
-    });
-    bool detached = false;
-    for (int waited = 0; !down.load(); waited += kTickMs) {
-        timespec tick = {0, kTickMs * 1000000L};
-        bool again = detachAtOnce || sigtimedwait(&signals, nullptr, &tick) > 0;
-        if (detached) continue;
-        if (waited == 3000) {
-            printf(
-                "vantrel: waiting for programs to leave the mounts (Ctrl-C again to detach "
-                "them)\n");
-        }
-        if (again || waited >= kPatienceMs) {
-            printf("vantrel: detaching the Linux mounts still in use\n");
-            fusebridge::stop();
-            // The mount client retries in growing pauses: its next try need not wait.
-            host.HurryLinkDown();
-            detached = true;
-        }
-    }
-    linkDown.join();
+    vantrel::HostLink::BusyMounts busy;
+    busy.signals = signals;
+    busy.detachAtOnce = detachAtOnce;
+    busy.detach = [] { fusebridge::stop(); };
+    host.LinkDown(busy);
     fusebridge::stop();
 #else
     (void)signals;

@@ -20,11 +20,11 @@ std::vector<Listed> ListAll(Series3& device, int handle, size_t* replies = nullp
     std::vector<Listed> entries;
     size_t count = 0;
     for (;;) {
-        Bytes r = device.Send(kFdirread, Payload().Word(static_cast<uint16>(handle)));
+        Bytes r = device.Send(FDIRREAD, Payload().Word(static_cast<uint16>(handle)));
         ++count;
-        EXPECT_LE(r.size(), kMaxDirReadReply);
+        EXPECT_LE(r.size(), RFSV_MAX_DIRREAD_REPLY);
         if (Status(r) != 0) {
-            EXPECT_EQ(Status(r), kStatusEndOfFile);
+            EXPECT_EQ(Status(r), RFSV_END_OF_FILE);
             break;
         }
         size_t at = 8;
@@ -56,12 +56,12 @@ TEST(DirectoryListing, EntriesCarryAttributesSizesAndNames) {
     ASSERT_EQ(entries.size(), 3u);
     EXPECT_EQ(entries[0].name, "B.TXT");
     EXPECT_EQ(entries[0].size, 5u);
-    EXPECT_EQ(entries[0].attributes, kAttrWritable);
+    EXPECT_EQ(entries[0].attributes, RFSV_ATTR_WRITABLE);
     EXPECT_EQ(entries[1].name, "LOWER.WRD");
     EXPECT_EQ(entries[2].name, "SUB");
-    EXPECT_TRUE(entries[2].attributes & kAttrDirectory);
+    EXPECT_TRUE(entries[2].attributes & RFSV_ATTR_DIRECTORY);
     // After the end, the end again.
-    EXPECT_EQ(Status(device.Send(kFdirread, Payload().Word(h))), kStatusEndOfFile);
+    EXPECT_EQ(Status(device.Send(FDIRREAD, Payload().Word(h))), RFSV_END_OF_FILE);
 }
 
 TEST(DirectoryListing, ManyEntriesSpreadOverRepliesOfAtMost590Bytes) {
@@ -92,15 +92,15 @@ TEST(DirectoryListing, PatternsAndSubdirectories) {
     EXPECT_EQ(txt[0].name, "A.TXT");
     // "*.*" also matches names without an extension.
     EXPECT_EQ(ListAll(device, device.Open(0x0030, "m:\\docs\\*.*")).size(), 3u);
-    EXPECT_EQ(device.Open(0x0030, "M:\\NONE\\*.*"), kStatusNoSuchDirectory - 1000);
-    EXPECT_EQ(device.Open(0x0030, "X:\\*.*"), kStatusNoSuchDevice - 1000);
+    EXPECT_EQ(device.Open(0x0030, "M:\\NONE\\*.*"), RFSV_NO_SUCH_DIRECTORY - 1000);
+    EXPECT_EQ(device.Open(0x0030, "X:\\*.*"), RFSV_NO_SUCH_DEVICE - 1000);
     // An empty directory lists nothing and ends at once.
     folder.Write("EMPTY/.keep-invisible-to-the-device", "");
     EXPECT_EQ(ListAll(device, device.Open(0x0030, "M:\\EMPTY\\*.*")).size(), 0u);
     // A file handle is no directory handle.
     int file = device.Open(0x0200, "M:\\DOCS\\A.TXT");
-    EXPECT_EQ(Status(device.Send(kFdirread, Payload().Word(static_cast<uint16>(file)))),
-              kStatusBadHandle);
+    EXPECT_EQ(Status(device.Send(FDIRREAD, Payload().Word(static_cast<uint16>(file)))),
+              RFSV_BAD_HANDLE);
 }
 
 class DeviceListTest : public ::testing::Test {
@@ -115,40 +115,40 @@ TEST_F(DeviceListTest, DeviceListOpenHasNoPath) {
     ASSERT_EQ(Status(r), 0);
     ASSERT_EQ(r.size(), 8u);
     uint16 handle = Word(r, 6);
-    Bytes first = device.Send(kFdeviceread, Payload().Word(handle));
+    Bytes first = device.Send(FDEVICEREAD, Payload().Word(handle));
     ASSERT_EQ(Status(first), 0);
-    ASSERT_GT(first.size(), kDeviceReadNameOffset + 2);
-    EXPECT_EQ(Text(first, kDeviceReadNameOffset), "M:");
-    EXPECT_EQ(Text(first, kInfoVolumeNameOffset), "INTERNAL");
-    Bytes second = device.Send(kFdeviceread, Payload().Word(handle));
+    ASSERT_GT(first.size(), RFSV_DEVICEREAD_NAME + 2);
+    EXPECT_EQ(Text(first, RFSV_DEVICEREAD_NAME), "M:");
+    EXPECT_EQ(Text(first, RFSV_INFO_VOLUME_NAME), "INTERNAL");
+    Bytes second = device.Send(FDEVICEREAD, Payload().Word(handle));
     ASSERT_EQ(Status(second), 0);
-    EXPECT_EQ(Text(second, kDeviceReadNameOffset), "A:");
-    EXPECT_EQ(Text(second, kInfoVolumeNameOffset), "WORK");
-    Bytes end = device.Send(kFdeviceread, Payload().Word(handle));
+    EXPECT_EQ(Text(second, RFSV_DEVICEREAD_NAME), "A:");
+    EXPECT_EQ(Text(second, RFSV_INFO_VOLUME_NAME), "WORK");
+    Bytes end = device.Send(FDEVICEREAD, Payload().Word(handle));
     EXPECT_NE(Status(end), 0);
-    EXPECT_EQ(Status(device.Send(kFclose, Payload().Word(handle))), 0);
+    EXPECT_EQ(Status(device.Send(FCLOSE, Payload().Word(handle))), 0);
 }
 
 TEST_F(DeviceListTest, DeviceInfoOffsets) {
     internal.Write("F.TXT", std::string(1000, 'f'));
-    Bytes r = device.Send(kFdeviceinfo, Payload().Str("M:"));
+    Bytes r = device.Send(FDEVICEINFO, Payload().Str("M:"));
     ASSERT_EQ(Status(r), 0);
     ASSERT_GT(r.size(), 20u);
-    EXPECT_EQ(Word(r, kInfoMediaTypeOffset) & 0xFF, kMediaRam);
-    EXPECT_EQ(Long(r, kInfoTotalOffset), 2u * 1024 * 1024);
-    EXPECT_EQ(Long(r, kInfoFreeOffset), 2u * 1024 * 1024 - 1000);
-    EXPECT_EQ(Text(r, kInfoVolumeNameOffset), "INTERNAL");
+    EXPECT_EQ(Word(r, RFSV_INFO_MEDIA) & 0xFF, kMediaRam);
+    EXPECT_EQ(Long(r, RFSV_INFO_TOTAL), 2u * 1024 * 1024);
+    EXPECT_EQ(Long(r, RFSV_INFO_FREE), 2u * 1024 * 1024 - 1000);
+    EXPECT_EQ(Text(r, RFSV_INFO_VOLUME_NAME), "INTERNAL");
     // The device's own path form works as well.
-    EXPECT_EQ(Status(device.Send(kFdeviceinfo, Payload().Str("a:\\"))), 0);
-    EXPECT_EQ(Status(device.Send(kFdeviceinfo, Payload().Str("B:"))), kStatusNoSuchDevice);
-    EXPECT_EQ(Status(device.Send(kFdeviceinfo, Payload().Str("nonsense"))), kStatusNoSuchDevice);
+    EXPECT_EQ(Status(device.Send(FDEVICEINFO, Payload().Str("a:\\"))), 0);
+    EXPECT_EQ(Status(device.Send(FDEVICEINFO, Payload().Str("B:"))), RFSV_NO_SUCH_DEVICE);
+    EXPECT_EQ(Status(device.Send(FDEVICEINFO, Payload().Str("nonsense"))), RFSV_NO_SUCH_DEVICE);
 }
 
 TEST_F(DeviceListTest, LongVolumeNamesAreCutToTheirField) {
     TempFolder other;
     Series3 dev({Drive('M', std::string(80, 'V'), other.Path())});
-    Bytes r = dev.Send(kFdeviceinfo, Payload().Str("M:"));
-    EXPECT_EQ(Text(r, kInfoVolumeNameOffset).size(), kInfoVolumeNameSize - 1);
+    Bytes r = dev.Send(FDEVICEINFO, Payload().Str("M:"));
+    EXPECT_EQ(Text(r, RFSV_INFO_VOLUME_NAME).size(), RFSV_INFO_VOLUME_NAME_SIZE - 1);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "device/DeviceProtocol.h"
 #include "device/Handheld.h"
 #include "platform/ByteOrder.h"
+#include "platform/Series3Wire.h"
 
 namespace devtest {
 
@@ -109,7 +110,7 @@ public:
     }
     // Opens a file and returns its handle, or -status - 1000 on failure.
     int Open(uint16 mode, const std::string& path) {
-        Bytes r = Send(handheld::kFopen, Payload().Word(mode).Str(path));
+        Bytes r = Send(FOPEN, Payload().Word(mode).Str(path));
         if (Status(r) != 0) return Status(r) - 1000;
         return Word(r, 6);
     }

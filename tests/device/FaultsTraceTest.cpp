@@ -77,19 +77,19 @@ TEST(FaultInjector, ReplyFaultsChangeTheReply) {
 
 TEST(PacketTrace, CountsRequestsByOpcodeAndChannel) {
     PacketTrace trace;
-    Bytes finfo = Payload().Str("M:\\A").Packet(kFinfo);
-    Bytes fread = Payload().Word(1).Word(10).Packet(kFread);
+    Bytes finfo = Payload().Str("M:\\A").Packet(FINFO);
+    Bytes fread = Payload().Word(1).Word(10).Packet(FREAD);
     trace.Record(TraceDir::Out, 3, TraceEvent::Request, finfo.data(), finfo.size());
     trace.Record(TraceDir::Out, 4, TraceEvent::Request, finfo.data(), finfo.size());
     trace.Record(TraceDir::Out, 3, TraceEvent::Request, fread.data(), fread.size());
     trace.Record(TraceDir::In, 3, TraceEvent::Reply, fread.data(), fread.size());
-    EXPECT_EQ(trace.CountRequests(kFinfo), 2u);
-    EXPECT_EQ(trace.CountRequests(3, kFinfo), 1u);
-    EXPECT_EQ(trace.CountRequests(kFread), 1u);  // the reply does not count
-    EXPECT_EQ(trace.CountRequests(kMkdir), 0u);
+    EXPECT_EQ(trace.CountRequests(FINFO), 2u);
+    EXPECT_EQ(trace.CountRequests(3, FINFO), 1u);
+    EXPECT_EQ(trace.CountRequests(FREAD), 1u);  // the reply does not count
+    EXPECT_EQ(trace.CountRequests(MKDIR), 0u);
     EXPECT_EQ(trace.CountEvents(TraceEvent::Reply, 3), 1u);
     trace.Reset();
-    EXPECT_EQ(trace.CountRequests(kFinfo), 0u);
+    EXPECT_EQ(trace.CountRequests(FINFO), 0u);
 }
 
 TEST(PacketTrace, WritesOneLinePerPacket) {

@@ -20,12 +20,12 @@ protected:
 
 TEST_F(FileServiceTest, RepliesCarryResponseCodeLengthAndStatus) {
     folder.Write("A.TXT", "hello");
-    Bytes r = device.Send(kFinfo, Payload().Str("M:\\A.TXT"));
+    Bytes r = device.Send(FINFO, Payload().Str("M:\\A.TXT"));
     ASSERT_EQ(r.size(), 22u);  // header, status, 16-byte entry
-    EXPECT_EQ(Word(r, 0), kSeries3ResponseCode);
+    EXPECT_EQ(Word(r, 0), RFSV_REPLY_CODE);
     EXPECT_EQ(Word(r, 2), 18);
     EXPECT_EQ(Status(r), 0);
-    EXPECT_EQ(Word(r, 8) & (kAttrWritable | kAttrDirectory), kAttrWritable);
+    EXPECT_EQ(Word(r, 8) & (RFSV_ATTR_WRITABLE | RFSV_ATTR_DIRECTORY), RFSV_ATTR_WRITABLE);
     EXPECT_EQ(Long(r, 10), 5u);
     struct stat st;
     ASSERT_EQ(stat((folder / "A.TXT").c_str(), &st), 0);
@@ -34,31 +34,31 @@ TEST_F(FileServiceTest, RepliesCarryResponseCodeLengthAndStatus) {
 
 TEST_F(FileServiceTest, FinfoStatusesForMissingEntriesDirectoriesAndDrives) {
     folder.Write("DOCS/A.TXT", "x");
-    EXPECT_EQ(Status(device.Send(kFinfo, Payload().Str("M:\\NONE.TXT"))), kStatusNotFound);
-    EXPECT_EQ(Status(device.Send(kFinfo, Payload().Str("M:\\NODIR\\A.TXT"))),
-              kStatusNoSuchDirectory);
-    EXPECT_EQ(Status(device.Send(kFinfo, Payload().Str("Q:\\A.TXT"))), kStatusNoSuchDevice);
-    Bytes dir = device.Send(kFinfo, Payload().Str("M:\\DOCS\\"));
+    EXPECT_EQ(Status(device.Send(FINFO, Payload().Str("M:\\NONE.TXT"))), RFSV_NOT_FOUND);
+    EXPECT_EQ(Status(device.Send(FINFO, Payload().Str("M:\\NODIR\\A.TXT"))),
+              RFSV_NO_SUCH_DIRECTORY);
+    EXPECT_EQ(Status(device.Send(FINFO, Payload().Str("Q:\\A.TXT"))), RFSV_NO_SUCH_DEVICE);
+    Bytes dir = device.Send(FINFO, Payload().Str("M:\\DOCS\\"));
     ASSERT_EQ(Status(dir), 0);
-    EXPECT_TRUE(Word(dir, 8) & kAttrDirectory);
+    EXPECT_TRUE(Word(dir, 8) & RFSV_ATTR_DIRECTORY);
     // Lookups ignore case.
-    EXPECT_EQ(Status(device.Send(kFinfo, Payload().Str("m:\\docs\\a.txt"))), 0);
+    EXPECT_EQ(Status(device.Send(FINFO, Payload().Str("m:\\docs\\a.txt"))), 0);
 }
 
 TEST_F(FileServiceTest, NamesFollowSeries3Rules) {
-    EXPECT_EQ(device.Open(0x0302, "M:\\LONGNAME9.TXT"), kStatusBadName - 1000);
-    EXPECT_EQ(device.Open(0x0302, "M:\\A.TEXT"), kStatusBadName - 1000);
-    EXPECT_EQ(device.Open(0x0302, "M:\\A.B.C"), kStatusBadName - 1000);
-    EXPECT_EQ(device.Open(0x0302, "M:\\A B.TXT"), kStatusBadName - 1000);
-    EXPECT_EQ(device.Open(0x0302, "M:\\..\\ESCAPE.TXT"), kStatusBadName - 1000);
-    EXPECT_EQ(device.Open(0x0302, "M:\\A/B.TXT"), kStatusBadName - 1000);
-    EXPECT_EQ(device.Open(0x0302, "M:\\*.TXT"), kStatusBadName - 1000);
+    EXPECT_EQ(device.Open(0x0302, "M:\\LONGNAME9.TXT"), RFSV_BAD_NAME - 1000);
+    EXPECT_EQ(device.Open(0x0302, "M:\\A.TEXT"), RFSV_BAD_NAME - 1000);
+    EXPECT_EQ(device.Open(0x0302, "M:\\A.B.C"), RFSV_BAD_NAME - 1000);
+    EXPECT_EQ(device.Open(0x0302, "M:\\A B.TXT"), RFSV_BAD_NAME - 1000);
+    EXPECT_EQ(device.Open(0x0302, "M:\\..\\ESCAPE.TXT"), RFSV_BAD_NAME - 1000);
+    EXPECT_EQ(device.Open(0x0302, "M:\\A/B.TXT"), RFSV_BAD_NAME - 1000);
+    EXPECT_EQ(device.Open(0x0302, "M:\\*.TXT"), RFSV_BAD_NAME - 1000);
     // Stored upper case, found in any case.
     int h = device.Open(0x0302, "M:\\note.txt");
     ASSERT_GE(h, 0);
     EXPECT_TRUE(folder.Exists("NOTE.TXT"));
     EXPECT_FALSE(folder.Exists("note.txt"));
-    EXPECT_EQ(Status(device.Send(kFclose, Payload().Word(h))), 0);
+    EXPECT_EQ(Status(device.Send(FCLOSE, Payload().Word(h))), 0);
     EXPECT_GE(device.Open(0x0200, "M:\\NoTe.TxT"), 0);
 }
 
@@ -69,24 +69,24 @@ TEST(FileServiceRelaxed, RelaxedNamesKeepLongNamesAndCase) {
     ASSERT_GE(h, 0);
     EXPECT_TRUE(folder.Exists("A long Name.text"));
     EXPECT_GE(device.Open(0x0200, "M:\\a LONG name.TEXT"), 0);
-    EXPECT_EQ(device.Open(0x0302, "M:\\..\\x"), kStatusBadName - 1000);
+    EXPECT_EQ(device.Open(0x0302, "M:\\..\\x"), RFSV_BAD_NAME - 1000);
 }
 
 TEST_F(FileServiceTest, OpenModesExistingCreateReplaceAppend) {
-    EXPECT_EQ(device.Open(0x0200, "M:\\NEW.TXT"), kStatusNotFound - 1000);
-    EXPECT_EQ(device.Open(0x0200, "M:\\NODIR\\NEW.TXT"), kStatusNoSuchDirectory - 1000);
+    EXPECT_EQ(device.Open(0x0200, "M:\\NEW.TXT"), RFSV_NOT_FOUND - 1000);
+    EXPECT_EQ(device.Open(0x0200, "M:\\NODIR\\NEW.TXT"), RFSV_NO_SUCH_DIRECTORY - 1000);
     int h = device.Open(0x0301, "M:\\NEW.TXT");  // create new
     ASSERT_GE(h, 0);
-    EXPECT_EQ(device.Open(0x0301, "M:\\NEW.TXT"), kStatusExists - 1000);
-    EXPECT_EQ(Status(device.Send(kFwrite, Payload().Word(h).Raw({'a', 'b', 'c'}))), 0);
-    device.Send(kFclose, Payload().Word(h));
+    EXPECT_EQ(device.Open(0x0301, "M:\\NEW.TXT"), RFSV_EXISTS - 1000);
+    EXPECT_EQ(Status(device.Send(FWRITE, Payload().Word(h).Raw({'a', 'b', 'c'}))), 0);
+    device.Send(FCLOSE, Payload().Word(h));
     EXPECT_EQ(folder.Read("NEW.TXT"), "abc");
 
     // Append: the position starts at the end.
     h = device.Open(0x0303, "M:\\NEW.TXT");
     ASSERT_GE(h, 0);
-    device.Send(kFwrite, Payload().Word(h).Raw({'d'}));
-    device.Send(kFclose, Payload().Word(h));
+    device.Send(FWRITE, Payload().Word(h).Raw({'d'}));
+    device.Send(FCLOSE, Payload().Word(h));
     EXPECT_EQ(folder.Read("NEW.TXT"), "abcd");
 
     // Append creates a missing file too.
@@ -101,7 +101,7 @@ TEST_F(FileServiceTest, OpenModesExistingCreateReplaceAppend) {
 
     // A directory does not open as a file.
     folder.Write("SUB/X.TXT", "");
-    EXPECT_EQ(device.Open(0x0200, "M:\\SUB"), kStatusAccessDenied - 1000);
+    EXPECT_EQ(device.Open(0x0200, "M:\\SUB"), RFSV_ACCESS_DENIED - 1000);
 }
 
 TEST_F(FileServiceTest, ReadGivesAtMost511BytesAndEndsWithEndOfFile) {
@@ -111,8 +111,8 @@ TEST_F(FileServiceTest, ReadGivesAtMost511BytesAndEndsWithEndOfFile) {
     size_t total = 0;
     std::vector<size_t> chunks;
     for (;;) {
-        Bytes r = device.Send(kFread, Payload().Word(h).Word(600));
-        if (Status(r) == kStatusEndOfFile) {
+        Bytes r = device.Send(FREAD, Payload().Word(h).Word(600));
+        if (Status(r) == RFSV_END_OF_FILE) {
             EXPECT_EQ(r.size(), 6u);
             break;
         }
@@ -125,31 +125,33 @@ TEST_F(FileServiceTest, ReadGivesAtMost511BytesAndEndsWithEndOfFile) {
     EXPECT_EQ(chunks, (std::vector<size_t>{511, 511, 178}));
     EXPECT_EQ(total, 1200u);
     // A read-only open refuses writes.
-    EXPECT_EQ(Status(device.Send(kFwrite, Payload().Word(h).Raw({'x'}))), kStatusAccessDenied);
-    EXPECT_EQ(Status(device.Send(kFread, Payload().Word(999).Word(10))), kStatusBadHandle);
+    EXPECT_EQ(Status(device.Send(FWRITE, Payload().Word(h).Raw({'x'}))), RFSV_ACCESS_DENIED);
+    EXPECT_EQ(Status(device.Send(FREAD, Payload().Word(999).Word(10))), RFSV_BAD_HANDLE);
 }
 
 TEST_F(FileServiceTest, SeekModesFromStartCurrentAndEnd) {
     folder.Write("S.TXT", "0123456789");
     int h = device.Open(0x0200, "M:\\S.TXT");
     ASSERT_GE(h, 0);
-    Bytes r = device.Send(kFseek, Payload().Word(h).Long(4).Word(kSeekFromStart));
+    Bytes r = device.Send(FSEEK, Payload().Word(h).Long(4).Word(RFSV_SEEK_FROM_START));
     ASSERT_EQ(Status(r), 0);
     ASSERT_EQ(r.size(), 10u);
     EXPECT_EQ(Long(r, 6), 4u);
-    r = device.Send(kFseek, Payload().Word(h).Long(2).Word(kSeekFromCurrent));
+    r = device.Send(FSEEK, Payload().Word(h).Long(2).Word(RFSV_SEEK_FROM_CURRENT));
     EXPECT_EQ(Long(r, 6), 6u);
-    r = device.Send(kFread, Payload().Word(h).Word(2));
+    r = device.Send(FREAD, Payload().Word(h).Word(2));
     EXPECT_EQ(std::string(r.begin() + 6, r.end()), "67");
-    r = device.Send(kFseek, Payload().Word(h).Long(static_cast<uint32>(-3)).Word(kSeekFromEnd));
+    r = device.Send(FSEEK,
+                    Payload().Word(h).Long(static_cast<uint32>(-3)).Word(RFSV_SEEK_FROM_END));
     EXPECT_EQ(Long(r, 6), 7u);
-    r = device.Send(kFseek, Payload().Word(h).Long(static_cast<uint32>(-1)).Word(kSeekFromStart));
-    EXPECT_EQ(Status(r), kStatusBadArgument);
-    r = device.Send(kFseek, Payload().Word(h).Long(0).Word(7));
-    EXPECT_EQ(Status(r), kStatusBadArgument);
+    r = device.Send(FSEEK,
+                    Payload().Word(h).Long(static_cast<uint32>(-1)).Word(RFSV_SEEK_FROM_START));
+    EXPECT_EQ(Status(r), RFSV_BAD_ARGUMENT);
+    r = device.Send(FSEEK, Payload().Word(h).Long(0).Word(7));
+    EXPECT_EQ(Status(r), RFSV_BAD_ARGUMENT);
     // Reading at the end is end of file.
-    device.Send(kFseek, Payload().Word(h).Long(0).Word(kSeekFromEnd));
-    EXPECT_EQ(Status(device.Send(kFread, Payload().Word(h).Word(5))), kStatusEndOfFile);
+    device.Send(FSEEK, Payload().Word(h).Long(0).Word(RFSV_SEEK_FROM_END));
+    EXPECT_EQ(Status(device.Send(FREAD, Payload().Word(h).Word(5))), RFSV_END_OF_FILE);
 }
 
 TEST_F(FileServiceTest, WritesBeyondCapacityAreDiskFull) {
@@ -160,15 +162,15 @@ TEST_F(FileServiceTest, WritesBeyondCapacityAreDiskFull) {
     int h = dev.Open(0x0302, "A:\\F.BIN");
     ASSERT_GE(h, 0);
     Bytes chunk(503, 0x55);
-    EXPECT_EQ(Status(dev.Send(kFwrite, Payload().Word(h).Raw(chunk))), 0);
-    EXPECT_EQ(Status(dev.Send(kFwrite, Payload().Word(h).Raw(Bytes(497, 1)))), 0);
-    EXPECT_EQ(Status(dev.Send(kFwrite, Payload().Word(h).Raw({1}))), kStatusDiskFull);
+    EXPECT_EQ(Status(dev.Send(FWRITE, Payload().Word(h).Raw(chunk))), 0);
+    EXPECT_EQ(Status(dev.Send(FWRITE, Payload().Word(h).Raw(Bytes(497, 1)))), 0);
+    EXPECT_EQ(Status(dev.Send(FWRITE, Payload().Word(h).Raw({1}))), RFSV_DISK_FULL);
     // Overwriting inside the file needs no room.
-    dev.Send(kFseek, Payload().Word(h).Long(0).Word(kSeekFromStart));
-    EXPECT_EQ(Status(dev.Send(kFwrite, Payload().Word(h).Raw({9, 9}))), 0);
-    Bytes info = dev.Send(kFdeviceinfo, Payload().Str("A:"));
-    EXPECT_EQ(Long(info, kInfoTotalOffset), 1000u);
-    EXPECT_EQ(Long(info, kInfoFreeOffset), 0u);
+    dev.Send(FSEEK, Payload().Word(h).Long(0).Word(RFSV_SEEK_FROM_START));
+    EXPECT_EQ(Status(dev.Send(FWRITE, Payload().Word(h).Raw({9, 9}))), 0);
+    Bytes info = dev.Send(FDEVICEINFO, Payload().Str("A:"));
+    EXPECT_EQ(Long(info, RFSV_INFO_TOTAL), 1000u);
+    EXPECT_EQ(Long(info, RFSV_INFO_FREE), 0u);
     EXPECT_EQ(small.Read("F.BIN").size(), 1000u);
 }
 
@@ -179,24 +181,24 @@ TEST_F(FileServiceTest, ReadOnlyMediaRefuseEveryChange) {
     DriveSetup setup = Drive('A', "ROM", rom.Path());
     setup.mediaType = kMediaRom;
     Series3 dev({setup});
-    EXPECT_EQ(dev.Open(0x0302, "A:\\NEW.TXT"), kStatusWriteProtected - 1000);
-    EXPECT_EQ(dev.Open(0x0302, "A:\\FIXED.TXT"), kStatusWriteProtected - 1000);
-    EXPECT_EQ(Status(dev.Send(kMkdir, Payload().Str("A:\\D"))), kStatusWriteProtected);
-    EXPECT_EQ(Status(dev.Send(kDelete, Payload().Str("A:\\FIXED.TXT"))), kStatusWriteProtected);
-    EXPECT_EQ(Status(dev.Send(kRename, Payload().Str("A:\\FIXED.TXT").Str("A:\\B.TXT"))),
-              kStatusWriteProtected);
-    EXPECT_EQ(Status(dev.Send(kSfdate, Payload().Long(1000).Str("A:\\FIXED.TXT"))),
-              kStatusWriteProtected);
+    EXPECT_EQ(dev.Open(0x0302, "A:\\NEW.TXT"), RFSV_WRITE_PROTECTED - 1000);
+    EXPECT_EQ(dev.Open(0x0302, "A:\\FIXED.TXT"), RFSV_WRITE_PROTECTED - 1000);
+    EXPECT_EQ(Status(dev.Send(MKDIR, Payload().Str("A:\\D"))), RFSV_WRITE_PROTECTED);
+    EXPECT_EQ(Status(dev.Send(DELETE, Payload().Str("A:\\FIXED.TXT"))), RFSV_WRITE_PROTECTED);
+    EXPECT_EQ(Status(dev.Send(RENAME, Payload().Str("A:\\FIXED.TXT").Str("A:\\B.TXT"))),
+              RFSV_WRITE_PROTECTED);
+    EXPECT_EQ(Status(dev.Send(SFDATE, Payload().Long(1000).Str("A:\\FIXED.TXT"))),
+              RFSV_WRITE_PROTECTED);
     // An update open is granted; its writes are refused as read-only.
     int h = dev.Open(0x0300, "A:\\FIXED.TXT");
     ASSERT_GE(h, 0);
-    EXPECT_EQ(Status(dev.Send(kFwrite, Payload().Word(h).Raw({'x'}))), kStatusReadOnlyFile);
-    Bytes r = dev.Send(kFread, Payload().Word(h).Word(10));
+    EXPECT_EQ(Status(dev.Send(FWRITE, Payload().Word(h).Raw({'x'}))), RFSV_READ_ONLY_FILE);
+    Bytes r = dev.Send(FREAD, Payload().Word(h).Word(10));
     EXPECT_EQ(std::string(r.begin() + 6, r.end()), "rom");
     EXPECT_EQ(rom.Read("FIXED.TXT"), "rom");
     // Entries show as not writable.
-    Bytes finfo = dev.Send(kFinfo, Payload().Str("A:\\FIXED.TXT"));
-    EXPECT_EQ(Word(finfo, 8) & kAttrWritable, 0);
+    Bytes finfo = dev.Send(FINFO, Payload().Str("A:\\FIXED.TXT"));
+    EXPECT_EQ(Word(finfo, 8) & RFSV_ATTR_WRITABLE, 0);
 }
 
 TEST_F(FileServiceTest, ReadOnlyFlagReportsWriteProtectedMedia) {
@@ -204,52 +206,52 @@ TEST_F(FileServiceTest, ReadOnlyFlagReportsWriteProtectedMedia) {
     setup.mediaType = kMediaFlash;
     setup.readOnly = true;
     Series3 dev({setup});
-    Bytes info = dev.Send(kFdeviceinfo, Payload().Str("B:"));
-    EXPECT_EQ(Word(info, kInfoMediaTypeOffset) & 0xFF, kMediaWriteProtected);
-    EXPECT_EQ(Status(dev.Send(kMkdir, Payload().Str("B:\\D"))), kStatusWriteProtected);
+    Bytes info = dev.Send(FDEVICEINFO, Payload().Str("B:"));
+    EXPECT_EQ(Word(info, RFSV_INFO_MEDIA) & 0xFF, kMediaWriteProtected);
+    EXPECT_EQ(Status(dev.Send(MKDIR, Payload().Str("B:\\D"))), RFSV_WRITE_PROTECTED);
 }
 
 TEST_F(FileServiceTest, ReadOnlyFileRefusesWritesAndDelete) {
     folder.Write("LOCKED.TXT", "keep");
     chmod((folder / "LOCKED.TXT").c_str(), 0444);
-    EXPECT_EQ(device.Open(0x0302, "M:\\LOCKED.TXT"), kStatusReadOnlyFile - 1000);
+    EXPECT_EQ(device.Open(0x0302, "M:\\LOCKED.TXT"), RFSV_READ_ONLY_FILE - 1000);
     int h = device.Open(0x0300, "M:\\LOCKED.TXT");
     ASSERT_GE(h, 0);
-    EXPECT_EQ(Status(device.Send(kFwrite, Payload().Word(h).Raw({'x'}))), kStatusReadOnlyFile);
-    device.Send(kFclose, Payload().Word(h));
-    EXPECT_EQ(Status(device.Send(kDelete, Payload().Str("M:\\LOCKED.TXT"))), kStatusReadOnlyFile);
+    EXPECT_EQ(Status(device.Send(FWRITE, Payload().Word(h).Raw({'x'}))), RFSV_READ_ONLY_FILE);
+    device.Send(FCLOSE, Payload().Word(h));
+    EXPECT_EQ(Status(device.Send(DELETE, Payload().Str("M:\\LOCKED.TXT"))), RFSV_READ_ONLY_FILE);
     EXPECT_EQ(folder.Read("LOCKED.TXT"), "keep");
 }
 
 TEST_F(FileServiceTest, MkdirDeleteAndRename) {
-    EXPECT_EQ(Status(device.Send(kMkdir, Payload().Str("M:\\docs"))), 0);
+    EXPECT_EQ(Status(device.Send(MKDIR, Payload().Str("M:\\docs"))), 0);
     EXPECT_TRUE(folder.Exists("DOCS"));
-    EXPECT_EQ(Status(device.Send(kMkdir, Payload().Str("M:\\DOCS"))), kStatusExists);
-    EXPECT_EQ(Status(device.Send(kMkdir, Payload().Str("M:\\NO\\SUB"))), kStatusNoSuchDirectory);
-    EXPECT_EQ(Status(device.Send(kMkdir, Payload().Str("M:\\TOOLONGNAME"))), kStatusBadName);
+    EXPECT_EQ(Status(device.Send(MKDIR, Payload().Str("M:\\DOCS"))), RFSV_EXISTS);
+    EXPECT_EQ(Status(device.Send(MKDIR, Payload().Str("M:\\NO\\SUB"))), RFSV_NO_SUCH_DIRECTORY);
+    EXPECT_EQ(Status(device.Send(MKDIR, Payload().Str("M:\\TOOLONGNAME"))), RFSV_BAD_NAME);
 
     folder.Write("DOCS/A.TXT", "a");
     folder.Write("B.TXT", "b");
     // A directory that is not empty stays.
-    EXPECT_EQ(Status(device.Send(kDelete, Payload().Str("M:\\DOCS\\"))), kStatusAccessDenied);
-    EXPECT_EQ(Status(device.Send(kRename, Payload().Str("M:\\B.TXT").Str("M:\\DOCS\\A.TXT"))),
-              kStatusExists);
-    EXPECT_EQ(Status(device.Send(kRename, Payload().Str("M:\\B.TXT").Str("M:\\DOCS\\c.txt"))), 0);
+    EXPECT_EQ(Status(device.Send(DELETE, Payload().Str("M:\\DOCS\\"))), RFSV_ACCESS_DENIED);
+    EXPECT_EQ(Status(device.Send(RENAME, Payload().Str("M:\\B.TXT").Str("M:\\DOCS\\A.TXT"))),
+              RFSV_EXISTS);
+    EXPECT_EQ(Status(device.Send(RENAME, Payload().Str("M:\\B.TXT").Str("M:\\DOCS\\c.txt"))), 0);
     EXPECT_EQ(folder.Read("DOCS/C.TXT"), "b");
-    EXPECT_EQ(Status(device.Send(kRename, Payload().Str("M:\\B.TXT").Str("M:\\D.TXT"))),
-              kStatusNotFound);
+    EXPECT_EQ(Status(device.Send(RENAME, Payload().Str("M:\\B.TXT").Str("M:\\D.TXT"))),
+              RFSV_NOT_FOUND);
     // A directory cannot move below itself.
-    device.Send(kMkdir, Payload().Str("M:\\DOCS\\INNER"));
-    EXPECT_EQ(Status(device.Send(kRename, Payload().Str("M:\\DOCS").Str("M:\\DOCS\\INNER\\X"))),
-              kStatusAccessDenied);
-    EXPECT_EQ(Status(device.Send(kRename, Payload().Str("M:\\DOCS").Str("M:\\PAPERS"))), 0);
+    device.Send(MKDIR, Payload().Str("M:\\DOCS\\INNER"));
+    EXPECT_EQ(Status(device.Send(RENAME, Payload().Str("M:\\DOCS").Str("M:\\DOCS\\INNER\\X"))),
+              RFSV_ACCESS_DENIED);
+    EXPECT_EQ(Status(device.Send(RENAME, Payload().Str("M:\\DOCS").Str("M:\\PAPERS"))), 0);
     EXPECT_EQ(folder.Read("PAPERS/A.TXT"), "a");
 
-    EXPECT_EQ(Status(device.Send(kDelete, Payload().Str("M:\\PAPERS\\A.TXT"))), 0);
-    EXPECT_EQ(Status(device.Send(kDelete, Payload().Str("M:\\PAPERS\\A.TXT"))), kStatusNotFound);
-    EXPECT_EQ(Status(device.Send(kDelete, Payload().Str("M:\\PAPERS\\C.TXT"))), 0);
-    EXPECT_EQ(Status(device.Send(kDelete, Payload().Str("M:\\PAPERS\\INNER\\"))), 0);
-    EXPECT_EQ(Status(device.Send(kDelete, Payload().Str("M:\\PAPERS\\"))), 0);
+    EXPECT_EQ(Status(device.Send(DELETE, Payload().Str("M:\\PAPERS\\A.TXT"))), 0);
+    EXPECT_EQ(Status(device.Send(DELETE, Payload().Str("M:\\PAPERS\\A.TXT"))), RFSV_NOT_FOUND);
+    EXPECT_EQ(Status(device.Send(DELETE, Payload().Str("M:\\PAPERS\\C.TXT"))), 0);
+    EXPECT_EQ(Status(device.Send(DELETE, Payload().Str("M:\\PAPERS\\INNER\\"))), 0);
+    EXPECT_EQ(Status(device.Send(DELETE, Payload().Str("M:\\PAPERS\\"))), 0);
     EXPECT_FALSE(folder.Exists("PAPERS"));
 }
 
@@ -263,33 +265,33 @@ TEST_F(FileServiceTest, NamesKeptBetweenRequestsFollowEveryChange) {
         timespec past[2] = {{1600000000, 0}, {1600000000, 0}};
         ASSERT_EQ(utimensat(AT_FDCWD, docs.c_str(), past, 0), 0);
     };
-    auto finfo = [&](const char* path) { return Status(device.Send(kFinfo, Payload().Str(path))); };
+    auto finfo = [&](const char* path) { return Status(device.Send(FINFO, Payload().Str(path))); };
     settle();
-    EXPECT_EQ(finfo("M:\\DOCS\\NEW.TXT"), kStatusNotFound);
+    EXPECT_EQ(finfo("M:\\DOCS\\NEW.TXT"), RFSV_NOT_FOUND);
 
     folder.Write("DOCS/new.txt", "behind");  // another letter case, behind the service's back
     EXPECT_EQ(finfo("M:\\DOCS\\NEW.TXT"), 0);
     settle();
     EXPECT_EQ(finfo("M:\\DOCS\\OLD.TXT"), 0);
     std::filesystem::remove(docs + "/OLD.TXT");
-    EXPECT_EQ(finfo("M:\\DOCS\\OLD.TXT"), kStatusNotFound);
+    EXPECT_EQ(finfo("M:\\DOCS\\OLD.TXT"), RFSV_NOT_FOUND);
 
     // The service's own changes, each followed by one behind its back in the same folder.
     settle();
     EXPECT_EQ(finfo("M:\\DOCS\\NEW.TXT"), 0);
     EXPECT_EQ(
-        Status(device.Send(kRename, Payload().Str("M:\\DOCS\\NEW.TXT").Str("M:\\DOCS\\R.TXT"))), 0);
-    EXPECT_EQ(finfo("M:\\DOCS\\NEW.TXT"), kStatusNotFound);
+        Status(device.Send(RENAME, Payload().Str("M:\\DOCS\\NEW.TXT").Str("M:\\DOCS\\R.TXT"))), 0);
+    EXPECT_EQ(finfo("M:\\DOCS\\NEW.TXT"), RFSV_NOT_FOUND);
     EXPECT_EQ(finfo("M:\\DOCS\\r.txt"), 0);
     settle();
-    EXPECT_EQ(Status(device.Send(kMkdir, Payload().Str("M:\\DOCS\\SUB"))), 0);
+    EXPECT_EQ(Status(device.Send(MKDIR, Payload().Str("M:\\DOCS\\SUB"))), 0);
     EXPECT_EQ(finfo("M:\\DOCS\\SUB\\"), 0);
     settle();
     std::filesystem::rename(docs + "/SUB", docs + "/sub2");
-    EXPECT_EQ(finfo("M:\\DOCS\\SUB\\"), kStatusNotFound);
+    EXPECT_EQ(finfo("M:\\DOCS\\SUB\\"), RFSV_NOT_FOUND);
     EXPECT_EQ(finfo("M:\\DOCS\\SUB2\\"), 0);
-    EXPECT_EQ(Status(device.Send(kDelete, Payload().Str("M:\\DOCS\\R.TXT"))), 0);
-    EXPECT_EQ(finfo("M:\\DOCS\\R.TXT"), kStatusNotFound);
+    EXPECT_EQ(Status(device.Send(DELETE, Payload().Str("M:\\DOCS\\R.TXT"))), 0);
+    EXPECT_EQ(finfo("M:\\DOCS\\R.TXT"), RFSV_NOT_FOUND);
     // A folder moved away and another made in its place is read afresh.
     settle();
     EXPECT_EQ(finfo("M:\\DOCS\\SUB2\\"), 0);
@@ -297,44 +299,44 @@ TEST_F(FileServiceTest, NamesKeptBetweenRequestsFollowEveryChange) {
     folder.Write("DOCS/FRESH.TXT", "f");
     settle();
     EXPECT_EQ(finfo("M:\\DOCS\\FRESH.TXT"), 0);
-    EXPECT_EQ(finfo("M:\\DOCS\\SUB2\\"), kStatusNotFound);
+    EXPECT_EQ(finfo("M:\\DOCS\\SUB2\\"), RFSV_NOT_FOUND);
 }
 
 TEST_F(FileServiceTest, DeleteOfAnOpenFileIsRefused) {
     folder.Write("OPEN.TXT", "x");
     int h = device.Open(0x0200, "M:\\OPEN.TXT");
     ASSERT_GE(h, 0);
-    EXPECT_EQ(Status(device.Send(kDelete, Payload().Str("M:\\OPEN.TXT"))), kStatusAccessDenied);
-    device.Send(kFclose, Payload().Word(h));
-    EXPECT_EQ(Status(device.Send(kDelete, Payload().Str("M:\\OPEN.TXT"))), 0);
+    EXPECT_EQ(Status(device.Send(DELETE, Payload().Str("M:\\OPEN.TXT"))), RFSV_ACCESS_DENIED);
+    device.Send(FCLOSE, Payload().Word(h));
+    EXPECT_EQ(Status(device.Send(DELETE, Payload().Str("M:\\OPEN.TXT"))), 0);
 }
 
 TEST_F(FileServiceTest, SfdateSetsWholeSeconds) {
     folder.Write("T.TXT", "t");
-    ASSERT_EQ(Status(device.Send(kSfdate, Payload().Long(1234567890).Str("M:\\t.txt"))), 0);
-    Bytes r = device.Send(kFinfo, Payload().Str("M:\\T.TXT"));
+    ASSERT_EQ(Status(device.Send(SFDATE, Payload().Long(1234567890).Str("M:\\t.txt"))), 0);
+    Bytes r = device.Send(FINFO, Payload().Str("M:\\T.TXT"));
     EXPECT_EQ(Long(r, 14), 1234567890u);
-    EXPECT_EQ(Status(device.Send(kSfdate, Payload().Long(1).Str("M:\\NONE.TXT"))), kStatusNotFound);
+    EXPECT_EQ(Status(device.Send(SFDATE, Payload().Long(1).Str("M:\\NONE.TXT"))), RFSV_NOT_FOUND);
 }
 
 TEST_F(FileServiceTest, HandlesCloseOnceAndClosingTheSessionClosesItsHandles) {
     folder.Write("A.TXT", "a");
     int h = device.Open(0x0200, "M:\\A.TXT");
     ASSERT_GT(h, 0);
-    EXPECT_EQ(Status(device.Send(kFclose, Payload().Word(h))), 0);
-    EXPECT_EQ(Status(device.Send(kFclose, Payload().Word(h))), kStatusBadHandle);
+    EXPECT_EQ(Status(device.Send(FCLOSE, Payload().Word(h))), 0);
+    EXPECT_EQ(Status(device.Send(FCLOSE, Payload().Word(h))), RFSV_BAD_HANDLE);
     h = device.Open(0x0200, "M:\\A.TXT");
     ASSERT_GT(h, 0);
     device.Reopen();  // the channel closed: its file is no longer open
-    EXPECT_EQ(Status(device.Send(kDelete, Payload().Str("M:\\A.TXT"))), 0);
+    EXPECT_EQ(Status(device.Send(DELETE, Payload().Str("M:\\A.TXT"))), 0);
 }
 
 TEST_F(FileServiceTest, UnknownOpcodesAndBrokenLengthsAreRefused) {
-    EXPECT_EQ(Status(device.Send(14)), kStatusNotSupported);
-    Bytes packet = Payload().Str("M:\\A.TXT").Packet(kFinfo);
+    EXPECT_EQ(Status(device.Send(14)), RFSV_NOT_SUPPORTED);
+    Bytes packet = Payload().Str("M:\\A.TXT").Packet(FINFO);
     packet[2] = 200;  // claims more payload than came
-    EXPECT_EQ(Status(device.SendRaw(packet)), kStatusBadArgument);
-    EXPECT_EQ(Status(device.SendRaw({0, 0})), kStatusBadArgument);
+    EXPECT_EQ(Status(device.SendRaw(packet)), RFSV_BAD_ARGUMENT);
+    EXPECT_EQ(Status(device.SendRaw({0, 0})), RFSV_BAD_ARGUMENT);
 }
 
 }  // namespace

@@ -27,12 +27,12 @@ TEST(Robustness, LinksInTheFolderAreInvisible) {
     symlink((root / "outside/SECRET.TXT").c_str(), (root / "drive/LINK.TXT").c_str());
     symlink((root / "outside").c_str(), (root / "drive/OUT").c_str());
     Series3 device({Drive('M', "INTERNAL", root / "drive")});
-    EXPECT_EQ(device.Open(0x0200, "M:\\LINK.TXT"), kStatusNotFound - 1000);
-    EXPECT_EQ(device.Open(0x0200, "M:\\OUT\\SECRET.TXT"), kStatusNoSuchDirectory - 1000);
-    EXPECT_EQ(device.Open(0x0302, "M:\\LINK.TXT"), kStatusExists - 1000);
+    EXPECT_EQ(device.Open(0x0200, "M:\\LINK.TXT"), RFSV_NOT_FOUND - 1000);
+    EXPECT_EQ(device.Open(0x0200, "M:\\OUT\\SECRET.TXT"), RFSV_NO_SUCH_DIRECTORY - 1000);
+    EXPECT_EQ(device.Open(0x0302, "M:\\LINK.TXT"), RFSV_EXISTS - 1000);
     EXPECT_EQ(root.Read("outside/SECRET.TXT"), "secret");
     int h = device.Open(0x0030, "M:\\*.*");
-    Bytes r = device.Send(kFdirread, Payload().Word(static_cast<uint16>(h)));
+    Bytes r = device.Send(FDIRREAD, Payload().Word(static_cast<uint16>(h)));
     ASSERT_EQ(Status(r), 0);
     EXPECT_EQ(Text(r, 8 + 16), "PLAIN.TXT");
     EXPECT_EQ(r.size(), 8u + 17 + 9);
@@ -51,9 +51,9 @@ TEST(Robustness, RandomRequestsNeverCrashOrEscapeTheFolder) {
     const std::vector<std::string> tokens = {
         "M:", "m:",      "\\",       "..", ".",          "/",    "A", "B.TXT", "DOCS", "*",
         "?",  "OUTSIDE", "KEEP.TXT", "X:", "LONGERNAME", ".TXT", " ", "\x01",  ":"};
-    const std::vector<uint16> opcodes = {
-        kFopen,  kFclose, kFread, kFdirread,    kFdeviceread, kFwrite, kFseek, kRename,
-        kDelete, kFinfo,  kMkdir, kFdeviceinfo, kSfdate,      1,       99,     0xFFFF};
+    const std::vector<uint16> opcodes = {FOPEN,  FCLOSE, FREAD,  FDIRREAD, FDEVICEREAD, FWRITE,
+                                         FSEEK,  RENAME, DELETE, FINFO,    MKDIR,       FDEVICEINFO,
+                                         SFDATE, 1,      99,     0xFFFF};
     std::mt19937 random(12345);
     auto path = [&] {
         std::string p;

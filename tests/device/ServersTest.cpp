@@ -45,14 +45,14 @@ TEST(LinkServer, UnknownServersAndBrokenRequestsGetAStatus) {
     auto link = device->Open("LINK");
     Bytes reply = Handle(*link, {0x00, 0x01, 0x02, 'N', 'O', 'P', 'E', 0});
     ASSERT_EQ(reply.size(), kLinkReplySize);
-    EXPECT_EQ(BytesToWord(&reply[3]), kStatusNotFound);
+    EXPECT_EQ(BytesToWord(&reply[3]), RFSV_NOT_FOUND);
     EXPECT_FALSE(device->HasServer("NOPE"));
 
     reply = Handle(*link, {0x05, 0x01, 0x02, 'E', 0});
-    EXPECT_EQ(BytesToWord(&reply[3]), kStatusNotSupported);
+    EXPECT_EQ(BytesToWord(&reply[3]), RFSV_NOT_SUPPORTED);
     reply = Handle(*link, {0x00});
     ASSERT_EQ(reply.size(), kLinkReplySize);
-    EXPECT_EQ(BytesToWord(&reply[3]), kStatusBadArgument);
+    EXPECT_EQ(BytesToWord(&reply[3]), RFSV_BAD_ARGUMENT);
     // A name without its NUL is cut to the name field.
     Bytes longName = {0x00, 0x01, 0x02};
     longName.insert(longName.end(), 60, 'X');

@@ -3,8 +3,8 @@
 #include <chrono>
 #include <thread>
 
-#include "device/DeviceProtocol.h"
 #include "kernel/syscalls.h"
+#include "platform/Series3Wire.h"
 #include "shell.h"
 
 namespace linktest {
@@ -68,8 +68,7 @@ Traffic traffic_of(const handheld::PacketTrace& trace) {
         traffic.wire_bytes += record.bytes.size();
         if (!request) continue;
         traffic.requests++;
-        if (record.bytes.size() >= 8 && record.bytes[0] == handheld::kFread &&
-            record.bytes[1] == 0) {
+        if (record.bytes.size() >= 8 && record.bytes[0] == FREAD && record.bytes[1] == 0) {
             traffic.reads++;
             traffic.read_bytes_asked += record.bytes[6] | (record.bytes[7] << 8);
         }

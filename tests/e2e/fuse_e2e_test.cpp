@@ -12,10 +12,10 @@
 #include <string>
 #include <thread>
 
-#include "device/DeviceProtocol.h"
 #include "fusebridge/FuseBridge.h"
 #include "host/HostLink.h"
 #include "kernel/syscalls.h"
+#include "platform/Series3Wire.h"
 #include "shell.h"
 
 namespace {
@@ -242,11 +242,11 @@ TEST_F(ManyEntries, ListingAsksForTheDirectoryOnlyNotForEveryEntry) {
     EXPECT_EQ(listed.output, "301\n");  // the "total" line and 300 entries
     handheld::PacketTrace& trace = host_->Trace();
     // The Linux kernel releases a closed directory asynchronously: its FCLOSE may come later.
-    (void)wait_for([&] { return trace.CountRequests(handheld::kFclose) > 0; }, 5s);
-    uint32 opens = trace.CountRequests(handheld::kFopen);
-    uint32 reads = trace.CountRequests(handheld::kFdirread);
-    uint32 closes = trace.CountRequests(handheld::kFclose);
-    uint32 infos = trace.CountRequests(handheld::kFinfo);
+    (void)wait_for([&] { return trace.CountRequests(FCLOSE) > 0; }, 5s);
+    uint32 opens = trace.CountRequests(FOPEN);
+    uint32 reads = trace.CountRequests(FDIRREAD);
+    uint32 closes = trace.CountRequests(FCLOSE);
+    uint32 infos = trace.CountRequests(FINFO);
     std::printf("ls -l of 300 entries: FOPEN %u, FDIRREAD %u, FCLOSE %u, FINFO %u\n", opens, reads,
                 closes, infos);
     EXPECT_EQ(opens, 1u);

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "LinkedMount.h"
-#include "device/DeviceProtocol.h"
+#include "platform/Series3Wire.h"
 #include "shell.h"
 
 namespace {
@@ -43,9 +43,9 @@ protected:
         std::snprintf(text, sizeof text,
                       "requests %u (FINFO %u FOPEN %u FREAD %u asking %llu bytes, FWRITE %u, "
                       "FSEEK %u, FCLOSE %u, FDIRREAD %u), %llu bytes on the wire",
-                      t.requests, Count(handheld::kFinfo), Count(handheld::kFopen), t.reads,
-                      static_cast<unsigned long long>(t.read_bytes_asked), Count(handheld::kFwrite),
-                      Count(handheld::kFseek), Count(handheld::kFclose), Count(handheld::kFdirread),
+                      t.requests, Count(FINFO), Count(FOPEN), t.reads,
+                      static_cast<unsigned long long>(t.read_bytes_asked), Count(FWRITE),
+                      Count(FSEEK), Count(FCLOSE), Count(FDIRREAD),
                       static_cast<unsigned long long>(t.wire_bytes));
         return text;
     }
@@ -59,15 +59,15 @@ TEST_F(LinkEconomy, AnUnchangedFileIsReadFromTheDeviceOnce) {
     mount_.trace().Reset();
     auto first = in_mount("cmp STORY.TXT " + quote(mount_.drive() + "/STORY.TXT"));
     ASSERT_EQ(first.status, 0) << first.output;
-    EXPECT_GE(Count(handheld::kFread), 41u) << Counts();
-    EXPECT_EQ(Count(handheld::kFopen), 1u) << Counts();
+    EXPECT_GE(Count(FREAD), 41u) << Counts();
+    EXPECT_EQ(Count(FOPEN), 1u) << Counts();
     std::printf("first cat of 20 KiB: %s\n", Counts().c_str());
 
     mount_.trace().Reset();
     auto second = in_mount("cmp STORY.TXT " + quote(mount_.drive() + "/STORY.TXT"));
     ASSERT_EQ(second.status, 0) << second.output;
     std::printf("second cat: %s\n", Counts().c_str());
-    EXPECT_EQ(Count(handheld::kFread), 0u) << Counts();
+    EXPECT_EQ(Count(FREAD), 0u) << Counts();
     // At most the one status request that tells the copy is still good.
     EXPECT_LE(linktest::traffic_of(mount_.trace()).requests, 1u) << Counts();
 }
@@ -86,7 +86,7 @@ TEST_F(LinkEconomy, AFileChangedOnTheHandheldIsReadAgainAfterTheCacheTime) {
     std::this_thread::sleep_for(700ms);
     mount_.trace().Reset();
     EXPECT_EQ(in_mount("cat NOTE.TXT").output, "words written on the handheld");
-    EXPECT_EQ(Count(handheld::kFinfo), 1u) << Counts();
+    EXPECT_EQ(Count(FINFO), 1u) << Counts();
     EXPECT_EQ(in_mount("stat -c %s NOTE.TXT").output, "29\n");
 
     // The status alone shows the change too, for one FINFO.
@@ -138,12 +138,12 @@ TEST_F(LinkEconomy, AppendsInALoopSendOnlyTheirData) {
     auto appended = in_mount("for i in $(seq 1 100); do printf 0123456789 >> LOG.TXT; done");
     ASSERT_EQ(appended.status, 0) << appended.output;
     std::printf("100 appends of 10 bytes: %s\n", Counts().c_str());
-    EXPECT_EQ(Count(handheld::kFwrite), 100u) << Counts();
+    EXPECT_EQ(Count(FWRITE), 100u) << Counts();
     // One open of the device's handle, which the device puts at the end of the file, where
     // the file system knows it to be: no seek. At most one status request besides.
-    EXPECT_EQ(Count(handheld::kFseek), 0u) << Counts();
-    EXPECT_LE(Count(handheld::kFopen), 1u) << Counts();
-    EXPECT_LE(Count(handheld::kFinfo), 1u) << Counts();
+    EXPECT_EQ(Count(FSEEK), 0u) << Counts();
+    EXPECT_LE(Count(FOPEN), 1u) << Counts();
+    EXPECT_LE(Count(FINFO), 1u) << Counts();
     EXPECT_LE(linktest::traffic_of(mount_.trace()).requests, 103u) << Counts();
     auto size = run("stat -c %s " + quote(mount_.drive() + "/LOG.TXT"));
     EXPECT_EQ(size.output, "1006\n");
@@ -153,9 +153,9 @@ TEST_F(LinkEconomy, AppendsInALoopSendOnlyTheirData) {
     appended = in_mount("for i in $(seq 1 100); do printf 0123456789 >> NEW.TXT; done");
     ASSERT_EQ(appended.status, 0) << appended.output;
     std::printf("100 appends to a new file: %s\n", Counts().c_str());
-    EXPECT_EQ(Count(handheld::kFwrite), 100u) << Counts();
-    EXPECT_EQ(Count(handheld::kFseek), 0u) << Counts();
-    EXPECT_EQ(Count(handheld::kFopen), 1u) << Counts();
+    EXPECT_EQ(Count(FWRITE), 100u) << Counts();
+    EXPECT_EQ(Count(FSEEK), 0u) << Counts();
+    EXPECT_EQ(Count(FOPEN), 1u) << Counts();
     EXPECT_EQ(run("stat -c %s " + quote(mount_.drive() + "/NEW.TXT")).output, "1000\n");
 }
 
@@ -167,10 +167,10 @@ TEST_F(LinkEconomy, ACopyInSendsItsDataInFullChunksAndNothingElse) {
         run("cp " + quote(mount_.folder() + "/IN.BIN") + " " + quote(mount_.mount() + "/IN.BIN"));
     ASSERT_EQ(copied.status, 0) << copied.output;
     std::printf("cp of 20 KiB in: %s\n", Counts().c_str());
-    EXPECT_EQ(Count(handheld::kFwrite), 41u) << Counts();  // 20,480 bytes in 503-byte chunks
-    EXPECT_EQ(Count(handheld::kFseek), 0u) << Counts();
-    EXPECT_EQ(Count(handheld::kFopen), 1u) << Counts();
-    EXPECT_EQ(Count(handheld::kFread), 0u) << Counts();
+    EXPECT_EQ(Count(FWRITE), 41u) << Counts();  // 20,480 bytes in 503-byte chunks
+    EXPECT_EQ(Count(FSEEK), 0u) << Counts();
+    EXPECT_EQ(Count(FOPEN), 1u) << Counts();
+    EXPECT_EQ(Count(FREAD), 0u) << Counts();
     EXPECT_EQ(
         run("cmp " + quote(mount_.folder() + "/IN.BIN") + " " + quote(mount_.drive() + "/IN.BIN"))
             .status,
@@ -189,12 +189,12 @@ TEST_F(LinkEconomy, ASecondLongListingWithinTheCacheTimeCostsNothing) {
     auto first = in_mount("ls -l MANY | wc -l");
     EXPECT_EQ(first.output, "301\n");
     std::printf("first ls -l of 300 entries: %s\n", Counts().c_str());
-    EXPECT_EQ(Count(handheld::kFopen), 1u) << Counts();
-    EXPECT_LE(Count(handheld::kFinfo), 1u) << Counts();
+    EXPECT_EQ(Count(FOPEN), 1u) << Counts();
+    EXPECT_LE(Count(FINFO), 1u) << Counts();
 
     // The listing's handle may be closed a moment later.
     auto end = std::chrono::steady_clock::now() + 5s;
-    while (Count(handheld::kFclose) == 0 && std::chrono::steady_clock::now() < end)
+    while (Count(FCLOSE) == 0 && std::chrono::steady_clock::now() < end)
         std::this_thread::sleep_for(20ms);
     mount_.trace().Reset();
     auto second = in_mount("ls -l MANY | wc -l");

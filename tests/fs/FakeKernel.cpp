@@ -62,9 +62,9 @@ void ReleaseAll() {
     }
     for (auto& [id, entry] : all) {
         if (entry.removed)
-            fs_remove_vnode(ns, entry.node, 0);
+            (void)fs_remove_vnode(ns, entry.node, 0);
         else
-            fs_write_vnode(ns, entry.node, 0);
+            (void)fs_write_vnode(ns, entry.node, 0);
     }
 }
 
@@ -115,10 +115,11 @@ int put_vnode(nspace_id, vnode_id vnid) {
         cache.erase(found);
         ns = volumeRecord;
     }
+    // Like the kernel, the fake has no one to give the add-on's status to.
     if (entry.removed)
-        fs_remove_vnode(ns, entry.node, 0);
+        (void)fs_remove_vnode(ns, entry.node, 0);
     else
-        fs_write_vnode(ns, entry.node, 0);
+        (void)fs_write_vnode(ns, entry.node, 0);
     return B_OK;
 }
 

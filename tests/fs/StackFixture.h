@@ -18,7 +18,7 @@
 
 #include "MountBlockBytes.h"
 #include "host/HostLink.h"
-#include "host/RawChannel.h"
+#include "RawChannel.h"
 #include "kernel/syscalls.h"
 #include "platform/ByteOrder.h"
 

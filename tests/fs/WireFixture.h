@@ -48,7 +48,7 @@ protected:
         EXPECT_EQ(fs_walk(vol, dir, name, nullptr, &id), expect) << name;
         return expect == B_OK ? node_of(id) : nullptr;
     }
-    void Put(vnode* node) { put_vnode(kTestNsid, node->vnid); }
+    void Put(vnode* node) { EXPECT_EQ(put_vnode(kTestNsid, node->vnid), B_OK); }
 
     void ExpectFinfo(const std::string& path, const Bytes& entry) {
         device->Expect(Packet(FINFO, PathBytes(path)), Reply(0, entry));

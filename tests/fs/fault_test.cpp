@@ -209,7 +209,7 @@ TEST_P(Faults, ACreateAfterALookupThatFailedNeverEmptiesTheFile) {
     ASSERT_EQ(tavro_create(vol, root, "KEEP.TXT", B_O_RDWR | B_O_CREAT, 0644, &id, &cookie), B_OK);
     EXPECT_EQ(memory.File("M:\\KEEP.TXT"), content);
     Close(node_of(id), static_cast<filecookie*>(cookie));
-    put_vnode(kTestNsid, id);
+    EXPECT_EQ(put_vnode(kTestNsid, id), B_OK);
 }
 
 TEST_P(Faults, AListingThatBreaksOffFailsInsteadOfEndingEarly) {
@@ -433,7 +433,7 @@ TEST_F(Refusals, NamesAreSpelledInTheDevicesCharacterSet) {
                            &cookie),
               B_OK);
     Close(node_of(id), static_cast<filecookie*>(cookie));
-    put_vnode(kTestNsid, id);
+    EXPECT_EQ(put_vnode(kTestNsid, id), B_OK);
     EXPECT_TRUE(memory.Exists("M:\\CAF\x90.TXT"));  // É is 0x90 on the device
     status_t status;
     std::vector<std::string> names = List(root, &status);
@@ -513,7 +513,7 @@ TEST_F(Refusals, NodeNumbersStayWithTheirFilesAndAreNeverGivenAgain) {
     EXPECT_NE(id, a);
     EXPECT_NE(id, c);
     Close(node_of(id), static_cast<filecookie*>(cookie));
-    put_vnode(kTestNsid, id);
+    EXPECT_EQ(put_vnode(kTestNsid, id), B_OK);
     EXPECT_EQ(number(root, "Z.TXT"), id);
 }
 

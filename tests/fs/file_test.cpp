@@ -255,7 +255,7 @@ TEST_F(File, CreateOpensTheNewNameAndPublishesItsNode) {
     EXPECT_EQ(notices.back().name, "NEW.TXT");
     device->Expect(Packet(FCLOSE, {0, 0}), Reply(0));
     EXPECT_EQ(tavro_free_cookie(vol, node, cookie), B_OK);
-    put_vnode(kTestNsid, id);
+    EXPECT_EQ(put_vnode(kTestNsid, id), B_OK);
     EXPECT_TRUE(device->WaitUntilDone());
 }
 
@@ -273,13 +273,13 @@ TEST_F(File, CreateOfAnExistingName) {
     EXPECT_EQ(node_of(id)->size, 300u);
     device->Expect(Packet(FCLOSE, {6, 0}), Reply(0));
     EXPECT_EQ(tavro_free_cookie(vol, node_of(id), out), B_OK);
-    put_vnode(kTestNsid, id);
+    EXPECT_EQ(put_vnode(kTestNsid, id), B_OK);
     device->Expect(Packet(FOPEN, Concat({{0x02, 0x03}, PathBytes("M:\\OLD")})), Reply(0, {6, 0}));
     ASSERT_EQ(tavro_create(vol, root, "old", B_O_RDWR | B_O_CREAT | B_O_TRUNC, 0, &id, &out), B_OK);
     EXPECT_EQ(node_of(id)->size, 0u);
     device->Expect(Packet(FCLOSE, {6, 0}), Reply(0));
     EXPECT_EQ(tavro_free_cookie(vol, node_of(id), out), B_OK);
-    put_vnode(kTestNsid, id);
+    EXPECT_EQ(put_vnode(kTestNsid, id), B_OK);
     // A directory cannot be created over, and bad names never reach the device.
     EXPECT_EQ(tavro_create(vol, root, "A\\B", B_O_RDWR | B_O_CREAT, 0, &id, &out), B_BAD_VALUE);
     EXPECT_EQ(tavro_create(vol, root, "*", B_O_RDWR | B_O_CREAT, 0, &id, &out), B_BAD_VALUE);
@@ -302,7 +302,7 @@ TEST_F(File, ACreateThatFindsTheNameTakenNeverEmptiesIt) {
     EXPECT_EQ(node_of(id)->size, 300u);
     device->Expect(Packet(FCLOSE, {6, 0}), Reply(0));
     EXPECT_EQ(tavro_free_cookie(vol, node_of(id), out), B_OK);
-    put_vnode(kTestNsid, id);
+    EXPECT_EQ(put_vnode(kTestNsid, id), B_OK);
     EXPECT_TRUE(device->WaitUntilDone());
 }
 

@@ -14,7 +14,7 @@ namespace {
 Bytes Built(const uint8* out, size_t size) { return Bytes(out, out + size); }
 
 TEST(Packets, PathRequestsAreOpcodeLengthPathAndNul) {
-    uint8 out[kRequestBufferSize];
+    uint8 out[RFSV_REQUEST_BUFFER_SIZE];
     size_t n = build_path_request(out, sizeof out, FINFO, "M:\\ABC");
     EXPECT_EQ(Built(out, n), (Bytes{0x16, 0x00, 0x07, 0x00, 'M', ':', '\\', 'A', 'B', 'C', 0}));
     n = build_path_request(out, sizeof out, MKDIR, "M:\\D");
@@ -31,12 +31,12 @@ TEST(Packets, HandleRequests) {
     EXPECT_EQ(Built(out, n), (Bytes{0x02, 0x00, 0x02, 0x00, 0x05, 0x00}));
     n = build_fread(out, 0x1234, 511);
     EXPECT_EQ(Built(out, n), (Bytes{4, 0, 4, 0, 0x34, 0x12, 0xFF, 0x01}));
-    n = build_fseek(out, 3, -2, kSeekFromEnd);
+    n = build_fseek(out, 3, -2, RFSV_SEEK_FROM_END);
     EXPECT_EQ(Built(out, n), (Bytes{12, 0, 8, 0, 3, 0, 0xFE, 0xFF, 0xFF, 0xFF, 2, 0}));
 }
 
 TEST(Packets, FopenFwriteRenameSfdate) {
-    uint8 out[kRequestBufferSize];
+    uint8 out[RFSV_REQUEST_BUFFER_SIZE];
     size_t n = build_fopen(out, sizeof out, 0x0302, "M:\\A");
     EXPECT_EQ(Built(out, n), (Bytes{0, 0, 7, 0, 0x02, 0x03, 'M', ':', '\\', 'A', 0}));
 
@@ -205,6 +205,41 @@ TEST(Packets, DirectoryEntriesStayInsideTheReply) {
     // A name that runs past the end, and a header cut short.
     EXPECT_FALSE(parse_dir_entry(reply.data(), reply.size() - 1, 26, &entry));
     EXPECT_FALSE(parse_dir_entry(reply.data(), 40, 26, &entry));
+}
+
+TEST(Packets, DirreadFcloseFwriteReplies) {
+    size_t entries = 0;
+    bool end = true;
+    Bytes listing = Sealed(Concat({Reply(0, {0, 0}), Entry(0, 1, 2, "A")}));
+    ASSERT_EQ(parse_dirread_reply(listing.data(), listing.size(), &entries, &end), B_OK);
+    EXPECT_FALSE(end);
+    EXPECT_EQ(entries, 8u);
+    Bytes done = Reply(-36);
+    ASSERT_EQ(parse_dirread_reply(done.data(), done.size(), &entries, &end), B_OK);
+    EXPECT_TRUE(end);
+    // Success with no entry after the two leading bytes, a refusal and a cut reply say nothing
+    // sure about the listing.
+    Bytes bare = Reply(0, {0, 0});
+    EXPECT_EQ(parse_dirread_reply(bare.data(), bare.size(), &entries, &end), B_IO_ERROR);
+    Bytes refused = Reply(-1);
+    EXPECT_EQ(parse_dirread_reply(refused.data(), refused.size(), &entries, &end), B_IO_ERROR);
+    EXPECT_EQ(parse_dirread_reply(listing.data(), listing.size() - 1, &entries, &end),
+              B_IO_ERROR);
+
+    Bytes closed = Reply(0);
+    EXPECT_EQ(parse_fclose_reply(closed.data(), closed.size()), B_OK);
+    Bytes notOpen = Reply(-8);  // a handle the device no longer had open is closed all the same
+    EXPECT_EQ(parse_fclose_reply(notOpen.data(), notOpen.size()), B_OK);
+    Bytes busy = Reply(-39);
+    EXPECT_EQ(parse_fclose_reply(busy.data(), busy.size()), B_FILE_ERROR);
+    EXPECT_EQ(parse_fclose_reply(closed.data(), 5), B_IO_ERROR);
+
+    Bytes stored = Reply(0);
+    EXPECT_EQ(parse_fwrite_reply(stored.data(), stored.size()), B_OK);
+    Bytes full = Reply(-37);
+    EXPECT_EQ(parse_fwrite_reply(full.data(), full.size()), B_DEVICE_FULL);
+    Bytes extra = Reply(0, {0});  // a write reply carries no data
+    EXPECT_EQ(parse_fwrite_reply(extra.data(), extra.size()), B_IO_ERROR);
 }
 
 TEST(Packets, RandomRepliesNeverReadOutOfBounds) {

@@ -1,24 +1,21 @@
 #include "Series5Script.h"
 
-#include <algorithm>
-#include <cstring>
-
 #include "platform/ByteOrder.h"
 #include "platform/HostProtocol.h"
 
-Series5Script::Series5Script() {
-    requestPort = create_port(50, "WritePsion");
-    replyPort = create_port(50, "Tavro-Read");
-    sem = create_sem(1, "RFSV-NCP-Write");
-    thread_ = std::thread([this] { Run(); });
+namespace {
+
+ScriptedDevice::Options HostWithReplyPort() {
+    ScriptedDevice::Options options = ScriptedDevice::Host();
+    options.ownReplyPort = true;
+    options.keepRequests = false;  // this script keeps the requests of open channels
+    return options;
 }
 
-Series5Script::~Series5Script() {
-    stop_ = true;
-    thread_.join();
-    delete_port(requestPort);
-    delete_port(replyPort);
-    delete_sem(sem);
+}  // namespace
+
+Series5Script::Series5Script() : device_(HostWithReplyPort()) {
+    device_.SetHandler([this](const ScriptedDevice::Request& request) { return Serve(request); });
 }
 
 void Series5Script::SetHandler(Handler handler) {
@@ -61,57 +58,47 @@ void Series5Script::ClearRequests() {
 void Series5Script::Inject(const s5::Bytes& reply) {
     // To the latest session (the handler may call this: no lock).
     port_id port = latestPort_.load();
-    (void)write_port(port >= 0 ? port : replyPort, 0x11, reply.data(), reply.size());
+    (void)write_port(port >= 0 ? port : device_.ReplyPort(), 0x11, reply.data(), reply.size());
 }
 
-MountBlockBytes Series5Script::MountBlock(const char* device, const char* debugFile) const {
-    return MakeMountBlock(requestPort, replyPort, kChannel, sem, device, "", debugFile);
+MountBlockBytes Series5Script::MountBlock(const char* device, const char* debugFile) {
+    return MakeMountBlock(device_.RequestPort(), device_.ReplyPort(), kChannel, device_.Semaphore(),
+                          device, "", debugFile);
 }
 
-void Series5Script::Run() {
-    std::vector<uint8> buffer(8192);
-    while (!stop_) {
-        int32 code;
-        ssize_t size =
-            read_port_etc(requestPort, &code, buffer.data(), buffer.size(), B_TIMEOUT, 20000);
-        if (size == B_TIMED_OUT) continue;
-        if (size < 0) break;
-        s5::Bytes request(buffer.begin(), buffer.begin() + size);
-        if (code == HOST_CONNECT_REQUEST) {
-            if (request.size() < 4) continue;
-            port_id port = static_cast<port_id>(BytesToUlong(request.data()));
-            uint16 channel;
-            {
-                std::lock_guard<std::mutex> hold(lock_);
-                channel = nextChannel_++;
-                sessions_[channel] = port;
-                latestPort_ = port;
-                begun_++;
-            }
-            (void)write_port(port, HOST_CONNECT_REPLY + channel, nullptr, 0);
-            continue;
-        }
-        if ((code & HOST_CODE_KIND_MASK) == HOST_DISCONNECT_REQUEST) {
-            // Under the lock, so that whoever sees the session gone sees its handles gone.
-            std::lock_guard<std::mutex> hold(lock_);
-            if (sessions_.erase(host_code_channel(code)) != 0 && endHandler_)
-                endHandler_(host_code_channel(code));
-            continue;
-        }
-        std::optional<s5::Bytes> reply;
-        port_id to = -1;
+std::vector<ScriptedDevice::Message> Series5Script::Serve(const ScriptedDevice::Request& request) {
+    const int32 code = request.code;
+    if (code == HOST_CONNECT_REQUEST) {
+        if (request.data.size() < 4) return {};
+        port_id port = static_cast<port_id>(BytesToUlong(request.data.data()));
+        uint16 channel;
         {
             std::lock_guard<std::mutex> hold(lock_);
-            uint16 channel = host_code_channel(code);
-            auto session = sessions_.find(channel);
-            bool open = (code & HOST_CODE_KIND_MASK) == HOST_CHANNEL_PACKET &&
-                        (session != sessions_.end() || channel == kChannel);
-            if (!open) continue;
-            requests_.push_back(request);
-            to = session != sessions_.end() ? session->second : replyPort;
-            current_ = channel;
-            if (handler_) reply = handler_(request);
+            channel = nextChannel_++;
+            sessions_[channel] = port;
+            latestPort_ = port;
+            begun_++;
         }
-        if (reply) (void)write_port(to, 0x11, reply->data(), reply->size());
+        return {{port, HOST_CONNECT_REPLY + channel, {}}};
     }
+    if ((code & HOST_CODE_KIND_MASK) == HOST_DISCONNECT_REQUEST) {
+        // Under the lock, so that whoever sees the session gone sees its handles gone.
+        std::lock_guard<std::mutex> hold(lock_);
+        if (sessions_.erase(host_code_channel(code)) != 0 && endHandler_)
+            endHandler_(host_code_channel(code));
+        return {};
+    }
+    std::lock_guard<std::mutex> hold(lock_);
+    uint16 channel = host_code_channel(code);
+    auto session = sessions_.find(channel);
+    bool open = (code & HOST_CODE_KIND_MASK) == HOST_CHANNEL_PACKET &&
+                (session != sessions_.end() || channel == kChannel);
+    if (!open) return {};
+    requests_.push_back(request.data);
+    port_id to = session != sessions_.end() ? session->second : -1;  // -1: the reply port
+    current_ = channel;
+    std::optional<s5::Bytes> reply;
+    if (handler_) reply = handler_(request.data);
+    if (!reply) return {};
+    return {{to, 0x11, std::move(*reply)}};
 }

@@ -1,20 +1,19 @@
-// A scripted Series 5 for tavro5's tests: it owns ports like the host's "WritePsion" and a
-// connection's reply port, answers connect requests with a channel of its own (a session),
-// hands every request on an open channel to the test's handler and sends back what the
-// handler answers (or nothing) to that session's reply port. Every request is kept for the
-// test to look at.
+// A scripted Series 5 for tavro5's tests, over the scripted device standing in for the host
+// ("WritePsion", a connection's reply port and semaphore): connect requests get a channel of
+// their own (a session), every request on an open channel goes to the test's handler, and what
+// the handler answers (or nothing) goes back to that session's reply port. Every request is kept
+// for the test to look at.
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <vector>
 
 #include "MountBlockBytes.h"
+#include "ScriptedDevice.h"
 #include "Series5Bytes.h"
 #include "platform/OS.h"
 
@@ -26,7 +25,6 @@ public:
     using EndHandler = std::function<void(uint16 channel)>;
 
     Series5Script();
-    ~Series5Script();
 
     void SetHandler(Handler handler);
     void SetEndHandler(EndHandler handler);
@@ -43,14 +41,10 @@ public:
     void Inject(const s5::Bytes& reply);
 
     // The 408-byte mount parameter block for `device` ("C:"), with a debug file or none.
-    MountBlockBytes MountBlock(const char* device, const char* debugFile = "") const;
-
-    port_id requestPort;
-    port_id replyPort;
-    sem_id sem;
+    MountBlockBytes MountBlock(const char* device, const char* debugFile = "");
 
 private:
-    void Run();
+    std::vector<ScriptedDevice::Message> Serve(const ScriptedDevice::Request& request);
 
     std::mutex lock_;
     Handler handler_;
@@ -61,6 +55,5 @@ private:
     std::atomic<uint16> current_{0};
     std::atomic<port_id> latestPort_{-1};
     std::vector<s5::Bytes> requests_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
+    ScriptedDevice device_;  // last: it stops before the sessions it serves go
 };

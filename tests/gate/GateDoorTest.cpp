@@ -83,7 +83,6 @@ protected:
     void SetUp() override {
         ASSERT_EQ(host->LinkDown(), B_OK);
         host->ClearFaults();
-        host->SetLinkSpeed(vantrel::LinkSpeed::Unlimited());
         ASSERT_EQ(host->LinkUp(), B_OK);
         folder = MakeTempFolder("gate-door");
         path = (folder / "tavro" / "gate.sock").string();
@@ -409,10 +408,14 @@ TEST_F(GateDoor, AFloodIsTurnedAwayBeyondTheQueue) {
     DoorClient client(path);
     int chan = Connect(client, "ECHO");
     ASSERT_GT(chan, 0);
-    // Every packet takes a while on the wire, so the requests pile up behind the first.
-    host->SetLinkSpeed({300000, 0});
-    std::string flood;
+    // Every reply comes late, so the requests pile up behind the first.
     constexpr int kRequests = 20;
+    vantrel::FaultRule late;
+    late.kind = vantrel::FaultKind::LateReply;
+    late.count = kRequests;
+    late.delay = 300000;
+    host->SetFaults({late});
+    std::string flood;
     for (int i = 0; i < kRequests; ++i)
         flood += json({{"id", i}, {"op", "send"}, {"channel", chan}, {"hex", "01"}}).dump() + "\n";
     ASSERT_TRUE(client.SendRaw(flood));

@@ -5,20 +5,23 @@
 
 #include "GatewayTestSupport.h"
 #include "LinkPackets.h"
+#include "platform/HostProtocol.h"
 
+// The gateway's connect requests, as ServerChannel and ConnLinkSrv build them.
 TEST(LinkPackets, ConnectRequestsCarryPortAndPattern) {
-    uint8 out[kConnectRequestMax] = {};
-    ASSERT_EQ(BuildConnectRequest(37, "SYS$RFSV", out), 15u);
+    uint8 out[kConnectRequestMax];
+    ASSERT_EQ(host_connect_request(out, sizeof(out), 37, "SYS$RFSV"), 15u);
     const uint8 rfsv[] = {0x25, 0, 0, 0, 'S', 'Y', 'S', '$', 'R', 'F', 'S', 'V', '.', '*', 0};
     EXPECT_EQ(std::memcmp(out, rfsv, sizeof(rfsv)), 0);
 
-    uint8 link[kConnectRequestMax] = {};
-    (void)BuildConnectRequest(37, "LINK", link);
+    uint8 link[kConnectRequestMax];
+    ASSERT_EQ(host_connect_request(link, sizeof(link), 37, "LINK", kLinkConnectRequestSize),
+              kLinkConnectRequestSize);
     const uint8 linkBytes[12] = {0x25, 0, 0, 0, 'L', 'I', 'N', 'K', '.', '*', 0, 0};
     EXPECT_EQ(std::memcmp(link, linkBytes, kLinkConnectRequestSize), 0);
 
     uint8 longest[kConnectRequestMax];
-    EXPECT_EQ(BuildConnectRequest(0x01020304, "ABCDEFGHIJKLM", longest), 20u);
+    EXPECT_EQ(host_connect_request(longest, sizeof(longest), 0x01020304, "ABCDEFGHIJKLM"), 20u);
     EXPECT_EQ(longest[0], 0x04);
     EXPECT_EQ(longest[3], 0x01);
     EXPECT_STREQ(reinterpret_cast<char*>(longest + 4), "ABCDEFGHIJKLM.*");

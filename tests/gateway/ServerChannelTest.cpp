@@ -10,6 +10,7 @@
 
 #include "GatewayTestSupport.h"
 #include "GatewayWaits.h"
+#include "LinkRegistration.h"
 #include "LinkState.h"
 #include "ServerChannel.h"
 #include "platform/HostProtocol.h"

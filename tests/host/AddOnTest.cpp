@@ -1,9 +1,12 @@
 // Loading client add-ons: exports read, Initialise once, RunClient per link on its own
 // thread, the link-down message at the end; files that are no add-ons are skipped.
+#include <pthread.h>
+#include <signal.h>
+
 #include <fstream>
 
 #include "HostTestSupport.h"
-#include "host/SettingsView.h"
+#include "host/MountClientSettings.h"
 
 using namespace hosttest;
 
@@ -16,6 +19,10 @@ struct TestAddOnState {
     int32 channel;
     int32 otherMessages;
     int32 linkDowns;
+    // When set, RunClient hears link-down messages until `detached` is set too, as the mount
+    // client keeps trying to unmount a busy mount until it was detached.
+    int32 busyUntilDetached;
+    int32 detached;  // atomic
 };
 
 const std::string kTestAddOn = std::string(TEST_ADDON_DIR) + "/test_client_addon.so";
@@ -69,6 +76,57 @@ TEST_F(HostTest, AddOnHearsTheFamilyAndTheMountRoot) {
     EXPECT_EQ(settings.mountRoot, "/tmp/psion-test-root");
     ASSERT_EQ(host->LinkDown(), B_OK);
     EXPECT_EQ(StateOf(*host->AddOns()[0])->lastVersion, 5);
+}
+
+// A client that holds the link-down up (a busy mount) is let go by detaching: at once, on a
+// second stop signal, or after the patience; a client that ends by itself detaches nothing.
+TEST_F(HostTest, BusyMountsAreDetachedAtOnceOnASecondSignalOrAfterThePatience) {
+    vantrel::HostOptions options;
+    options.addOnFiles = {kTestAddOn};
+    StartHost(options);
+    TestAddOnState* state = StateOf(*host->AddOns()[0]);
+    ASSERT_NE(state, nullptr);
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGUSR2);
+    ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &signals, nullptr), 0);
+
+    // Once the add-on's connect is answered, it waits for nothing but the link-down.
+    auto connected = [&] {
+        for (int i = 0; i < 500 && host->OpenChannels() == 0; ++i) snooze(10000);
+        return host->OpenChannels() == 1;
+    };
+    ASSERT_TRUE(connected());
+    int detaches = 0;
+    vantrel::HostLink::BusyMounts busy;
+    busy.signals = signals;
+    busy.detach = [&] {
+        ++detaches;
+        __atomic_store_n(&state->detached, 1, __ATOMIC_RELEASE);
+    };
+    ASSERT_EQ(host->LinkDown(busy), B_OK);
+    EXPECT_EQ(detaches, 0);
+
+    enum class Way { AtOnce, Signal, Patience };
+    for (Way way : {Way::AtOnce, Way::Signal, Way::Patience}) {
+        SCOPED_TRACE(static_cast<int>(way));
+        state->busyUntilDetached = 1;
+        state->detached = 0;
+        ASSERT_EQ(host->LinkUp(), B_OK);
+        ASSERT_TRUE(connected());
+        int ended = state->linkDowns;
+        busy.detachAtOnce = way == Way::AtOnce;
+        // Short, or far beyond the test's run.
+        busy.patience = way == Way::Patience ? 300000 : 600000000;
+        if (way == Way::Signal) pthread_kill(pthread_self(), SIGUSR2);
+        detaches = 0;
+        ASSERT_EQ(host->LinkDown(busy), B_OK);
+        EXPECT_EQ(detaches, 1);
+        EXPECT_EQ(state->linkDowns, ended + 1);
+        EXPECT_FALSE(host->IsLinkUp());
+    }
+    state->busyUntilDetached = 0;
+    ASSERT_EQ(pthread_sigmask(SIG_UNBLOCK, &signals, nullptr), 0);
 }
 
 TEST_F(HostTest, FilesThatAreNoAddOnsAreSkipped) {

@@ -34,7 +34,7 @@ TEST_F(FaultTest, NoReplyToTheNthRequestButItIsCarriedOut) {
     host->SetFaults({Fault("drop:2")});
     Bytes reply;
     ASSERT_EQ(rfsv.Transact(Finfo("M:\\A.TXT"), reply, kAnswer), B_OK);
-    EXPECT_EQ(rfsv.Transact(Payload().Str("M:\\MADE").Packet(handheld::kMkdir), reply, kNoAnswer),
+    EXPECT_EQ(rfsv.Transact(Payload().Str("M:\\MADE").Packet(MKDIR), reply, kNoAnswer),
               B_TIMED_OUT);
     EXPECT_TRUE(folder.Exists("MADE"));
     ASSERT_EQ(rfsv.Transact(Finfo("M:\\A.TXT"), reply, kAnswer), B_OK);

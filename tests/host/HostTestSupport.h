@@ -6,7 +6,7 @@
 
 #include "DeviceTestSupport.h"
 #include "host/HostLink.h"
-#include "host/RawChannel.h"
+#include "RawChannel.h"
 #include "platform/HostProtocol.h"
 
 namespace hosttest {
@@ -32,7 +32,7 @@ protected:
     }
     void TearDown() override { host.reset(); }
 
-    Bytes Finfo(const std::string& path) { return Payload().Str(path).Packet(handheld::kFinfo); }
+    Bytes Finfo(const std::string& path) { return Payload().Str(path).Packet(FINFO); }
 
     TempFolder folder;
     std::unique_ptr<vantrel::HostLink> host;

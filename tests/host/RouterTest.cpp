@@ -28,7 +28,7 @@ TEST_F(HostTest, ConnectSendPacketAndDisconnect) {
     ASSERT_EQ(reply.size(), 22u);
     EXPECT_EQ(Status(reply), 0);
     EXPECT_EQ(BytesToUlong(&reply[10]), 5u);
-    EXPECT_EQ(host->Trace().CountRequests(rfsv.Channel(), handheld::kFinfo), 1u);
+    EXPECT_EQ(host->Trace().CountRequests(rfsv.Channel(), FINFO), 1u);
 
     uint16 channel = rfsv.Channel();
     ASSERT_EQ(rfsv.Disconnect(), B_OK);
@@ -94,13 +94,11 @@ TEST_F(HostTest, TwoConnectionsEachGetTheirOwnReplies) {
     EXPECT_EQ(port_count(first.ReplyPort()), 0);
     EXPECT_EQ(port_count(second.ReplyPort()), 0);
     // Each file handle lives on its own channel's session: closing one channel closes its own.
-    ASSERT_EQ(first.Transact(Payload().Word(0x0200).Str("M:\\SHORT.TXT").Packet(handheld::kFopen),
-                             a, kAnswer),
+    ASSERT_EQ(first.Transact(Payload().Word(0x0200).Str("M:\\SHORT.TXT").Packet(FOPEN), a, kAnswer),
               B_OK);
     ASSERT_EQ(Status(a), 0);
     ASSERT_EQ(first.Disconnect(), B_OK);
-    ASSERT_EQ(second.Transact(Payload().Str("M:\\SHORT.TXT").Packet(handheld::kDelete), b, kAnswer),
-              B_OK);
+    ASSERT_EQ(second.Transact(Payload().Str("M:\\SHORT.TXT").Packet(DELETE), b, kAnswer), B_OK);
     EXPECT_EQ(Status(b), 0);
 }
 
@@ -231,7 +229,7 @@ TEST_F(HostTest, LinkDownDeletesThePortsAndTheLinkComesBack) {
     ASSERT_EQ(again.Connect("SYS$RFSV", kAnswer), B_OK);
     Bytes reply;
     ASSERT_EQ(again.Transact(Finfo("M:\\NONE"), reply, kAnswer), B_OK);
-    EXPECT_EQ(Status(reply), handheld::kStatusNotFound);
+    EXPECT_EQ(Status(reply), RFSV_NOT_FOUND);
 }
 
 TEST_F(HostTest, OnlyOneRequestPortPerProcess) {
@@ -247,24 +245,20 @@ TEST_F(HostTest, FileThroughTheRouterWriteSeekRead) {
     RawChannel rfsv;
     ASSERT_EQ(rfsv.Connect("SYS$RFSV", kAnswer), B_OK);
     Bytes r;
-    ASSERT_EQ(rfsv.Transact(Payload().Word(0x0302).Str("M:\\NEW.TXT").Packet(handheld::kFopen), r,
-                            kAnswer),
+    ASSERT_EQ(rfsv.Transact(Payload().Word(0x0302).Str("M:\\NEW.TXT").Packet(FOPEN), r, kAnswer),
               B_OK);
     ASSERT_EQ(Status(r), 0);
     uint16 handle = BytesToUword(&r.at(6));
     ASSERT_EQ(
-        rfsv.Transact(Payload().Word(handle).Raw({'a', 'b', 'c', 'd'}).Packet(handheld::kFwrite), r,
-                      kAnswer),
+        rfsv.Transact(Payload().Word(handle).Raw({'a', 'b', 'c', 'd'}).Packet(FWRITE), r, kAnswer),
         B_OK);
     EXPECT_EQ(Status(r), 0);
-    ASSERT_EQ(
-        rfsv.Transact(Payload().Word(handle).Long(1).Word(1).Packet(handheld::kFseek), r, kAnswer),
-        B_OK);
-    EXPECT_EQ(BytesToUlong(&r.at(6)), 1u);
-    ASSERT_EQ(rfsv.Transact(Payload().Word(handle).Word(511).Packet(handheld::kFread), r, kAnswer),
+    ASSERT_EQ(rfsv.Transact(Payload().Word(handle).Long(1).Word(1).Packet(FSEEK), r, kAnswer),
               B_OK);
+    EXPECT_EQ(BytesToUlong(&r.at(6)), 1u);
+    ASSERT_EQ(rfsv.Transact(Payload().Word(handle).Word(511).Packet(FREAD), r, kAnswer), B_OK);
     EXPECT_EQ(std::string(r.begin() + 6, r.end()), "bcd");
-    ASSERT_EQ(rfsv.Transact(Payload().Word(handle).Packet(handheld::kFclose), r, kAnswer), B_OK);
+    ASSERT_EQ(rfsv.Transact(Payload().Word(handle).Packet(FCLOSE), r, kAnswer), B_OK);
     EXPECT_EQ(Status(r), 0);
     EXPECT_EQ(folder.Read("NEW.TXT"), "abcd");
 }

@@ -18,6 +18,10 @@ struct TestAddOnState {
     int32 channel;
     int32 otherMessages;
     int32 linkDowns;
+    // When set, RunClient hears link-down messages until `detached` is set too, as the mount
+    // client keeps trying to unmount a busy mount until it was detached.
+    int32 busyUntilDetached;
+    int32 detached;  // atomic
 };
 
 static TestAddOnState state;
@@ -74,8 +78,11 @@ int32 RunClient(int32 version) {
     for (;;) {
         thread_id sender;
         int32 code = receive_data(&sender, nullptr, 0);
-        if (code == HOST_LINK_DOWN) break;
-        ++state.otherMessages;
+        if (code != HOST_LINK_DOWN) {
+            ++state.otherMessages;
+            continue;
+        }
+        if (!state.busyUntilDetached || __atomic_load_n(&state.detached, __ATOMIC_ACQUIRE)) break;
     }
     ++state.linkDowns;
     Log("link-down", state.linkDowns);

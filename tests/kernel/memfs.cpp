@@ -12,6 +12,9 @@
 
 namespace memfs {
 
+// The kernel refuses puts, removals and notices only for ids it does not know, and this file
+// system passes only ids the kernel gave it: those statuses are cast away below.
+
 namespace {
 
 // Set while this thread's file-system code is inside a call to the kernel: whatever the
@@ -303,7 +306,7 @@ int fs_create(void* ns, void* dir, const char* name, int omode, int perms, vnode
     *vnid = n.id;
     const vnode_id id = n.id, dirId = d->id;
     locker.Unlock();
-    notify_listener(B_ENTRY_CREATED, vol->nsid, dirId, 0, id, name);
+    (void)notify_listener(B_ENTRY_CREATED, vol->nsid, dirId, 0, id, name);
     return B_OK;
 }
 
@@ -318,7 +321,7 @@ int fs_mkdir(void* ns, void* dir, const char* name, int perms) {
     d->entries[name] = n.id;
     const vnode_id id = n.id, dirId = d->id;
     locker.Unlock();
-    notify_listener(B_ENTRY_CREATED, vol->nsid, dirId, 0, id, name);
+    (void)notify_listener(B_ENTRY_CREATED, vol->nsid, dirId, 0, id, name);
     return B_OK;
 }
 
@@ -354,16 +357,16 @@ status_t RemoveEntry(Volume* vol, Node* dir, const char* name, bool wantDir) {
         status = B_DIRECTORY_NOT_EMPTY;
     }
     if (status != B_OK) {
-        put_vnode(vol->nsid, id);
+        (void)put_vnode(vol->nsid, id);
         return status;
     }
     dir->entries.erase(it);
     n->unlinked = true;
-    remove_vnode(vol->nsid, id);
-    put_vnode(vol->nsid, id);  // may free the node
+    (void)remove_vnode(vol->nsid, id);
+    (void)put_vnode(vol->nsid, id);  // may free the node
     const vnode_id dirId = dir->id;
     locker.Unlock();
-    notify_listener(B_ENTRY_REMOVED, vol->nsid, dirId, 0, id, nullptr);
+    (void)notify_listener(B_ENTRY_REMOVED, vol->nsid, dirId, 0, id, nullptr);
     return B_OK;
 }
 
@@ -416,7 +419,7 @@ int fs_rename(void* ns, void* olddir, const char* oldname, void* newdir, const c
     FindLocked(vol, id)->parent = to->id;
     const vnode_id fromId = from->id, toId = to->id;
     locker.Unlock();
-    notify_listener(B_ENTRY_MOVED, vol->nsid, fromId, toId, id, newname);
+    (void)notify_listener(B_ENTRY_MOVED, vol->nsid, fromId, toId, id, newname);
     return B_OK;
 }
 
@@ -531,7 +534,7 @@ int fs_write(void* ns, void* node, void* cookie, off_t pos, const void* buf, siz
         std::memcpy(n->data.data() + at, buf, *len);
         n->mtime = Now();
     }
-    notify_listener(B_STAT_CHANGED, vol->nsid, 0, 0, n->id, nullptr);
+    (void)notify_listener(B_STAT_CHANGED, vol->nsid, 0, 0, n->id, nullptr);
     return B_OK;
 }
 
@@ -564,7 +567,7 @@ int fs_wstat(void* ns, void* node, be_stat* st, long mask) {
         }
         if (mask & WSTAT_MTIME) n->mtime = st->st_mtim;
     }
-    notify_listener(B_STAT_CHANGED, vol->nsid, 0, 0, n->id, nullptr);
+    (void)notify_listener(B_STAT_CHANGED, vol->nsid, 0, 0, n->id, nullptr);
     return B_OK;
 }
 
@@ -683,7 +686,7 @@ int fs_write_attr(void* ns, void* node, const char* name, int type, const void* 
         if (a.data.size() < at + *len) a.data.resize(at + *len);
         std::memcpy(a.data.data() + at, buf, *len);
     }
-    notify_listener(B_ATTR_CHANGED, vol->nsid, 0, 0, n->id, name);
+    (void)notify_listener(B_ATTR_CHANGED, vol->nsid, 0, 0, n->id, name);
     return B_OK;
 }
 

@@ -57,6 +57,14 @@ status_t ClientRun::Wait() {
 
 std::vector<std::string> ClientRun::OutputLines() const { return SplitLines(output); }
 
+void FinishRun(ScriptedDevice& device, ClientRun& run) {
+    ASSERT_TRUE(device.WaitUntilDone(15000000));
+    run.LinkDown();
+    EXPECT_EQ(run.Wait(), 0);
+    std::vector<std::string> errors = device.Finish();
+    EXPECT_TRUE(errors.empty()) << testing::PrintToString(errors);
+}
+
 bool IsStamp(const std::string& line, const std::string& lead) {
     if (line.rfind(lead, 0) != 0 || line.size() != lead.size() + 24) {
         return false;

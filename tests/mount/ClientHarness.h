@@ -9,6 +9,7 @@
 
 #include "ClientThread.h"
 #include "ConfigVar.h"
+#include "ScriptedDevice.h"
 #include "TempDir.h"
 #include "platform/OS.h"
 
@@ -50,6 +51,10 @@ private:
     bool waited = false;
     std::string output;
 };
+
+// Lets the client work through the device's script, ends the link, and checks that the client
+// ended well and that the device saw exactly its script.
+void FinishRun(ScriptedDevice& device, ClientRun& run);
 
 // `line` is `lead` followed by a ctime text such as "Tue Dec  8 14:04:16 2026".
 bool IsStamp(const std::string& line, const std::string& lead);

@@ -11,10 +11,10 @@
 
 #include "RecordingFs.h"
 #include "TempDir.h"
-#include "device/DeviceProtocol.h"
 #include "host/HostLink.h"
-#include "host/SettingsView.h"
+#include "host/MountClientSettings.h"
 #include "kernel/syscalls.h"
+#include "platform/Series3Wire.h"
 
 namespace {
 
@@ -142,8 +142,8 @@ TEST_F(MountStack, Series3DrivesMountAtLinkUpAndGoAtLinkDownTwice) {
             ASSERT_TRUE(WaitForVolume(root + "/" + volume, 20000000)) << volume;
         }
         EXPECT_EQ(host.Trace().CountEvents(handheld::TraceEvent::Connect), 1u);
-        EXPECT_EQ(host.Trace().CountRequests(handheld::kFdeviceread), 4u);
-        EXPECT_EQ(host.Trace().CountRequests(handheld::kFdeviceinfo), 3u);
+        EXPECT_EQ(host.Trace().CountRequests(FDEVICEREAD), 4u);
+        EXPECT_EQ(host.Trace().CountRequests(FDEVICEINFO), 3u);
         EXPECT_GE(find_port("Tavro-Read"), 0);
 
         // The volumes work through the kernel.

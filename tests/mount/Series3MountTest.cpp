@@ -159,10 +159,7 @@ TEST_F(Series3Mount, DebugLogAndOutputLines) {
     SetRoot(root + "/");  // a trailing "/" gives no doubled "/"
     ScriptDrives({{"M:", "INTERNAL"}});
     ClientRun run(3);
-    ASSERT_TRUE(device.WaitUntilDone(15000000));
-    run.LinkDown();
-    EXPECT_EQ(run.Wait(), 0);
-    ExpectDeviceClean();
+    ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
 
     auto mounts = fs.Mounts();
     ASSERT_EQ(mounts.size(), 1u);
@@ -241,10 +238,7 @@ TEST_F(Series3Mount, VolumeNamesShapeTheMountPoints) {
     ScriptDrives({{"A:", "SAME"}, {"B:", "SAME"}, {"C:", ""}, {"D:", "BROKEN"}});
     fs.FailMount("D:", B_BAD_VALUE);
     ClientRun run(0);  // 0 and negative versions are a Series 3 too
-    ASSERT_TRUE(device.WaitUntilDone(15000000));
-    run.LinkDown();
-    EXPECT_EQ(run.Wait(), 0);
-    ExpectDeviceClean();
+    ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
 
     auto mounts = fs.Mounts();
     ASSERT_EQ(mounts.size(), 3u);
@@ -275,10 +269,7 @@ TEST_P(Series3BadRoot, MountsNothing) {
     SetRoot(GetParam());
     ScriptDrives({{"M:", "INTERNAL"}});
     ClientRun run(3);
-    ASSERT_TRUE(device.WaitUntilDone(15000000));
-    run.LinkDown();
-    EXPECT_EQ(run.Wait(), 0);
-    ExpectDeviceClean();
+    ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
     EXPECT_TRUE(fs.Mounts().empty());
     EXPECT_NE(run.Output().find("DEVICE M: skipped: the mount root is not an absolute folder"),
               std::string::npos)
@@ -295,10 +286,7 @@ TEST_F(Series3Mount, EmptyDeviceListStillClosesTheHandle) {
     device.Expect(kChannel, kDeviceRead, Reply(-33));
     device.Expect(kChannel, kFclose, Reply(0));
     ClientRun run(3);
-    ASSERT_TRUE(device.WaitUntilDone(15000000));
-    run.LinkDown();
-    EXPECT_EQ(run.Wait(), 0);
-    ExpectDeviceClean();
+    ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
     EXPECT_TRUE(fs.Mounts().empty());
     EXPECT_EQ(run.Output(), Header(3, 0) + RfsvStart() +
                                 "No drive of the handheld could be mounted: none was found\n");
@@ -310,10 +298,7 @@ TEST_F(Series3Mount, RefusedFopenCancelsTheMount) {
     device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
     device.Expect(kChannel, kFopen, Reply(-41));
     ClientRun run(3);
-    ASSERT_TRUE(device.WaitUntilDone(15000000));
-    run.LinkDown();
-    EXPECT_EQ(run.Wait(), 0);
-    ExpectDeviceClean();  // no FCLOSE, nothing more
+    ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));  // no FCLOSE, nothing more
     EXPECT_TRUE(fs.Mounts().empty());
     std::string log = ReadFile(logFile);
     EXPECT_NE(log.find("RFSV-Client: ==>> Bytes read:\n    HEX: 2a 00 02 00 d7 ff \n"),
@@ -333,10 +318,7 @@ TEST_F(Series3Mount, RefusedDeviceInfoSkipsTheDrive) {
     device.Expect(kChannel, kDeviceRead, Reply(-1));
     device.Expect(kChannel, kFclose, Reply(0));
     ClientRun run(3);
-    ASSERT_TRUE(device.WaitUntilDone(15000000));
-    run.LinkDown();
-    EXPECT_EQ(run.Wait(), 0);
-    ExpectDeviceClean();
+    ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
     auto mounts = fs.Mounts();
     ASSERT_EQ(mounts.size(), 1u);
     EXPECT_STREQ(mounts[0].block.device, "M:");
@@ -404,10 +386,7 @@ TEST_F(Series3Mount, MalformedNamesAreRefusedOrMadeSafe) {
     device.Expect(kChannel, kDeviceRead, Reply(-1));
     device.Expect(kChannel, kFclose, Reply(0));
     ClientRun run(3);
-    ASSERT_TRUE(device.WaitUntilDone(15000000));
-    run.LinkDown();
-    EXPECT_EQ(run.Wait(), 0);
-    ExpectDeviceClean();
+    ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
 
     auto mounts = fs.Mounts();
     ASSERT_EQ(mounts.size(), 1u);
@@ -448,10 +427,7 @@ TEST_F(Series3Mount, ADeviceListThatNeverEndsStopsAfterTwentySixDrives) {
     }
     device.Expect(kChannel, kFclose, Reply(0));
     ClientRun run(3);
-    ASSERT_TRUE(device.WaitUntilDone(15000000));
-    run.LinkDown();
-    EXPECT_EQ(run.Wait(), 0);
-    ExpectDeviceClean();
+    ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
     EXPECT_TRUE(fs.Mounts().empty());
 }
 
@@ -471,10 +447,7 @@ TEST_F(Series3Mount, ASpareReplyIsNotTakenForTheNextAnswer) {
     device.Expect(kChannel, kDeviceRead, Reply(-1));
     device.Expect(kChannel, kFclose, Reply(0));
     ClientRun run(3);
-    ASSERT_TRUE(device.WaitUntilDone(15000000));
-    run.LinkDown();
-    EXPECT_EQ(run.Wait(), 0);
-    ExpectDeviceClean();
+    ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
     ASSERT_EQ(fs.Mounts().size(), 1u);
 }
 
@@ -526,9 +499,7 @@ TEST_F(Series3Mount, UnansweredDeviceReadEndsTheListButMountsWhatWasFound) {
     ClientRun run(3);
     ASSERT_TRUE(device.WaitUntilDone(20000000));
     EXPECT_GE(system_time() - start, 10000000);
-    run.LinkDown();
-    EXPECT_EQ(run.Wait(), 0);
-    ExpectDeviceClean();
+    ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
     ASSERT_EQ(fs.Mounts().size(), 1u);
     EXPECT_EQ(fs.Unmounts(), std::vector<std::string>{"M:"});
 }
@@ -546,9 +517,7 @@ TEST_F(Series3Silence, UnansweredDeviceInfoSkipsTheDriveWithoutAMessage) {
     ClientRun run(3);
     ASSERT_TRUE(device.WaitUntilDone(15000000));
     EXPECT_LT(system_time() - start, 9000000);  // the shortened wait, not the built-in one
-    run.LinkDown();
-    EXPECT_EQ(run.Wait(), 0);
-    ExpectDeviceClean();
+    ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
     EXPECT_EQ(run.Output(), Header(3, 0) + RfsvStart() +
                                 "Device: A:\n"
                                 "Device: M:\n"

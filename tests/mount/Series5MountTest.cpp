@@ -65,14 +65,6 @@ protected:
                ", SYS$RFSV.*\n";
     }
 
-    void Finish(ClientRun& run) {
-        ASSERT_TRUE(device.WaitUntilDone(15000000));
-        run.LinkDown();
-        EXPECT_EQ(run.Wait(), 0);
-        auto errors = device.Finish();
-        EXPECT_TRUE(errors.empty()) << testing::PrintToString(errors);
-    }
-
     TempDir dir;
     std::string root;
     uint16 first = 0;
@@ -109,13 +101,12 @@ TEST_F(Series5Mount, DrivesWithConsecutiveOperationIdsAcrossConnections) {
             EXPECT_EQ(mounts[i].block.channel, kChannel);
             EXPECT_EQ(mounts[i].block.readPort, device.ReplyPort());
         }
-        Finish(run);
-        EXPECT_EQ(run.Output(), Header(5) + "DEVICE A: mounted to " + root + "/Disk\n" +
-                                    "DEVICE C: mounted to " + root + "/Internal\n" +
-                                    "DEVICE D: mounted to " + root + "/Rom\n" +
-                                    "Drive A: mounted at " + root + "/Disk\n" +
-                                    "Drive C: mounted at " + root + "/Internal\n" +
-                                    "Drive D: mounted at " + root + "/Rom\n");
+        ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
+        EXPECT_EQ(run.Output(),
+                  Header(5) + "DEVICE A: mounted to " + root + "/Disk\n" + "DEVICE C: mounted to " +
+                      root + "/Internal\n" + "DEVICE D: mounted to " + root + "/Rom\n" +
+                      "Drive A: mounted at " + root + "/Disk\n" + "Drive C: mounted at " + root +
+                      "/Internal\n" + "Drive D: mounted at " + root + "/Rom\n");
         EXPECT_EQ(fs.Unmounts(), (std::vector<std::string>{"A:", "C:", "D:"}));
     }
 
@@ -124,11 +115,7 @@ TEST_F(Series5Mount, DrivesWithConsecutiveOperationIdsAcrossConnections) {
     second.Expect(kChannel + 1, DriveListRequest(first + 4), DriveListReply("Z"));
     second.Expect(kChannel + 1, DriveInfoRequest(first + 5, 25), DriveInfoReply("Last"));
     ClientRun run(4);  // 4 is a Series 5 too
-    ASSERT_TRUE(second.WaitUntilDone(15000000));
-    run.LinkDown();
-    EXPECT_EQ(run.Wait(), 0);
-    auto errors = second.Finish();
-    EXPECT_TRUE(errors.empty()) << testing::PrintToString(errors);
+    ASSERT_NO_FATAL_FAILURE(FinishRun(second, run));
     auto mounts = fs.Mounts();
     ASSERT_EQ(mounts.size(), 4u);
     EXPECT_STREQ(mounts[3].block.device, "Z:");
@@ -150,7 +137,7 @@ TEST_F(Series5Mount, ShortRepliesAndNamesOutsideTheReply) {
     device.Expect(kChannel, DriveInfoRequest(Id(7), 6), DriveInfoReply(std::string(130, 'n')));
     fs.FailMount("B:", B_PERMISSION_DENIED);
     ClientRun run(5);
-    Finish(run);
+    ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
 
     auto mounts = fs.Mounts();
     ASSERT_EQ(mounts.size(), 2u);
@@ -178,9 +165,10 @@ TEST_F(Series5Mount, ShortDriveListMountsNothing) {
     list.resize(33);
     device.Expect(kChannel, DriveListRequest(Id(0)), list);
     ClientRun run(5);
-    Finish(run);
+    ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
     EXPECT_TRUE(fs.Mounts().empty());
-    EXPECT_EQ(run.Output(), Header(5) + "No drive of the handheld could be mounted: none was found\n");
+    EXPECT_EQ(run.Output(),
+              Header(5) + "No drive of the handheld could be mounted: none was found\n");
 }
 
 // A drive information answer that comes after its one-second wait is skipped, and neither it
@@ -191,7 +179,7 @@ TEST_F(Series5Mount, UnansweredDriveInformationSkipsTheDrive) {
     device.ExpectSilence(kChannel, DriveInfoRequest(Id(1), 0));
     device.Expect(kChannel, DriveInfoRequest(Id(2), 2), DriveInfoReply("Internal"));
     ClientRun run(5);
-    Finish(run);
+    ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
     auto mounts = fs.Mounts();
     ASSERT_EQ(mounts.size(), 1u);
     EXPECT_STREQ(mounts[0].block.device, "C:");
@@ -204,7 +192,7 @@ TEST_F(Series5Mount, WithoutTavro5EveryMountFails) {
     device.Expect(kChannel, DriveListRequest(Id(0)), DriveListReply("C"));
     device.Expect(kChannel, DriveInfoRequest(Id(1), 2), DriveInfoReply("Internal"));
     ClientRun run(5);
-    Finish(run);
+    ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
     std::string prefix = Header(5) + "DEVICE C: mounted to " + root + "/Internal\n" +
                          "Drive C: NOT mounted at " + root + "/Internal: ";
     EXPECT_EQ(run.Output().substr(0, prefix.size()), prefix);

@@ -9,22 +9,21 @@
 
 namespace {
 
-TEST(Errors, CodesHaveThePlatformValues) {
-    EXPECT_EQ(static_cast<uint32>(B_NO_MEMORY), 0x80000000u);
-    EXPECT_EQ(static_cast<uint32>(B_IO_ERROR), 0x80000001u);
-    EXPECT_EQ(static_cast<uint32>(B_BAD_VALUE), 0x80000005u);
-    EXPECT_EQ(static_cast<uint32>(B_NOT_ALLOWED), 0x8000000Fu);
-    EXPECT_EQ(static_cast<uint32>(B_BAD_SEM_ID), 0x80001000u);
-    EXPECT_EQ(static_cast<uint32>(B_BAD_PORT_ID), 0x80001200u);
-    EXPECT_EQ(static_cast<uint32>(B_FILE_ERROR), 0x80006000u);
-    EXPECT_EQ(static_cast<uint32>(B_FILE_EXISTS), 0x80006002u);
-    EXPECT_EQ(static_cast<uint32>(B_ENTRY_NOT_FOUND), 0x80006003u);
-    EXPECT_EQ(static_cast<uint32>(B_NAME_TOO_LONG), 0x80006004u);
-    EXPECT_EQ(static_cast<uint32>(B_NOT_A_DIRECTORY), 0x80006005u);
-    EXPECT_EQ(static_cast<uint32>(B_READ_ONLY_DEVICE), 0x80006008u);
-    EXPECT_EQ(static_cast<uint32>(B_IS_A_DIRECTORY), 0x80006009u);
-    EXPECT_LT(B_TIMED_OUT, 0);
-}
+// The platform's values, which programs built for it compare against.
+static_assert(static_cast<uint32>(B_NO_MEMORY) == 0x80000000u);
+static_assert(static_cast<uint32>(B_IO_ERROR) == 0x80000001u);
+static_assert(static_cast<uint32>(B_BAD_VALUE) == 0x80000005u);
+static_assert(static_cast<uint32>(B_NOT_ALLOWED) == 0x8000000Fu);
+static_assert(static_cast<uint32>(B_BAD_SEM_ID) == 0x80001000u);
+static_assert(static_cast<uint32>(B_BAD_PORT_ID) == 0x80001200u);
+static_assert(static_cast<uint32>(B_FILE_ERROR) == 0x80006000u);
+static_assert(static_cast<uint32>(B_FILE_EXISTS) == 0x80006002u);
+static_assert(static_cast<uint32>(B_ENTRY_NOT_FOUND) == 0x80006003u);
+static_assert(static_cast<uint32>(B_NAME_TOO_LONG) == 0x80006004u);
+static_assert(static_cast<uint32>(B_NOT_A_DIRECTORY) == 0x80006005u);
+static_assert(static_cast<uint32>(B_READ_ONLY_DEVICE) == 0x80006008u);
+static_assert(static_cast<uint32>(B_IS_A_DIRECTORY) == 0x80006009u);
+static_assert(B_TIMED_OUT < 0);
 
 TEST(Errors, EveryCodeHasItsOwnText) {
     const status_t codes[] = {B_OK,

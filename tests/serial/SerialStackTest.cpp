@@ -11,7 +11,7 @@
 #include "DeviceTestSupport.h"
 #include "device/LineHandheld.h"
 #include "host/HostLink.h"
-#include "host/RawChannel.h"
+#include "RawChannel.h"
 #include "host/SerialLink.h"
 #include "platform/HostProtocol.h"
 
@@ -65,8 +65,7 @@ public:
 
     int OpenFile(RawChannel& rfsv, uint16 mode, const std::string& path) {
         Bytes reply;
-        if (rfsv.Transact(Payload().Word(mode).Str(path).Packet(handheld::kFopen), reply,
-                          kAnswer) != B_OK)
+        if (rfsv.Transact(Payload().Word(mode).Str(path).Packet(FOPEN), reply, kAnswer) != B_OK)
             return -1000;
         if (Status(reply) != 0) return Status(reply) - 1000;
         return devtest::Word(reply, 6);
@@ -89,8 +88,7 @@ TEST_F(SerialStack, Series3ConnectsAndServesTheFileService) {
     RawChannel rfsv;
     ASSERT_EQ(rfsv.Connect("SYS$RFSV", kAnswer), B_OK);
     Bytes reply;
-    ASSERT_EQ(rfsv.Transact(Payload().Str("M:\\A.TXT").Packet(handheld::kFinfo), reply, kAnswer),
-              B_OK);
+    ASSERT_EQ(rfsv.Transact(Payload().Str("M:\\A.TXT").Packet(FINFO), reply, kAnswer), B_OK);
     ASSERT_EQ(reply.size(), 22u);
     EXPECT_EQ(Status(reply), 0);
     EXPECT_EQ(devtest::Long(reply, 10), 5u);
@@ -143,7 +141,7 @@ TEST_F(SerialStack, ServerStartedThroughTheLinkServer) {
 void CopyBothWays(SerialStack& test, RawChannel& rfsv, size_t size) {
     std::string content(size, 0);
     for (size_t i = 0; i < size; ++i) content[i] = static_cast<char>((i * 131 + 7) & 0xFF);
-    int h = test.OpenFile(rfsv, handheld::kOpenReplace | handheld::kOpenUpdate, "M:\\BIG.BIN");
+    int h = test.OpenFile(rfsv, RFSV_OPEN_REPLACE | RFSV_OPEN_UPDATE, "M:\\BIG.BIN");
     ASSERT_GE(h, 0);
     constexpr size_t kChunk = 512;
     for (size_t at = 0; at < size; at += kChunk) {
@@ -153,14 +151,13 @@ void CopyBothWays(SerialStack& test, RawChannel& rfsv, size_t size) {
                                     .Word(static_cast<uint16>(h))
                                     .Raw(Bytes(content.begin() + static_cast<long>(at),
                                                content.begin() + static_cast<long>(at + n)))
-                                    .Packet(handheld::kFwrite),
+                                    .Packet(FWRITE),
                                 reply, kAnswer),
                   B_OK);
         ASSERT_EQ(Status(reply), 0);
     }
     Bytes reply;
-    ASSERT_EQ(rfsv.Transact(Payload().Word(static_cast<uint16>(h)).Packet(handheld::kFclose), reply,
-                            kAnswer),
+    ASSERT_EQ(rfsv.Transact(Payload().Word(static_cast<uint16>(h)).Packet(FCLOSE), reply, kAnswer),
               B_OK);
     EXPECT_EQ(test.folder.Read("BIG.BIN"), content);
 
@@ -170,11 +167,11 @@ void CopyBothWays(SerialStack& test, RawChannel& rfsv, size_t size) {
     for (;;) {
         ASSERT_EQ(rfsv.Transact(Payload()
                                     .Word(static_cast<uint16>(h))
-                                    .Word(static_cast<uint16>(handheld::kMaxReadChunk))
-                                    .Packet(handheld::kFread),
+                                    .Word(static_cast<uint16>(RFSV_MAX_READ_CHUNK))
+                                    .Packet(FREAD),
                                 reply, kAnswer),
                   B_OK);
-        if (Status(reply) == handheld::kStatusEndOfFile) break;
+        if (Status(reply) == RFSV_END_OF_FILE) break;
         ASSERT_EQ(Status(reply), 0);
         back.append(reply.begin() + 6, reply.end());
     }
@@ -216,7 +213,7 @@ TEST_F(SerialStack, CutLineTakesTheLinkDownAndTheNextConnectBringsItBack) {
 
     handheld->SetCut(true);
     // Only traffic notices a cut: a request that will never be answered.
-    ASSERT_EQ(rfsv.Send(Payload().Str("M:\\X").Packet(handheld::kFinfo)), B_OK);
+    ASSERT_EQ(rfsv.Send(Payload().Str("M:\\X").Packet(FINFO)), B_OK);
     ASSERT_TRUE(host->WaitForLinkDown(kUpTimeout));
     EXPECT_EQ(link->LastDrop(), "no answer after 8 tries");
     Bytes reply;
@@ -264,8 +261,7 @@ TEST_F(SerialStack, DsrWatchedForAPulledCable) {
     EXPECT_EQ(link->LinksMade(), 2u);
     RawChannel again;
     ASSERT_EQ(again.Connect("SYS$RFSV", kAnswer), B_OK);
-    ASSERT_EQ(again.Transact(Payload().Str("M:\\A.TXT").Packet(handheld::kFinfo), reply, kAnswer),
-              B_OK);
+    ASSERT_EQ(again.Transact(Payload().Str("M:\\A.TXT").Packet(FINFO), reply, kAnswer), B_OK);
     EXPECT_EQ(Status(reply), 0);
     EXPECT_EQ(handheld->LinksUp(), 2u);
 }

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "host/AddOn.h"
-#include "host/SettingsView.h"
+#include "host/MountClientSettings.h"
 #include "platform/Errors.h"
 
 namespace vantrel {

@@ -12,6 +12,8 @@
 //   host.LinkDown(); // ports gone, link-down sent, RunClient threads joined
 #pragma once
 
+#include <signal.h>
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -47,12 +49,24 @@ public:
     // the threads. Safe to call when the link is down and from any thread but the router's.
     status_t LinkDown();
     bool IsLinkUp() const;
+
+    // What to do when mounts in use hold the link-down up: the mount client unmounts every
+    // volume before its thread ends, and a program working inside a Linux mount keeps it
+    // busy. `detach` lets go of the Linux mounts still in use; it is called once, at once
+    // when `detachAtOnce`, else on a second stop signal (one of `signals`, which the caller
+    // keeps blocked) or once `patience` µs have passed.
+    struct BusyMounts {
+        sigset_t signals;
+        bool detachAtOnce = false;
+        bigtime_t patience = 15000000;
+        // After this long the user is told what the host waits for.
+        bigtime_t notice = 3000000;
+        std::function<void()> detach;
+    };
+    // LinkDown, detaching busy mounts as `busy` says, so that the host can stop.
+    status_t LinkDown(const BusyMounts& busy);
     // True once a link-cut fault has taken (or is taking) the link down.
     bool WasCut() const;
-    // During a LinkDown: sends the link-down message again to the client threads still
-    // running, so that one pausing between unmount tries tries again now (after busy mounts
-    // were detached).
-    void HurryLinkDown();
     // Blocks until the link is down (by LinkDown or a link-cut fault) or `timeout` µs pass.
     bool WaitForLinkDown(bigtime_t timeout);
     // `observer` is told after every change of the link (true: up), whatever brought it (the
@@ -70,7 +84,6 @@ public:
     handheld::FaultInjector& Faults() { return fFaults; }
     void SetFaults(std::vector<FaultRule> faults) { fFaults.Set(std::move(faults)); }
     void ClearFaults() { fFaults.Clear(); }
-    void SetLinkSpeed(LinkSpeed speed);
 
     // Puts another device behind the router (the handheld at the end of a serial line), of
     // this family. Only while the link is down, after Start.
@@ -83,6 +96,10 @@ public:
 private:
     friend class Router;
     void CutLinkFromRouter();
+    // During a LinkDown: sends the link-down message again to the client threads still
+    // running, so that one pausing between unmount tries tries again now (after busy mounts
+    // were detached).
+    void HurryLinkDown();
     void Tell(bool up);
 
     HostOptions fOptions;

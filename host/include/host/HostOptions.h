@@ -28,8 +28,8 @@ struct HostOptions {
     // Neither given: no add-ons, only the router and the device.
     std::string addOnFolder;
     std::vector<std::string> addOnFiles;
-    // Mount root handed to an add-on that keeps one in its configuration (tavro-mount's
-    // `configs.mountPoint`), the way its settings view would set it. Empty: its default.
+    // Mount root handed to an add-on that keeps one in its configuration (the mount client,
+    // host/MountClientSettings.h), the way its settings view would set it. Empty: its default.
     std::string mountRoot;
     // Folder of the add-ons' lasting settings (host/Settings.h), read after each add-on's
     // Initialise and before mountRoot is applied. Empty: nothing is read.

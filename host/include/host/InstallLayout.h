@@ -10,6 +10,7 @@
 
 #include "host/AddOn.h"
 #include "host/HostOptions.h"
+#include "host/MountClientSettings.h"
 
 namespace vantrel {
 
@@ -27,16 +28,9 @@ std::string DefaultAddOnFolder(const std::string& executableFolder, const std::s
 std::string DefaultMountRoot(bool root, const char* runtimeDir, const char* dataHome,
                              const char* home);
 
-// Whether the mount client's saved settings in `settingsFolder` name a mount root.
-bool SavedMountRoot(const std::string& settingsFolder);
-
 // DefaultMountRoot for the running user and environment, or "" when the saved settings in
 // `settingsFolder` name a mount root (which then holds).
 std::string UserDefaultMountRoot(const std::string& settingsFolder);
-
-// Puts a mount root into an add-on's settings (the mount client's) through its settings view;
-// nothing for an add-on without one.
-void SetConfiguredMountRoot(const AddOn& addOn, const std::string& mountRoot);
 
 // Fills in what the command line left open: the client add-ons (none named: the installed
 // ones), the file-system add-on path (TAVRO_FS_ADDON_PATH unset: the installed ones) and, for a

@@ -1,7 +1,7 @@
 // Settings that outlast a run of the host: the mount client keeps its configuration (debug
 // switch, debug file, mount root) only in memory, so the host saves it to a small text file and
 // puts it back after the add-on's Initialise, both through the add-on's settings view
-// (host/SettingsView.h).
+// (host/MountClientSettings.h).
 //
 // The file is <folder>/<add-on name>.conf, one "key=value" per line:
 //   debug=on|off
@@ -11,13 +11,15 @@
 // unknown key or value, a NUL byte, a value that does not fit) is skipped with a warning that
 // names it, and a line ending in "\r\n" is read without the "\r", with a warning too. In values,
 // "\" is written "\\", a line break "\n" and other control characters "\xHH", so that any
-// path survives and nothing raw reaches a terminal. Values never exceed the record's 255 bytes.
+// path survives and nothing raw reaches a terminal. Values never exceed the record's
+// kMaxSettingPath bytes.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "host/AddOn.h"
+#include "host/MountClientSettings.h"
 #include "platform/Errors.h"
 
 namespace vantrel {
@@ -26,25 +28,14 @@ namespace vantrel {
 // when neither variable is set.
 std::string DefaultSettingsFolder();
 
-// The longest path the record holds (its fields keep a NUL behind it).
-constexpr size_t kMaxSettingPath = 255;
-
-// Why a value cannot be taken, or "" when it can. A mount root is absolute, not "/" and fits; a
-// debug file is empty (none) or absolute and fits.
-std::string CheckMountRoot(const std::string& root);
-std::string CheckDebugFile(const std::string& path);
-// The same for KEY=VALUE of the settings file and the `config` command.
-std::string CheckSetting(const std::string& key, const std::string& value);
-
 // Text safe to show on a terminal: "\" doubled, control characters escaped.
 std::string Escape(const std::string& text);
 // on/yes/true/1 or off/no/false/0; false for anything else.
 bool ParseSwitchWord(const std::string& text, bool& on);
 
+// <folder>/<add-on name>.conf
+std::string SettingsFile(const std::string& folder, const std::string& addOnName);
 std::string SettingsFile(const std::string& folder, const AddOn& addOn);
-
-// True when the add-on has a settings view with the three settings (the mount client does).
-bool HasSettings(const AddOn& addOn);
 
 // Reads the add-on's file into its settings; keys the file lacks, and lines it skips, keep
 // their values. B_ENTRY_NOT_FOUND when there is no file, B_NAME_NOT_FOUND when the add-on has
@@ -57,8 +48,5 @@ bool HasSettings(const AddOn& addOn);
 // in one step from a temporary file of this writer's own, so a reader never sees half of it and
 // of writers at the same time the last one wins.
 [[nodiscard]] status_t SaveSettings(const AddOn& addOn, const std::string& folder);
-
-// The add-on's settings as the file would hold them (without the comment).
-std::string DescribeSettings(const AddOn& addOn);
 
 }  // namespace vantrel

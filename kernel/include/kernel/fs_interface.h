@@ -293,17 +293,17 @@ extern "C" {
 // Calls an add-on makes into the kernel.
 
 // Publishes a node the add-on made; it starts with one reference held by the caller.
-int new_vnode(nspace_id nsid, vnode_id vnid, void* node);
+[[nodiscard]] int new_vnode(nspace_id nsid, vnode_id vnid, void* node);
 // Takes a reference; calls the add-on's read_vnode when the node is not in the cache.
-int get_vnode(nspace_id nsid, vnode_id vnid, void** node);
+[[nodiscard]] int get_vnode(nspace_id nsid, vnode_id vnid, void** node);
 // Gives a reference back. An unused node stays cached until evicted (write_vnode) or, when
 // marked removed, goes to the add-on's remove_vnode at once.
-int put_vnode(nspace_id nsid, vnode_id vnid);
+[[nodiscard]] int put_vnode(nspace_id nsid, vnode_id vnid);
 // Marks a referenced node removed: remove_vnode instead of write_vnode at its last reference.
-int remove_vnode(nspace_id nsid, vnode_id vnid);
-int unremove_vnode(nspace_id nsid, vnode_id vnid);
+[[nodiscard]] int remove_vnode(nspace_id nsid, vnode_id vnid);
+[[nodiscard]] int unremove_vnode(nspace_id nsid, vnode_id vnid);
 // Reports a change to the node monitor. `name` may be null.
-int notify_listener(int op, nspace_id nsid, vnode_id vnida, vnode_id vnidb, vnode_id vnidc,
+[[nodiscard]] int notify_listener(int op, nspace_id nsid, vnode_id vnida, vnode_id vnidb, vnode_id vnidc,
                     const char* name);
 
 }  // extern "C"

@@ -83,6 +83,9 @@ constexpr size_t RFSV_ENTRY_SIZE = 4;
 constexpr size_t RFSV_ENTRY_TIME = 8;
 constexpr size_t RFSV_ENTRY_HEADER_SIZE = 16;
 
+// Request layout: opcode, length, then the payload.
+constexpr size_t RFSV_REQUEST_HEADER_SIZE = 4;
+
 // Reply layout, as offsets from the start of the reply.
 constexpr uint16 RFSV_REPLY_CODE = 0x2A;
 constexpr size_t RFSV_REPLY_LENGTH = 2;
@@ -97,6 +100,12 @@ constexpr size_t RFSV_INFO_FREE = 16;
 constexpr size_t RFSV_INFO_VOLUME_NAME = 20;
 constexpr size_t RFSV_INFO_VOLUME_NAME_SIZE = 50;
 constexpr size_t RFSV_DEVICEREAD_NAME = 70;  // FDEVICEREAD: the drive's name, e.g. "M:"
+
+// Media types in the low byte at RFSV_INFO_MEDIA that cannot be written.
+enum rfsv_media_type : uint8 {
+    RFSV_MEDIA_ROM = 5,
+    RFSV_MEDIA_WRITE_PROTECTED = 6,  // also what a drive made read-only reports
+};
 
 // Sizes.
 constexpr size_t RFSV_REQUEST_BUFFER_SIZE = 512;  // the largest request the service takes

@@ -23,11 +23,6 @@ status_t DodedIVU::ChainHandler(BHandler* handler) {
     return B_OK;
 }
 
-void DodedIVU::MessageReceived(BMessage* message) {
-    // The host consumes no application messages of its own yet: all go along the chain.
-    BApplication::MessageReceived(message);
-}
-
 status_t DodedIVU::Start() {
     if (fLoopThread >= 0) return B_ALREADY_RUNNING;
     thread_id thread = spawn_thread(_Loop, "vantrel application", B_NORMAL_PRIORITY, this);

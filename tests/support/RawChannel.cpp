@@ -1,4 +1,4 @@
-#include "host/RawChannel.h"
+#include "RawChannel.h"
 
 #include <cstring>
 

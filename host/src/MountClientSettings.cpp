@@ -1,6 +1,8 @@
-#include "host/SettingsView.h"
+#include "host/MountClientSettings.h"
 
+#include <fstream>
 #include <memory>
+#include <sstream>
 
 #include "host/Settings.h"
 #include "kits/CheckBox.h"
@@ -54,6 +56,40 @@ void WaitUntilHandled(BWindow* window) {
 
 }  // namespace
 
+std::string CheckMountRoot(const std::string& root) {
+    if (root.empty()) return "the mount root is empty";
+    if (root[0] != '/') return "the mount root must be an absolute path: " + Escape(root);
+    if (root.find_first_not_of('/') == std::string::npos)
+        return "the mount root cannot be \"/\": the drives would be mounted over the system";
+    if (root.size() > kMaxSettingPath)
+        return "the mount root is longer than " + std::to_string(kMaxSettingPath) + " bytes";
+    return "";
+}
+
+std::string CheckDebugFile(const std::string& path) {
+    if (path.empty()) return "";
+    if (path[0] != '/') return "the debug file must be an absolute path: " + Escape(path);
+    if (path.size() > kMaxSettingPath)
+        return "the debug file's path is longer than " + std::to_string(kMaxSettingPath) + " bytes";
+    return "";
+}
+
+std::string CheckSetting(const std::string& key, const std::string& value) {
+    bool on;
+    if (key == kDebugKey)
+        return ParseSwitchWord(value, on) ? "" : "debug is on or off, not " + Escape(value);
+    if (key == kMountRootKey) return CheckMountRoot(value);
+    if (key == kDebugFileKey) return CheckDebugFile(value);
+    return "unknown setting " + Escape(key) + " (" + kMountRootKey + ", " + kDebugKey + ", " +
+           kDebugFileKey + ")";
+}
+
+bool HasSettings(const AddOn& addOn) {
+    ClientSettings settings;
+    std::string error;
+    return ReadThroughConfigView(addOn, settings, error) == B_OK;
+}
+
 status_t ReadThroughConfigView(const AddOn& addOn, ClientSettings& settings, std::string& error) {
     // Looked at only, never shown: no window is needed. Deleting it writes back what it shows,
     // which is what the record holds.
@@ -85,7 +121,7 @@ status_t ApplyThroughConfigView(const AddOn& addOn, const std::vector<SettingCha
     // The switch first: it is what enables the debug file's field.
     for (const SettingChange& change : changes) {
         bool on;
-        if (change.key != "debug" || !ParseSwitchWord(change.value, on)) continue;
+        if (change.key != kDebugKey || !ParseSwitchWord(change.value, on)) continue;
         if (controls.debug == nullptr) {
             error = "the settings view has no debug switch";
             status = B_BAD_VALUE;
@@ -99,8 +135,9 @@ status_t ApplyThroughConfigView(const AddOn& addOn, const std::vector<SettingCha
         }
     }
     for (const SettingChange& change : changes) {
-        if (status != B_OK || change.key == "debug") continue;
-        BTextControl* field = change.key == "mount-root" ? controls.mountPoint : controls.debugFile;
+        if (status != B_OK || change.key == kDebugKey) continue;
+        BTextControl* field =
+            change.key == kMountRootKey ? controls.mountPoint : controls.debugFile;
         if (field == nullptr) {
             error = "the settings view has no field for " + change.key;
             status = B_BAD_VALUE;
@@ -113,6 +150,33 @@ status_t ApplyThroughConfigView(const AddOn& addOn, const std::vector<SettingCha
     // Closing the window destroys the view, which writes the record.
     window->Quit();
     return status;
+}
+
+void SetConfiguredMountRoot(const AddOn& addOn, const std::string& mountRoot) {
+    std::string error;
+    if (addOn.ConfigViewSymbol() != nullptr)
+        (void)ApplyThroughConfigView(addOn, {{kMountRootKey, mountRoot}}, error);
+}
+
+std::string DescribeSettings(const AddOn& addOn) {
+    ClientSettings settings;
+    std::string error;
+    if (ReadThroughConfigView(addOn, settings, error) != B_OK) return "";
+    std::ostringstream text;
+    text << kDebugKey << "=" << (settings.debug ? "on" : "off") << "\n";
+    text << kDebugFileKey << "=" << Escape(settings.debugFile) << "\n";
+    text << kMountRootKey << "=" << Escape(settings.mountRoot) << "\n";
+    return text.str();
+}
+
+bool SavedMountRoot(const std::string& settingsFolder) {
+    if (settingsFolder.empty()) return false;
+    std::ifstream in(SettingsFile(settingsFolder, kMountClientName));
+    const std::string prefix = std::string(kMountRootKey) + "=";
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(prefix, 0) == 0) return true;
+    return false;
 }
 
 }  // namespace vantrel

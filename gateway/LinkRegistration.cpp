@@ -1,5 +1,5 @@
-// The gateway's own channel to the device's "LINK" server, and the register request that
-// makes the device start a server it does not run yet.
+#include "LinkRegistration.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,10 +30,11 @@ uint16 ConnLinkSrv() {
     }
     if (port < 0) return 0;
 
-    uint8 request[kConnectRequestMax] = {};
-    (void)BuildConnectRequest(port, "LINK", request);
+    uint8 request[kConnectRequestMax];
+    size_t length =
+        host_connect_request(request, sizeof(request), port, "LINK", kLinkConnectRequestSize);
     // A failed write shows up as the missing answer.
-    (void)write_port(CurrentRequestPort(), HOST_CONNECT_REQUEST, request, kLinkConnectRequestSize);
+    (void)write_port(CurrentRequestPort(), HOST_CONNECT_REQUEST, request, length);
 
     uint8 answer[kConnectAnswerSize];
     int32 code = 0;
