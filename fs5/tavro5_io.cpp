@@ -20,7 +20,7 @@ namespace tavro5 {
 
 namespace {
 
-constexpr char kServer[] = "SYS$RFSV.*";
+constexpr char kServer[] = "SYS$RFSV";
 
 // A session given after we stopped waiting for it: nobody will use it, so it ends at once.
 void end_unwanted_session(volume* vol, int32 code) {
@@ -43,10 +43,9 @@ void drain_locked(volume* vol) {
 // no handle open.
 status_t open_session_locked(volume* vol) {
     drain_locked(vol);
-    uint8 message[4 + sizeof kServer] = {};
-    LongToBytes(static_cast<uint32>(vol->replyPort), message);
-    memcpy(message + 4, kServer, sizeof kServer);
-    status_t written = write_port(vol->writePort, HOST_CONNECT_REQUEST, message, sizeof message);
+    uint8 message[4 + sizeof kServer + 2] = {};
+    size_t length = host_connect_request(message, sizeof message, vol->replyPort, kServer);
+    status_t written = write_port(vol->writePort, HOST_CONNECT_REQUEST, message, length);
     if (written < 0) {
         if (written == B_BAD_PORT_ID) vol->connected.store(false);
         return B_IO_ERROR;

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "host/HostLink.h"
+#include "platform/LinkRegisterWire.h"
 
 namespace vantrel {
 
@@ -15,9 +16,6 @@ constexpr bigtime_t kReplyTimeout = 15000000;
 // Pause before trying again after a refused or gone line.
 constexpr bigtime_t kRetryPause = 1000000;
 // A LINK register reply: code, opid(u16), status(i16), unused(u16), name.
-constexpr size_t kRegisterStatusOffset = 3;
-constexpr size_t kRegisterNameOffset = 7;
-constexpr uint8 kRegisterCommand = 0;
 
 std::chrono::microseconds Micros(bigtime_t t) { return std::chrono::microseconds(t); }
 
@@ -214,11 +212,11 @@ void SerialLink::Serve() {
         info = fInfoSent;
     }
     // The file service's framing follows the info version this desktop sent.
-    handheld::Family hostFamily = info >= wire::kInfoSeries5Threshold ? handheld::Family::Series5
-                                                                     : handheld::Family::Series3;
+    handheld::Family hostFamily =
+        info >= wire::kInfoSeries5Threshold ? handheld::Family::Series5 : handheld::Family::Series3;
     fQuietRounds = 0;
-    Say(std::string(family == wire::Variant::Series5 ? "Series 5" : "Series 3") +
-        " connected on " + fOptions.port + " at " + std::to_string(fSpeed.load()));
+    Say(std::string(family == wire::Variant::Series5 ? "Series 5" : "Series 3") + " connected on " +
+        fOptions.port + " at " + std::to_string(fSpeed.load()));
     fHost.UseDevice(std::make_unique<RemoteHandheld>(*this, hostFamily), hostFamily);
     status_t status = fHost.LinkUp();
     if (status != B_OK) {
@@ -323,18 +321,16 @@ bool SerialLink::StartThroughLink(const std::string& server, std::string& starte
         std::lock_guard<std::mutex> guard(fLock);
         opid = fNextOpid++;
     }
-    handheld::Bytes request{kRegisterCommand, static_cast<uint8>(opid),
-                            static_cast<uint8>(opid >> 8)};
+    handheld::Bytes request{LINK_REGISTER, static_cast<uint8>(opid), static_cast<uint8>(opid >> 8)};
     request.insert(request.end(), bare.begin(), bare.end());
     request.push_back(0);
     handheld::Bytes reply;
     if (!Request(wire::kLinkChannel, request.data(), request.size(), reply)) return false;
-    if (reply.size() < kRegisterStatusOffset + 2) return false;
-    int16 status = static_cast<int16>(reply[kRegisterStatusOffset] |
-                                      reply[kRegisterStatusOffset + 1] << 8);
+    if (reply.size() < LINK_REPLY_STATUS + 2) return false;
+    int16 status = static_cast<int16>(reply[LINK_REPLY_STATUS] | reply[LINK_REPLY_STATUS + 1] << 8);
     if (status != 0) return false;
     std::string name;
-    for (size_t i = kRegisterNameOffset; i < reply.size() && reply[i] != 0; ++i)
+    for (size_t i = LINK_REPLY_NAME; i < reply.size() && reply[i] != 0; ++i)
         name.push_back(static_cast<char>(reply[i]));
     started = name.size() >= 4 && Printable(name) ? name : bare + ".*";
     return true;

@@ -29,11 +29,6 @@ struct Node {
 // Every entry of the drive by its path ("DIR/FILE.TXT"); the root is not in it.
 using Tree = std::map<std::string, Node>;
 
-std::string Upper(std::string text) {
-    for (char& c : text) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-    return text;
-}
-
 std::string Parent(const std::string& path) {
     size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash);

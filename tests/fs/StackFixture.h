@@ -18,10 +18,11 @@
 
 #include "KernelFiles.h"
 #include "MountBlockBytes.h"
-#include "host/HostLink.h"
 #include "RawChannel.h"
+#include "host/HostLink.h"
 #include "kernel/syscalls.h"
 #include "platform/ByteOrder.h"
+#include "platform/Series3Wire.h"
 
 namespace stack {
 
@@ -46,10 +47,6 @@ inline void WriteHostFile(const std::string& path, const std::string& bytes) {
 
 class StackTest : public ::testing::Test {
 protected:
-    static constexpr uint16 kFINFO = 22;
-    static constexpr uint16 kFDIRREAD = 6;
-    static constexpr uint16 kSFDATE = 40;
-
     void SetUp() override {
         folder = MakeTempFolder("tavro3-stack-");
         ASSERT_FALSE(folder.empty());

@@ -37,7 +37,7 @@ TEST_F(StackTest, RootStatAndListingsOfZeroOneTwentyAndThreeHundredEntries) {
             WriteHostFile(HostPath(dir + "/File" + std::to_string(i) + ".Txt"), "x");
     }
     for (auto& [dir, count] : sizes) {
-        uint32 before = Sent(kFDIRREAD);
+        uint32 before = Sent(FDIRREAD);
         std::vector<std::string> names = List(Path(dir));
         ASSERT_GE(names.size(), 2u);
         EXPECT_EQ(names[0], ".");
@@ -48,7 +48,7 @@ TEST_F(StackTest, RootStatAndListingsOfZeroOneTwentyAndThreeHundredEntries) {
         EXPECT_EQ(Sorted({names.begin() + 2, names.end()}), Sorted(expected)) << dir;
         // Every reply is as full as the device makes it: one more request ends the listing.
         if (count == 20) {
-            EXPECT_EQ(Sent(kFDIRREAD) - before, 2u);
+            EXPECT_EQ(Sent(FDIRREAD) - before, 2u);
         }
     }
 }
@@ -59,19 +59,19 @@ TEST_F(StackTest, LookupsIgnoreCaseAndCachedOrListedNamesSendNoFinfo) {
     WriteHostFile(HostPath("Docs/Memo.TXT"), "memo");
 
     be_stat st;
-    uint32 before = Sent(kFINFO);
+    uint32 before = Sent(FINFO);
     ASSERT_EQ(sys_stat(Path("Letter.WRD").c_str(), &st), B_OK);
     EXPECT_EQ(st.st_size, 5);
     EXPECT_EQ(st.st_blksize, 511);
-    EXPECT_EQ(Sent(kFINFO) - before, 1u);
+    EXPECT_EQ(Sent(FINFO) - before, 1u);
     ASSERT_EQ(sys_stat(Path("LETTER.wrd").c_str(), &st), B_OK);
-    EXPECT_EQ(Sent(kFINFO) - before, 1u);
+    EXPECT_EQ(Sent(FINFO) - before, 1u);
 
     List(Path("Docs"));
-    before = Sent(kFINFO);
+    before = Sent(FINFO);
     ASSERT_EQ(sys_stat(Path("docs/MEMO.txt").c_str(), &st), B_OK);
     EXPECT_EQ(st.st_size, 4);
-    EXPECT_EQ(Sent(kFINFO), before);
+    EXPECT_EQ(Sent(FINFO), before);
     EXPECT_EQ(sys_stat(Path("Nothing").c_str(), &st), B_ENTRY_NOT_FOUND);
 }
 
@@ -79,9 +79,9 @@ TEST_F(StackTest, WstatOfTheModificationTimeReachesTheDevice) {
     WriteHostFile(HostPath("T.TXT"), "t");
     be_stat st{};
     st.st_mtime = 1000000000;
-    uint32 before = Sent(kSFDATE);
+    uint32 before = Sent(SFDATE);
     ASSERT_EQ(sys_wstat(Path("T.TXT").c_str(), &st, WSTAT_MTIME), B_OK);
-    EXPECT_EQ(Sent(kSFDATE) - before, 1u);
+    EXPECT_EQ(Sent(SFDATE) - before, 1u);
     be_stat now;
     ASSERT_EQ(sys_stat(Path("T.TXT").c_str(), &now), B_OK);
     EXPECT_EQ(now.st_mtime, 1000000000);
@@ -90,10 +90,10 @@ TEST_F(StackTest, WstatOfTheModificationTimeReachesTheDevice) {
     ASSERT_EQ(sys_stat(Path("T.TXT").c_str(), &now), B_OK);
     EXPECT_EQ(now.st_mtime, 1000000000);
     // A mode change is accepted and sends nothing.
-    before = Sent(kSFDATE);
+    before = Sent(SFDATE);
     st.st_mode = 0600;
     EXPECT_EQ(sys_wstat(Path("T.TXT").c_str(), &st, WSTAT_MODE), B_OK);
-    EXPECT_EQ(Sent(kSFDATE), before);
+    EXPECT_EQ(Sent(SFDATE), before);
 }
 
 TEST_F(StackTest, FileOperationsWriteNothingToTheDebugFile) {
@@ -183,12 +183,10 @@ TEST_F(StackTest, AppendAndReadsAtRandomPositions) {
 }
 
 TEST_F(StackTest, AppendsGoWhereTheFileEndsWithoutASeek) {
-    constexpr uint16 kFSEEK = 12, kFWRITE = 10, kFOPEN = 0, kFCLOSE = 2;
     WriteHostFile(HostPath("LOG.TXT"), "start\n");
     be_stat st;
     ASSERT_EQ(sys_stat(Path("LOG.TXT").c_str(), &st), B_OK);
-    uint32 seeks = Sent(kFSEEK), writes = Sent(kFWRITE), opens = Sent(kFOPEN),
-           closes = Sent(kFCLOSE);
+    uint32 seeks = Sent(FSEEK), writes = Sent(FWRITE), opens = Sent(FOPEN), closes = Sent(FCLOSE);
     // The position a caller hands an append is its own business (0, or whatever it thinks
     // the size is): the bytes go at the end of the file.
     std::string want = "start\n";
@@ -202,10 +200,10 @@ TEST_F(StackTest, AppendsGoWhereTheFileEndsWithoutASeek) {
     EXPECT_EQ(ReadHostFile(HostPath("LOG.TXT")), want);
     // Each append is its open, its data and its close: the device opens an append at the end,
     // which the node's size tells.
-    EXPECT_EQ(Sent(kFSEEK) - seeks, 0u);
-    EXPECT_EQ(Sent(kFWRITE) - writes, 100u);
-    EXPECT_EQ(Sent(kFOPEN) - opens, 100u);
-    EXPECT_EQ(Sent(kFCLOSE) - closes, 100u);
+    EXPECT_EQ(Sent(FSEEK) - seeks, 0u);
+    EXPECT_EQ(Sent(FWRITE) - writes, 100u);
+    EXPECT_EQ(Sent(FOPEN) - opens, 100u);
+    EXPECT_EQ(Sent(FCLOSE) - closes, 100u);
     ASSERT_EQ(sys_stat(Path("LOG.TXT").c_str(), &st), B_OK);
     EXPECT_EQ(st.st_size, static_cast<off_t>(want.size()));
 }
@@ -360,8 +358,7 @@ TEST_F(StackTest, AReadOnlyDriveRefusesChangesAndKeepsItsFiles) {
     ASSERT_GE(fd, 0);
     EXPECT_EQ(sys_write(fd, 0, "new", 3), B_READ_ONLY_DEVICE);
     sys_close(fd);
-    EXPECT_EQ(sys_open(Path("NEW.TXT").c_str(), B_O_WRONLY | B_O_CREAT, 0644),
-              B_READ_ONLY_DEVICE);
+    EXPECT_EQ(sys_open(Path("NEW.TXT").c_str(), B_O_WRONLY | B_O_CREAT, 0644), B_READ_ONLY_DEVICE);
     EXPECT_EQ(sys_mkdir(Path("DIR").c_str(), 0755), B_READ_ONLY_DEVICE);
     EXPECT_EQ(sys_unlink(Path("RO.TXT").c_str()), B_READ_ONLY_DEVICE);
     EXPECT_EQ(sys_rename(Path("RO.TXT").c_str(), Path("RW.TXT").c_str()), B_READ_ONLY_DEVICE);
