@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "host/HostLink.h"
 #include "RawChannel.h"
+#include "host/HostLink.h"
 #include "kernel/syscalls.h"
 #include "platform/MountBlock.h"
 

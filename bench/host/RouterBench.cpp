@@ -7,8 +7,8 @@
 #include <fstream>
 #include <string>
 
-#include "host/HostLink.h"
 #include "RawChannel.h"
+#include "host/HostLink.h"
 #include "platform/ByteOrder.h"
 
 namespace {

@@ -39,9 +39,9 @@
 #include <thread>
 
 #include "DeviceTestSupport.h"
+#include "RawChannel.h"
 #include "device/LineHandheld.h"
 #include "host/HostLink.h"
-#include "RawChannel.h"
 #include "host/SerialLink.h"
 #include "host/SerialPort.h"
 #include "link/LineEndpoint.h"

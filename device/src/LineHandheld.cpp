@@ -14,12 +14,18 @@ namespace {
 
 uint32 BaudOf(speed_t code) {
     switch (code) {
-        case B9600: return 9600;
-        case B19200: return 19200;
-        case B38400: return 38400;
-        case B57600: return 57600;
-        case B115200: return 115200;
-        default: return 0;
+        case B9600:
+            return 9600;
+        case B19200:
+            return 19200;
+        case B38400:
+            return 38400;
+        case B57600:
+            return 57600;
+        case B115200:
+            return 115200;
+        default:
+            return 0;
     }
 }
 
@@ -31,8 +37,7 @@ std::string ServerName(const std::string& name) {
 
 }  // namespace
 
-std::unique_ptr<LineHandheld> LineHandheld::OnPty(LineHandheldOptions options,
-                                                  std::string& error) {
+std::unique_ptr<LineHandheld> LineHandheld::OnPty(LineHandheldOptions options, std::string& error) {
     std::unique_ptr<LineHandheld> handheld(new LineHandheld);
     int master, slave;
     char name[128];

@@ -5,8 +5,8 @@
 
 #include <atomic>
 #include <ctime>
-#include <memory>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>

@@ -1,12 +1,12 @@
 #include "host/CommandLine.h"
 
-#include "host/Settings.h"
-
 #include <strings.h>
 
 #include <cctype>
 #include <cstdlib>
 #include <set>
+
+#include "host/Settings.h"
 
 namespace vantrel {
 
@@ -64,9 +64,8 @@ std::string Usage() {
            "  --fault RULE                 drop:N | late:N[:MS] | truncate:N[:BYTES] | garbage:N "
            "|\n"
            "                               cut:N, optionally N as NxCOUNT and @SERVER "
-           "(repeatable)\n"
-           + SerialUsage() +
-           "  --help\n";
+           "(repeatable)\n" +
+           SerialUsage() + "  --help\n";
 }
 
 bool ParseDriveSetup(const std::string& text, DriveSetup& drive, std::string& error) {
@@ -107,16 +106,20 @@ bool ParseDriveSetup(const std::string& text, DriveSetup& drive, std::string& er
             drive.readOnly = true;
         } else if (name == "capacity") {
             if (!ParseUnsigned(option.substr(9), value, true) || value > UINT32_MAX) {
-                error = "capacity is a number of bytes from 0 to 4294967295, optionally ending "
-                        "in K or M (4095M at most): " + option;
+                error =
+                    "capacity is a number of bytes from 0 to 4294967295, optionally ending "
+                    "in K or M (4095M at most): " +
+                    option;
                 return false;
             }
             drive.capacity = static_cast<uint32>(value);
         } else if (name == "media") {
             if (!ParseUnsigned(option.substr(6), value, false) || value < handheld::kMediaUnknown ||
                 value > handheld::kMediaRam) {
-                error = "media is a type from 1 to 7 (2 floppy, 3 disk, 4 flash, 5 ROM, "
-                        "6 write-protected, 7 RAM): " + option;
+                error =
+                    "media is a type from 1 to 7 (2 floppy, 3 disk, 4 flash, 5 ROM, "
+                    "6 write-protected, 7 RAM): " +
+                    option;
                 return false;
             }
             drive.mediaType = static_cast<uint8>(value);

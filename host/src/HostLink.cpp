@@ -236,8 +236,9 @@ status_t HostLink::LinkDown(const BusyMounts& busy) {
         bool again = sigtimedwait(&busy.signals, nullptr, &tick) > 0;
         if (detached) continue;
         if (!told && waited >= busy.notice) {
-            printf("vantrel: waiting for programs to leave the mounts (Ctrl-C again to detach "
-                   "them)\n");
+            printf(
+                "vantrel: waiting for programs to leave the mounts (Ctrl-C again to detach "
+                "them)\n");
             told = true;
         }
         if (again) detach();

@@ -9,7 +9,8 @@ namespace vantrel {
 namespace {
 
 bool Count(const std::string& text, uint64 limit, uint32& value) {
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+    if (text.empty() || text.size() > 9 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
         return false;
     uint64 parsed = std::strtoull(text.c_str(), nullptr, 10);
     if (parsed > limit) return false;

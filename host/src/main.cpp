@@ -20,10 +20,10 @@
 #include "host/HostLink.h"
 #include "host/InstallLayout.h"
 #include "host/LinkNotices.h"
+#include "host/MountClientSettings.h"
 #include "host/ProgressDisplay.h"
 #include "host/SerialSetup.h"
 #include "host/Settings.h"
-#include "host/MountClientSettings.h"
 #include "host/StartChecks.h"
 #ifdef TAVRO_WITH_FUSE
 #include "fusebridge/FuseBridge.h"

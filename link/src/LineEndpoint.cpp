@@ -28,11 +28,14 @@ void SleepUntil(bigtime_t when) {
 
 const char* TypeName(FrameType type, uint16 seq) {
     switch (type) {
-        case FrameType::Ack: return "Ack";
-        case FrameType::Disc: return "Disc";
+        case FrameType::Ack:
+            return "Ack";
+        case FrameType::Disc:
+            return "Disc";
         case FrameType::Req:
             return seq == kReqSeq ? "Req" : seq <= kReqReqLastSeq ? "Req_Req" : "Req_Con";
-        case FrameType::Data: return "Data";
+        case FrameType::Data:
+            return "Data";
     }
     return "?";
 }

@@ -34,13 +34,20 @@ std::optional<LineFault> LineFault::Parse(const std::string& text) {
         fault.value = static_cast<uint32>(value);
         return fault;
     }
-    if (kind == "flip") fault.kind = Kind::Flip;
-    else if (kind == "drop") fault.kind = Kind::Drop;
-    else if (kind == "dup") fault.kind = Kind::Duplicate;
-    else if (kind == "delay") fault.kind = Kind::Delay;
-    else if (kind == "noise") fault.kind = Kind::Noise;
-    else if (kind == "cut") fault.kind = Kind::Cut;
-    else return std::nullopt;
+    if (kind == "flip")
+        fault.kind = Kind::Flip;
+    else if (kind == "drop")
+        fault.kind = Kind::Drop;
+    else if (kind == "dup")
+        fault.kind = Kind::Duplicate;
+    else if (kind == "delay")
+        fault.kind = Kind::Delay;
+    else if (kind == "noise")
+        fault.kind = Kind::Noise;
+    else if (kind == "cut")
+        fault.kind = Kind::Cut;
+    else
+        return std::nullopt;
     size_t x = where.find('x');
     if (x != std::string::npos) {
         if (!Number(where.substr(x + 1), fault.count) || fault.count == 0) return std::nullopt;

@@ -18,14 +18,22 @@ bool IsReqReq(uint16 seq) { return seq >= kReqReqSeq && seq <= kReqReqLastSeq; }
 
 const char* DescribeDownReason(DownReason reason) {
     switch (reason) {
-        case DownReason::None: return "up";
-        case DownReason::NoAnswer: return "no answer";
-        case DownReason::RetriesExhausted: return "no answer after retries";
-        case DownReason::Disc: return "the handheld ended the link";
-        case DownReason::Echo: return "the line echoes what we send (loopback or modem?)";
-        case DownReason::Reset: return "the other end started a new link";
-        case DownReason::Inactive: return "nothing heard for too long";
-        case DownReason::Local: return "ended here";
+        case DownReason::None:
+            return "up";
+        case DownReason::NoAnswer:
+            return "no answer";
+        case DownReason::RetriesExhausted:
+            return "no answer after retries";
+        case DownReason::Disc:
+            return "the handheld ended the link";
+        case DownReason::Echo:
+            return "the line echoes what we send (loopback or modem?)";
+        case DownReason::Reset:
+            return "the other end started a new link";
+        case DownReason::Inactive:
+            return "nothing heard for too long";
+        case DownReason::Local:
+            return "ended here";
     }
     return "?";
 }

@@ -58,7 +58,9 @@ Bytes NcpDisconnect(uint8 clientChannel, uint8 serverChannel) {
     return out;
 }
 
-Bytes NcpFlow(uint8 channel, bool on) { return Control3(channel, on ? Control::Xon : Control::Xoff); }
+Bytes NcpFlow(uint8 channel, bool on) {
+    return Control3(channel, on ? Control::Xon : Control::Xoff);
+}
 
 Bytes NcpEndOfChannels(uint8 channel) { return Control3(channel, Control::EndOfChannels); }
 

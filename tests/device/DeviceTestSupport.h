@@ -125,7 +125,7 @@ private:
 };
 
 inline handheld::DriveSetup Drive(char letter, const std::string& volume,
-                                 const std::string& folder) {
+                                  const std::string& folder) {
     handheld::DriveSetup d;
     d.letter = letter;
     d.volumeName = volume;

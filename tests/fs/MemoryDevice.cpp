@@ -163,7 +163,7 @@ std::optional<Bytes> MemoryDevice::AnswerLocked(const Bytes& request) {
             if (handle == nullptr || handle->listing || request.size() < 12) return Reply(-8);
             int32 offset = static_cast<int32>(BytesToUlong(request.data() + 6));
             uint16 mode = BytesToUword(request.data() + 10);
-            int64 base = mode == 1 ? 0
+            int64 base = mode == 1   ? 0
                          : mode == 3 ? handle->position
                                      : static_cast<int64>(files_[handle->path].size());
             if (base + offset < 0) return Reply(-2);

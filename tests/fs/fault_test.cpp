@@ -150,8 +150,8 @@ TEST_P(Faults, AnAppendThatMissedAReplyIsStoredOnce) {
     size_t done = 0;
     for (int call = 0; call < 4 && done < content.size(); call++) {
         size_t length = content.size() - done;
-        status_t status = tavro_write(vol, node, cookie, static_cast<off_t>(done),
-                                      &content[done], &length);
+        status_t status =
+            tavro_write(vol, node, cookie, static_cast<off_t>(done), &content[done], &length);
         ASSERT_EQ(status, B_OK);
         done += length;
     }
@@ -203,9 +203,9 @@ TEST_P(Faults, ACreateAfterALookupThatFailedNeverEmptiesTheFile) {
     // With the faults gone, an exclusive create is refused and a plain one keeps the data.
     vnode_id id = 0;
     void* cookie = nullptr;
-    EXPECT_EQ(tavro_create(vol, root, "KEEP.TXT", B_O_WRONLY | B_O_CREAT | B_O_EXCL, 0644, &id,
-                           &cookie),
-              B_FILE_EXISTS);
+    EXPECT_EQ(
+        tavro_create(vol, root, "KEEP.TXT", B_O_WRONLY | B_O_CREAT | B_O_EXCL, 0644, &id, &cookie),
+        B_FILE_EXISTS);
     ASSERT_EQ(tavro_create(vol, root, "KEEP.TXT", B_O_RDWR | B_O_CREAT, 0644, &id, &cookie), B_OK);
     EXPECT_EQ(memory.File("M:\\KEEP.TXT"), content);
     Close(node_of(id), static_cast<filecookie*>(cookie));
@@ -426,12 +426,15 @@ TEST_F(Refusals, FreeSpaceFollowsWritesAndDeletes) {
 
 TEST_F(Refusals, NamesAreSpelledInTheDevicesCharacterSet) {
     // "£1.TXT" as the device stores it: 0x9C is the pound sign of code page 850.
-    memory.AddFile("M:\\\x9C" "1.TXT", {7});
+    memory.AddFile(
+        "M:\\\x9C"
+        "1.TXT",
+        {7});
     vnode_id id;
     void* cookie = nullptr;
-    ASSERT_EQ(tavro_create(vol, root, "CAF\xC3\x89.TXT", B_O_WRONLY | B_O_CREAT, 0644, &id,
-                           &cookie),
-              B_OK);
+    ASSERT_EQ(
+        tavro_create(vol, root, "CAF\xC3\x89.TXT", B_O_WRONLY | B_O_CREAT, 0644, &id, &cookie),
+        B_OK);
     Close(node_of(id), static_cast<filecookie*>(cookie));
     EXPECT_EQ(put_vnode(kTestNsid, id), B_OK);
     EXPECT_TRUE(memory.Exists("M:\\CAF\x90.TXT"));  // É is 0x90 on the device
@@ -439,14 +442,18 @@ TEST_F(Refusals, NamesAreSpelledInTheDevicesCharacterSet) {
     std::vector<std::string> names = List(root, &status);
     EXPECT_EQ(status, B_OK);
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{".", "..", "CAF\xC3\x89.TXT", "\xC2\xA3" "1.TXT"}));
-    vnode* pound = Walk(root, "\xC2\xA3" "1.TXT");
+    EXPECT_EQ(names, (std::vector<std::string>{".", "..", "CAF\xC3\x89.TXT",
+                                               "\xC2\xA3"
+                                               "1.TXT"}));
+    vnode* pound = Walk(root,
+                        "\xC2\xA3"
+                        "1.TXT");
     EXPECT_EQ(pound->size, 1u);
     Put(pound);
     // A character the device's set lacks (the euro sign) is a name it cannot store.
-    EXPECT_EQ(tavro_create(vol, root, "\xE2\x82\xAC.TXT", B_O_WRONLY | B_O_CREAT, 0644, &id,
-                           &cookie),
-              B_BAD_VALUE);
+    EXPECT_EQ(
+        tavro_create(vol, root, "\xE2\x82\xAC.TXT", B_O_WRONLY | B_O_CREAT, 0644, &id, &cookie),
+        B_BAD_VALUE);
     EXPECT_EQ(tavro_mkdir(vol, root, "\xE2\x82\xAC", 0755), B_BAD_VALUE);
     EXPECT_EQ(fs_rename(vol, root, "CAF\xC3\x89.TXT", root, "\xE2\x82\xAC"), B_BAD_VALUE);
     // Nor is text that is not UTF-8 at all.

@@ -61,8 +61,9 @@ TEST_F(Namespace, UnlinkDeletesAtOnceUnlessTheFileIsOpen) {
                    Reply(0, {6, 0}));
     void* cookie = nullptr;
     ASSERT_EQ(fs_open(vol, node, B_O_RDONLY, &cookie), B_OK);
-    device->Expect(Packet(RENAME, Concat({PathBytes("M:\\OPEN.WRD"), PathBytes("M:\\~T000000.DEL")})),
-                   Reply(0));
+    device->Expect(
+        Packet(RENAME, Concat({PathBytes("M:\\OPEN.WRD"), PathBytes("M:\\~T000000.DEL")})),
+        Reply(0));
     EXPECT_EQ(tavro_unlink(vol, root, "OPEN.WRD"), B_OK);
     device->Expect(Packet(FINFO, PathBytes("M:\\OPEN.WRD")), Reply(-33));
     Walk(root, "OPEN.WRD", B_ENTRY_NOT_FOUND);
@@ -92,7 +93,8 @@ TEST_F(Namespace, RmdirOfAFullDirectoryIsRefusedAndAnEmptyOneDeletedLater) {
     ExpectFinfo("M:\\FULL", Entry(0x10, 0, 0));
     device->Expect(Packet(FOPEN, Concat({{0x30, 0}, PathBytes("M:\\FULL\\*.*")})),
                    Reply(0, {2, 0}));
-    device->Expect(Packet(FDIRREAD, {2, 0}), Sealed(Concat({Reply(0, {0, 0}), Entry(0, 1, 1, "X")})));
+    device->Expect(Packet(FDIRREAD, {2, 0}),
+                   Sealed(Concat({Reply(0, {0, 0}), Entry(0, 1, 1, "X")})));
     device->Expect(Packet(FCLOSE, {2, 0}), Reply(0));
     EXPECT_EQ(tavro_rmdir(vol, root, "FULL"), B_DIRECTORY_NOT_EMPTY);
 
@@ -164,8 +166,7 @@ TEST_F(Namespace, MovingADirectoryTakesTheNodesBelowItAlong) {
     vnode* dst = Walk(root, "DST");
     vnode* file = Walk(src, "FILE");
     // The longer place is checked for room: what lies below is listed first.
-    device->Expect(Packet(FOPEN, Concat({{0x30, 0}, PathBytes("M:\\SRC\\*.*")})),
-                   Reply(0, {2, 0}));
+    device->Expect(Packet(FOPEN, Concat({{0x30, 0}, PathBytes("M:\\SRC\\*.*")})), Reply(0, {2, 0}));
     device->Expect(Packet(FDIRREAD, {2, 0}),
                    Sealed(Concat({Reply(0, {0, 0}), Entry(0, 5, 0, "FILE")})));
     device->Expect(Packet(FDIRREAD, {2, 0}), Reply(-36));

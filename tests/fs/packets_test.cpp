@@ -223,8 +223,7 @@ TEST(Packets, DirreadFcloseFwriteReplies) {
     EXPECT_EQ(parse_dirread_reply(bare.data(), bare.size(), &entries, &end), B_IO_ERROR);
     Bytes refused = Reply(-1);
     EXPECT_EQ(parse_dirread_reply(refused.data(), refused.size(), &entries, &end), B_IO_ERROR);
-    EXPECT_EQ(parse_dirread_reply(listing.data(), listing.size() - 1, &entries, &end),
-              B_IO_ERROR);
+    EXPECT_EQ(parse_dirread_reply(listing.data(), listing.size() - 1, &entries, &end), B_IO_ERROR);
 
     Bytes closed = Reply(0);
     EXPECT_EQ(parse_fclose_reply(closed.data(), closed.size()), B_OK);

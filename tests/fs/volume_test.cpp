@@ -177,8 +177,10 @@ TEST_F(Volume, AMissingOrShortFinfoAnswerMeansNoNode) {
     // 12 bytes of entry hold the fields a node needs; 11 do not. A reply cut on the way (its
     // length word claims more than came) says nothing sure: it is not "no such entry".
     Bytes full = Reply(0, Entry(0, 1, 1));
-    device->Expect(Packet(FINFO, PathBytes("M:\\SHORT")), Reply(0, Bytes(full.begin() + 6, full.begin() + 18)));
-    device->Expect(Packet(FINFO, PathBytes("M:\\CUT")), Reply(0, Bytes(full.begin() + 6, full.begin() + 17)));
+    device->Expect(Packet(FINFO, PathBytes("M:\\SHORT")),
+                   Reply(0, Bytes(full.begin() + 6, full.begin() + 18)));
+    device->Expect(Packet(FINFO, PathBytes("M:\\CUT")),
+                   Reply(0, Bytes(full.begin() + 6, full.begin() + 17)));
     device->Expect(Packet(FINFO, PathBytes("M:\\TORN")), Bytes(full.begin(), full.begin() + 18));
     Put(Walk(root, "SHORT"));
     Walk(root, "CUT", B_IO_ERROR);

@@ -16,9 +16,9 @@
 
 #include "KernelFiles.h"
 #include "MountBlockBytes.h"
+#include "RawChannel.h"
 #include "TempDir.h"
 #include "host/HostLink.h"
-#include "RawChannel.h"
 #include "kernel/syscalls.h"
 #include "platform/ByteOrder.h"
 #include "tavro5.h"

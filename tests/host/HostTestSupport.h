@@ -5,8 +5,8 @@
 #include <memory>
 
 #include "DeviceTestSupport.h"
-#include "host/HostLink.h"
 #include "RawChannel.h"
+#include "host/HostLink.h"
 #include "platform/HostProtocol.h"
 
 namespace hosttest {

@@ -63,8 +63,12 @@ int WaitExit(pid_t pid) {
 // The test add-on keeps a mount root like the mount client's: no Linux mounts, so that no test
 // takes (or locks) a shared one.
 std::vector<std::string> HostArguments(const TempFolder& work) {
-    return {"--drive", "M:INTERNAL=" + (work / "drive"), "--speed", "0", "--latency", "0",
-            "--addons", TEST_ADDON_DIR, "--trace", work / "trace.txt", "--no-fuse"};
+    return {"--drive",   "M:INTERNAL=" + (work / "drive"),
+            "--speed",   "0",
+            "--latency", "0",
+            "--addons",  TEST_ADDON_DIR,
+            "--trace",   work / "trace.txt",
+            "--no-fuse"};
 }
 
 // Until the add-on has its channel: the link is fully up.
@@ -155,10 +159,10 @@ TEST(VantrelProcess, OutputIntoAPipeIsLineBuffered) {
     TempFolder work;
     work.Write("drive/README.TXT", "hello");
     std::string root = work / "psion";
-    Child child = Spawn({"--drive", "M:INTERNAL=" + (work / "drive"), "--speed", "0", "--latency",
-                         "0", "--addon", TAVRO_CLIENT_ADDON_DIR "/tavro-mount.so", "--mount-root",
-                         root, "--no-fuse"},
-                        "/dev/null");
+    Child child = Spawn(
+        {"--drive", "M:INTERNAL=" + (work / "drive"), "--speed", "0", "--latency", "0", "--addon",
+         TAVRO_CLIENT_ADDON_DIR "/tavro-mount.so", "--mount-root", root, "--no-fuse"},
+        "/dev/null");
     ASSERT_GT(child.pid, 0);
     std::string out;
     // The mount client's line about the drive, while the host still runs.

@@ -30,8 +30,8 @@ std::string Quote(const std::string& text) {
 
 // Runs a shell script (standard error with standard output), stopped after `seconds` (124).
 Result Shell(const std::string& script, int seconds = 60) {
-    std::string command = "timeout -s KILL " + std::to_string(seconds) + " sh -c " +
-                          Quote(script) + " 2>&1";
+    std::string command =
+        "timeout -s KILL " + std::to_string(seconds) + " sh -c " + Quote(script) + " 2>&1";
     Result result;
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) return result;
@@ -64,12 +64,12 @@ TEST(VantrelStart, DrivesThatCannotWorkAreRefusedBeforeTheLinkComesUp) {
         std::string drive;
         const char* says;
     };
-    for (const Case& c : {Case{"M:INTERNAL=" + (work / "missing"), "No such file"},
-                          Case{"M:INTERNAL=" + (work / "afile"), "is not a folder"},
-                          Case{"M:INTERNAL=drive", "absolute"},
-                          Case{"M:INTERNAL=" + (work / "drive") + ",capacity=-1",
-                               "capacity is a number of bytes"},
-                          Case{"M:INTERNAL=" + (work / "drive") + ",media=9", "media is a type"}}) {
+    for (const Case& c :
+         {Case{"M:INTERNAL=" + (work / "missing"), "No such file"},
+          Case{"M:INTERNAL=" + (work / "afile"), "is not a folder"},
+          Case{"M:INTERNAL=drive", "absolute"},
+          Case{"M:INTERNAL=" + (work / "drive") + ",capacity=-1", "capacity is a number of bytes"},
+          Case{"M:INTERNAL=" + (work / "drive") + ",media=9", "media is a type"}}) {
         Result run = Shell(kVantrel + " --no-fuse --drive " + Quote(c.drive), 30);
         EXPECT_EQ(run.status, 2) << c.drive << "\n" << run.output;
         EXPECT_NE(run.output.find(c.says), std::string::npos) << run.output;
@@ -101,9 +101,11 @@ TEST(VantrelStart, NoDriveIsEverMountedOverTheSystem) {
     const std::string log = Quote(work / "host.log");
     Result run = Shell(Private(host + " --no-fuse --mount-root " + Quote(root) + " >" + log +
                                " 2>&1 & pid=$!; for i in $(seq 1 300); do "
-                               "kill -0 $pid || break; grep -q 'Drive M: ' " + log +
+                               "kill -0 $pid || break; grep -q 'Drive M: ' " +
+                               log +
                                " && break; sleep 0.1; done; kill -TERM $pid; wait $pid; "
-                               "status=$?; cat " + log + "; echo exit=$status"),
+                               "status=$?; cat " +
+                               log + "; echo exit=$status"),
                        60);
     EXPECT_NE(run.output.find("Drive M: mounted at " + root + "/M\n"), std::string::npos)
         << run.output;
@@ -117,16 +119,16 @@ TEST(VantrelStart, ATraceFileThatCannotBeWrittenStopsTheStart) {
     ASSERT_EQ(symlink((work / "precious").c_str(), (work / "link").c_str()), 0);
     ASSERT_EQ(mkfifo((work / "fifo").c_str(), 0600), 0);
     mkdir((work / "folder").c_str(), 0700);
-    const std::string host = kVantrel + " --no-fuse --drive " +
-                             Quote("M:INTERNAL=" + (work / "drive")) + " --trace ";
+    const std::string host =
+        kVantrel + " --no-fuse --drive " + Quote("M:INTERNAL=" + (work / "drive")) + " --trace ";
     struct Case {
         std::string trace;
         const char* says;
     };
-    for (const Case& c : {Case{work / "no/such/folder/trace.txt", "No such file"},
-                          Case{work / "folder", "not a regular file"},
-                          Case{work / "link", "symbolic link"},
-                          Case{work / "fifo", "not a regular file"}}) {
+    for (const Case& c :
+         {Case{work / "no/such/folder/trace.txt", "No such file"},
+          Case{work / "folder", "not a regular file"}, Case{work / "link", "symbolic link"},
+          Case{work / "fifo", "not a regular file"}}) {
         Result run = Shell(host + Quote(c.trace), 30);
         EXPECT_EQ(run.status, 2) << c.trace << "\n" << run.output;
         EXPECT_NE(run.output.find("cannot write the packet trace"), std::string::npos)
@@ -177,15 +179,18 @@ TEST(VantrelStart, ABusyMountDetachedOnCtrlCEndsTheHostAtOnce) {
     const std::string host = kEnvironment + kVantrel + " --speed 0 --drive " +
                              Quote("M:INTERNAL=" + (work / "drive")) + " --addons " + kClients +
                              " --mount-root " + Quote(root);
-    Result run = Shell(
-        Private(host + " > " + log + " 2>&1 & pid=$!; " +
-                "for i in $(seq 1 300); do grep -q 'is mounted' " + log +
-                " && break; sleep 0.1; done; "
-                "(cd " + Quote(root + "/INTERNAL") + " && sleep 60) & busy=$!; sleep 0.5; "
-                "kill -INT $pid; sleep 3.5; kill -INT $pid; start=$(date +%s%N); wait $pid; "
-                "echo exit=$?; echo took_ms=$(( ($(date +%s%N) - start) / 1000000 )); "
-                "kill $busy; cat " + log),
-        90);
+    Result run =
+        Shell(Private(host + " > " + log + " 2>&1 & pid=$!; " +
+                      "for i in $(seq 1 300); do grep -q 'is mounted' " + log +
+                      " && break; sleep 0.1; done; "
+                      "(cd " +
+                      Quote(root + "/INTERNAL") +
+                      " && sleep 60) & busy=$!; sleep 0.5; "
+                      "kill -INT $pid; sleep 3.5; kill -INT $pid; start=$(date +%s%N); wait $pid; "
+                      "echo exit=$?; echo took_ms=$(( ($(date +%s%N) - start) / 1000000 )); "
+                      "kill $busy; cat " +
+                      log),
+              90);
     EXPECT_NE(run.output.find("detaching the Linux mounts"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("exit=0"), std::string::npos) << run.output;
     size_t at = run.output.find("took_ms=");
@@ -203,11 +208,11 @@ TEST(VantrelStart, AMountThatFailedIsNotReportedAsSuccess) {
     const std::string host = kEnvironment + kVantrel + " --speed 0 --drive " +
                              Quote("M:INTERNAL=" + (work / "drive")) + " --addons " + kClients +
                              " --mount-root /proc";
-    Result run = Shell(Private(host + " > " + log + " 2>&1 & pid=$!; " +
-                               "for i in $(seq 1 300); do grep -q 'could be mounted' " + log +
-                               " && break; sleep 0.1; done; kill -TERM $pid; wait $pid; cat " +
-                               log),
-                       90);
+    Result run =
+        Shell(Private(host + " > " + log + " 2>&1 & pid=$!; " +
+                      "for i in $(seq 1 300); do grep -q 'could be mounted' " + log +
+                      " && break; sleep 0.1; done; kill -TERM $pid; wait $pid; cat " + log),
+              90);
     EXPECT_NE(run.output.find("Drive M: NOT mounted at /proc/INTERNAL: "), std::string::npos)
         << run.output;
     EXPECT_NE(run.output.find("No drive of the handheld could be mounted"), std::string::npos)

@@ -60,9 +60,9 @@ TEST(ChannelLayer, BeginSendsInfoThenLinkConnectAndAnswersTheOtherEndsLink) {
     EXPECT_EQ(pair.desktopSent[0], NcpInfo(6, 0xABCD));
     EXPECT_EQ(pair.desktopSent[1], NcpConnect(1, "LINK.*"));
     // The desktop answered the handheld's LINK connect with our channel 1.
-    EXPECT_NE(std::find(pair.desktopSent.begin(), pair.desktopSent.end(),
-                        NcpConnectResponse(1, 1, 0)),
-              pair.desktopSent.end());
+    EXPECT_NE(
+        std::find(pair.desktopSent.begin(), pair.desktopSent.end(), NcpConnectResponse(1, 1, 0)),
+        pair.desktopSent.end());
     EXPECT_EQ(pair.desktop.InfoReceived(), std::optional<uint8>(kInfoSeries5));
     EXPECT_EQ(pair.handheld.InfoReceived(), std::optional<uint8>(6));
 }
@@ -108,8 +108,8 @@ TEST(ChannelLayer, LongMessagesAreCutIntoPartsAndJoinedAgain) {
     pair.Settle();
     Bytes message(1000);
     for (size_t i = 0; i < message.size(); ++i) message[i] = static_cast<uint8>(i * 7);
-    ASSERT_TRUE(pair.desktop.SendMessage(static_cast<uint8>(channel), message.data(),
-                                         message.size()));
+    ASSERT_TRUE(
+        pair.desktop.SendMessage(static_cast<uint8>(channel), message.data(), message.size()));
     size_t before = pair.desktopSent.size();
     pair.Settle();
     // 1000 bytes: 297 + 297 + 297 + 109.
@@ -168,8 +168,8 @@ TEST(ChannelLayer, CleanEndDisconnectsOursEndsTheirsThenEndOfChannels) {
 
 TEST(ChannelLayer, UntrustedControlFramesAreBoundsChecked) {
     ChannelLayer layer(Role::Desktop, kSeries3Channels);
-    const Bytes cases[] = {{0, 0, 6, 2}, {0, 1, 4}, {0, 1, 4, 3}, {0, 2, 7}, {0, 0, 99},
-                           {0, 2, 3},    {5, 1, 1}, {1, 1, 9, 1}};
+    const Bytes cases[] = {{0, 0, 6, 2}, {0, 1, 4}, {0, 1, 4, 3}, {0, 2, 7},
+                           {0, 0, 99},   {0, 2, 3}, {5, 1, 1},    {1, 1, 9, 1}};
     for (const Bytes& c : cases) layer.Receive(c.data(), c.size());
     EXPECT_FALSE(layer.InfoReceived().has_value());
     // The nameless connect is refused, nothing else answered.

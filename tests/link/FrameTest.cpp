@@ -51,17 +51,24 @@ TEST(FrameCodec, ComputedFixturesEncodeAndDecode) {
         {"Req_Req", {FrameType::Req, 1, {}}, Variant::Series5, "16 10 02 21 10 03 34 43"},
         {"Ack 0", {FrameType::Ack, 0, {}}, Variant::Series3, "16 10 02 00 10 03 00 00"},
         {"Ack 1", {FrameType::Ack, 1, {}}, Variant::Series3, "16 10 02 01 10 03 10 21"},
-        {"info v2", {FrameType::Data, 1, kInfoV2}, Variant::Series3,
+        {"info v2",
+         {FrameType::Data, 1, kInfoV2},
+         Variant::Series3,
          "16 10 02 31 00 00 06 02 00 00 00 00 10 03 D6 43"},
-        {"LINK S3", {FrameType::Data, 2, kConnectLink}, Variant::Series3,
+        {"LINK S3",
+         {FrameType::Data, 2, kConnectLink},
+         Variant::Series3,
          "16 10 02 32 00 01 03 4C 49 4E 4B 2E 2A 00 10 03 0B 7E"},
-        {"LINK S5", {FrameType::Data, 2, kConnectLink}, Variant::Series5,
+        {"LINK S5",
+         {FrameType::Data, 2, kConnectLink},
+         Variant::Series5,
          "16 10 02 32 00 01 10 04 4C 49 4E 4B 2E 2A 00 10 03 0B 7E"},
         {"Ack 8", {FrameType::Ack, 8, {}}, Variant::Series5, "16 10 02 08 01 10 03 99 88"},
         {"Ack 24", {FrameType::Ack, 24, {}}, Variant::Series5, "16 10 02 08 10 04 10 03 B9 CA"},
-        {"Ack 128", {FrameType::Ack, 128, {}}, Variant::Series5,
-         "16 10 02 08 10 10 10 03 9B 98"},
-        {"info v6", {FrameType::Data, 1, kInfoV6}, Variant::Series5,
+        {"Ack 128", {FrameType::Ack, 128, {}}, Variant::Series5, "16 10 02 08 10 10 10 03 9B 98"},
+        {"info v6",
+         {FrameType::Data, 1, kInfoV6},
+         Variant::Series5,
          "16 10 02 31 00 00 06 06 00 00 00 00 10 03 5F 45"},
     };
     for (const Fixture& f : fixtures) {
@@ -123,8 +130,7 @@ TEST(FrameDecoder, FrameSplitAtEveryBoundaryDecodesTheSame) {
     Bytes data;
     for (int i = 0; i < 40; ++i) data.push_back(static_cast<uint8>(i % 2 ? 0x10 : 0x03));
     for (Variant variant : {Variant::Series3, Variant::Series5}) {
-        Frame frame{FrameType::Data, variant == Variant::Series5 ? uint16(1000) : uint16(6),
-                    data};
+        Frame frame{FrameType::Data, variant == Variant::Series5 ? uint16(1000) : uint16(6), data};
         Bytes wire = EncodeFrame(frame, variant);
         for (size_t cut = 0; cut <= wire.size(); ++cut) {
             for (size_t cut2 = cut; cut2 <= wire.size(); cut2 += 7) {
@@ -171,8 +177,8 @@ TEST(FrameDecoder, RefusesOverlongFramesAndUnknownTypes) {
 
     Bytes typeFive{0x50};
     crc = Crc16(typeFive.data(), 1);
-    Bytes wire5{0x16, 0x10, 0x02, 0x50, 0x10, 0x03, static_cast<uint8>(crc >> 8),
-                static_cast<uint8>(crc)};
+    Bytes wire5{
+        0x16, 0x10, 0x02, 0x50, 0x10, 0x03, static_cast<uint8>(crc >> 8), static_cast<uint8>(crc)};
     EXPECT_TRUE(DecodeAll(wire5).empty());
 }
 
@@ -189,8 +195,11 @@ TEST(FrameDecoder, RandomStreamsNeverBreakItAndGoodFramesStillArrive) {
         for (uint8& b : stream) {
             // Lean towards the special bytes so the states are all visited.
             uint32 r = random() % 8;
-            b = r == 0 ? 0x10 : r == 1 ? 0x16 : r == 2 ? 0x02 : r == 3 ? 0x03
-                                                                     : static_cast<uint8>(random());
+            b = r == 0   ? 0x10
+                : r == 1 ? 0x16
+                : r == 2 ? 0x02
+                : r == 3 ? 0x03
+                         : static_cast<uint8>(random());
         }
         FrameDecoder decoder;
         std::vector<Frame> frames;

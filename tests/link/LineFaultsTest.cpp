@@ -7,7 +7,9 @@
 namespace wire {
 namespace {
 
-Bytes SomeFrame(uint16 seq) { return EncodeFrame(Frame{FrameType::Data, seq, {1, 2, 3}}, Variant::Series3); }
+Bytes SomeFrame(uint16 seq) {
+    return EncodeFrame(Frame{FrameType::Data, seq, {1, 2, 3}}, Variant::Series3);
+}
 
 TEST(LineFaults, ParseAcceptsTheRulesAndRefusesNonsense) {
     auto flip = LineFault::Parse("flip:3x2");
@@ -19,8 +21,8 @@ TEST(LineFaults, ParseAcceptsTheRulesAndRefusesNonsense) {
     EXPECT_EQ(LineFault::Parse("noise:1:20")->value, 20u);
     EXPECT_EQ(LineFault::Parse("cut:5")->value, 0u);
     EXPECT_EQ(LineFault::Parse("corrupt:2")->value, 2u);
-    for (const char* bad : {"flip", "flip:", "flip:0", "drop:x", "delay:1", "noise:1",
-                            "flip:1:5", "corrupt:200", "cut:1x0", "zap:1", "dup:-1"})
+    for (const char* bad : {"flip", "flip:", "flip:0", "drop:x", "delay:1", "noise:1", "flip:1:5",
+                            "corrupt:200", "cut:1x0", "zap:1", "dup:-1"})
         EXPECT_FALSE(LineFault::Parse(bad)) << bad;
 }
 
@@ -54,8 +56,7 @@ TEST(LineFaults, EachKindStrikesOnlyTheFramesItNames) {
     for (const Frame& f : frames) seqs.push_back(f.seq);
     // Noise may swallow the start of frame 5 (when it ends inside a would-be frame).
     std::erase(seqs, uint16(5));
-    EXPECT_EQ(seqs, (std::vector<uint16>{1, 4, 4, 6, 7, 8}))
-        << ::testing::PrintToString(seqs);
+    EXPECT_EQ(seqs, (std::vector<uint16>{1, 4, 4, 6, 7, 8})) << ::testing::PrintToString(seqs);
 }
 
 TEST(LineFaults, CorruptRateIsRoughlyThePercentAsked) {

@@ -51,7 +51,8 @@ pid_t Spawn(const std::vector<std::string>& args, const std::string& out) {
 int WaitExit(pid_t pid) {
     int status = 0;
     for (int i = 0; i < 600; ++i) {
-        if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (waitpid(pid, &status, WNOHANG) == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     kill(pid, SIGKILL);
@@ -64,17 +65,15 @@ TEST(SerialProcess, VantrelReachesALoneSimulatedHandheldAndASecondOneIsRefused) 
     std::string drive = work.Path() + "/m";
     ASSERT_EQ(mkdir(drive.c_str(), 0700), 0);
     std::string handheldOut = work.Path() + "/handheld.txt";
-    pid_t handheld =
-        Spawn({kBin + "/vantrel-handheld", "--series3", "--drive", "M:INTERNAL=" + drive},
-              handheldOut);
+    pid_t handheld = Spawn(
+        {kBin + "/vantrel-handheld", "--series3", "--drive", "M:INTERNAL=" + drive}, handheldOut);
     ASSERT_TRUE(WaitFor(handheldOut, "Ctrl-C", 30)) << Slurp(handheldOut);
     std::string pty = Slurp(handheldOut).substr(0, Slurp(handheldOut).find('\n'));
     ASSERT_EQ(pty.rfind("/dev/", 0), 0u) << pty;
 
     std::string firstOut = work.Path() + "/first.txt";
-    pid_t first = Spawn({kBin + "/vantrel", "--port", pty, "--no-fuse", "--settings-dir",
-                         work.Path()},
-                        firstOut);
+    pid_t first = Spawn(
+        {kBin + "/vantrel", "--port", pty, "--no-fuse", "--settings-dir", work.Path()}, firstOut);
     ASSERT_TRUE(WaitFor(firstOut, "Series 3 connected on " + pty + " at 19200", 90))
         << Slurp(firstOut);
     EXPECT_NE(Slurp(firstOut).find("waiting for the handheld on " + pty + " at 115200..."),

@@ -9,9 +9,9 @@
 #include <thread>
 
 #include "DeviceTestSupport.h"
+#include "RawChannel.h"
 #include "device/LineHandheld.h"
 #include "host/HostLink.h"
-#include "RawChannel.h"
 #include "host/SerialLink.h"
 #include "platform/HostProtocol.h"
 

@@ -10,12 +10,12 @@
 namespace vantrel {
 
 struct SerialOptions {
-    std::string port;          // --port PATH: a real serial line (or a pty)
-    uint32 baud = 0;           // --baud N; 0: search, fastest first
-    bool simulateOnPty = false;  // --pty: the simulated handheld behind a pty, over the wire
-    uint32 sendWindow = 1;     // --send-window N (Series 5 family; untried on real ones)
+    std::string port;              // --port PATH: a real serial line (or a pty)
+    uint32 baud = 0;               // --baud N; 0: search, fastest first
+    bool simulateOnPty = false;    // --pty: the simulated handheld behind a pty, over the wire
+    uint32 sendWindow = 1;         // --send-window N (Series 5 family; untried on real ones)
     uint32 inactivitySeconds = 0;  // --inactivity S; 0: off
-    std::vector<wire::LineFault> lineFaults;  // --line-fault RULE, on the handheld's frames
+    std::vector<wire::LineFault> lineFaults;      // --line-fault RULE, on the handheld's frames
     std::vector<wire::LineFault> hostLineFaults;  // --host-line-fault RULE, on ours
 
     bool Used() const { return !port.empty() || simulateOnPty; }

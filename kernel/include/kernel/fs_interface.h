@@ -184,8 +184,8 @@ typedef int op_rstat(void* ns, void* node, be_stat* st);
 typedef int op_wstat(void* ns, void* node, be_stat* st, long mask);
 typedef int op_fsync(void* ns, void* node);
 typedef int op_initialize(const char* devname, void* parms, size_t len);
-typedef int op_mount(nspace_id nsid, const char* devname, unsigned long flags, void* parms, size_t len,
-                     void** ns, vnode_id* root);
+typedef int op_mount(nspace_id nsid, const char* devname, unsigned long flags, void* parms,
+                     size_t len, void** ns, vnode_id* root);
 typedef int op_unmount(void* ns);
 typedef int op_sync(void* ns);
 typedef int op_rfsstat(void* ns, fs_info* info);
@@ -222,68 +222,68 @@ typedef int op_read_query(void* ns, void* cookie, long* num, be_dirent* buf, siz
 
 // The 62 slots, in this order.
 struct vnode_ops {
-    op_read_vnode* read_vnode;                  // 0
-    op_write_vnode* write_vnode;                // 1
-    op_remove_vnode* remove_vnode;              // 2
-    op_secure_vnode* secure_vnode;              // 3
-    op_walk* walk;                              // 4
-    op_access* access;                          // 5
-    op_create* create;                          // 6
-    op_mkdir* mkdir;                            // 7
-    op_symlink* symlink;                        // 8
-    op_link* link;                              // 9
-    op_rename* rename;                          // 10
-    op_unlink* unlink;                          // 11
-    op_rmdir* rmdir;                            // 12
-    op_readlink* readlink;                      // 13
-    op_opendir* opendir;                        // 14
-    op_closedir* closedir;                      // 15
-    op_free_dircookie* free_dircookie;          // 16
-    op_rewinddir* rewinddir;                    // 17
-    op_readdir* readdir;                        // 18
-    op_open* open;                              // 19
-    op_close* close;                            // 20
-    op_free_cookie* free_cookie;                // 21
-    op_read* read;                              // 22
-    op_write* write;                            // 23
-    op_readv* readv;                            // 24
-    op_writev* writev;                          // 25
-    op_ioctl* ioctl;                            // 26
-    op_setflags* setflags;                      // 27
-    op_rstat* rstat;                            // 28
-    op_wstat* wstat;                            // 29
-    op_fsync* fsync;                            // 30
-    op_initialize* initialize;                  // 31
-    op_mount* mount;                            // 32
-    op_unmount* unmount;                        // 33
-    op_sync* sync;                              // 34
-    op_rfsstat* rfsstat;                        // 35
-    op_wfsstat* wfsstat;                        // 36
-    op_select* select;                          // 37
-    op_deselect* deselect;                      // 38
-    op_open_indexdir* open_indexdir;            // 39
-    op_close_indexdir* close_indexdir;          // 40
+    op_read_vnode* read_vnode;                    // 0
+    op_write_vnode* write_vnode;                  // 1
+    op_remove_vnode* remove_vnode;                // 2
+    op_secure_vnode* secure_vnode;                // 3
+    op_walk* walk;                                // 4
+    op_access* access;                            // 5
+    op_create* create;                            // 6
+    op_mkdir* mkdir;                              // 7
+    op_symlink* symlink;                          // 8
+    op_link* link;                                // 9
+    op_rename* rename;                            // 10
+    op_unlink* unlink;                            // 11
+    op_rmdir* rmdir;                              // 12
+    op_readlink* readlink;                        // 13
+    op_opendir* opendir;                          // 14
+    op_closedir* closedir;                        // 15
+    op_free_dircookie* free_dircookie;            // 16
+    op_rewinddir* rewinddir;                      // 17
+    op_readdir* readdir;                          // 18
+    op_open* open;                                // 19
+    op_close* close;                              // 20
+    op_free_cookie* free_cookie;                  // 21
+    op_read* read;                                // 22
+    op_write* write;                              // 23
+    op_readv* readv;                              // 24
+    op_writev* writev;                            // 25
+    op_ioctl* ioctl;                              // 26
+    op_setflags* setflags;                        // 27
+    op_rstat* rstat;                              // 28
+    op_wstat* wstat;                              // 29
+    op_fsync* fsync;                              // 30
+    op_initialize* initialize;                    // 31
+    op_mount* mount;                              // 32
+    op_unmount* unmount;                          // 33
+    op_sync* sync;                                // 34
+    op_rfsstat* rfsstat;                          // 35
+    op_wfsstat* wfsstat;                          // 36
+    op_select* select;                            // 37
+    op_deselect* deselect;                        // 38
+    op_open_indexdir* open_indexdir;              // 39
+    op_close_indexdir* close_indexdir;            // 40
     op_free_indexdircookie* free_indexdircookie;  // 41
-    op_rewind_indexdir* rewind_indexdir;        // 42
-    op_read_indexdir* read_indexdir;            // 43
-    op_create_index* create_index;              // 44
-    op_remove_index* remove_index;              // 45
-    op_rename_index* rename_index;              // 46
-    op_stat_index* stat_index;                  // 47
-    op_open_attrdir* open_attrdir;              // 48
-    op_close_attrdir* close_attrdir;            // 49
-    op_free_attrdircookie* free_attrdircookie;  // 50
-    op_rewind_attrdir* rewind_attrdir;          // 51
-    op_read_attrdir* read_attrdir;              // 52
-    op_write_attr* write_attr;                  // 53
-    op_read_attr* read_attr;                    // 54
-    op_remove_attr* remove_attr;                // 55
-    op_rename_attr* rename_attr;                // 56
-    op_stat_attr* stat_attr;                    // 57
-    op_open_query* open_query;                  // 58
-    op_close_query* close_query;                // 59
-    op_free_querycookie* free_querycookie;      // 60
-    op_read_query* read_query;                  // 61
+    op_rewind_indexdir* rewind_indexdir;          // 42
+    op_read_indexdir* read_indexdir;              // 43
+    op_create_index* create_index;                // 44
+    op_remove_index* remove_index;                // 45
+    op_rename_index* rename_index;                // 46
+    op_stat_index* stat_index;                    // 47
+    op_open_attrdir* open_attrdir;                // 48
+    op_close_attrdir* close_attrdir;              // 49
+    op_free_attrdircookie* free_attrdircookie;    // 50
+    op_rewind_attrdir* rewind_attrdir;            // 51
+    op_read_attrdir* read_attrdir;                // 52
+    op_write_attr* write_attr;                    // 53
+    op_read_attr* read_attr;                      // 54
+    op_remove_attr* remove_attr;                  // 55
+    op_rename_attr* rename_attr;                  // 56
+    op_stat_attr* stat_attr;                      // 57
+    op_open_query* open_query;                    // 58
+    op_close_query* close_query;                  // 59
+    op_free_querycookie* free_querycookie;        // 60
+    op_read_query* read_query;                    // 61
 };
 
 static_assert(sizeof(vnode_ops) == 62 * sizeof(void*), "the operation table has 62 slots");
@@ -303,7 +303,7 @@ extern "C" {
 [[nodiscard]] int remove_vnode(nspace_id nsid, vnode_id vnid);
 [[nodiscard]] int unremove_vnode(nspace_id nsid, vnode_id vnid);
 // Reports a change to the node monitor. `name` may be null.
-[[nodiscard]] int notify_listener(int op, nspace_id nsid, vnode_id vnida, vnode_id vnidb, vnode_id vnidc,
-                    const char* name);
+[[nodiscard]] int notify_listener(int op, nspace_id nsid, vnode_id vnida, vnode_id vnidb,
+                                  vnode_id vnidc, const char* name);
 
 }  // extern "C"

@@ -18,10 +18,10 @@ enum class Variant { Series3, Series5 };
 enum class FrameType : uint8 { Ack = 0, Disc = 1, Req = 2, Data = 3 };
 
 // Sequence values of type-2 (connect) frames.
-constexpr uint16 kReqSeq = 0;        // Series 3 connect request
-constexpr uint16 kReqReqSeq = 1;     // Series 5 family connect request (1-3 accepted)
+constexpr uint16 kReqSeq = 0;     // Series 3 connect request
+constexpr uint16 kReqReqSeq = 1;  // Series 5 family connect request (1-3 accepted)
 constexpr uint16 kReqReqLastSeq = 3;
-constexpr uint16 kReqConSeq = 4;     // Series 5 family connect reply (4-6 accepted)
+constexpr uint16 kReqConSeq = 4;  // Series 5 family connect reply (4-6 accepted)
 constexpr uint16 kReqConLastSeq = 6;
 
 // Largest DATA before stuffing.

@@ -15,9 +15,7 @@ inline void LongToBytes(uint32 value, uint8* dest) {
     dest[3] = static_cast<uint8>(value >> 24);
 }
 
-inline uint16 BytesToUword(const uint8* src) {
-    return static_cast<uint16>(src[0] | (src[1] << 8));
-}
+inline uint16 BytesToUword(const uint8* src) { return static_cast<uint16>(src[0] | (src[1] << 8)); }
 
 // Sign-extending: device statuses and handles are signed 16-bit values.
 inline int16 BytesToWord(const uint8* src) { return static_cast<int16>(BytesToUword(src)); }

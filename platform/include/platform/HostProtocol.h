@@ -34,7 +34,9 @@ inline int32 host_disconnect_request(uint16 channel) { return HOST_DISCONNECT_RE
 inline bool host_is_connect_reply(int32 code) {
     return (code & HOST_CODE_KIND_MASK) == HOST_CONNECT_REPLY;
 }
-inline uint16 host_code_channel(int32 code) { return static_cast<uint16>(code & HOST_CHANNEL_MASK); }
+inline uint16 host_code_channel(int32 code) {
+    return static_cast<uint16>(code & HOST_CHANNEL_MASK);
+}
 
 // Builds the data of a HOST_CONNECT_REQUEST: the reply port, then `server` and ".*" (e.g.
 // "SYS$RFSV.*") and a NUL, padded with zeros to `padTo` bytes. Its size, or 0 when it does not

@@ -63,9 +63,8 @@ inline void build_mnt(uint8* out, int32 writePort, int32 readPort, uint16 channe
     const struct {
         const char* text;
         size_t offset;
-    } texts[] = {{device, mnt_offset::device},
-                 {path, mnt_offset::path},
-                 {debugFile, mnt_offset::debugFile}};
+    } texts[] = {
+        {device, mnt_offset::device}, {path, mnt_offset::path}, {debugFile, mnt_offset::debugFile}};
     for (const auto& field : texts) {
         if (field.text != nullptr)
             memcpy(out + field.offset, field.text, strnlen(field.text, MNT_NAME_LENGTH - 1));

@@ -91,8 +91,8 @@ constexpr uint16 RFSV_REPLY_CODE = 0x2A;
 constexpr size_t RFSV_REPLY_LENGTH = 2;
 constexpr size_t RFSV_REPLY_STATUS = 4;
 constexpr size_t RFSV_REPLY_HEADER_SIZE = 6;  // code, length, status
-constexpr size_t RFSV_REPLY_DATA = 6;         // FOPEN handle, FREAD data, FSEEK position, FINFO entry
-constexpr size_t RFSV_DIRREAD_ENTRIES = 8;    // FDIRREAD: two bytes, then the entries
+constexpr size_t RFSV_REPLY_DATA = 6;       // FOPEN handle, FREAD data, FSEEK position, FINFO entry
+constexpr size_t RFSV_DIRREAD_ENTRIES = 8;  // FDIRREAD: two bytes, then the entries
 // FDEVICEINFO, and the first part of each FDEVICEREAD reply.
 constexpr size_t RFSV_INFO_MEDIA = 8;
 constexpr size_t RFSV_INFO_TOTAL = 12;

@@ -1,9 +1,10 @@
 // Basic types of the platform the add-ons were written for.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
-#include <sys/types.h>
 
 typedef int8_t int8;
 typedef uint8_t uint8;
