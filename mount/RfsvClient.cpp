@@ -14,7 +14,6 @@
 #include "platform/Errors.h"
 #include "platform/HostProtocol.h"
 #include "platform/Series3Wire.h"
-#include "platform/Series5Wire.h"
 
 std::atomic<uint16> opidc{1};
 
@@ -32,11 +31,6 @@ constexpr size_t kSiboReplySize = 128;
 // A real device ends its list after a handful of drives; one that never does must not make
 // the client loop and allocate for ever.
 constexpr int kMaxDrives = 26;
-
-// Series 5 file service replies are read into this many bytes; a volume reply shorter than
-// kVolumeMinimum is passed over (the label length bytes it lacks read as zero).
-constexpr size_t kEpocReplySize = 264;
-constexpr size_t kVolumeMinimum = 42;
 
 constexpr int32 kLinkDownBufferSize = 99;
 
@@ -331,61 +325,6 @@ int RfsvClient::MountSIBO(mnt& block) {
     }
 
     MountAll("tavro3");
-    return B_OK;
-}
-
-int RfsvClient::MountEPOC(mnt& block) {
-    // Each drive's path is made in full by PlanMountPoint, which refuses what does not fit.
-    strcpy(block.device, " :");
-
-    uint8 request[8];
-    uint8 reply[kEpocReplySize];
-    WordToBytes(epoc::kDriveList, request);
-    WordToBytes(opidc.fetch_add(1), request + 2);
-    // Bytes the device did not send read as zero, never as an earlier reply's.
-    memset(reply, 0, sizeof(reply));
-    ssize_t read = Exchange(block, request, 4, reply, sizeof(reply), waits.reply);
-    if (read >= static_cast<ssize_t>(epoc::kDriveListReplySize)) {
-        uint8 present[epoc::kDriveCount];
-        memcpy(present, reply + epoc::kHeaderSize, sizeof(present));
-        WordToBytes(epoc::kVolume, request);
-        for (uint32 index = 0; index < epoc::kDriveCount; index++) {
-            if (present[index] == 0) {
-                continue;
-            }
-            WordToBytes(opidc.fetch_add(1), request + 2);
-            LongToBytes(index, request + 4);
-            memset(reply, 0, sizeof(reply));
-            read = Exchange(block, request, sizeof(request), reply, sizeof(reply), waits.driveInfo);
-            if (read < static_cast<ssize_t>(kVolumeMinimum)) {
-                continue;
-            }
-            block.device[0] = static_cast<char>('A' + index);
-            // The name must lie within the bytes received; an empty one needs none.
-            uint32 nameLength = BytesToUlong(reply + epoc::kVolumeLabelLength);
-            if (nameLength > 0 && (nameLength > kEpocReplySize - epoc::kVolumeLabel ||
-                                   epoc::kVolumeLabel + nameLength > static_cast<size_t>(read))) {
-                printf("DEVICE %s volume name runs past the reply, drive skipped\n", block.device);
-                continue;
-            }
-            char volume[kEpocReplySize];
-            memcpy(volume, reply + epoc::kVolumeLabel, nameLength);
-            volume[nameLength] = '\0';
-
-            SetDebugFile(block);
-            if (PlanMountPoint(block, volume) != B_OK) {
-                continue;
-            }
-            MountRecord* record = AppendRecord(block);
-            if (record == nullptr) {
-                continue;
-            }
-            printf("DEVICE %s mounted to %s\n", record->block.device, record->block.path);
-            record->madeMountPoint = mkdir(record->block.path, 0755) == 0;
-        }
-    }
-
-    MountAll("tavro5");
     return B_OK;
 }
 

@@ -14,6 +14,10 @@
 // connections, wrapping from 65535 to 0.
 extern std::atomic<uint16> opidc;
 
+// Series 5 file service replies are read into this many bytes: the largest reply of either
+// family.
+inline constexpr size_t kEpocReplySize = 264;
+
 class RfsvClient {
 public:
     explicit RfsvClient(CONFIG_VAR* config, const ClientWaits& waits = ClientWaits{});
