@@ -237,8 +237,7 @@ int tavro_read_attrdir(void* ns, void* node_, void* cookie_, long* num, be_diren
     if (cookie == nullptr) return B_BAD_VALUE;
     VolumeLock lock(vol);
     if (!lock.held()) return B_BAD_SEM_ID;
-    size_t room = bufsize > offsetof(be_dirent, d_name) ? bufsize - offsetof(be_dirent, d_name) : 0;
-    if (room > sizeof entry->d_name) room = sizeof entry->d_name;
+    size_t room = be_dirent_name_room(bufsize);
     *num = 0;
     attribute* attr = node->attrs;
     for (int32 i = 0; attr != nullptr && i < cookie->index; i++) attr = attr->next;
@@ -248,13 +247,7 @@ int tavro_read_attrdir(void* ns, void* node_, void* cookie_, long* num, be_diren
         cookie->index++;
     }
     if (attr != nullptr) {
-        *entry = be_dirent{};
-        entry->d_dev = vol->nsid;
-        entry->d_pdev = vol->nsid;
-        entry->d_ino = node->vnid;
-        entry->d_pino = node->vnid;
-        entry->d_reclen = static_cast<uint16>(attr->size);
-        strcpy(entry->d_name, attr->name);
+        be_attr_dirent(entry, vol->nsid, node->vnid, attr->name, attr->size);
         *num = 1;
         cookie->index++;
     }

@@ -104,9 +104,7 @@ int tavro_readdir(void* ns, void* vnode_, void* cookie_, long* num, be_dirent* d
             cookie->ended = kListingBroken;
             return B_IO_ERROR;
         }
-        size_t room =
-            bufsize > offsetof(be_dirent, d_name) ? bufsize - offsetof(be_dirent, d_name) : 0;
-        if (room > sizeof dirent->d_name) room = sizeof dirent->d_name;
+        size_t room = be_dirent_name_room(bufsize);
         // The device spells names in its own character set; the desktop reads UTF-8.
         char name[sizeof dirent->d_name];
         bool usable = entry.name_length > 0 &&

@@ -360,69 +360,45 @@ extern "C" {
 
 __attribute__((visibility("default"))) int32 api_version = B_CURRENT_FS_API_VERSION;
 
+// Slots by name; a slot not named stays null, which the kernel reads as "not supported".
 __attribute__((visibility("default"))) vnode_ops fs_entry = {
-    t5_read_vnode,          // 0 read_vnode
-    t5_write_vnode,         // 1 write_vnode
-    t5_remove_vnode,        // 2 remove_vnode
-    t5_secure_vnode,        // 3 secure_vnode
-    t5_walk,                // 4 walk
-    t5_access,              // 5 access
-    t5_create,              // 6 create
-    t5_mkdir,               // 7 mkdir
-    nullptr,                // 8 symlink
-    nullptr,                // 9 link
-    t5_rename,              // 10 rename
-    t5_unlink,              // 11 unlink
-    t5_rmdir,               // 12 rmdir
-    t5_readlink,            // 13 readlink
-    t5_opendir,             // 14 opendir
-    t5_closedir,            // 15 closedir
-    t5_free_dircookie,      // 16 free_dircookie
-    t5_rewinddir,           // 17 rewinddir
-    t5_readdir,             // 18 readdir
-    t5_open,                // 19 open
-    t5_close,               // 20 close
-    t5_free_cookie,         // 21 free_cookie
-    t5_read,                // 22 read
-    t5_write,               // 23 write
-    nullptr,                // 24 readv
-    nullptr,                // 25 writev
-    nullptr,                // 26 ioctl
-    nullptr,                // 27 setflags
-    t5_rstat,               // 28 rstat
-    t5_wstat,               // 29 wstat
-    nullptr,                // 30 fsync
-    nullptr,                // 31 initialize
-    t5_mount,               // 32 mount
-    t5_unmount,             // 33 unmount
-    nullptr,                // 34 sync
-    t5_rfsstat,             // 35 rfsstat
-    nullptr,                // 36 wfsstat
-    nullptr,                // 37 select
-    nullptr,                // 38 deselect
-    nullptr,                // 39 open_indexdir
-    nullptr,                // 40 close_indexdir
-    nullptr,                // 41 free_indexdircookie
-    nullptr,                // 42 rewind_indexdir
-    nullptr,                // 43 read_indexdir
-    nullptr,                // 44 create_index
-    nullptr,                // 45 remove_index
-    nullptr,                // 46 rename_index
-    nullptr,                // 47 stat_index
-    t5_open_attrdir,        // 48 open_attrdir
-    t5_close_attrdir,       // 49 close_attrdir
-    t5_free_attrdircookie,  // 50 free_attrdircookie
-    t5_rewind_attrdir,      // 51 rewind_attrdir
-    t5_read_attrdir,        // 52 read_attrdir
-    t5_write_attr,          // 53 write_attr
-    t5_read_attr,           // 54 read_attr
-    t5_remove_attr,         // 55 remove_attr
-    t5_rename_attr,         // 56 rename_attr
-    t5_stat_attr,           // 57 stat_attr
-    nullptr,                // 58 open_query
-    nullptr,                // 59 close_query
-    nullptr,                // 60 free_querycookie
-    nullptr,                // 61 read_query
+    .read_vnode = t5_read_vnode,
+    .write_vnode = t5_write_vnode,
+    .remove_vnode = t5_remove_vnode,
+    .secure_vnode = t5_secure_vnode,
+    .walk = t5_walk,
+    .access = t5_access,
+    .create = t5_create,
+    .mkdir = t5_mkdir,
+    .rename = t5_rename,
+    .unlink = t5_unlink,
+    .rmdir = t5_rmdir,
+    .readlink = t5_readlink,
+    .opendir = t5_opendir,
+    .closedir = t5_closedir,
+    .free_dircookie = t5_free_dircookie,
+    .rewinddir = t5_rewinddir,
+    .readdir = t5_readdir,
+    .open = t5_open,
+    .close = t5_close,
+    .free_cookie = t5_free_cookie,
+    .read = t5_read,
+    .write = t5_write,
+    .rstat = t5_rstat,
+    .wstat = t5_wstat,
+    .mount = t5_mount,
+    .unmount = t5_unmount,
+    .rfsstat = t5_rfsstat,
+    .open_attrdir = t5_open_attrdir,
+    .close_attrdir = t5_close_attrdir,
+    .free_attrdircookie = t5_free_attrdircookie,
+    .rewind_attrdir = t5_rewind_attrdir,
+    .read_attrdir = t5_read_attrdir,
+    .write_attr = t5_write_attr,
+    .read_attr = t5_read_attr,
+    .remove_attr = t5_remove_attr,
+    .rename_attr = t5_rename_attr,
+    .stat_attr = t5_stat_attr,
 };
 
 }  // extern "C"

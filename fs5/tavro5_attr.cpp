@@ -200,21 +200,14 @@ int t5_read_attrdir(void* ns, void* node_, void* cookie_, long* num, be_dirent* 
     attrdir_cookie* c = static_cast<attrdir_cookie*>(cookie_);
     if (n == nullptr) return B_ENTRY_NOT_FOUND;
     if (c == nullptr) return B_BAD_VALUE;
-    size_t room = bufsize > offsetof(be_dirent, d_name) ? bufsize - offsetof(be_dirent, d_name) : 0;
-    if (room > sizeof entry->d_name) room = sizeof entry->d_name;
+    size_t room = be_dirent_name_room(bufsize);
     std::lock_guard<std::mutex> hold(vol->lock);
     *num = 0;
     // A name that does not fit the caller's entry is passed over, never cut.
     while (c->index < n->attrs.size() && n->attrs[c->index].name.size() + 1 > room) c->index++;
     if (c->index < n->attrs.size()) {
         const attribute& a = n->attrs[c->index++];
-        *entry = be_dirent{};
-        entry->d_dev = vol->nsid;
-        entry->d_pdev = vol->nsid;
-        entry->d_ino = n->id;
-        entry->d_pino = n->id;
-        entry->d_reclen = static_cast<uint16>(a.data.size());
-        strcpy(entry->d_name, a.name.c_str());
+        be_attr_dirent(entry, vol->nsid, n->id, a.name.c_str(), a.data.size());
         *num = 1;
     }
     return B_OK;

@@ -96,8 +96,7 @@ int t5_readdir(void* ns, void* node_, void* cookie_, long* num, be_dirent* diren
     if (dir == nullptr || c == nullptr) return B_ENTRY_NOT_FOUND;
     std::lock_guard<std::mutex> hold(c->lock);
     *num = 0;
-    size_t room = bufsize > offsetof(be_dirent, d_name) ? bufsize - offsetof(be_dirent, d_name) : 0;
-    if (room > sizeof dirent->d_name) room = sizeof dirent->d_name;
+    size_t room = be_dirent_name_room(bufsize);
 
     dirent->d_dev = vol->nsid;
     dirent->d_pdev = vol->nsid;

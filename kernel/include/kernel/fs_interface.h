@@ -8,6 +8,9 @@
 // they are prefixed (be_stat, be_dirent, B_O_*) so that no Linux header clashes with them.
 #pragma once
 
+#include <cstddef>
+#include <cstring>
+
 #include "platform/Errors.h"
 #include "platform/SupportDefs.h"
 
@@ -116,6 +119,25 @@ struct be_dirent {
     char d_name[B_FILE_NAME_LENGTH];
 };
 
+// The room a be_dirent of `bufsize` bytes leaves for its name and the name's NUL.
+inline size_t be_dirent_name_room(size_t bufsize) {
+    size_t room = bufsize > offsetof(be_dirent, d_name) ? bufsize - offsetof(be_dirent, d_name) : 0;
+    return room < sizeof(be_dirent::d_name) ? room : sizeof(be_dirent::d_name);
+}
+
+// An entry of an attribute listing: the attribute `name` (which fits the entry) of node `vnid`.
+// d_reclen carries the attribute's size.
+inline void be_attr_dirent(be_dirent* entry, nspace_id nsid, vnode_id vnid, const char* name,
+                           size_t size) {
+    *entry = be_dirent{};
+    entry->d_dev = nsid;
+    entry->d_pdev = nsid;
+    entry->d_ino = vnid;
+    entry->d_pino = vnid;
+    entry->d_reclen = static_cast<uint16>(size);
+    std::strcpy(entry->d_name, name);
+}
+
 struct fs_info {
     int32 dev;
     int64 root;
@@ -220,70 +242,70 @@ typedef int op_close_query(void* ns, void* cookie);
 typedef int op_free_querycookie(void* ns, void* node, void* cookie);
 typedef int op_read_query(void* ns, void* cookie, long* num, be_dirent* buf, size_t bufsize);
 
-// The 62 slots, in this order.
+// The 62 slots, in this order. A table may name only the slots it fills; the others stay null.
 struct vnode_ops {
-    op_read_vnode* read_vnode;                    // 0
-    op_write_vnode* write_vnode;                  // 1
-    op_remove_vnode* remove_vnode;                // 2
-    op_secure_vnode* secure_vnode;                // 3
-    op_walk* walk;                                // 4
-    op_access* access;                            // 5
-    op_create* create;                            // 6
-    op_mkdir* mkdir;                              // 7
-    op_symlink* symlink;                          // 8
-    op_link* link;                                // 9
-    op_rename* rename;                            // 10
-    op_unlink* unlink;                            // 11
-    op_rmdir* rmdir;                              // 12
-    op_readlink* readlink;                        // 13
-    op_opendir* opendir;                          // 14
-    op_closedir* closedir;                        // 15
-    op_free_dircookie* free_dircookie;            // 16
-    op_rewinddir* rewinddir;                      // 17
-    op_readdir* readdir;                          // 18
-    op_open* open;                                // 19
-    op_close* close;                              // 20
-    op_free_cookie* free_cookie;                  // 21
-    op_read* read;                                // 22
-    op_write* write;                              // 23
-    op_readv* readv;                              // 24
-    op_writev* writev;                            // 25
-    op_ioctl* ioctl;                              // 26
-    op_setflags* setflags;                        // 27
-    op_rstat* rstat;                              // 28
-    op_wstat* wstat;                              // 29
-    op_fsync* fsync;                              // 30
-    op_initialize* initialize;                    // 31
-    op_mount* mount;                              // 32
-    op_unmount* unmount;                          // 33
-    op_sync* sync;                                // 34
-    op_rfsstat* rfsstat;                          // 35
-    op_wfsstat* wfsstat;                          // 36
-    op_select* select;                            // 37
-    op_deselect* deselect;                        // 38
-    op_open_indexdir* open_indexdir;              // 39
-    op_close_indexdir* close_indexdir;            // 40
-    op_free_indexdircookie* free_indexdircookie;  // 41
-    op_rewind_indexdir* rewind_indexdir;          // 42
-    op_read_indexdir* read_indexdir;              // 43
-    op_create_index* create_index;                // 44
-    op_remove_index* remove_index;                // 45
-    op_rename_index* rename_index;                // 46
-    op_stat_index* stat_index;                    // 47
-    op_open_attrdir* open_attrdir;                // 48
-    op_close_attrdir* close_attrdir;              // 49
-    op_free_attrdircookie* free_attrdircookie;    // 50
-    op_rewind_attrdir* rewind_attrdir;            // 51
-    op_read_attrdir* read_attrdir;                // 52
-    op_write_attr* write_attr;                    // 53
-    op_read_attr* read_attr;                      // 54
-    op_remove_attr* remove_attr;                  // 55
-    op_rename_attr* rename_attr;                  // 56
-    op_stat_attr* stat_attr;                      // 57
-    op_open_query* open_query;                    // 58
-    op_close_query* close_query;                  // 59
-    op_free_querycookie* free_querycookie;        // 60
-    op_read_query* read_query;                    // 61
+    op_read_vnode* read_vnode = nullptr;                    // 0
+    op_write_vnode* write_vnode = nullptr;                  // 1
+    op_remove_vnode* remove_vnode = nullptr;                // 2
+    op_secure_vnode* secure_vnode = nullptr;                // 3
+    op_walk* walk = nullptr;                                // 4
+    op_access* access = nullptr;                            // 5
+    op_create* create = nullptr;                            // 6
+    op_mkdir* mkdir = nullptr;                              // 7
+    op_symlink* symlink = nullptr;                          // 8
+    op_link* link = nullptr;                                // 9
+    op_rename* rename = nullptr;                            // 10
+    op_unlink* unlink = nullptr;                            // 11
+    op_rmdir* rmdir = nullptr;                              // 12
+    op_readlink* readlink = nullptr;                        // 13
+    op_opendir* opendir = nullptr;                          // 14
+    op_closedir* closedir = nullptr;                        // 15
+    op_free_dircookie* free_dircookie = nullptr;            // 16
+    op_rewinddir* rewinddir = nullptr;                      // 17
+    op_readdir* readdir = nullptr;                          // 18
+    op_open* open = nullptr;                                // 19
+    op_close* close = nullptr;                              // 20
+    op_free_cookie* free_cookie = nullptr;                  // 21
+    op_read* read = nullptr;                                // 22
+    op_write* write = nullptr;                              // 23
+    op_readv* readv = nullptr;                              // 24
+    op_writev* writev = nullptr;                            // 25
+    op_ioctl* ioctl = nullptr;                              // 26
+    op_setflags* setflags = nullptr;                        // 27
+    op_rstat* rstat = nullptr;                              // 28
+    op_wstat* wstat = nullptr;                              // 29
+    op_fsync* fsync = nullptr;                              // 30
+    op_initialize* initialize = nullptr;                    // 31
+    op_mount* mount = nullptr;                              // 32
+    op_unmount* unmount = nullptr;                          // 33
+    op_sync* sync = nullptr;                                // 34
+    op_rfsstat* rfsstat = nullptr;                          // 35
+    op_wfsstat* wfsstat = nullptr;                          // 36
+    op_select* select = nullptr;                            // 37
+    op_deselect* deselect = nullptr;                        // 38
+    op_open_indexdir* open_indexdir = nullptr;              // 39
+    op_close_indexdir* close_indexdir = nullptr;            // 40
+    op_free_indexdircookie* free_indexdircookie = nullptr;  // 41
+    op_rewind_indexdir* rewind_indexdir = nullptr;          // 42
+    op_read_indexdir* read_indexdir = nullptr;              // 43
+    op_create_index* create_index = nullptr;                // 44
+    op_remove_index* remove_index = nullptr;                // 45
+    op_rename_index* rename_index = nullptr;                // 46
+    op_stat_index* stat_index = nullptr;                    // 47
+    op_open_attrdir* open_attrdir = nullptr;                // 48
+    op_close_attrdir* close_attrdir = nullptr;              // 49
+    op_free_attrdircookie* free_attrdircookie = nullptr;    // 50
+    op_rewind_attrdir* rewind_attrdir = nullptr;            // 51
+    op_read_attrdir* read_attrdir = nullptr;                // 52
+    op_write_attr* write_attr = nullptr;                    // 53
+    op_read_attr* read_attr = nullptr;                      // 54
+    op_remove_attr* remove_attr = nullptr;                  // 55
+    op_rename_attr* rename_attr = nullptr;                  // 56
+    op_stat_attr* stat_attr = nullptr;                      // 57
+    op_open_query* open_query = nullptr;                    // 58
+    op_close_query* close_query = nullptr;                  // 59
+    op_free_querycookie* free_querycookie = nullptr;        // 60
+    op_read_query* read_query = nullptr;                    // 61
 };
 
 static_assert(sizeof(vnode_ops) == 62 * sizeof(void*), "the operation table has 62 slots");
