@@ -154,8 +154,6 @@ constexpr int kAsideAttempts = 8;
     return status;
 }
 
-// The length of a path in the device's characters.
-
 }  // namespace
 
 int tavro_rmdir(void* ns, void* dir, const char* name) {

@@ -35,6 +35,23 @@ struct DevicePath {
     explicit DevicePath(const char* path) { status = to_device_text(path, text, sizeof text); }
 };
 
+// A request that names one path: `build` makes it from the path as the device spells it and
+// returns its size, 0 when it does not fit.
+template <typename Build>
+[[nodiscard]] status_t build_spelled(const char* path, Build build) {
+    DevicePath spelled(path);
+    if (spelled.status != B_OK) return spelled.status;
+    return build(spelled.text) == 0 ? B_NAME_TOO_LONG : B_OK;
+}
+
+// A request of `opcode` with the path alone.
+[[nodiscard]] status_t build_spelled_path(uint8 (&request)[RFSV_REQUEST_BUFFER_SIZE], uint16 opcode,
+                                          const char* path) {
+    return build_spelled(path, [&](const char* text) {
+        return build_path_request(request, sizeof request, opcode, text);
+    });
+}
+
 // The common shape of MKDIR, RENAME, DELETE, SFDATE: no reply, a broken one, then the
 // status table.
 [[nodiscard]] status_t status_only(const Reply& reply, status_t (*map)(int16)) {
@@ -48,10 +65,10 @@ struct DevicePath {
 
 int32 psion_open(volume* vol, uint16 mode, const char* path) {
     if (!vol->connected.load()) return B_ENTRY_NOT_FOUND;
-    DevicePath spelled(path);
-    if (spelled.status != B_OK) return spelled.status;
     uint8 request[RFSV_REQUEST_BUFFER_SIZE];
-    if (build_fopen(request, sizeof request, mode, spelled.text) == 0) return B_NAME_TOO_LONG;
+    status_t built = build_spelled(
+        path, [&](const char* text) { return build_fopen(request, sizeof request, mode, text); });
+    if (built != B_OK) return built;
     return open_noting_handles(vol, request);
 }
 
@@ -87,11 +104,9 @@ status_t psion_close(volume* vol, filecookie* cookie) {
 
 status_t psion_finfo(volume* vol, const char* path, uint8* header) {
     if (!vol->connected.load()) return B_IO_ERROR;
-    DevicePath spelled(path);
-    if (spelled.status != B_OK) return spelled.status;
     uint8 request[RFSV_REQUEST_BUFFER_SIZE];
-    if (build_path_request(request, sizeof request, FINFO, spelled.text) == 0)
-        return B_NAME_TOO_LONG;
+    status_t built = build_spelled_path(request, FINFO, path);
+    if (built != B_OK) return built;
     Reply reply(vol, request);
     if (reply.bytes == nullptr) return missing_reply(reply.transport);
     const uint8* found;
@@ -117,11 +132,9 @@ namespace {
 [[nodiscard]] status_t path_request(volume* vol, uint16 opcode, const char* path,
                                     status_t (*map)(int16)) {
     if (!vol->connected.load()) return B_IO_ERROR;
-    DevicePath spelled(path);
-    if (spelled.status != B_OK) return spelled.status;
     uint8 request[RFSV_REQUEST_BUFFER_SIZE];
-    if (build_path_request(request, sizeof request, opcode, spelled.text) == 0)
-        return B_NAME_TOO_LONG;
+    status_t built = build_spelled_path(request, opcode, path);
+    if (built != B_OK) return built;
     Reply reply(vol, request);
     return status_only(reply, map);
 }
@@ -150,10 +163,10 @@ status_t psion_delete(volume* vol, const char* path) {
 
 status_t psion_sfdate(volume* vol, const char* path, uint32 time) {
     if (!vol->connected.load()) return B_IO_ERROR;
-    DevicePath spelled(path);
-    if (spelled.status != B_OK) return spelled.status;
     uint8 request[RFSV_REQUEST_BUFFER_SIZE];
-    if (build_sfdate(request, sizeof request, time, spelled.text) == 0) return B_NAME_TOO_LONG;
+    status_t built = build_spelled(
+        path, [&](const char* text) { return build_sfdate(request, sizeof request, time, text); });
+    if (built != B_OK) return built;
     Reply reply(vol, request);
     return status_only(reply, map_sfdate_status);
 }

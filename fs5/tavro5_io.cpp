@@ -248,10 +248,10 @@ status_t request_volume(volume* vol, epoc::volume_info* info) {
     return epoc::parse_volume(reply.data(), reply.size(), info) ? B_OK : B_IO_ERROR;
 }
 
-status_t open_file(volume* vol, uint16 op, uint32 mode, const std::string& path, uint32* handle,
-                   uint32* session) {
-    uint8 request[epoc::kMaxRequest];
-    size_t size = epoc::build_open_file(request, sizeof request, op, 0, mode, path);
+namespace {
+
+// An open of a file or a folder listing, built in `request`: the device's new handle.
+status_t open_handle(volume* vol, uint8* request, size_t size, uint32* handle, uint32* session) {
     if (size == 0) return B_NAME_TOO_LONG;
     std::vector<uint8> reply;
     int32 device;
@@ -261,17 +261,20 @@ status_t open_file(volume* vol, uint16 op, uint32 mode, const std::string& path,
     return epoc::parse_u32(reply.data(), reply.size(), 0, handle) ? B_OK : B_IO_ERROR;
 }
 
+}  // namespace
+
+status_t open_file(volume* vol, uint16 op, uint32 mode, const std::string& path, uint32* handle,
+                   uint32* session) {
+    uint8 request[epoc::kMaxRequest];
+    size_t size = epoc::build_open_file(request, sizeof request, op, 0, mode, path);
+    return open_handle(vol, request, size, handle, session);
+}
+
 status_t open_dir(volume* vol, uint32 attributes, const std::string& pattern, uint32* handle,
                   uint32* session) {
     uint8 request[epoc::kMaxRequest];
     size_t size = epoc::build_open_dir(request, sizeof request, 0, attributes, pattern);
-    if (size == 0) return B_NAME_TOO_LONG;
-    std::vector<uint8> reply;
-    int32 device;
-    status_t status = transact(vol, request, size, &reply, &device, handle_use::opens, session);
-    if (status != B_OK) return status;
-    if (device != epoc::kOk) return epoc::map_status(device);
-    return epoc::parse_u32(reply.data(), reply.size(), 0, handle) ? B_OK : B_IO_ERROR;
+    return open_handle(vol, request, size, handle, session);
 }
 
 status_t close_handle(volume* vol, uint32 handle, uint32 session) {
