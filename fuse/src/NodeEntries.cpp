@@ -68,13 +68,23 @@ void release_detached(MountSession& session, vnode_id vnid) {
     put_references(session, vnid, session.nodes().detach(vnid));
 }
 
+namespace {
+
+// The folder `parent` and, with a reference taken, its entry `name`.
+[[nodiscard]] status_t find_child(MountSession& session, fuse_ino_t parent, const char* name,
+                                  vnode_id* dir, vnode_id* vnid) {
+    status_t status = node_of(session, parent, dir);
+    if (status != B_OK) return status;
+    return vfs_lookup(session.nsid(), *dir, name, vnid);
+}
+
+}  // namespace
+
 [[nodiscard]] status_t lookup_entry(MountSession& session, fuse_ino_t parent, const char* name,
                                     fuse_entry_param* entry) {
     vnode_id dir = 0;
-    status_t status = node_of(session, parent, &dir);
-    if (status != B_OK) return status;
     vnode_id vnid = 0;
-    status = vfs_lookup(session.nsid(), dir, name, &vnid);
+    status_t status = find_child(session, parent, name, &dir, &vnid);
     if (status != B_OK) return status;
     status = refresh_looked_up(session, dir, vnid);
     if (status != B_OK) {
@@ -87,10 +97,8 @@ void release_detached(MountSession& session, vnode_id vnid) {
 [[nodiscard]] status_t remove_entry(MountSession& session, fuse_ino_t parent, const char* name,
                                     bool directory) {
     vnode_id dir = 0;
-    status_t status = node_of(session, parent, &dir);
-    if (status != B_OK) return status;
     vnode_id vnid = 0;
-    status = vfs_lookup(session.nsid(), dir, name, &vnid);
+    status_t status = find_child(session, parent, name, &dir, &vnid);
     if (status != B_OK) return status;
     // A handle kept open would hold the file on the device past its removal.
     session.lingering().close_node(vnid);
@@ -101,6 +109,7 @@ void release_detached(MountSession& session, vnode_id vnid) {
     (void)vfs_put(session.nsid(), vnid);
     return status;
 }
+
 [[nodiscard]] status_t set_attributes(MountSession& session, fuse_ino_t ino,
                                       const struct stat& attr, int to_set, struct stat* result) {
     vnode_id vnid = 0;
@@ -108,34 +117,27 @@ void release_detached(MountSession& session, vnode_id vnid) {
     if (status != B_OK) return status;
     be_stat change{};
     uint32 mask = 0;
-    if (to_set & FUSE_SET_ATTR_MODE) {
-        mask |= WSTAT_MODE;
-        change.st_mode = attr.st_mode;
-    }
-    if (to_set & FUSE_SET_ATTR_UID) {
-        mask |= WSTAT_UID;
-        change.st_uid = attr.st_uid;
-    }
-    if (to_set & FUSE_SET_ATTR_GID) {
-        mask |= WSTAT_GID;
-        change.st_gid = attr.st_gid;
-    }
-    if (to_set & FUSE_SET_ATTR_SIZE) {
-        mask |= WSTAT_SIZE;
-        change.st_size = attr.st_size;
-    }
+    // Each field the caller asks for goes into the change, and its bit into the mask.
+    auto take = [&](int asked, uint32 bit, auto& field, const auto& value) {
+        if (!(to_set & asked)) return;
+        mask |= bit;
+        field = value;
+    };
+    take(FUSE_SET_ATTR_MODE, WSTAT_MODE, change.st_mode, attr.st_mode);
+    take(FUSE_SET_ATTR_UID, WSTAT_UID, change.st_uid, attr.st_uid);
+    take(FUSE_SET_ATTR_GID, WSTAT_GID, change.st_gid, attr.st_gid);
+    take(FUSE_SET_ATTR_SIZE, WSTAT_SIZE, change.st_size, attr.st_size);
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    if (to_set & (FUSE_SET_ATTR_ATIME | FUSE_SET_ATTR_ATIME_NOW)) {
-        mask |= WSTAT_ATIME;
-        const timespec& t = (to_set & FUSE_SET_ATTR_ATIME_NOW) ? now : attr.st_atim;
-        change.st_atim = {t.tv_sec, t.tv_nsec};
-    }
-    if (to_set & (FUSE_SET_ATTR_MTIME | FUSE_SET_ATTR_MTIME_NOW)) {
-        mask |= WSTAT_MTIME;
-        const timespec& t = (to_set & FUSE_SET_ATTR_MTIME_NOW) ? now : attr.st_mtim;
-        change.st_mtim = {t.tv_sec, t.tv_nsec};
-    }
+    auto take_time = [&](int asked, int asked_now, uint32 bit, be_timespec& field,
+                         const timespec& value) {
+        const timespec& t = (to_set & asked_now) ? now : value;
+        take(asked | asked_now, bit, field, be_timespec{t.tv_sec, t.tv_nsec});
+    };
+    take_time(FUSE_SET_ATTR_ATIME, FUSE_SET_ATTR_ATIME_NOW, WSTAT_ATIME, change.st_atim,
+              attr.st_atim);
+    take_time(FUSE_SET_ATTR_MTIME, FUSE_SET_ATTR_MTIME_NOW, WSTAT_MTIME, change.st_mtim,
+              attr.st_mtim);
     if (mask & (WSTAT_SIZE | WSTAT_MTIME)) {
         // The device empties a file by opening it anew; no kept handle may stand in the way.
         if (mask & WSTAT_SIZE) session.lingering().close_node(vnid);
