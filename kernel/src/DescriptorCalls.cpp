@@ -53,6 +53,24 @@ int RewindListing(int fd, DescriptorKind kind, op_rewinddir* vnode_ops::*slot) {
     return rewind(d->node().cookie(), d->node().node(), d->cookie());
 }
 
+// read and write: up to `len` bytes at `pos` with the operation `slot` picks, on a file that was
+// not opened for the other direction only (`refused`).
+template <typename Slot, typename Buffer>
+ssize_t Transfer(int fd, int refused, Slot* vnode_ops::*slot, off_t pos, Buffer* buf, size_t len) {
+    std::shared_ptr<Descriptor> d;
+    status_t status = FileDescriptor(fd, &d);
+    if (status != B_OK) return status;
+    if ((d->omode() & B_O_ACCMODE) == refused) return B_FILE_ERROR;
+    if (pos < 0 || (buf == nullptr && len > 0)) return B_BAD_VALUE;
+    Slot* transfer = d->node().ops().*slot;
+    if (transfer == nullptr) return B_UNSUPPORTED;
+    len = std::min<size_t>(len, SSIZE_MAX);
+    size_t done = len;
+    status = transfer(d->node().cookie(), d->node().node(), d->cookie(), pos, buf, &done);
+    if (status != B_OK) return status;
+    return static_cast<ssize_t>(std::min(done, len));
+}
+
 int CloseListing(int fd, DescriptorKind kind) {
     std::shared_ptr<Descriptor> d;
     status_t status = RemoveDescriptor(fd, &kind, &d);
@@ -70,33 +88,11 @@ extern "C" int sys_close(int fd) {
 }
 
 extern "C" ssize_t sys_read(int fd, off_t pos, void* buf, size_t len) {
-    std::shared_ptr<Descriptor> d;
-    status_t status = FileDescriptor(fd, &d);
-    if (status != B_OK) return status;
-    if ((d->omode() & B_O_ACCMODE) == B_O_WRONLY) return B_FILE_ERROR;
-    if (pos < 0 || (buf == nullptr && len > 0)) return B_BAD_VALUE;
-    const vnode_ops& ops = d->node().ops();
-    if (ops.read == nullptr) return B_UNSUPPORTED;
-    len = std::min<size_t>(len, SSIZE_MAX);
-    size_t done = len;
-    status = ops.read(d->node().cookie(), d->node().node(), d->cookie(), pos, buf, &done);
-    if (status != B_OK) return status;
-    return static_cast<ssize_t>(std::min(done, len));
+    return Transfer(fd, B_O_WRONLY, &vnode_ops::read, pos, buf, len);
 }
 
 extern "C" ssize_t sys_write(int fd, off_t pos, const void* buf, size_t len) {
-    std::shared_ptr<Descriptor> d;
-    status_t status = FileDescriptor(fd, &d);
-    if (status != B_OK) return status;
-    if ((d->omode() & B_O_ACCMODE) == B_O_RDONLY) return B_FILE_ERROR;
-    if (pos < 0 || (buf == nullptr && len > 0)) return B_BAD_VALUE;
-    const vnode_ops& ops = d->node().ops();
-    if (ops.write == nullptr) return B_UNSUPPORTED;
-    len = std::min<size_t>(len, SSIZE_MAX);
-    size_t done = len;
-    status = ops.write(d->node().cookie(), d->node().node(), d->cookie(), pos, buf, &done);
-    if (status != B_OK) return status;
-    return static_cast<ssize_t>(std::min(done, len));
+    return Transfer(fd, B_O_RDONLY, &vnode_ops::write, pos, buf, len);
 }
 
 extern "C" int sys_fstat(int fd, be_stat* st) {

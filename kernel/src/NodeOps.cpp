@@ -68,20 +68,26 @@ int CreateNode(const VnodeRef& dir, const char* name, int omode, int perms, vnod
     return fd;
 }
 
-int OpenDirectory(VnodeRef node) {
-    if (node.ops().opendir == nullptr) return B_UNSUPPORTED;
+namespace {
+
+// opendir and open_attrdir: a listing of `kind`, opened with the operation `slot` picks.
+int OpenListing(VnodeRef node, op_opendir* vnode_ops::*slot, DescriptorKind kind) {
+    op_opendir* open = node.ops().*slot;
+    if (open == nullptr) return B_UNSUPPORTED;
     void* cookie = nullptr;
-    status_t status = node.ops().opendir(node.cookie(), node.node(), &cookie);
+    status_t status = open(node.cookie(), node.node(), &cookie);
     if (status != B_OK) return status;
-    return Install(std::move(node), cookie, B_O_RDONLY, DescriptorKind::directory);
+    return Install(std::move(node), cookie, B_O_RDONLY, kind);
+}
+
+}  // namespace
+
+int OpenDirectory(VnodeRef node) {
+    return OpenListing(std::move(node), &vnode_ops::opendir, DescriptorKind::directory);
 }
 
 int OpenAttributeDirectory(VnodeRef node) {
-    if (node.ops().open_attrdir == nullptr) return B_UNSUPPORTED;
-    void* cookie = nullptr;
-    status_t status = node.ops().open_attrdir(node.cookie(), node.node(), &cookie);
-    if (status != B_OK) return status;
-    return Install(std::move(node), cookie, B_O_RDONLY, DescriptorKind::attributes);
+    return OpenListing(std::move(node), &vnode_ops::open_attrdir, DescriptorKind::attributes);
 }
 
 status_t StatNode(const VnodeRef& node, be_stat* st) {

@@ -11,6 +11,16 @@ namespace {
 
 bool IsDotName(const std::string& name) { return name == "." || name == ".."; }
 
+// rmdir and unlink: the entry `path` names goes with `remove`; a mount point stays.
+int RemoveNamed(const char* path, status_t (*remove)(const VnodeRef& dir, const char* name)) {
+    VnodeRef dir;
+    std::string leaf;
+    status_t status = ResolveParent(path, &dir, &leaf);
+    if (status != B_OK) return status;
+    if (leaf.empty()) return B_BUSY;
+    return remove(dir, leaf.c_str());
+}
+
 }  // namespace
 
 extern "C" int sys_open(const char* path, int omode, int perms) {
@@ -68,23 +78,9 @@ extern "C" int sys_mkdir(const char* path, int perms) {
     return MakeDirectory(dir, leaf.c_str(), perms);
 }
 
-extern "C" int sys_rmdir(const char* path) {
-    VnodeRef dir;
-    std::string leaf;
-    status_t status = ResolveParent(path, &dir, &leaf);
-    if (status != B_OK) return status;
-    if (leaf.empty()) return B_BUSY;
-    return RemoveDirectory(dir, leaf.c_str());
-}
+extern "C" int sys_rmdir(const char* path) { return RemoveNamed(path, RemoveDirectory); }
 
-extern "C" int sys_unlink(const char* path) {
-    VnodeRef dir;
-    std::string leaf;
-    status_t status = ResolveParent(path, &dir, &leaf);
-    if (status != B_OK) return status;
-    if (leaf.empty()) return B_BUSY;
-    return UnlinkEntry(dir, leaf.c_str());
-}
+extern "C" int sys_unlink(const char* path) { return RemoveNamed(path, UnlinkEntry); }
 
 extern "C" int sys_rename(const char* oldpath, const char* newpath) {
     VnodeRef olddir, newdir;
