@@ -18,6 +18,17 @@ namespace {
 
 char* CopyText(const char* text) { return text != nullptr ? strdup(text) : nullptr; }
 
+// GetParent's body for either target: `target` set to the folder that holds the entry at `path`,
+// whose state is `status`.
+template <typename Target>
+status_t SetToParent(status_t status, const std::string& path, Target* target) {
+    if (target == nullptr) return B_BAD_VALUE;
+    if (status != B_OK) return status;
+    std::string parent;
+    if (!ParentPath(path, &parent)) return B_ENTRY_NOT_FOUND;
+    return target->SetTo(parent.c_str());
+}
+
 }  // namespace
 
 // entry_ref ------------------------------------------------------------------------------------
@@ -157,20 +168,10 @@ status_t BEntry::GetName(char* buffer) const {
     return B_OK;
 }
 
-status_t BEntry::GetParent(BEntry* entry) const {
-    if (entry == nullptr) return B_BAD_VALUE;
-    if (fStatus != B_OK) return fStatus;
-    std::string parent;
-    if (!ParentPath(fPath, &parent)) return B_ENTRY_NOT_FOUND;
-    return entry->SetTo(parent.c_str());
-}
+status_t BEntry::GetParent(BEntry* entry) const { return SetToParent(fStatus, fPath, entry); }
 
 status_t BEntry::GetParent(BDirectory* directory) const {
-    if (directory == nullptr) return B_BAD_VALUE;
-    if (fStatus != B_OK) return fStatus;
-    std::string parent;
-    if (!ParentPath(fPath, &parent)) return B_ENTRY_NOT_FOUND;
-    return directory->SetTo(parent.c_str());
+    return SetToParent(fStatus, fPath, directory);
 }
 
 bool BEntry::operator==(const BEntry& other) const {
