@@ -25,6 +25,13 @@ struct IdTable {
         return true;
     }
 
+    // The process's one table of these objects. Never destroyed: detached threads may still
+    // use them while the process exits.
+    static IdTable& Process() {
+        static IdTable* table = new IdTable;
+        return *table;
+    }
+
     std::shared_ptr<Object> Find(int32 id) {
         std::lock_guard guard(lock);
         auto found = entries.find(id);

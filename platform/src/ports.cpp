@@ -42,11 +42,7 @@ struct Port {
 
 using PortTable = IdTable<Port>;
 
-// Never destroyed: detached threads may still use ports while the process exits.
-PortTable& Table() {
-    static PortTable* table = new PortTable;
-    return *table;
-}
+PortTable& Table() { return PortTable::Process(); }
 
 std::shared_ptr<Port> Lookup(int32 id) { return Table().Find(id); }
 

@@ -40,11 +40,7 @@ struct Semaphore {
 
 using SemTable = IdTable<Semaphore>;
 
-// Never destroyed: detached threads may still use semaphores while the process exits.
-SemTable& Table() {
-    static SemTable* table = new SemTable;
-    return *table;
-}
+SemTable& Table() { return SemTable::Process(); }
 
 std::shared_ptr<Semaphore> Lookup(int32 id) { return Table().Find(id); }
 
