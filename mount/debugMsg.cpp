@@ -22,6 +22,12 @@ void WriteStamped(FILE* file, const char* prefix, const char* event) {
     fprintf(file, "%s: %s Timestamp: %s", prefix, event, stamp);
 }
 
+// One "<prefix>: <text>" line, in the log and on standard output.
+void WriteLine(FILE* file, const char* prefix, const char* text) {
+    fprintf(file, "%s: %s\n", prefix, text);
+    printf("%s: %s\n", prefix, text);
+}
+
 }  // namespace
 
 FILE* DebugMsg::OpenLog(const char* path, const char** refusal) {
@@ -75,46 +81,39 @@ DebugMsg::DebugMsg(const char* path, const char* prefix) : path(nullptr), prefix
 }
 
 DebugMsg::~DebugMsg() {
-    if (path != nullptr) {
-        if (prefix != nullptr) {
-            const char* refusal;
-            FILE* file = OpenLog(path, &refusal);
-            if (file != nullptr) {
-                WriteStamped(file, prefix, "Closed!");
-                fclose(file);
-            }
-        }
-        free(path);
+    FILE* file = OpenEntry();
+    if (file != nullptr) {
+        WriteStamped(file, prefix, "Closed!");
+        fclose(file);
     }
+    free(path);
     free(prefix);
 }
 
-void DebugMsg::String(const char* message) {
+FILE* DebugMsg::OpenEntry() const {
     if (!IsOn()) {
-        return;
+        return nullptr;
     }
     const char* refusal;
-    FILE* file = OpenLog(path, &refusal);
+    return OpenLog(path, &refusal);
+}
+
+void DebugMsg::String(const char* message) {
+    FILE* file = OpenEntry();
     if (file == nullptr) {
         return;
     }
-    fprintf(file, "%s: %s\n", prefix, message);
-    printf("%s: %s\n", prefix, message);
+    WriteLine(file, prefix, message);
     fclose(file);
 }
 
 void DebugMsg::Buffer(const void* bytes, uint32 count, const char* title) {
-    if (!IsOn()) {
-        return;
-    }
-    const char* refusal;
-    FILE* file = OpenLog(path, &refusal);
+    FILE* file = OpenEntry();
     if (file == nullptr) {
         return;
     }
     if (title != nullptr) {
-        fprintf(file, "%s: %s\n", prefix, title);
-        printf("%s: %s\n", prefix, title);
+        WriteLine(file, prefix, title);
     }
     const auto* data = static_cast<const uint8*>(bytes);
     fputs("    HEX: ", file);

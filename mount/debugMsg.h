@@ -30,6 +30,8 @@ private:
     // refused (null when it could just not be opened).
     static FILE* OpenLog(const char* path, const char** refusal);
     bool IsOn() const { return path != nullptr && prefix != nullptr; }
+    // The log for one more entry: null when off or when it cannot be opened.
+    FILE* OpenEntry() const;
 
     char* path;    // owned copy; null = off
     char* prefix;  // owned copy; null = off
