@@ -10,11 +10,7 @@ cd "$(dirname "$0")/.."
 top=$(pwd)
 [ "$(id -u)" -eq 0 ] || { echo "install-test: run as root" >&2; exit 2; }
 
-failures=0
-check() {  # check DESCRIPTION COMMAND...
-    local what=$1; shift
-    if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failures=$((failures + 1)); fi
-}
+source scripts/checks.sh
 
 package=$(scripts/package.sh | tail -n 1)
 echo "install-test: package $package"
@@ -75,17 +71,22 @@ check "samples installed" test -f /usr/share/tavro/samples/NOTES.TXT
 check "tavro-gate, the gateway's client, with its manual page" bash -c \
     "/usr/bin/tavro-gate --help | grep -q connect && MANWIDTH=80 man -P cat tavro-gate 2>/dev/null | grep -q TAVRO_GATE"
 
-# A short run with the simulated Series 3, on a copy of the installed samples.
+# Starts the installed vantrel with a simulated handheld whose drive holds a copy of the
+# installed samples, and waits for the drive to be mounted; the host's process id is left in
+# $host.
+start_host() {  # start_host --series3|--series5 FOLDER LETTER:NAME MOUNT_ROOT LOG
+    local series=$1 folder=$2 drive=$3 root=$4 log=$5
+    mkdir -p "$folder"
+    cp -r /usr/share/tavro/samples/. "$folder/"
+    /usr/bin/vantrel "$series" --speed 0 --drive "$drive=$folder" --mount-root "$root" \
+        >"$log" 2>&1 &
+    host=$!
+    wait_mounted "$root/${drive#*:}" || true
+}
+
+# A short run with the simulated Series 3.
 run=$work/run
-mkdir -p "$run/drive"
-cp -r /usr/share/tavro/samples/. "$run/drive/"
-/usr/bin/vantrel --series3 --speed 0 --drive "M:INTERNAL=$run/drive" --mount-root "$run/psion" \
-    >"$run/log" 2>&1 &
-host=$!
-for _ in $(seq 1 200); do
-    grep -q " $run/psion/INTERNAL " /proc/self/mounts && break
-    sleep 0.1
-done
+start_host --series3 "$run/drive" M:INTERNAL "$run/psion" "$run/log"
 check "drive mounted from the installed add-ons" cmp -s /usr/share/tavro/samples/NOTES.TXT \
     "$run/psion/INTERNAL/NOTES.TXT"
 # Stopped the way systemd stops the unit when the adapter is pulled out: SIGTERM, while a
@@ -93,9 +94,7 @@ check "drive mounted from the installed add-ons" cmp -s /usr/share/tavro/samples
 # exits after the mount client's next unmount pass, within the unit's TimeoutStopSec.
 exec 7<"$run/psion/INTERNAL/STORY.TXT"
 started=$SECONDS
-kill -TERM "$host"
-status=0
-wait "$host" || status=$?
+stop_process TERM "$host"
 exec 7<&-
 limit=$(sed -n 's/^TimeoutStopSec=//p' /usr/lib/systemd/system/vantrel@.service)
 check "vantrel stopped cleanly on SIGTERM ($((SECONDS - started)) s, a file held open; the unit allows ${limit} s)" \
@@ -105,20 +104,10 @@ check "nothing left in the mount table" bash -c "! grep -q ' $run/' /proc/self/m
 
 # The Series 5 file system, when the package has one.
 if [ -f /usr/lib/tavro/add-ons/file_systems/tavro5.so ]; then
-    mkdir -p "$run/c"
-    cp -r /usr/share/tavro/samples/. "$run/c/"
-    /usr/bin/vantrel --series5 --speed 0 --drive "C:Internal=$run/c" --mount-root "$run/psion5" \
-        >"$run/log5" 2>&1 &
-    host=$!
-    for _ in $(seq 1 200); do
-        grep -q " $run/psion5/Internal " /proc/self/mounts && break
-        sleep 0.1
-    done
+    start_host --series5 "$run/c" C:Internal "$run/psion5" "$run/log5"
     check "Series 5 drive mounted from the installed tavro5" \
         cmp -s /usr/share/tavro/samples/NOTES.TXT "$run/psion5/Internal/NOTES.TXT"
-    kill -TERM "$host"
-    status=0
-    wait "$host" || status=$?
+    stop_process TERM "$host"
     check "Series 5: stopped cleanly, nothing left mounted" \
         bash -c "[ $status -eq 0 ] && ! grep -q ' $run/psion5' /proc/self/mounts"
     [ "$failures" -eq 0 ] || cat "$run/log5"

@@ -16,11 +16,7 @@ user=tavro-t$$
 runtime=/tmp/tavro-runtime-$$
 keep=$(mktemp -d /tmp/tavro-accounts-XXXXXX)
 fuse_mode=$(stat -c %a /dev/fuse)
-failures=0
-check() {  # check DESCRIPTION COMMAND...
-    local what=$1; shift
-    if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failures=$((failures + 1)); fi
-}
+source "$(dirname "$0")/checks.sh"
 # useradd and userdel leave backups ("/etc/passwd-" ...) of the account files; they are put
 # back as they were.
 accounts=(passwd group shadow gshadow subuid subgid)
@@ -64,10 +60,7 @@ as_user cp -r "$samples/." "$home/drive/"
 mount_root=$runtime/psion
 "${run_as[@]}" "$vantrel" --series3 --speed 0 --drive "M:INTERNAL=$home/drive" >"$runtime/log" 2>&1 &
 host=$!
-for _ in $(seq 1 200); do
-    grep -q " $mount_root/INTERNAL " /proc/self/mounts && break
-    sleep 0.1
-done
+wait_mounted "$mount_root/INTERNAL" || true
 check "mounted under \$XDG_RUNTIME_DIR/psion by the user" \
     grep -q "^tavro $mount_root/INTERNAL fuse\.tavro .*user_id=$uid" /proc/self/mounts
 
@@ -78,9 +71,7 @@ check "it reached the handheld's drive" cmp -s "$runtime/in.txt" "$home/drive/IN
 check "copy a file out" as_user cp "$mount_root/INTERNAL/NOTES.TXT" "$home/out.txt"
 check "it is the handheld's file" cmp -s "$samples/NOTES.TXT" "$home/out.txt"
 
-kill -INT "$host"
-status=0
-wait "$host" || status=$?
+stop_process INT "$host"
 check "vantrel stopped cleanly" test "$status" -eq 0
 check "nothing left in the mount table" \
     bash -c "! awk '\$1 == \"tavro\"' /proc/self/mounts | grep -q '$runtime'"
