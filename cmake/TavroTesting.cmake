@@ -37,8 +37,17 @@ function(tavro_test name)
   if(TARGET tavro_test_pch)
     target_precompile_headers(${name} REUSE_FROM tavro_test_pch)
   endif()
-  set(labels ${T_LABELS})
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120 PROPERTIES LABELS "${labels}")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120)
+  # The labels are set once the discovered tests are known (ctest reads this file after the
+  # discovery's own): passed through the discovery, a list of labels would keep only its first.
+  if(T_LABELS)
+    set(script ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake)
+    file(WRITE ${script}
+      "if(${name}_TESTS)\n"
+      "  set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS \"${T_LABELS}\")\n"
+      "endif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${script})
+  endif()
 endfunction()
 
 # tavro_bench(name SOURCES... LIBS...): a Google Benchmark executable (not a ctest test).
