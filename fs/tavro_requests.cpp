@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 #include "tavro_handles.h"
 #include "tavro_transport.h"
@@ -35,21 +36,15 @@ struct DevicePath {
     explicit DevicePath(const char* path) { status = to_device_text(path, text, sizeof text); }
 };
 
-// A request that names one path: `build` makes it from the path as the device spells it and
-// returns its size, 0 when it does not fit.
-template <typename Build>
-[[nodiscard]] status_t build_spelled(const char* path, Build build) {
+// A request that names one path: `build` makes it from `value` and the path as the device
+// spells it.
+template <typename Value>
+[[nodiscard]] status_t build_spelled(uint8 (&request)[RFSV_REQUEST_BUFFER_SIZE],
+                                     size_t (*build)(uint8*, size_t, Value, const char*),
+                                     std::type_identity_t<Value> value, const char* path) {
     DevicePath spelled(path);
     if (spelled.status != B_OK) return spelled.status;
-    return build(spelled.text) == 0 ? B_NAME_TOO_LONG : B_OK;
-}
-
-// A request of `opcode` with the path alone.
-[[nodiscard]] status_t build_spelled_path(uint8 (&request)[RFSV_REQUEST_BUFFER_SIZE], uint16 opcode,
-                                          const char* path) {
-    return build_spelled(path, [&](const char* text) {
-        return build_path_request(request, sizeof request, opcode, text);
-    });
+    return build(request, sizeof request, value, spelled.text) == 0 ? B_NAME_TOO_LONG : B_OK;
 }
 
 // The common shape of MKDIR, RENAME, DELETE, SFDATE: no reply, a broken one, then the
@@ -66,8 +61,7 @@ template <typename Build>
 int32 psion_open(volume* vol, uint16 mode, const char* path) {
     if (!vol->connected.load()) return B_ENTRY_NOT_FOUND;
     uint8 request[RFSV_REQUEST_BUFFER_SIZE];
-    status_t built = build_spelled(
-        path, [&](const char* text) { return build_fopen(request, sizeof request, mode, text); });
+    status_t built = build_spelled(request, build_fopen, mode, path);
     if (built != B_OK) return built;
     return open_noting_handles(vol, request);
 }
@@ -105,7 +99,7 @@ status_t psion_close(volume* vol, filecookie* cookie) {
 status_t psion_finfo(volume* vol, const char* path, uint8* header) {
     if (!vol->connected.load()) return B_IO_ERROR;
     uint8 request[RFSV_REQUEST_BUFFER_SIZE];
-    status_t built = build_spelled_path(request, FINFO, path);
+    status_t built = build_spelled(request, build_path_request, FINFO, path);
     if (built != B_OK) return built;
     Reply reply(vol, request);
     if (reply.bytes == nullptr) return missing_reply(reply.transport);
@@ -133,7 +127,7 @@ namespace {
                                     status_t (*map)(int16)) {
     if (!vol->connected.load()) return B_IO_ERROR;
     uint8 request[RFSV_REQUEST_BUFFER_SIZE];
-    status_t built = build_spelled_path(request, opcode, path);
+    status_t built = build_spelled(request, build_path_request, opcode, path);
     if (built != B_OK) return built;
     Reply reply(vol, request);
     return status_only(reply, map);
@@ -164,8 +158,7 @@ status_t psion_delete(volume* vol, const char* path) {
 status_t psion_sfdate(volume* vol, const char* path, uint32 time) {
     if (!vol->connected.load()) return B_IO_ERROR;
     uint8 request[RFSV_REQUEST_BUFFER_SIZE];
-    status_t built = build_spelled(
-        path, [&](const char* text) { return build_sfdate(request, sizeof request, time, text); });
+    status_t built = build_spelled(request, build_sfdate, time, path);
     if (built != B_OK) return built;
     Reply reply(vol, request);
     return status_only(reply, map_sfdate_status);
