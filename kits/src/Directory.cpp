@@ -49,9 +49,8 @@ status_t BDirectory::SetTo(const entry_ref* ref) {
 
 status_t BDirectory::SetTo(const BEntry* entry) {
     Unset();
-    if (entry == nullptr) return fStatus = B_BAD_VALUE;
     BPath path;
-    status_t status = entry->GetPath(&path);
+    status_t status = path.SetTo(entry);
     if (status != B_OK) return fStatus = status;
     return SetTo(path.Path());
 }
