@@ -62,7 +62,7 @@ struct Run {
     linktest::Traffic traffic;
 };
 
-Run Measure(linktest::LinkedMount& mount, const std::string& command) {
+Run Measure(linktest::LinkedDrive& mount, const std::string& command) {
     mount.trace().Reset();
     auto start = std::chrono::steady_clock::now();
     auto result = run("cd " + quote(mount.mount()) + " && " + command, 300);
@@ -85,7 +85,7 @@ void Report(benchmark::State& state, const char* prefix, const Run& measured, co
     }
 }
 
-bool Begin(benchmark::State& state, linktest::LinkedMount& mount) {
+bool Begin(benchmark::State& state, linktest::LinkedDrive& mount) {
     linktest::MountSetup setup;
     setup.speed = kCable;
     std::string why = mount.Start(setup);
@@ -95,7 +95,7 @@ bool Begin(benchmark::State& state, linktest::LinkedMount& mount) {
 
 void BM_CatTwice20KiB(benchmark::State& state) {
     for (auto _ : state) {
-        linktest::LinkedMount mount;
+        linktest::LinkedDrive mount;
         if (!Begin(state, mount)) return;
         run("head -c 20480 /dev/urandom > " + quote(mount.drive() + "/STORY.TXT"));
         Run first = Measure(mount, "cat STORY.TXT > /dev/null");
@@ -115,7 +115,7 @@ BENCHMARK(BM_CatTwice20KiB)->Iterations(1)->UseManualTime()->Unit(benchmark::kSe
 
 void BM_Head100Of100KiB(benchmark::State& state) {
     for (auto _ : state) {
-        linktest::LinkedMount mount;
+        linktest::LinkedDrive mount;
         if (!Begin(state, mount)) return;
         run("head -c 102400 /dev/urandom > " + quote(mount.drive() + "/BIG.BIN"));
         Run head = Measure(mount, "head -c 100 BIG.BIN > /dev/null");
@@ -136,7 +136,7 @@ BENCHMARK(BM_Head100Of100KiB)->Iterations(1)->UseManualTime()->Unit(benchmark::k
 
 void BM_LongListingTwice300(benchmark::State& state) {
     for (auto _ : state) {
-        linktest::LinkedMount mount;
+        linktest::LinkedDrive mount;
         if (!Begin(state, mount)) return;
         std::string folder = mount.drive() + "/MANY";
         run("mkdir " + quote(folder) + " && cd " + quote(folder) +

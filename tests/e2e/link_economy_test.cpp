@@ -50,7 +50,7 @@ protected:
         return text;
     }
 
-    linktest::LinkedMount mount_;
+    linktest::LinkedDrive mount_;
 };
 
 TEST_F(LinkEconomy, AnUnchangedFileIsReadFromTheDeviceOnce) {

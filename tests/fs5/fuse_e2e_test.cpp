@@ -3,83 +3,47 @@
 // Ordinary Linux programs work on the drives' mounts.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <fstream>
-#include <functional>
 #include <sstream>
 #include <string>
-#include <thread>
 
-#include "fusebridge/FuseBridge.h"
-#include "host/HostLink.h"
-#include "kernel/syscalls.h"
+#include "LinkedMount.h"
 #include "shell.h"
 
 namespace {
 
-using fusetest::mounted_at;
-using fusetest::mounts_below;
 using fusetest::quote;
 using fusetest::run;
-using fusetest::wait_for;
-using namespace std::chrono_literals;
 
 class Series5EndToEnd : public testing::Test {
 protected:
     void SetUp() override {
-        std::string reason;
-        if (!fusebridge::available(&reason)) GTEST_SKIP() << "FUSE is not available: " << reason;
-        folder_ = fusetest::make_temporary_folder("tavro5-e2e-");
-        ASSERT_FALSE(folder_.empty());
+        std::string why = linked_.Prepare("tavro5-e2e-");
+        if (linktest::Skipped(why)) GTEST_SKIP() << why;
+        ASSERT_EQ(why, "");
+        folder_ = linked_.folder();
+        linked_.options.family = vantrel::Family::Series5;
+        linked_.options.traceInMemory = true;
+        linked_.AddDrive('C', "Internal", "c").capacity = 16 * 1024 * 1024;
+        linked_.AddDrive('D', "Disk", "d").capacity = 16 * 1024 * 1024;
         c_ = folder_ + "/c";
         d_ = folder_ + "/d";
-        root_ = folder_ + "/psion";
-        auto copied = run("mkdir -p " + quote(c_) + " " + quote(d_) + " && cp -r " +
-                          quote(std::string(TAVRO_SAMPLES_DIR) + "/.") + " " + quote(c_));
+        auto copied =
+            run("cp -r " + quote(std::string(TAVRO_SAMPLES_DIR) + "/.") + " " + quote(c_));
         ASSERT_EQ(copied.status, 0) << copied.output;
-
-        kernel_set_addon_path(TAVRO_FS_ADDON_DIR);
-        vantrel::HostOptions options;
-        options.family = vantrel::Family::Series5;
-        vantrel::DriveSetup c;
-        c.letter = 'C';
-        c.volumeName = "Internal";
-        c.folder = c_;
-        c.capacity = 16 * 1024 * 1024;
-        vantrel::DriveSetup d = c;
-        d.letter = 'D';
-        d.volumeName = "Disk";
-        d.folder = d_;
-        options.drives = {c, d};
-        options.addOnFiles.push_back(std::string(TAVRO_CLIENT_ADDON_DIR) + "/tavro-mount.so");
-        options.mountRoot = root_;
-        options.traceInMemory = true;
-        host_ = std::make_unique<vantrel::HostLink>(options);
-        ASSERT_EQ(fusebridge::start({}), B_OK);
-        ASSERT_EQ(host_->Start(), B_OK);
-        ASSERT_EQ(host_->LinkUp(), B_OK);
-        internal_ = root_ + "/Internal";
-        disk_ = root_ + "/Disk";
-        ASSERT_TRUE(wait_for([&] { return mounted_at(internal_) && mounted_at(disk_); }, 10s))
-            << "the drives did not appear under " << root_;
+        ASSERT_EQ(linked_.Start(), "");
+        internal_ = linked_.mount("Internal");
+        disk_ = linked_.mount("Disk");
     }
 
-    void TearDown() override {
-        if (host_) {
-            (void)host_->LinkDown();
-            host_.reset();
-        }
-        fusebridge::stop();
-        EXPECT_EQ(mounts_below(folder_), "");
-        if (!folder_.empty() && mounts_below(folder_).empty()) fusetest::remove_tree(folder_);
-    }
+    void TearDown() override { EXPECT_EQ(linked_.Stop(), ""); }
 
     fusetest::Result in(const std::string& where, const std::string& command, int seconds = 60) {
         return run("cd " + quote(where) + " && " + command, seconds);
     }
 
-    std::string folder_, c_, d_, root_, internal_, disk_;
-    std::unique_ptr<vantrel::HostLink> host_;
+    linktest::LinkedMount linked_;
+    std::string folder_, c_, d_, internal_, disk_;
 };
 
 TEST_F(Series5EndToEnd, BothDrivesListAndCopyOutUnchanged) {
