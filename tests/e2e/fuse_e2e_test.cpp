@@ -35,8 +35,8 @@ protected:
         drive.capacity = 16 * 1024 * 1024;
         drive_ = drive.folder;
         mount_ = linked_.mount("INTERNAL");
-        auto copied = run("cp -r " + quote(std::string(TAVRO_SAMPLES_DIR) + "/.") + " " +
-                          quote(drive_));
+        auto copied =
+            run("cp -r " + quote(std::string(TAVRO_SAMPLES_DIR) + "/.") + " " + quote(drive_));
         ASSERT_EQ(copied.status, 0) << copied.output;
         PrepareDrive();
         linked_.options.traceInMemory = true;

@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "KernelFiles.h"
 #include "HostMount.h"
+#include "KernelFiles.h"
 #include "TempDir.h"
 #include "host/HostLink.h"
 #include "kernel/syscalls.h"

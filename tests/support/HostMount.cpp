@@ -21,9 +21,9 @@ status_t HostMount::Start(const vantrel::HostOptions& options, bigtime_t connect
 
 status_t HostMount::Mount(const char* fileSystem, const char* device, const std::string& where,
                           const std::string& debugFile) {
-    MountBlockBytes block = MakeMountBlock(host->RequestPort(), channel->ReplyPort(),
-                                           channel->Channel(), sem, device, where.c_str(),
-                                           debugFile.c_str());
+    MountBlockBytes block =
+        MakeMountBlock(host->RequestPort(), channel->ReplyPort(), channel->Channel(), sem, device,
+                       where.c_str(), debugFile.c_str());
     status_t status = mount(fileSystem, where.c_str(), nullptr, 0, block.data(), block.size());
     if (status == B_OK) mounted.push_back(where);
     return status;

@@ -15,8 +15,7 @@ bool Skipped(const std::string& why) { return why.rfind("skip: ", 0) == 0; }
 
 LinkedMount::~LinkedMount() {
     (void)Stop();
-    if (!folder_.empty() && fusetest::mounts_below(folder_).empty())
-        fusetest::remove_tree(folder_);
+    if (!folder_.empty() && fusetest::mounts_below(folder_).empty()) fusetest::remove_tree(folder_);
 }
 
 std::string LinkedMount::Prepare(const char* prefix) {
