@@ -22,15 +22,9 @@ struct Mounted : HostMount {
         : where(series5_ ? "/bench5/Internal" : "/bench/INTERNAL"), series5(series5_) {
         if (folder.empty()) return;
         vantrel::HostOptions options;
-        vantrel::DriveSetup drive;
-        if (series5) {
-            options.family = vantrel::Family::Series5;
-            drive.letter = 'C';
-            drive.volumeName = "Internal";
-        }
-        drive.folder = folder;
-        drive.capacity = 16 * 1024 * 1024;
-        options.drives.push_back(drive);
+        if (series5) options.family = vantrel::Family::Series5;
+        options.drives.push_back(series5 ? HostDrive('C', "Internal", folder, 16 * 1024 * 1024)
+                                         : HostDrive('M', "INTERNAL", folder, 16 * 1024 * 1024));
         options.speed = speed;
         options.traceInMemory = keepRecords;
         if (Start(options, 10000000) != B_OK) return;

@@ -10,7 +10,7 @@
 #include <sstream>
 #include <string>
 
-#include "LinkedMount.h"
+#include "LinkedMountTest.h"
 #include "shell.h"
 
 namespace {
@@ -29,8 +29,10 @@ std::string mount_options(const std::string& where) {
     return "";
 }
 
-class LinuxMount : public testing::Test {
+class LinuxMount : public LinkedMountTest {
 protected:
+    LinuxMount() : LinkedMountTest("tavro-access-") {}
+
     void TearDown() override {
         (void)linked_.Stop();
         unsetenv("SUDO_UID");
@@ -40,9 +42,6 @@ protected:
     // Starts the host with a drive holding README.TXT and the folder DOCS, and waits for the
     // Linux mount.
     void Start(const fusebridge::Options& bridge, bool readOnly = false) {
-        std::string why = linked_.Prepare("tavro-access-");
-        if (linktest::Skipped(why)) GTEST_SKIP() << why;
-        ASSERT_EQ(why, "");
         vantrel::DriveSetup& drive = linked_.AddDrive('M', "INTERNAL", "drive");
         drive.readOnly = readOnly;
         drive_ = drive.folder;
@@ -65,7 +64,6 @@ protected:
                    quote("cd " + mount_ + " && " + command));
     }
 
-    linktest::LinkedMount linked_;
     std::string drive_, mount_;
 };
 

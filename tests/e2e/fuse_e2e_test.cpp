@@ -12,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "LinkedMount.h"
+#include "LinkedMountTest.h"
 #include "platform/Series3Wire.h"
 #include "shell.h"
 
@@ -24,12 +24,13 @@ using fusetest::run;
 using fusetest::wait_for;
 using namespace std::chrono_literals;
 
-class EndToEnd : public testing::Test {
+class EndToEnd : public LinkedMountTest {
 protected:
+    EndToEnd() : LinkedMountTest("tavro-e2e-") {}
+
     void SetUp() override {
-        std::string why = linked_.Prepare("tavro-e2e-");
-        if (linktest::Skipped(why)) GTEST_SKIP() << why;
-        ASSERT_EQ(why, "");
+        LinkedMountTest::SetUp();
+        if (Stopped()) return;
         folder_ = linked_.folder();
         vantrel::DriveSetup& drive = linked_.AddDrive('M', "INTERNAL", "drive");
         drive.capacity = 16 * 1024 * 1024;
@@ -55,7 +56,6 @@ protected:
         return run("cd " + quote(mount_) + " && " + command, seconds);
     }
 
-    linktest::LinkedMount linked_;
     std::string folder_, drive_, mount_;
     vantrel::HostLink* host_ = nullptr;
 };

@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "LinkedMount.h"
+#include "LinkedMountTest.h"
 #include "ModelHost.h"
 #include "ShortTimeouts.h"
 #include "fusebridge/FuseBridge.h"
@@ -153,12 +153,13 @@ private:
     std::string root;
 };
 
-class FuseModel : public testing::Test {
+class FuseModel : public LinkedMountTest {
 protected:
+    FuseModel() : LinkedMountTest("tavro-fuse-model-") {}
+
     void SetUp() override {
-        std::string why = linked_.Prepare("tavro-fuse-model-");
-        if (linktest::Skipped(why)) GTEST_SKIP() << why;
-        ASSERT_EQ(why, "");
+        LinkedMountTest::SetUp();
+        if (Stopped()) return;
         vantrel::DriveSetup& drive = linked_.AddDrive('M', "INTERNAL", "drive");
         drive.capacity = 8 * 1024 * 1024;
         drive_ = drive.folder;
@@ -171,17 +172,18 @@ protected:
         host_ = &linked_.host();
     }
 
-    model::Report RunModel(uint32_t seed, uint32_t operations, uint32_t faultEvery) {
+    // Runs the model and expects a clean run.
+    void Check(uint32 seed, uint32 operations, uint32 faultEvery) {
         if (faultEvery != 0) ShortenTimeouts(mount_, kTimeout);
         FuseTarget target(mount_);
         model::Settings settings = model::SettingsFor(seed, operations, faultEvery, kTimeout);
         settings.hostFolder = drive_;
-        return model::RunOnHost("fuse model run", target, *host_, settings);
+        model::ExpectCleanRun(model::RunOnHost("fuse model run", target, *host_, settings),
+                              operations, faultEvery);
     }
 
     // Lost replies cost this much each; a busy machine can still answer within it.
     static constexpr bigtime_t kTimeout = 400000;
-    linktest::LinkedMount linked_;
     std::string drive_, mount_;
     vantrel::HostLink* host_ = nullptr;
 };
@@ -244,16 +246,12 @@ TEST_F(FuseModel, AReplacingRenameThatMeetsABadReplyIsDoneOrChangesNothing) {
            failed);
 }
 
-TEST_F(FuseModel, RandomOperationsInMixedCaseMatchTheModel) {
-    model::Report report = RunModel(31, 600, 0);
-    model::ExpectCleanRun(report, 600, 0);
-}
+TEST_F(FuseModel, RandomOperationsInMixedCaseMatchTheModel) { Check(31, 600, 0); }
 
 // Faults on about one operation in four. Bounded for the suite (about 20 s under asan);
 // scripts/soak.sh runs it long over many seeds.
 TEST_F(FuseModel, RandomOperationsUnderLostLateShortAndGarbledRepliesNeverLie) {
-    model::Report report = RunModel(37, 200, 4);
-    model::ExpectCleanRun(report, 200, 4);
+    Check(37, 200, 4);
 }
 
 }  // namespace

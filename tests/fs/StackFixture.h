@@ -39,12 +39,8 @@ protected:
     // Starts the host with drive M: on `folder` and mounts it at `where`.
     void StartHost(const std::string& debugFile = "", bool readOnly = false) {
         vantrel::HostOptions options;
-        vantrel::DriveSetup drive;
-        drive.letter = 'M';
-        drive.volumeName = "INTERNAL";
-        drive.folder = folder;
+        vantrel::DriveSetup drive = HostDrive('M', "INTERNAL", folder);
         drive.readOnly = readOnly;
-        drive.capacity = 8 * 1024 * 1024;
         options.drives.push_back(drive);
         options.traceInMemory = false;
         ASSERT_EQ(stack_.Start(options), B_OK);

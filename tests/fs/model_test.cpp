@@ -16,29 +16,27 @@ using stack::StackTest;
 
 class ModelTest : public StackTest {
 protected:
-    model::Report RunModel(uint32 seed, uint32 operations, uint32 faultEvery) {
+    // Runs the model and expects a clean run.
+    void Check(uint32 seed, uint32 operations, uint32 faultEvery) {
         if (faultEvery != 0) ShortenTimeouts(where, kTimeout);
         model::KernelTarget target(where);
         model::Settings settings = model::SettingsFor(seed, operations, faultEvery, kTimeout);
         settings.hostFolder = folder;
         settings.renameReplaces = false;  // the volume refuses a name that exists
-        return model::RunOnHost("model run", target, *host, settings);
+        model::ExpectCleanRun(model::RunOnHost("model run", target, *host, settings), operations,
+                              faultEvery);
     }
 
     // Lost replies cost this much each; a busy machine can still answer within it.
     static constexpr bigtime_t kTimeout = 400000;
 };
 
-TEST_F(ModelTest, RandomOperationsInMixedCaseMatchTheModel) {
-    model::Report report = RunModel(11, 1000, 0);
-    model::ExpectCleanRun(report, 1000, 0);
-}
+TEST_F(ModelTest, RandomOperationsInMixedCaseMatchTheModel) { Check(11, 1000, 0); }
 
 // Faults on about one operation in four. Bounded for the suite (about 20 s under asan);
 // scripts/soak.sh runs it long over many seeds.
 TEST_F(ModelTest, RandomOperationsUnderLostLateShortAndGarbledRepliesNeverLie) {
-    model::Report report = RunModel(23, 300, 4);
-    model::ExpectCleanRun(report, 300, 4);
+    Check(23, 300, 4);
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 
-#include "LinkedMount.h"
+#include "LinkedMountTest.h"
 #include "shell.h"
 
 namespace {
@@ -15,12 +15,13 @@ namespace {
 using fusetest::quote;
 using fusetest::run;
 
-class Series5EndToEnd : public testing::Test {
+class Series5EndToEnd : public LinkedMountTest {
 protected:
+    Series5EndToEnd() : LinkedMountTest("tavro5-e2e-") {}
+
     void SetUp() override {
-        std::string why = linked_.Prepare("tavro5-e2e-");
-        if (linktest::Skipped(why)) GTEST_SKIP() << why;
-        ASSERT_EQ(why, "");
+        LinkedMountTest::SetUp();
+        if (Stopped()) return;
         folder_ = linked_.folder();
         linked_.options.family = vantrel::Family::Series5;
         linked_.options.traceInMemory = true;
@@ -42,7 +43,6 @@ protected:
         return run("cd " + quote(where) + " && " + command, seconds);
     }
 
-    linktest::LinkedMount linked_;
     std::string folder_, c_, d_, internal_, disk_;
 };
 

@@ -41,17 +41,9 @@ protected:
     void Start(bool readOnlyD = false) {
         vantrel::HostOptions options;
         options.family = vantrel::Family::Series5;
-        vantrel::DriveSetup c;
-        c.letter = 'C';
-        c.volumeName = "Internal";
-        c.folder = folder + "/c";
-        c.capacity = 8 * 1024 * 1024;
-        vantrel::DriveSetup d = c;
-        d.letter = 'D';
-        d.volumeName = "Disk";
-        d.folder = folder + "/d";
+        vantrel::DriveSetup d = HostDrive('D', "Disk", folder + "/d");
         d.readOnly = readOnlyD;
-        options.drives = {c, d};
+        options.drives = {HostDrive('C', "Internal", folder + "/c"), d};
         ASSERT_EQ(stack.Start(options), B_OK);
         host = stack.host.get();
         ASSERT_EQ(stack.Mount("tavro5", "C:", "/s5/Internal"), B_OK);

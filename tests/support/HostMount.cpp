@@ -3,6 +3,16 @@
 #include "MountBlockBytes.h"
 #include "kernel/syscalls.h"
 
+vantrel::DriveSetup HostDrive(char letter, const std::string& volume, const std::string& folder,
+                              uint32 capacity) {
+    vantrel::DriveSetup drive;
+    drive.letter = letter;
+    drive.volumeName = volume;
+    drive.folder = folder;
+    drive.capacity = capacity;
+    return drive;
+}
+
 HostMount::~HostMount() { (void)Stop(); }
 
 status_t HostMount::Start(const vantrel::HostOptions& options, bigtime_t connectTimeout) {

@@ -10,6 +10,10 @@
 #include "RawChannel.h"
 #include "host/HostLink.h"
 
+// A drive of the simulated handheld whose files are those of the host folder `folder`.
+vantrel::DriveSetup HostDrive(char letter, const std::string& volume, const std::string& folder,
+                              uint32 capacity = 8 * 1024 * 1024);
+
 struct HostMount {
     HostMount() = default;
     ~HostMount();  // Stop()
