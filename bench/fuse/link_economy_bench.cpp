@@ -85,19 +85,23 @@ void Report(benchmark::State& state, const char* prefix, const Run& measured, co
     }
 }
 
-bool Begin(benchmark::State& state, linktest::LinkedDrive& mount) {
+// Mounts the drive over the cable, with a file `name` of `size` random bytes when one is named.
+bool Begin(benchmark::State& state, linktest::LinkedDrive& mount, const char* name = nullptr,
+           size_t size = 0) {
     linktest::MountSetup setup;
     setup.speed = kCable;
     std::string why = mount.Start(setup);
     if (!why.empty()) state.SkipWithError(why.c_str());
+    if (why.empty() && name != nullptr)
+        run("head -c " + std::to_string(size) + " /dev/urandom > " +
+            quote(mount.drive() + "/" + name));
     return why.empty();
 }
 
 void BM_CatTwice20KiB(benchmark::State& state) {
     for (auto _ : state) {
         linktest::LinkedDrive mount;
-        if (!Begin(state, mount)) return;
-        run("head -c 20480 /dev/urandom > " + quote(mount.drive() + "/STORY.TXT"));
+        if (!Begin(state, mount, "STORY.TXT", 20480)) return;
         Run first = Measure(mount, "cat STORY.TXT > /dev/null");
         Run second = Measure(mount, "cat STORY.TXT > /dev/null");
         Least least_first;
@@ -116,8 +120,7 @@ BENCHMARK(BM_CatTwice20KiB)->Iterations(1)->UseManualTime()->Unit(benchmark::kSe
 void BM_Head100Of100KiB(benchmark::State& state) {
     for (auto _ : state) {
         linktest::LinkedDrive mount;
-        if (!Begin(state, mount)) return;
-        run("head -c 102400 /dev/urandom > " + quote(mount.drive() + "/BIG.BIN"));
+        if (!Begin(state, mount, "BIG.BIN", 102400)) return;
         Run head = Measure(mount, "head -c 100 BIG.BIN > /dev/null");
         Least least_bytes;  // the 100 bytes asked for
         least_bytes.ReadFile("M:\\BIG.BIN", 100);

@@ -28,9 +28,7 @@ class EndToEnd : public LinkedMountTest {
 protected:
     EndToEnd() : LinkedMountTest("tavro-e2e-") {}
 
-    void SetUp() override {
-        LinkedMountTest::SetUp();
-        if (Stopped()) return;
+    void Arrange() override {
         folder_ = linked_.folder();
         vantrel::DriveSetup& drive = linked_.AddDrive('M', "INTERNAL", "drive");
         drive.capacity = 16 * 1024 * 1024;
@@ -122,25 +120,16 @@ TEST_F(EndToEnd, NamespaceChangesWithCoreutils) {
 }
 
 TEST_F(EndToEnd, TarAndRsyncWorkBothWays) {
-    auto tarred = run("tar -C " + quote(mount_) + " -cf " + quote(folder_ + "/s.tar") +
-                      " OPL WRD && mkdir " + quote(mount_ + "/UNTAR") + " && tar -C " +
-                      quote(mount_ + "/UNTAR") + " -xf " + quote(folder_ + "/s.tar") +
-                      " && diff -r " + quote(mount_ + "/OPL") + " " + quote(mount_ + "/UNTAR/OPL"));
+    auto tarred = fusetest::tar_copy(mount_, mount_ + "/UNTAR", folder_ + "/s.tar");
     EXPECT_EQ(tarred.status, 0) << tarred.output;
 
     // A Series 3 takes 8.3 names only: no temporary files, no directory times.
-    std::string rsync = "rsync -rt --inplace --omit-dir-times ";
-    auto first =
-        run(rsync + quote(std::string(TAVRO_SAMPLES_DIR) + "/") + " " + quote(mount_ + "/SYNC/"));
-    ASSERT_EQ(first.status, 0) << first.output;
-    auto compared = run("diff -r " + quote(TAVRO_SAMPLES_DIR) + " " + quote(mount_ + "/SYNC"));
-    EXPECT_EQ(compared.status, 0) << compared.output;
+    std::string rsync = "rsync -rt --inplace --omit-dir-times";
     // Sizes and times came across, so a second run has nothing to send.
-    auto second = run(rsync + "-i " + quote(std::string(TAVRO_SAMPLES_DIR) + "/") + " " +
-                      quote(mount_ + "/SYNC/"));
-    EXPECT_EQ(second.status, 0) << second.output;
-    EXPECT_EQ(second.output, "") << second.output;
-    auto back = run(rsync + quote(mount_ + "/SYNC/") + " " + quote(folder_ + "/synced/") +
+    auto synced = fusetest::rsync_twice(rsync, TAVRO_SAMPLES_DIR, mount_ + "/SYNC");
+    ASSERT_EQ(synced.status, 0) << synced.output;
+    EXPECT_EQ(synced.output, "");
+    auto back = run(rsync + " " + quote(mount_ + "/SYNC/") + " " + quote(folder_ + "/synced/") +
                     " && diff -r " + quote(TAVRO_SAMPLES_DIR) + " " + quote(folder_ + "/synced"));
     EXPECT_EQ(back.status, 0) << back.output;
 }

@@ -66,18 +66,13 @@ public:
         out->clear();
         int fd = open(Full(path).c_str(), O_RDONLY);
         if (fd < 0) return Fail();
-        std::string buffer(length, '\0');
-        size_t got = 0;
-        int status = 0;
-        while (got < length) {
-            ssize_t n =
-                pread(fd, buffer.data() + got, length - got, static_cast<off_t>(offset + got));
-            if (n < 0) status = Fail();
-            if (n <= 0) break;
-            got += static_cast<size_t>(n);
-        }
+        int status = model::ReadRange(
+            [fd](size_t at, char* bytes, size_t count) -> int64_t {
+                ssize_t n = pread(fd, bytes, count, static_cast<off_t>(at));
+                return n < 0 ? Fail() : n;
+            },
+            offset, length, out);
         int closed = close(fd) == 0 ? 0 : Fail();
-        out->assign(buffer.data(), got);
         return status < 0 ? status : closed;
     }
 
@@ -134,18 +129,12 @@ private:
     }
 
     static int WriteAndClose(int fd, size_t offset, const std::string& data, size_t* written) {
-        size_t done = 0;
-        int status = 0;
-        while (done < data.size()) {
-            ssize_t n = pwrite(fd, data.data() + done, data.size() - done,
-                               static_cast<off_t>(offset + done));
-            if (n <= 0) {
-                status = n < 0 ? Fail() : -EIO;
-                break;
-            }
-            done += static_cast<size_t>(n);
-        }
-        *written = done;
+        int status = model::WriteRange(
+            [fd](size_t at, const char* bytes, size_t count) -> int64_t {
+                ssize_t n = pwrite(fd, bytes, count, static_cast<off_t>(at));
+                return n < 0 ? Fail() : n;
+            },
+            offset, data, written, -EIO);
         int closed = close(fd) == 0 ? 0 : Fail();
         return status < 0 ? status : closed;
     }
@@ -157,9 +146,7 @@ class FuseModel : public LinkedMountTest {
 protected:
     FuseModel() : LinkedMountTest("tavro-fuse-model-") {}
 
-    void SetUp() override {
-        LinkedMountTest::SetUp();
-        if (Stopped()) return;
+    void Arrange() override {
         vantrel::DriveSetup& drive = linked_.AddDrive('M', "INTERNAL", "drive");
         drive.capacity = 8 * 1024 * 1024;
         drive_ = drive.folder;

@@ -19,9 +19,7 @@ class Series5EndToEnd : public LinkedMountTest {
 protected:
     Series5EndToEnd() : LinkedMountTest("tavro5-e2e-") {}
 
-    void SetUp() override {
-        LinkedMountTest::SetUp();
-        if (Stopped()) return;
+    void Arrange() override {
         folder_ = linked_.folder();
         linked_.options.family = vantrel::Family::Series5;
         linked_.options.traceInMemory = true;
@@ -103,24 +101,13 @@ TEST_F(Series5EndToEnd, NamespaceChangesTimesAndTruncateWithCoreutils) {
 }
 
 TEST_F(Series5EndToEnd, TarRsyncAndAttributes) {
-    auto tarred =
-        run("tar -C " + quote(internal_) + " -cf " + quote(folder_ + "/s.tar") +
-            " OPL WRD && mkdir " + quote(disk_ + "/Untarred") + " && tar -C " +
-            quote(disk_ + "/Untarred") + " -xf " + quote(folder_ + "/s.tar") + " && diff -r " +
-            quote(internal_ + "/OPL") + " " + quote(disk_ + "/Untarred/OPL"));
+    auto tarred = fusetest::tar_copy(internal_, disk_ + "/Untarred", folder_ + "/s.tar");
     EXPECT_EQ(tarred.status, 0) << tarred.output;
 
     // Long names and renames work: rsync's ordinary way, with its temporary files.
-    std::string rsync = "rsync -rt ";
-    auto first =
-        run(rsync + quote(std::string(TAVRO_SAMPLES_DIR) + "/") + " " + quote(disk_ + "/Sync/"));
-    ASSERT_EQ(first.status, 0) << first.output;
-    auto compared = run("diff -r " + quote(TAVRO_SAMPLES_DIR) + " " + quote(disk_ + "/Sync"));
-    EXPECT_EQ(compared.status, 0) << compared.output;
-    auto second = run(rsync + "-i " + quote(std::string(TAVRO_SAMPLES_DIR) + "/") + " " +
-                      quote(disk_ + "/Sync/"));
-    EXPECT_EQ(second.status, 0) << second.output;
-    EXPECT_EQ(second.output, "") << second.output;
+    auto synced = fusetest::rsync_twice("rsync -rt", TAVRO_SAMPLES_DIR, disk_ + "/Sync");
+    ASSERT_EQ(synced.status, 0) << synced.output;
+    EXPECT_EQ(synced.output, "");
 
     auto typed = in(internal_,
                     "getfattr --only-values -n user.mime_type WRD/LETTER.WRD; echo; "

@@ -10,9 +10,7 @@
 
 #include "DeviceTestSupport.h"
 #include "RawChannel.h"
-#include "device/LineHandheld.h"
-#include "host/HostLink.h"
-#include "host/SerialLink.h"
+#include "SerialFixture.h"
 #include "platform/HostProtocol.h"
 
 namespace {
@@ -25,7 +23,7 @@ using vantrel::RawChannel;
 constexpr bigtime_t kUpTimeout = 60000000;  // a full speed search on a busy sanitizer build
 constexpr bigtime_t kAnswer = 20000000;
 
-class SerialStack : public ::testing::Test {
+class SerialStack : public SerialFixture {
 public:
     // The handheld at `baud`, the line unlimited unless `bytesPerSecond` says otherwise.
     void Start(handheld::Family family, uint32 baud, uint32 hostBaud = 0, int64 bytesPerSecond = 0,
@@ -38,29 +36,14 @@ public:
         device.bytesPerSecond = bytesPerSecond;
         device.faults = std::move(deviceFaults);
         device.retransmitAfter = retransmitAfter;
-        std::string error;
-        handheld = handheld::LineHandheld::OnPty(std::move(device), error);
-        ASSERT_NE(handheld, nullptr) << error;
-
         vantrel::HostOptions options;
         options.traceInMemory = true;
-        host = std::make_unique<vantrel::HostLink>(options);
-        ASSERT_EQ(host->Start(), B_OK);
         vantrel::SerialLinkOptions serial;
-        serial.port = handheld->Path();
         serial.baud = hostBaud;
-        serial.quiet = true;
         serial.faults = std::move(hostFaults);
         serial.modemLines = lines;
         serial.retransmitAfter = retransmitAfter;
-        link = std::make_unique<vantrel::SerialLink>(*host, serial);
-        ASSERT_TRUE(link->OpenPort(error)) << error;
-        link->Start();
-    }
-    void TearDown() override {
-        link.reset();
-        host.reset();
-        handheld.reset();
+        StartLinked(std::move(device), options, std::move(serial));
     }
 
     int OpenFile(RawChannel& rfsv, uint16 mode, const std::string& path) {
@@ -75,9 +58,6 @@ public:
     bigtime_t retransmitAfter = 0;  // both ends; 0: the timer for the speed
     // The port's modem lines when a test pulls the cable (null: the pty's own, which have none).
     std::shared_ptr<vantrel::ModemLines> lines;
-    std::unique_ptr<handheld::LineHandheld> handheld;
-    std::unique_ptr<vantrel::HostLink> host;
-    std::unique_ptr<vantrel::SerialLink> link;
 };
 
 TEST_F(SerialStack, Series3ConnectsAndServesTheFileService) {
@@ -305,17 +285,10 @@ TEST_F(SerialStack, LineThatEchoesIsRefused) {
             }
         }
     });
-    vantrel::HostOptions options;
-    host = std::make_unique<vantrel::HostLink>(options);
-    ASSERT_EQ(host->Start(), B_OK);
     vantrel::SerialLinkOptions serial;
     serial.port = name;
     serial.baud = 115200;
-    serial.quiet = true;
-    link = std::make_unique<vantrel::SerialLink>(*host, serial);
-    std::string error;
-    ASSERT_TRUE(link->OpenPort(error)) << error;
-    link->Start();
+    StartLink({}, serial);
     EXPECT_FALSE(link->WaitUp(3000000));
     EXPECT_GT(link->EchoesRefused(), 0u);
     link.reset();

@@ -1,5 +1,6 @@
 // A test on the Linux mounts of a simulated handheld's drives (LinkedMount): skipped where FUSE
-// is missing. SetUp makes the temporary folder; the test adds the drives and starts.
+// is missing. SetUp makes the temporary folder, then Arrange adds the test's drives and files
+// and starts.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,9 +17,9 @@ protected:
         std::string why = linked_.Prepare(prefix_);
         if (linktest::Skipped(why)) GTEST_SKIP() << why;
         ASSERT_EQ(why, "");
+        Arrange();
     }
-    // Whether a test's own SetUp should stop after this one's.
-    bool Stopped() { return IsSkipped() || HasFatalFailure(); }
+    virtual void Arrange() {}
 
     linktest::LinkedMount linked_;
 

@@ -26,6 +26,18 @@ Result run(const std::string& command, int seconds) {
     return result;
 }
 
+Result tar_copy(const std::string& from, const std::string& into, const std::string& archive) {
+    return run("tar -C " + quote(from) + " -cf " + quote(archive) + " OPL WRD && mkdir " +
+               quote(into) + " && tar -C " + quote(into) + " -xf " + quote(archive) +
+               " && diff -r " + quote(from + "/OPL") + " " + quote(into + "/OPL"));
+}
+
+Result rsync_twice(const std::string& rsync, const std::string& from, const std::string& into) {
+    std::string folders = " " + quote(from + "/") + " " + quote(into + "/");
+    return run(rsync + folders + " && diff -r " + quote(from) + " " + quote(into) + " && " + rsync +
+               " -i" + folders);
+}
+
 std::string quote(const std::string& path) {
     std::string quoted = "'";
     for (char c : path) {
