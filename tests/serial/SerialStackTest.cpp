@@ -46,6 +46,15 @@ public:
         StartLinked(std::move(device), options, std::move(serial));
     }
 
+    // Starts a handheld of `family` at `baud` (the host's too), waits for the link, which must
+    // tell the family, and connects `rfsv` to the file service.
+    void ConnectFileService(handheld::Family family, uint32 baud, RawChannel& rfsv) {
+        ASSERT_NO_FATAL_FAILURE(Start(family, baud, baud));
+        ASSERT_TRUE(link->WaitUp(kUpTimeout));
+        EXPECT_EQ(host->FamilyVersion(), family == handheld::Family::Series3 ? 3 : 5);
+        ASSERT_EQ(rfsv.Connect("SYS$RFSV", kAnswer), B_OK);
+    }
+
     int OpenFile(RawChannel& rfsv, uint16 mode, const std::string& path) {
         Bytes reply;
         if (rfsv.Transact(Payload().Word(mode).Str(path).Packet(FOPEN), reply, kAnswer) != B_OK)
@@ -62,11 +71,8 @@ public:
 
 TEST_F(SerialStack, Series3ConnectsAndServesTheFileService) {
     folder.Write("A.TXT", "hello");
-    Start(handheld::Family::Series3, 19200, 19200);
-    ASSERT_TRUE(link->WaitUp(kUpTimeout));
-    EXPECT_EQ(host->FamilyVersion(), 3);
     RawChannel rfsv;
-    ASSERT_EQ(rfsv.Connect("SYS$RFSV", kAnswer), B_OK);
+    ASSERT_NO_FATAL_FAILURE(ConnectFileService(handheld::Family::Series3, 19200, rfsv));
     Bytes reply;
     ASSERT_EQ(rfsv.Transact(Payload().Str("M:\\A.TXT").Packet(FINFO), reply, kAnswer), B_OK);
     ASSERT_EQ(reply.size(), 22u);
@@ -81,11 +87,8 @@ TEST_F(SerialStack, Series3ConnectsAndServesTheFileService) {
 }
 
 TEST_F(SerialStack, Series5ConnectsAndTheFileServiceSpeaksItsFraming) {
-    Start(handheld::Family::Series5, 115200, 115200);
-    ASSERT_TRUE(link->WaitUp(kUpTimeout));
-    EXPECT_EQ(host->FamilyVersion(), 5);
     RawChannel rfsv;
-    ASSERT_EQ(rfsv.Connect("SYS$RFSV", kAnswer), B_OK);
+    ASSERT_NO_FATAL_FAILURE(ConnectFileService(handheld::Family::Series5, 115200, rfsv));
     Bytes reply;
     Bytes driveList{epoc::kDriveList, 0, 7, 0};
     ASSERT_EQ(rfsv.Transact(driveList, reply, kAnswer), B_OK);
@@ -184,10 +187,8 @@ TEST_F(SerialStack, FileCopiedBothWaysThroughCorruptedFramesArrivesIntact) {
 }
 
 TEST_F(SerialStack, CutLineTakesTheLinkDownAndTheNextConnectBringsItBack) {
-    Start(handheld::Family::Series3, 115200, 115200);
-    ASSERT_TRUE(link->WaitUp(kUpTimeout));
     RawChannel rfsv;
-    ASSERT_EQ(rfsv.Connect("SYS$RFSV", kAnswer), B_OK);
+    ASSERT_NO_FATAL_FAILURE(ConnectFileService(handheld::Family::Series3, 115200, rfsv));
     port_id before = host->RequestPort();
     ASSERT_GE(before, 0);
 
@@ -220,10 +221,8 @@ TEST_F(SerialStack, DsrWatchedForAPulledCable) {
     folder.Write("A.TXT", "hello");
     auto cable = std::make_shared<Cable>();
     lines = cable;
-    Start(handheld::Family::Series3, 115200, 115200);
-    ASSERT_TRUE(link->WaitUp(kUpTimeout));
     RawChannel rfsv;
-    ASSERT_EQ(rfsv.Connect("SYS$RFSV", kAnswer), B_OK);
+    ASSERT_NO_FATAL_FAILURE(ConnectFileService(handheld::Family::Series3, 115200, rfsv));
 
     // Pulled: the link goes down on DSR alone, with no request outstanding to notice it.
     cable->dsr.store(false);

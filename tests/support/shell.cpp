@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace fusetest {
@@ -62,26 +63,33 @@ void remove_tree(const std::string& path) {
     if (!path.empty()) (void)run("rm -rf " + quote(path));
 }
 
-bool mounted_at(const std::string& path) {
+namespace {
+
+// The mount table's lines, each with its mount point.
+std::vector<std::pair<std::string, std::string>> mount_table() {
+    std::vector<std::pair<std::string, std::string>> table;
     std::ifstream mounts("/proc/self/mounts");
     std::string line;
     while (std::getline(mounts, line)) {
         std::istringstream fields(line);
         std::string device, where;
-        if (fields >> device >> where && where == path) return true;
+        if (fields >> device >> where) table.emplace_back(where, line);
     }
+    return table;
+}
+
+}  // namespace
+
+bool mounted_at(const std::string& path) {
+    for (const auto& [where, line] : mount_table())
+        if (where == path) return true;
     return false;
 }
 
 std::string mounts_below(const std::string& prefix) {
-    std::ifstream table("/proc/self/mounts");
-    std::string line, found;
-    while (std::getline(table, line)) {
-        std::istringstream fields(line);
-        std::string device, where;
-        if (fields >> device >> where && where.compare(0, prefix.size(), prefix) == 0)
-            found += line + "\n";
-    }
+    std::string found;
+    for (const auto& [where, line] : mount_table())
+        if (where.compare(0, prefix.size(), prefix) == 0) found += line + "\n";
     return found;
 }
 
