@@ -122,12 +122,15 @@ uint8* psion_dirread(volume* vol, int32 handle, int32* reply_size, status_t* tra
 
 namespace {
 
-// MKDIR and DELETE: a path out, a status back.
-[[nodiscard]] status_t path_request(volume* vol, uint16 opcode, const char* path,
+// MKDIR, DELETE and SFDATE: a path (built by `build` with `value`) out, a status back.
+template <typename Value>
+[[nodiscard]] status_t path_request(volume* vol,
+                                    size_t (*build)(uint8*, size_t, Value, const char*),
+                                    std::type_identity_t<Value> value, const char* path,
                                     status_t (*map)(int16)) {
     if (!vol->connected.load()) return B_IO_ERROR;
     uint8 request[RFSV_REQUEST_BUFFER_SIZE];
-    status_t built = build_spelled(request, build_path_request, opcode, path);
+    status_t built = build_spelled(request, build, value, path);
     if (built != B_OK) return built;
     Reply reply(vol, request);
     return status_only(reply, map);
@@ -136,7 +139,7 @@ namespace {
 }  // namespace
 
 status_t psion_mkdir(volume* vol, const char* path) {
-    return path_request(vol, MKDIR, path, map_mkdir_status);
+    return path_request(vol, build_path_request, MKDIR, path, map_mkdir_status);
 }
 
 status_t psion_rename(volume* vol, const char* oldpath, const char* newpath) {
@@ -152,16 +155,11 @@ status_t psion_rename(volume* vol, const char* oldpath, const char* newpath) {
 }
 
 status_t psion_delete(volume* vol, const char* path) {
-    return path_request(vol, DELETE, path, map_change_status);
+    return path_request(vol, build_path_request, DELETE, path, map_change_status);
 }
 
 status_t psion_sfdate(volume* vol, const char* path, uint32 time) {
-    if (!vol->connected.load()) return B_IO_ERROR;
-    uint8 request[RFSV_REQUEST_BUFFER_SIZE];
-    status_t built = build_spelled(request, build_sfdate, time, path);
-    if (built != B_OK) return built;
-    Reply reply(vol, request);
-    return status_only(reply, map_sfdate_status);
+    return path_request(vol, build_sfdate, time, path, map_sfdate_status);
 }
 
 // The Series 3 has no request to change a file's permissions from here; a mode change is
