@@ -36,6 +36,15 @@ public:
         fPos = end < fSize ? end + 1 : end;
         return true;
     }
+    // A string after its u16 length (the Series 5 form); false when the bytes are not all there.
+    bool ReadCountedString(std::string& value) {
+        uint16 length;
+        if (!ReadWord(length)) return false;
+        if (Remaining() < length) return false;
+        value.assign(reinterpret_cast<const char*>(fData + fPos), length);
+        fPos += length;
+        return true;
+    }
     const uint8* Rest() const { return fData + fPos; }
     size_t Remaining() const { return fPos <= fSize ? fSize - fPos : 0; }
 
