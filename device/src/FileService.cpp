@@ -186,10 +186,16 @@ int16 FileService::ReadPath(PayloadReader& in, NamedPath& named, int16 unreadabl
     return ParsePath(text, named);
 }
 
+int16 FileService::ReadEntryPath(PayloadReader& in, NamedPath& named, int16 rootStatus) {
+    int16 status = ReadPath(in, named);
+    if (status != RFSV_OK) return status;
+    return named.IsRoot() ? rootStatus : static_cast<int16>(RFSV_OK);
+}
+
 int16 FileService::ReadExistingPath(PayloadReader& in, NamedPath& named, int16 unreadable) {
     int16 status = ReadPath(in, named, unreadable);
     if (status != RFSV_OK) return status;
-    status = named.drive->Resolve(named.path.components, named.target);
+    status = named.Resolve();
     if (status != RFSV_OK) return status;
     return named.target.exists ? RFSV_OK : RFSV_NOT_FOUND;
 }

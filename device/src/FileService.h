@@ -44,6 +44,9 @@ private:
         DevicePath path;
         DriveStore* drive = nullptr;
         Resolved target;
+
+        bool IsRoot() const { return path.components.empty(); }
+        int16 Resolve() { return drive->Resolve(path.components, target); }
     };
 
     // Every request handler reads its fields from `in` and leaves its reply data in `data`.
@@ -64,6 +67,8 @@ private:
     int16 ParsePath(const std::string& text, NamedPath& named);
     // Reads a path from the request and parses it; `unreadable` when there is none.
     int16 ReadPath(PayloadReader& in, NamedPath& named, int16 unreadable = RFSV_BAD_ARGUMENT);
+    // As ReadPath, with `rootStatus` for a path that names the drive's root and not an entry.
+    int16 ReadEntryPath(PayloadReader& in, NamedPath& named, int16 rootStatus);
     // As ReadPath, then resolved; "not found" when the entry does not exist.
     int16 ReadExistingPath(PayloadReader& in, NamedPath& named,
                            int16 unreadable = RFSV_BAD_ARGUMENT);

@@ -23,7 +23,7 @@ int16 FileService::OpenDirectory(uint32 owner, const std::string& text, Bytes& d
         path.components.pop_back();
     }
     const Resolved& dir = named.target;
-    status = named.drive->Resolve(path.components, named.target);
+    status = named.Resolve();
     if (status == RFSV_BAD_NAME || status == RFSV_NO_SUCH_DEVICE) return status;
     if (status != RFSV_OK || !dir.exists || !dir.info.IsDirectory()) return RFSV_NO_SUCH_DIRECTORY;
     Open open;

@@ -30,15 +30,14 @@ int16 FileService::Rename(uint32, PayloadReader& in, Bytes&) {
     if (status != RFSV_OK) return status;
     DriveStore* drive = oldName.drive;
     if (drive != newName.drive) return RFSV_BAD_ARGUMENT;
-    if (oldName.path.components.empty() || newName.path.components.empty())
-        return RFSV_ACCESS_DENIED;
+    if (oldName.IsRoot() || newName.IsRoot()) return RFSV_ACCESS_DENIED;
     if (drive->IsReadOnly()) return RFSV_WRITE_PROTECTED;
     const Resolved& from = oldName.target;
     const Resolved& to = newName.target;
-    status = drive->Resolve(oldName.path.components, oldName.target);
+    status = oldName.Resolve();
     if (status != RFSV_OK) return status;
     if (!from.exists) return RFSV_NOT_FOUND;
-    status = drive->Resolve(newName.path.components, newName.target);
+    status = newName.Resolve();
     if (status != RFSV_OK) return status;
     // A change of case only renames the entry onto itself.
     bool sameEntry = to.exists && to.hostPath == from.hostPath;
@@ -60,14 +59,13 @@ int16 FileService::Rename(uint32, PayloadReader& in, Bytes&) {
 
 int16 FileService::Delete(uint32, PayloadReader& in, Bytes&) {
     NamedPath named;
-    int16 status = ReadPath(in, named);
+    int16 status = ReadEntryPath(in, named, RFSV_ACCESS_DENIED);
     if (status != RFSV_OK) return status;
     DriveStore* drive = named.drive;
-    const Resolved& target = named.target;
-    if (named.path.components.empty()) return RFSV_ACCESS_DENIED;
     if (drive->IsReadOnly()) return RFSV_WRITE_PROTECTED;
-    status = drive->Resolve(named.path.components, named.target);
+    status = named.Resolve();
     if (status != RFSV_OK) return status;
+    const Resolved& target = named.target;
     if (!target.exists) return RFSV_NOT_FOUND;
     if (target.info.IsDirectory()) {
         if (rmdir(target.hostPath.c_str()) != 0) return StatusFromErrno(errno);
@@ -85,13 +83,12 @@ int16 FileService::Delete(uint32, PayloadReader& in, Bytes&) {
 
 int16 FileService::Mkdir(uint32, PayloadReader& in, Bytes&) {
     NamedPath named;
-    int16 status = ReadPath(in, named);
+    int16 status = ReadEntryPath(in, named, RFSV_EXISTS);
+    if (status != RFSV_OK) return status;
+    status = named.Resolve();
     if (status != RFSV_OK) return status;
     DriveStore* drive = named.drive;
     const Resolved& target = named.target;
-    if (named.path.components.empty()) return RFSV_EXISTS;
-    status = drive->Resolve(named.path.components, named.target);
-    if (status != RFSV_OK) return status;
     if (target.exists) return RFSV_EXISTS;
     if (drive->IsReadOnly()) return RFSV_WRITE_PROTECTED;
     std::string storedName = drive->Rules().StoredName(target.name);

@@ -32,10 +32,10 @@ int16 FileService::OpenFile(uint32 owner, uint16 mode, const std::string& text, 
     NamedPath named;
     int16 status = ParsePath(text, named);
     if (status != RFSV_OK) return status;
-    if (named.path.components.empty() || named.path.trailingSeparator) return RFSV_BAD_NAME;
+    if (named.IsRoot() || named.path.trailingSeparator) return RFSV_BAD_NAME;
     DriveStore* drive = named.drive;
     const Resolved& target = named.target;
-    status = drive->Resolve(named.path.components, named.target);
+    status = named.Resolve();
     if (status != RFSV_OK) return status;
     if (target.exists && target.info.IsDirectory()) return RFSV_ACCESS_DENIED;
 
