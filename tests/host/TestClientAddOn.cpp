@@ -15,7 +15,7 @@ struct TestAddOnState {
     int32 initialised;
     int32 runs;
     int32 lastVersion;
-    int32 channel;
+    int32 channel;  // atomic
     int32 otherMessages;
     int32 linkDowns;
     // When set, RunClient hears link-down messages until `detached` is set too, as the mount
@@ -59,7 +59,7 @@ int32 Initialise() {
 int32 RunClient(int32 version) {
     ++state.runs;
     state.lastVersion = version;
-    state.channel = 0;
+    __atomic_store_n(&state.channel, 0, __ATOMIC_RELEASE);
     Log("run", version);
     port_id request = find_port(HOST_REQUEST_PORT_NAME);
     port_id reply = create_port(HOST_REPLY_PORT_CAPACITY, "TestAddOn");
@@ -72,7 +72,7 @@ int32 RunClient(int32 version) {
         uint8 buffer[128];
         if (read_port_etc(reply, &code, buffer, sizeof(buffer), B_TIMEOUT, 5000000) >= 0 &&
             host_is_connect_reply(code))
-            state.channel = host_code_channel(code);
+            __atomic_store_n(&state.channel, host_code_channel(code), __ATOMIC_RELEASE);
     }
     Log("channel", state.channel);
     for (;;) {
