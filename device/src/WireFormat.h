@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ByteAppend.h"
 #include "platform/ByteOrder.h"
 #include "platform/SupportDefs.h"
 
@@ -53,18 +54,6 @@ private:
     size_t fSize;
     size_t fPos = 0;
 };
-
-inline void AppendWord(std::vector<uint8>& out, uint16 value) {
-    uint8 bytes[2];
-    WordToBytes(value, bytes);
-    out.insert(out.end(), bytes, bytes + 2);
-}
-
-inline void AppendLong(std::vector<uint8>& out, uint32 value) {
-    uint8 bytes[4];
-    LongToBytes(value, bytes);
-    out.insert(out.end(), bytes, bytes + 4);
-}
 
 // A fixed-size, NUL-padded text field; the text is cut to leave room for a NUL.
 inline void AppendText(std::vector<uint8>& out, const std::string& text, size_t fieldSize) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/ByteAppend.h"
 #include "platform/NameTable.h"
 
 namespace wire {
@@ -9,8 +10,9 @@ namespace wire {
 namespace {
 
 Bytes MagicBytes(uint32 magic) {
-    return {static_cast<uint8>(magic), static_cast<uint8>(magic >> 8),
-            static_cast<uint8>(magic >> 16), static_cast<uint8>(magic >> 24)};
+    Bytes bytes;
+    AppendLong(bytes, magic);
+    return bytes;
 }
 
 bool IsReqCon(uint16 seq) { return seq >= kReqConSeq && seq <= kReqConLastSeq; }
