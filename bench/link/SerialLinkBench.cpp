@@ -45,6 +45,7 @@
 #include "host/SerialLink.h"
 #include "host/SerialPort.h"
 #include "link/LineEndpoint.h"
+#include "platform/ByteAppend.h"
 #include "platform/Series5Wire.h"
 
 namespace {
@@ -246,37 +247,60 @@ void ChannelTransfer(benchmark::State& state, wire::Variant family, uint32 baud,
     }
 }
 
-void RfsvTransfer(benchmark::State& state, uint32 baud, bool write) {
-    for (auto _ : state) {
-        devtest::TempFolder folder;
-        std::string content(kPayload, 'x');
-        folder.Write("BIG.BIN", write ? "" : content);
+// A simulated handheld on a pseudo-terminal with one drive holding BIG.BIN (empty when the
+// transfer writes it), the host linked to it over the serial line, and a raw channel to the
+// handheld's file service.
+struct LinkedFileService {
+    devtest::TempFolder folder;
+    std::unique_ptr<handheld::LineHandheld> handheld;
+    vantrel::HostOptions options;
+    vantrel::HostLink host{options};
+    std::unique_ptr<vantrel::SerialLink> link;
+    vantrel::RawChannel rfsv;
+
+    // False when the link did not come up.
+    bool Start(handheld::Family family, handheld::DriveSetup drive, const std::string& content,
+               uint32 baud, uint32 window) {
+        folder.Write("BIG.BIN", content);
         handheld::LineHandheldOptions device;
-        device.device.family = handheld::Family::Series3;
-        device.device.drives.push_back(devtest::Drive('M', "INTERNAL", folder.Path()));
+        device.device.family = family;
+        drive.folder = folder.Path();
+        device.device.drives.push_back(drive);
         device.baud = baud;
         std::string error;
-        auto handheld = handheld::LineHandheld::OnPty(device, error);
-        vantrel::HostOptions options;
-        vantrel::HostLink host(options);
+        handheld = handheld::LineHandheld::OnPty(device, error);
         host.Start();
         vantrel::SerialLinkOptions serial;
         serial.port = handheld->Path();
         serial.baud = baud;
+        serial.sendWindow = window;
         serial.quiet = true;
-        vantrel::SerialLink link(host, serial);
-        link.OpenPort(error);
-        link.Start();
-        link.WaitUp(60000000);
-        vantrel::RawChannel rfsv;
+        link = std::make_unique<vantrel::SerialLink>(host, serial);
+        link->OpenPort(error);
+        link->Start();
+        if (!link->WaitUp(60000000)) return false;
         rfsv.Connect("SYS$RFSV", 20000000);
+        return true;
+    }
+};
+
+void RfsvTransfer(benchmark::State& state, uint32 baud, bool write) {
+    for (auto _ : state) {
+        std::string content(kPayload, 'x');
+        LinkedFileService linked;
+        if (!linked.Start(handheld::Family::Series3, devtest::Drive('M', "INTERNAL", ""),
+                          write ? "" : content, baud, 1)) {
+            state.SkipWithError("no link");
+            return;
+        }
+        vantrel::RawChannel& rfsv = linked.rfsv;
         handheld::Bytes reply;
         uint16 mode = write ? (RFSV_OPEN_REPLACE | RFSV_OPEN_UPDATE) : 0x0200;
         rfsv.Transact(devtest::Payload().Word(mode).Str("M:\\BIG.BIN").Packet(FOPEN), reply,
                       20000000);
         uint16 h = devtest::Word(reply, 6);
         double wake = WakeLateness();
-        wire::LinkStats before = link.Stats();
+        wire::LinkStats before = linked.link->Stats();
         auto start = std::chrono::steady_clock::now();
         double cpuStart = ProcessCpu();
         size_t moved = 0;
@@ -298,65 +322,42 @@ void RfsvTransfer(benchmark::State& state, uint32 baud, bool write) {
         double seconds = Seconds(start);
         double cpu = ProcessCpu() - cpuStart;
         state.SetIterationTime(seconds);
-        Report(state, seconds, cpu, baud, Used(before, link.Stats()), wake);
-        link.Stop();
+        Report(state, seconds, cpu, baud, Used(before, linked.link->Stats()), wake);
+        linked.link->Stop();
     }
 }
 
 // A Series 5 file service request: op, operation id, then the fields.
 handheld::Bytes Epoc(uint16 op, uint16 opid, const handheld::Bytes& fields) {
-    handheld::Bytes packet{static_cast<uint8>(op), static_cast<uint8>(op >> 8),
-                           static_cast<uint8>(opid), static_cast<uint8>(opid >> 8)};
+    handheld::Bytes packet;
+    AppendWord(packet, op);
+    AppendWord(packet, opid);
     packet.insert(packet.end(), fields.begin(), fields.end());
     return packet;
 }
 
-void PutLong(handheld::Bytes& bytes, uint32 value) {
-    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8>(value >> (8 * i)));
-}
-
 int32 EpocStatus(const handheld::Bytes& reply) {
     if (reply.size() < 8) return -2;
-    return static_cast<int32>(reply[4] | reply[5] << 8 | reply[6] << 16 |
-                              static_cast<uint32>(reply[7]) << 24);
+    return static_cast<int32>(BytesToUlong(reply.data() + 4));
 }
 
 void Rfsv5Transfer(benchmark::State& state, uint32 baud, bool write, uint32 window) {
     using namespace epoc;
     constexpr uint32 kChunk = kMaxChunk;
     for (auto _ : state) {
-        devtest::TempFolder folder;
         std::string content(kPayload, 'x');
-        folder.Write("BIG.BIN", write ? "" : content);
-        handheld::LineHandheldOptions device;
-        device.device.family = handheld::Family::Series5;
-        device.device.drives.push_back(devtest::Drive('C', "Internal", folder.Path()));
-        device.baud = baud;
-        std::string error;
-        auto handheld = handheld::LineHandheld::OnPty(device, error);
-        vantrel::HostOptions options;
-        vantrel::HostLink host(options);
-        host.Start();
-        vantrel::SerialLinkOptions serial;
-        serial.port = handheld->Path();
-        serial.baud = baud;
-        serial.sendWindow = window;
-        serial.quiet = true;
-        vantrel::SerialLink link(host, serial);
-        link.OpenPort(error);
-        link.Start();
-        if (!link.WaitUp(60000000)) {
+        LinkedFileService linked;
+        if (!linked.Start(handheld::Family::Series5, devtest::Drive('C', "Internal", ""),
+                          write ? "" : content, baud, window)) {
             state.SkipWithError("no link");
             return;
         }
-        vantrel::RawChannel rfsv;
-        rfsv.Connect("SYS$RFSV", 20000000);
+        vantrel::RawChannel& rfsv = linked.rfsv;
         uint16 opid = 1;
         handheld::Bytes open;
-        PutLong(open, write ? kOpenReadWrite : 0);
+        AppendLong(open, write ? uint32{kOpenReadWrite} : 0u);
         std::string name = "C:\\BIG.BIN";
-        open.push_back(static_cast<uint8>(name.size()));
-        open.push_back(0);
+        AppendWord(open, static_cast<uint16>(name.size()));
         open.insert(open.end(), name.begin(), name.end());
         handheld::Bytes reply;
         rfsv.Transact(Epoc(write ? kReplaceFile : kOpenFile, opid++, open), reply, 20000000);
@@ -364,16 +365,15 @@ void Rfsv5Transfer(benchmark::State& state, uint32 baud, bool write, uint32 wind
             state.SkipWithError("open failed");
             return;
         }
-        uint32 h =
-            reply[8] | reply[9] << 8 | reply[10] << 16 | static_cast<uint32>(reply[11]) << 24;
+        uint32 h = BytesToUlong(reply.data() + 8);
         double wake = WakeLateness();
-        wire::LinkStats before = link.Stats();
+        wire::LinkStats before = linked.link->Stats();
         auto start = std::chrono::steady_clock::now();
         double cpuStart = ProcessCpu();
         size_t moved = 0;
         while (moved < kPayload) {
             handheld::Bytes fields;
-            PutLong(fields, h);
+            AppendLong(fields, h);
             if (write) {
                 size_t n = std::min<size_t>(kChunk, kPayload - moved);
                 fields.insert(fields.end(), content.begin(),
@@ -382,7 +382,7 @@ void Rfsv5Transfer(benchmark::State& state, uint32 baud, bool write, uint32 wind
                 if (EpocStatus(reply) != 0) break;
                 moved += n;
             } else {
-                PutLong(fields, kChunk);
+                AppendLong(fields, kChunk);
                 rfsv.Transact(Epoc(kRead, opid++, fields), reply, 20000000);
                 if (EpocStatus(reply) != 0 || reply.size() <= 8) break;
                 moved += reply.size() - 8;
@@ -392,8 +392,8 @@ void Rfsv5Transfer(benchmark::State& state, uint32 baud, bool write, uint32 wind
         double cpu = ProcessCpu() - cpuStart;
         if (moved < kPayload) state.SkipWithError("transfer failed");
         state.SetIterationTime(seconds);
-        Report(state, seconds, cpu, baud, Used(before, link.Stats()), wake);
-        link.Stop();
+        Report(state, seconds, cpu, baud, Used(before, linked.link->Stats()), wake);
+        linked.link->Stop();
     }
 }
 
