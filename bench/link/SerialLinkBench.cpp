@@ -282,6 +282,22 @@ struct LinkedFileService {
         rfsv.Connect("SYS$RFSV", 20000000);
         return true;
     }
+
+    // Times `transfer` (which returns the bytes it moved) and reports it against the line.
+    template <typename Transfer>
+    void Time(benchmark::State& state, uint32 baud, Transfer transfer) {
+        double wake = WakeLateness();
+        wire::LinkStats before = link->Stats();
+        auto start = std::chrono::steady_clock::now();
+        double cpuStart = ProcessCpu();
+        size_t moved = transfer();
+        double seconds = Seconds(start);
+        double cpu = ProcessCpu() - cpuStart;
+        if (moved < kPayload) state.SkipWithError("transfer failed");
+        state.SetIterationTime(seconds);
+        Report(state, seconds, cpu, baud, Used(before, link->Stats()), wake);
+        link->Stop();
+    }
 };
 
 void RfsvTransfer(benchmark::State& state, uint32 baud, bool write) {
@@ -299,31 +315,26 @@ void RfsvTransfer(benchmark::State& state, uint32 baud, bool write) {
         rfsv.Transact(devtest::Payload().Word(mode).Str("M:\\BIG.BIN").Packet(FOPEN), reply,
                       20000000);
         uint16 h = devtest::Word(reply, 6);
-        double wake = WakeLateness();
-        wire::LinkStats before = linked.link->Stats();
-        auto start = std::chrono::steady_clock::now();
-        double cpuStart = ProcessCpu();
-        size_t moved = 0;
-        while (moved < kPayload) {
-            if (write) {
-                size_t n = std::min<size_t>(512, kPayload - moved);
-                rfsv.Transact(devtest::Payload()
-                                  .Word(h)
-                                  .Raw(handheld::Bytes(content.begin(), content.begin() + n))
-                                  .Packet(FWRITE),
-                              reply, 20000000);
-                moved += n;
-            } else {
-                rfsv.Transact(devtest::Payload().Word(h).Word(511).Packet(FREAD), reply, 20000000);
-                if (devtest::Status(reply) != 0) break;
-                moved += reply.size() - 6;
+        linked.Time(state, baud, [&] {
+            size_t moved = 0;
+            while (moved < kPayload) {
+                if (write) {
+                    size_t n = std::min<size_t>(512, kPayload - moved);
+                    rfsv.Transact(devtest::Payload()
+                                      .Word(h)
+                                      .Raw(handheld::Bytes(content.begin(), content.begin() + n))
+                                      .Packet(FWRITE),
+                                  reply, 20000000);
+                    moved += n;
+                } else {
+                    rfsv.Transact(devtest::Payload().Word(h).Word(511).Packet(FREAD), reply,
+                                  20000000);
+                    if (devtest::Status(reply) != 0) break;
+                    moved += reply.size() - 6;
+                }
             }
-        }
-        double seconds = Seconds(start);
-        double cpu = ProcessCpu() - cpuStart;
-        state.SetIterationTime(seconds);
-        Report(state, seconds, cpu, baud, Used(before, linked.link->Stats()), wake);
-        linked.link->Stop();
+            return moved;
+        });
     }
 }
 
@@ -366,34 +377,27 @@ void Rfsv5Transfer(benchmark::State& state, uint32 baud, bool write, uint32 wind
             return;
         }
         uint32 h = BytesToUlong(reply.data() + 8);
-        double wake = WakeLateness();
-        wire::LinkStats before = linked.link->Stats();
-        auto start = std::chrono::steady_clock::now();
-        double cpuStart = ProcessCpu();
-        size_t moved = 0;
-        while (moved < kPayload) {
-            handheld::Bytes fields;
-            AppendLong(fields, h);
-            if (write) {
-                size_t n = std::min<size_t>(kChunk, kPayload - moved);
-                fields.insert(fields.end(), content.begin(),
-                              content.begin() + static_cast<long>(n));
-                rfsv.Transact(Epoc(kWrite, opid++, fields), reply, 20000000);
-                if (EpocStatus(reply) != 0) break;
-                moved += n;
-            } else {
-                AppendLong(fields, kChunk);
-                rfsv.Transact(Epoc(kRead, opid++, fields), reply, 20000000);
-                if (EpocStatus(reply) != 0 || reply.size() <= 8) break;
-                moved += reply.size() - 8;
+        linked.Time(state, baud, [&] {
+            size_t moved = 0;
+            while (moved < kPayload) {
+                handheld::Bytes fields;
+                AppendLong(fields, h);
+                if (write) {
+                    size_t n = std::min<size_t>(kChunk, kPayload - moved);
+                    fields.insert(fields.end(), content.begin(),
+                                  content.begin() + static_cast<long>(n));
+                    rfsv.Transact(Epoc(kWrite, opid++, fields), reply, 20000000);
+                    if (EpocStatus(reply) != 0) break;
+                    moved += n;
+                } else {
+                    AppendLong(fields, kChunk);
+                    rfsv.Transact(Epoc(kRead, opid++, fields), reply, 20000000);
+                    if (EpocStatus(reply) != 0 || reply.size() <= 8) break;
+                    moved += reply.size() - 8;
+                }
             }
-        }
-        double seconds = Seconds(start);
-        double cpu = ProcessCpu() - cpuStart;
-        if (moved < kPayload) state.SkipWithError("transfer failed");
-        state.SetIterationTime(seconds);
-        Report(state, seconds, cpu, baud, Used(before, linked.link->Stats()), wake);
-        linked.link->Stop();
+            return moved;
+        });
     }
 }
 
