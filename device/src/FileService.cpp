@@ -101,8 +101,11 @@ void FileService::Handle(uint32 owner, const uint8* packet, size_t size, Bytes& 
         if (length <= size - 4) {
             PayloadReader in(packet + 4, length);
             status = RFSV_NOT_SUPPORTED;
-            for (const HandlerEntry& entry : kHandlers)
-                if (entry.opcode == opcode) status = (this->*entry.handler)(owner, in, data);
+            for (const HandlerEntry& entry : kHandlers) {
+                if (entry.opcode != opcode) continue;
+                status = (this->*entry.handler)(owner, in, data);
+                break;
+            }
         }
     }
     if (status != RFSV_OK) data.clear();
