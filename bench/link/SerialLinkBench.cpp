@@ -45,7 +45,6 @@
 #include "host/SerialLink.h"
 #include "host/SerialPort.h"
 #include "link/LineEndpoint.h"
-#include "platform/ByteAppend.h"
 #include "platform/Series5Wire.h"
 
 namespace {
@@ -247,21 +246,21 @@ void ChannelTransfer(benchmark::State& state, wire::Variant family, uint32 baud,
     }
 }
 
-// A simulated handheld on a pseudo-terminal with one drive holding BIG.BIN (empty when the
-// transfer writes it), the host linked to it over the serial line, and a raw channel to the
-// handheld's file service.
-struct LinkedFileService {
+// A handheld of `family` behind a pty whose drive holds BIG.BIN (the payload, or empty when the
+// transfer writes it), the host linked to it over the serial link, and a raw channel to its
+// file service.
+struct FileServiceRig {
     devtest::TempFolder folder;
+    std::string content = std::string(kPayload, 'x');
     std::unique_ptr<handheld::LineHandheld> handheld;
-    vantrel::HostOptions options;
-    vantrel::HostLink host{options};
+    vantrel::HostLink host{vantrel::HostOptions()};
     std::unique_ptr<vantrel::SerialLink> link;
     vantrel::RawChannel rfsv;
+    bool up = false;
 
-    // False when the link did not come up.
-    bool Start(handheld::Family family, handheld::DriveSetup drive, const std::string& content,
-               uint32 baud, uint32 window) {
-        folder.Write("BIG.BIN", content);
+    FileServiceRig(handheld::Family family, handheld::DriveSetup drive, uint32 baud, bool write,
+                   uint32 window = 1) {
+        folder.Write("BIG.BIN", write ? "" : content);
         handheld::LineHandheldOptions device;
         device.device.family = family;
         drive.folder = folder.Path();
@@ -278,22 +277,21 @@ struct LinkedFileService {
         link = std::make_unique<vantrel::SerialLink>(host, serial);
         link->OpenPort(error);
         link->Start();
-        if (!link->WaitUp(60000000)) return false;
-        rfsv.Connect("SYS$RFSV", 20000000);
-        return true;
+        up = link->WaitUp(60000000);
+        if (up) rfsv.Connect("SYS$RFSV", 20000000);
     }
 
-    // Times `transfer` (which returns the bytes it moved) and reports it against the line.
+    // Times `transfer` (it moves the payload, and says whether all of it went) and reports it.
     template <typename Transfer>
     void Time(benchmark::State& state, uint32 baud, Transfer transfer) {
         double wake = WakeLateness();
         wire::LinkStats before = link->Stats();
         auto start = std::chrono::steady_clock::now();
         double cpuStart = ProcessCpu();
-        size_t moved = transfer();
+        bool moved = transfer();
         double seconds = Seconds(start);
         double cpu = ProcessCpu() - cpuStart;
-        if (moved < kPayload) state.SkipWithError("transfer failed");
+        if (!moved) state.SkipWithError("transfer failed");
         state.SetIterationTime(seconds);
         Report(state, seconds, cpu, baud, Used(before, link->Stats()), wake);
         link->Stop();
@@ -302,101 +300,104 @@ struct LinkedFileService {
 
 void RfsvTransfer(benchmark::State& state, uint32 baud, bool write) {
     for (auto _ : state) {
-        std::string content(kPayload, 'x');
-        LinkedFileService linked;
-        if (!linked.Start(handheld::Family::Series3, devtest::Drive('M', "INTERNAL", ""),
-                          write ? "" : content, baud, 1)) {
+        FileServiceRig rig(handheld::Family::Series3, devtest::Drive('M', "INTERNAL", ""), baud,
+                           write);
+        if (!rig.up) {
             state.SkipWithError("no link");
             return;
         }
-        vantrel::RawChannel& rfsv = linked.rfsv;
         handheld::Bytes reply;
         uint16 mode = write ? (RFSV_OPEN_REPLACE | RFSV_OPEN_UPDATE) : 0x0200;
-        rfsv.Transact(devtest::Payload().Word(mode).Str("M:\\BIG.BIN").Packet(FOPEN), reply,
-                      20000000);
+        rig.rfsv.Transact(devtest::Payload().Word(mode).Str("M:\\BIG.BIN").Packet(FOPEN), reply,
+                          20000000);
         uint16 h = devtest::Word(reply, 6);
-        linked.Time(state, baud, [&] {
+        rig.Time(state, baud, [&] {
             size_t moved = 0;
             while (moved < kPayload) {
                 if (write) {
                     size_t n = std::min<size_t>(512, kPayload - moved);
-                    rfsv.Transact(devtest::Payload()
-                                      .Word(h)
-                                      .Raw(handheld::Bytes(content.begin(), content.begin() + n))
-                                      .Packet(FWRITE),
-                                  reply, 20000000);
+                    rig.rfsv.Transact(
+                        devtest::Payload()
+                            .Word(h)
+                            .Raw(handheld::Bytes(rig.content.begin(), rig.content.begin() + n))
+                            .Packet(FWRITE),
+                        reply, 20000000);
                     moved += n;
                 } else {
-                    rfsv.Transact(devtest::Payload().Word(h).Word(511).Packet(FREAD), reply,
-                                  20000000);
+                    rig.rfsv.Transact(devtest::Payload().Word(h).Word(511).Packet(FREAD), reply,
+                                      20000000);
                     if (devtest::Status(reply) != 0) break;
                     moved += reply.size() - 6;
                 }
             }
-            return moved;
+            return moved >= kPayload;
         });
     }
 }
 
 // A Series 5 file service request: op, operation id, then the fields.
 handheld::Bytes Epoc(uint16 op, uint16 opid, const handheld::Bytes& fields) {
-    handheld::Bytes packet;
-    AppendWord(packet, op);
-    AppendWord(packet, opid);
+    handheld::Bytes packet{static_cast<uint8>(op), static_cast<uint8>(op >> 8),
+                           static_cast<uint8>(opid), static_cast<uint8>(opid >> 8)};
     packet.insert(packet.end(), fields.begin(), fields.end());
     return packet;
 }
 
+void PutLong(handheld::Bytes& bytes, uint32 value) {
+    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8>(value >> (8 * i)));
+}
+
 int32 EpocStatus(const handheld::Bytes& reply) {
     if (reply.size() < 8) return -2;
-    return static_cast<int32>(BytesToUlong(reply.data() + 4));
+    return static_cast<int32>(reply[4] | reply[5] << 8 | reply[6] << 16 |
+                              static_cast<uint32>(reply[7]) << 24);
 }
 
 void Rfsv5Transfer(benchmark::State& state, uint32 baud, bool write, uint32 window) {
     using namespace epoc;
     constexpr uint32 kChunk = kMaxChunk;
     for (auto _ : state) {
-        std::string content(kPayload, 'x');
-        LinkedFileService linked;
-        if (!linked.Start(handheld::Family::Series5, devtest::Drive('C', "Internal", ""),
-                          write ? "" : content, baud, window)) {
+        FileServiceRig rig(handheld::Family::Series5, devtest::Drive('C', "Internal", ""), baud,
+                           write, window);
+        if (!rig.up) {
             state.SkipWithError("no link");
             return;
         }
-        vantrel::RawChannel& rfsv = linked.rfsv;
         uint16 opid = 1;
         handheld::Bytes open;
-        AppendLong(open, write ? uint32{kOpenReadWrite} : 0u);
+        PutLong(open, write ? kOpenReadWrite : 0);
         std::string name = "C:\\BIG.BIN";
-        AppendWord(open, static_cast<uint16>(name.size()));
+        open.push_back(static_cast<uint8>(name.size()));
+        open.push_back(0);
         open.insert(open.end(), name.begin(), name.end());
         handheld::Bytes reply;
-        rfsv.Transact(Epoc(write ? kReplaceFile : kOpenFile, opid++, open), reply, 20000000);
+        rig.rfsv.Transact(Epoc(write ? kReplaceFile : kOpenFile, opid++, open), reply, 20000000);
         if (EpocStatus(reply) != 0 || reply.size() < 12) {
             state.SkipWithError("open failed");
             return;
         }
-        uint32 h = BytesToUlong(reply.data() + 8);
-        linked.Time(state, baud, [&] {
+        uint32 h =
+            reply[8] | reply[9] << 8 | reply[10] << 16 | static_cast<uint32>(reply[11]) << 24;
+        rig.Time(state, baud, [&] {
             size_t moved = 0;
             while (moved < kPayload) {
                 handheld::Bytes fields;
-                AppendLong(fields, h);
+                PutLong(fields, h);
                 if (write) {
                     size_t n = std::min<size_t>(kChunk, kPayload - moved);
-                    fields.insert(fields.end(), content.begin(),
-                                  content.begin() + static_cast<long>(n));
-                    rfsv.Transact(Epoc(kWrite, opid++, fields), reply, 20000000);
+                    fields.insert(fields.end(), rig.content.begin(),
+                                  rig.content.begin() + static_cast<long>(n));
+                    rig.rfsv.Transact(Epoc(kWrite, opid++, fields), reply, 20000000);
                     if (EpocStatus(reply) != 0) break;
                     moved += n;
                 } else {
-                    AppendLong(fields, kChunk);
-                    rfsv.Transact(Epoc(kRead, opid++, fields), reply, 20000000);
+                    PutLong(fields, kChunk);
+                    rig.rfsv.Transact(Epoc(kRead, opid++, fields), reply, 20000000);
                     if (EpocStatus(reply) != 0 || reply.size() <= 8) break;
                     moved += reply.size() - 8;
                 }
             }
-            return moved;
+            return moved >= kPayload;
         });
     }
 }
