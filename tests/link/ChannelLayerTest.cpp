@@ -33,6 +33,15 @@ struct Pair {
             if (!moved) return;
         }
     }
+
+    // Both ends begun, the desktop's channel to the file service connected: its number.
+    int BeginAndConnectFileService() {
+        desktop.Begin(2, 1);
+        handheld.Begin(2, 2);
+        int channel = desktop.Connect("SYS$RFSV.*");
+        Settle();
+        return channel;
+    }
 };
 
 TEST(NcpCodec, ControlFramesHaveTheirDocumentedBytes) {
@@ -102,10 +111,7 @@ TEST(ChannelLayer, DesktopRefusesTheHandheldsConnectsToOtherServers) {
 
 TEST(ChannelLayer, LongMessagesAreCutIntoPartsAndJoinedAgain) {
     Pair pair;
-    pair.desktop.Begin(2, 1);
-    pair.handheld.Begin(2, 2);
-    int channel = pair.desktop.Connect("SYS$RFSV.*");
-    pair.Settle();
+    int channel = pair.BeginAndConnectFileService();
     Bytes message(1000);
     for (size_t i = 0; i < message.size(); ++i) message[i] = static_cast<uint8>(i * 7);
     ASSERT_TRUE(
@@ -131,10 +137,7 @@ TEST(ChannelLayer, LongMessagesAreCutIntoPartsAndJoinedAgain) {
 
 TEST(ChannelLayer, XoffHoldsDataButNotControlUntilXon) {
     Pair pair;
-    pair.desktop.Begin(2, 1);
-    pair.handheld.Begin(2, 2);
-    int channel = pair.desktop.Connect("SYS$RFSV.*");
-    pair.Settle();
+    int channel = pair.BeginAndConnectFileService();
     Bytes off = NcpFlow(7, false);
     pair.desktop.Receive(off.data(), off.size());
     uint8 byte = 1;
@@ -149,10 +152,7 @@ TEST(ChannelLayer, XoffHoldsDataButNotControlUntilXon) {
 
 TEST(ChannelLayer, CleanEndDisconnectsOursEndsTheirsThenEndOfChannels) {
     Pair pair;
-    pair.desktop.Begin(2, 1);
-    pair.handheld.Begin(2, 2);
-    int channel = pair.desktop.Connect("SYS$RFSV.*");
-    pair.Settle();
+    int channel = pair.BeginAndConnectFileService();
     pair.desktopSent.clear();
     pair.desktop.End();
     std::vector<Bytes> out;
