@@ -74,6 +74,9 @@ TEST(MessageDelivery, AsynchronousReplyGoesToTheReplyTarget) {
     ASSERT_EQ(client.handler->WaitFor(1), 1u);
     EXPECT_EQ(client.handler->Whats(), std::vector<uint32>{'repl'});
     EXPECT_TRUE(client.handler->wasReply.load());
+    // The reply can arrive before the target's SendReply has returned; the target records the
+    // request after it has.
+    ASSERT_EQ(target.handler->WaitFor(1), 1u);
     EXPECT_EQ(target.handler->replyStatus.load(), B_OK);
 }
 
