@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/ByteAppend.h"
+#include "platform/ByteOrder.h"
 #include "platform/NameTable.h"
 
 namespace wire {
@@ -10,8 +10,8 @@ namespace wire {
 namespace {
 
 Bytes MagicBytes(uint32 magic) {
-    Bytes bytes;
-    AppendLong(bytes, magic);
+    Bytes bytes(4);
+    LongToBytes(magic, bytes.data());
     return bytes;
 }
 
