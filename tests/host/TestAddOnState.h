@@ -8,7 +8,7 @@ struct TestAddOnState {
     int32 initialised;
     int32 runs;
     int32 lastVersion;
-    int32 channel;
+    int32 channel;  // atomic
     int32 otherMessages;
     int32 linkDowns;
     // When set, RunClient hears link-down messages until `detached` is set too, as the mount

@@ -47,7 +47,7 @@ int32 Initialise() {
 int32 RunClient(int32 version) {
     ++state.runs;
     state.lastVersion = version;
-    state.channel = 0;
+    __atomic_store_n(&state.channel, 0, __ATOMIC_RELEASE);
     Log("run", version);
     port_id request = find_port(HOST_REQUEST_PORT_NAME);
     port_id reply = create_port(HOST_REPLY_PORT_CAPACITY, "TestAddOn");
@@ -60,7 +60,7 @@ int32 RunClient(int32 version) {
         uint8 buffer[128];
         if (read_port_etc(reply, &code, buffer, sizeof(buffer), B_TIMEOUT, 5000000) >= 0 &&
             host_is_connect_reply(code))
-            state.channel = host_code_channel(code);
+            __atomic_store_n(&state.channel, host_code_channel(code), __ATOMIC_RELEASE);
     }
     Log("channel", state.channel);
     for (;;) {
