@@ -3,75 +3,40 @@
 // and the file helpers they share.
 #pragma once
 
-#include <stdlib.h>
-
 #include <algorithm>
-#include <cstring>
-#include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "RawChannel.h"
-#include "host/HostLink.h"
+#include "HostMount.h"
+#include "TempDir.h"
 #include "kernel/syscalls.h"
-#include "platform/MountBlock.h"
 
-struct Mounted {
-    std::string folder;
+struct Mounted : HostMount {
+    TempDir temp{"tavro-bench"};
+    std::string folder = temp.path();
     std::string where;
-    std::unique_ptr<vantrel::HostLink> host;
-    std::unique_ptr<vantrel::RawChannel> channel;
-    sem_id sem = -1;
     bool ok = false;
     bool series5 = false;
 
     explicit Mounted(handheld::LinkSpeed speed, bool keepRecords = false, bool series5_ = false)
         : where(series5_ ? "/bench5/Internal" : "/bench/INTERNAL"), series5(series5_) {
-        std::string pattern = std::filesystem::temp_directory_path() / "tavro-bench-XXXXXX";
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back('\0');
-        if (mkdtemp(buffer.data()) == nullptr) return;
-        folder = buffer.data();
+        if (folder.empty()) return;
         vantrel::HostOptions options;
-        vantrel::DriveSetup drive;
-        if (series5) {
-            options.family = vantrel::Family::Series5;
-            drive.letter = 'C';
-            drive.volumeName = "Internal";
-        }
-        drive.folder = folder;
-        drive.capacity = 16 * 1024 * 1024;
-        options.drives.push_back(drive);
+        if (series5) options.family = vantrel::Family::Series5;
+        options.drives.push_back(series5 ? HostDrive('C', "Internal", folder, 16 * 1024 * 1024)
+                                         : HostDrive('M', "INTERNAL", folder, 16 * 1024 * 1024));
         options.speed = speed;
         options.traceInMemory = keepRecords;
-        host = std::make_unique<vantrel::HostLink>(options);
-        if (host->Start() != B_OK || host->LinkUp() != B_OK) return;
-        channel = std::make_unique<vantrel::RawChannel>();
-        if (channel->Connect("SYS$RFSV", 10000000) != B_OK) return;
-        sem = create_sem(1, "RFSV-NCP-Write");
-        uint8 block[MNT_BLOCK_SIZE];
-        build_mnt(block, host->RequestPort(), channel->ReplyPort(), channel->Channel(), sem,
-                  series5 ? "C:" : "M:");
-        kernel_set_addon_path(TAVRO_FS_ADDON_DIR);
-        ok = mount(series5 ? "tavro5" : "tavro3", where.c_str(), nullptr, 0, block, sizeof block) ==
-             B_OK;
+        if (Start(options, 10000000) != B_OK) return;
+        ok = Mount(series5 ? "tavro5" : "tavro3", series5 ? "C:" : "M:", where) == B_OK;
         host->Trace().Reset();
     }
-    ~Mounted() {
-        if (ok) unmount(where.c_str());
-        channel.reset();
-        if (host) host->LinkDown();
-        host.reset();
-        if (sem >= 0) delete_sem(sem);
-        std::error_code ignored;
-        std::filesystem::remove_all(folder, ignored);
-    }
+    // The host stops before the folder goes.
+    ~Mounted() { (void)Stop(); }
     // Requests with this opcode. tavro5 talks on a session of its own, so on a Series 5 every
     // channel counts; nothing else sends file requests.
     uint32 Sent(uint16 opcode) {
-        return series5 ? host->Trace().CountRequests(opcode)
-                       : host->Trace().CountRequests(channel->Channel(), opcode);
+        return series5 ? host->Trace().CountRequests(opcode) : HostMount::Sent(opcode);
     }
     std::string Path(const char* name) const { return where + "/" + name; }
 };

@@ -59,9 +59,10 @@ function(tavro_test name)
   endif()
 endfunction()
 
-# tavro_bench(name SOURCES... LIBS...): a Google Benchmark executable (not a ctest test).
+# tavro_bench(name SOURCES... LIBS... [DEPENDS targets]): a Google Benchmark executable (not a
+# ctest test), built after the DEPENDS targets (the add-ons it loads).
 function(tavro_bench name)
-  cmake_parse_arguments(B "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(B "" "" "SOURCES;LIBS;DEPENDS" ${ARGN})
   if(NOT benchmark_FOUND)
     return()
   endif()
@@ -72,8 +73,19 @@ function(tavro_bench name)
     set_target_properties(${name} PROPERTIES EXCLUDE_FROM_ALL ON)
   endif()
   target_link_libraries(${name} PRIVATE ${B_LIBS} benchmark::benchmark Threads::Threads)
-  target_compile_definitions(${name} PRIVATE
-    TAVRO_FS_ADDON_DIR="${TAVRO_FS_ADDON_DIR}"
-    TAVRO_CLIENT_ADDON_DIR="${TAVRO_CLIENT_ADDON_DIR}"
-    TAVRO_SAMPLES_DIR="${TAVRO_SAMPLES_DIR}")
+  target_compile_definitions(${name} PRIVATE ${TAVRO_TEST_DEFINITIONS})
+  if(B_DEPENDS)
+    add_dependencies(${name} ${B_DEPENDS})
+  endif()
+endfunction()
+
+# Adds every folder below the current one that has a CMakeLists.txt: one folder of suites or
+# benchmarks per layer.
+function(tavro_add_subfolders)
+  file(GLOB dirs LIST_DIRECTORIES true ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  foreach(dir ${dirs})
+    if(IS_DIRECTORY ${dir} AND EXISTS ${dir}/CMakeLists.txt)
+      add_subdirectory(${dir})
+    endif()
+  endforeach()
 endfunction()

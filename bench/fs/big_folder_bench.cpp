@@ -58,19 +58,13 @@ void BM_MissingNameInBigFolder(benchmark::State& state) {
     });
 }
 
-BENCHMARK(BM_CreateInBigFolder)
-    ->Arg(100)
-    ->Arg(1000)
-    ->Arg(10000)
-    ->Iterations(300)
-    ->UseRealTime()
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_MissingNameInBigFolder)
-    ->Arg(100)
-    ->Arg(1000)
-    ->Arg(10000)
-    ->Iterations(300)
-    ->UseRealTime()
-    ->Unit(benchmark::kMillisecond);
+// Folders of 100, 1,000 and 10,000 entries, 300 operations in each.
+void InFolderSizes(benchmark::internal::Benchmark* bench) {
+    bench->Arg(100)->Arg(1000)->Arg(10000)->Iterations(300)->UseRealTime()->Unit(
+        benchmark::kMillisecond);
+}
+
+BENCHMARK(BM_CreateInBigFolder)->Apply(InFolderSizes);
+BENCHMARK(BM_MissingNameInBigFolder)->Apply(InFolderSizes);
 
 }  // namespace

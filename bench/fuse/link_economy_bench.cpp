@@ -62,7 +62,7 @@ struct Run {
     linktest::Traffic traffic;
 };
 
-Run Measure(linktest::LinkedMount& mount, const std::string& command) {
+Run Measure(linktest::LinkedDrive& mount, const std::string& command) {
     mount.trace().Reset();
     auto start = std::chrono::steady_clock::now();
     auto result = run("cd " + quote(mount.mount()) + " && " + command, 300);
@@ -85,19 +85,23 @@ void Report(benchmark::State& state, const char* prefix, const Run& measured, co
     }
 }
 
-bool Begin(benchmark::State& state, linktest::LinkedMount& mount) {
+// Mounts the drive over the cable, with a file `name` of `size` random bytes when one is named.
+bool Begin(benchmark::State& state, linktest::LinkedDrive& mount, const char* name = nullptr,
+           size_t size = 0) {
     linktest::MountSetup setup;
     setup.speed = kCable;
     std::string why = mount.Start(setup);
     if (!why.empty()) state.SkipWithError(why.c_str());
+    if (why.empty() && name != nullptr)
+        run("head -c " + std::to_string(size) + " /dev/urandom > " +
+            quote(mount.drive() + "/" + name));
     return why.empty();
 }
 
 void BM_CatTwice20KiB(benchmark::State& state) {
     for (auto _ : state) {
-        linktest::LinkedMount mount;
-        if (!Begin(state, mount)) return;
-        run("head -c 20480 /dev/urandom > " + quote(mount.drive() + "/STORY.TXT"));
+        linktest::LinkedDrive mount;
+        if (!Begin(state, mount, "STORY.TXT", 20480)) return;
         Run first = Measure(mount, "cat STORY.TXT > /dev/null");
         Run second = Measure(mount, "cat STORY.TXT > /dev/null");
         Least least_first;
@@ -115,9 +119,8 @@ BENCHMARK(BM_CatTwice20KiB)->Iterations(1)->UseManualTime()->Unit(benchmark::kSe
 
 void BM_Head100Of100KiB(benchmark::State& state) {
     for (auto _ : state) {
-        linktest::LinkedMount mount;
-        if (!Begin(state, mount)) return;
-        run("head -c 102400 /dev/urandom > " + quote(mount.drive() + "/BIG.BIN"));
+        linktest::LinkedDrive mount;
+        if (!Begin(state, mount, "BIG.BIN", 102400)) return;
         Run head = Measure(mount, "head -c 100 BIG.BIN > /dev/null");
         Least least_bytes;  // the 100 bytes asked for
         least_bytes.ReadFile("M:\\BIG.BIN", 100);
@@ -136,7 +139,7 @@ BENCHMARK(BM_Head100Of100KiB)->Iterations(1)->UseManualTime()->Unit(benchmark::k
 
 void BM_LongListingTwice300(benchmark::State& state) {
     for (auto _ : state) {
-        linktest::LinkedMount mount;
+        linktest::LinkedDrive mount;
         if (!Begin(state, mount)) return;
         std::string folder = mount.drive() + "/MANY";
         run("mkdir " + quote(folder) + " && cd " + quote(folder) +

@@ -22,20 +22,11 @@ struct Volume {
     std::string where_;
 };
 
-void BM_CachedLookupAndPut(benchmark::State& state) {
-    kernel_set_unused_vnode_limit(256);
-    Volume vol("/bench/cached");
-    for (auto _ : state) {
-        vnode_id a = 0;
-        vfs_lookup(vol.nsid, vol.root, "a", &a);
-        vfs_put(vol.nsid, a);
-    }
-}
-BENCHMARK(BM_CachedLookupAndPut);
-
-void BM_UncachedLookupAndPut(benchmark::State& state) {
-    kernel_set_unused_vnode_limit(0);
-    Volume vol("/bench/uncached");
+// A lookup and put of one name with `unusedLimit` unused vnodes kept: with none, every lookup
+// reads the node in again.
+void BM_LookupAndPut(benchmark::State& state, int32 unusedLimit, const char* where) {
+    kernel_set_unused_vnode_limit(unusedLimit);
+    Volume vol(where);
     for (auto _ : state) {
         vnode_id a = 0;
         vfs_lookup(vol.nsid, vol.root, "a", &a);
@@ -43,7 +34,8 @@ void BM_UncachedLookupAndPut(benchmark::State& state) {
     }
     kernel_set_unused_vnode_limit(256);
 }
-BENCHMARK(BM_UncachedLookupAndPut);
+BENCHMARK_CAPTURE(BM_LookupAndPut, Cached, 256, "/bench/cached");
+BENCHMARK_CAPTURE(BM_LookupAndPut, Uncached, 0, "/bench/uncached");
 
 void BM_PathStat(benchmark::State& state) {
     kernel_set_unused_vnode_limit(256);

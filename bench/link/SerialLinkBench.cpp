@@ -246,60 +246,92 @@ void ChannelTransfer(benchmark::State& state, wire::Variant family, uint32 baud,
     }
 }
 
-void RfsvTransfer(benchmark::State& state, uint32 baud, bool write) {
-    for (auto _ : state) {
-        devtest::TempFolder folder;
-        std::string content(kPayload, 'x');
+// A handheld of `family` behind a pty whose drive holds BIG.BIN (the payload, or empty when the
+// transfer writes it), the host linked to it over the serial link, and a raw channel to its
+// file service.
+struct FileServiceRig {
+    devtest::TempFolder folder;
+    std::string content = std::string(kPayload, 'x');
+    std::unique_ptr<handheld::LineHandheld> handheld;
+    vantrel::HostLink host{vantrel::HostOptions()};
+    std::unique_ptr<vantrel::SerialLink> link;
+    vantrel::RawChannel rfsv;
+    bool up = false;
+
+    FileServiceRig(handheld::Family family, handheld::DriveSetup drive, uint32 baud, bool write,
+                   uint32 window = 1) {
         folder.Write("BIG.BIN", write ? "" : content);
         handheld::LineHandheldOptions device;
-        device.device.family = handheld::Family::Series3;
-        device.device.drives.push_back(devtest::Drive('M', "INTERNAL", folder.Path()));
+        device.device.family = family;
+        drive.folder = folder.Path();
+        device.device.drives.push_back(drive);
         device.baud = baud;
         std::string error;
-        auto handheld = handheld::LineHandheld::OnPty(device, error);
-        vantrel::HostOptions options;
-        vantrel::HostLink host(options);
+        handheld = handheld::LineHandheld::OnPty(device, error);
         host.Start();
         vantrel::SerialLinkOptions serial;
         serial.port = handheld->Path();
         serial.baud = baud;
+        serial.sendWindow = window;
         serial.quiet = true;
-        vantrel::SerialLink link(host, serial);
-        link.OpenPort(error);
-        link.Start();
-        link.WaitUp(60000000);
-        vantrel::RawChannel rfsv;
-        rfsv.Connect("SYS$RFSV", 20000000);
-        handheld::Bytes reply;
-        uint16 mode = write ? (RFSV_OPEN_REPLACE | RFSV_OPEN_UPDATE) : 0x0200;
-        rfsv.Transact(devtest::Payload().Word(mode).Str("M:\\BIG.BIN").Packet(FOPEN), reply,
-                      20000000);
-        uint16 h = devtest::Word(reply, 6);
+        link = std::make_unique<vantrel::SerialLink>(host, serial);
+        link->OpenPort(error);
+        link->Start();
+        up = link->WaitUp(60000000);
+        if (up) rfsv.Connect("SYS$RFSV", 20000000);
+    }
+
+    // Times `transfer` (it moves the payload, and says whether all of it went) and reports it.
+    template <typename Transfer>
+    void Time(benchmark::State& state, uint32 baud, Transfer transfer) {
         double wake = WakeLateness();
-        wire::LinkStats before = link.Stats();
+        wire::LinkStats before = link->Stats();
         auto start = std::chrono::steady_clock::now();
         double cpuStart = ProcessCpu();
-        size_t moved = 0;
-        while (moved < kPayload) {
-            if (write) {
-                size_t n = std::min<size_t>(512, kPayload - moved);
-                rfsv.Transact(devtest::Payload()
-                                  .Word(h)
-                                  .Raw(handheld::Bytes(content.begin(), content.begin() + n))
-                                  .Packet(FWRITE),
-                              reply, 20000000);
-                moved += n;
-            } else {
-                rfsv.Transact(devtest::Payload().Word(h).Word(511).Packet(FREAD), reply, 20000000);
-                if (devtest::Status(reply) != 0) break;
-                moved += reply.size() - 6;
-            }
-        }
+        bool moved = transfer();
         double seconds = Seconds(start);
         double cpu = ProcessCpu() - cpuStart;
+        if (!moved) state.SkipWithError("transfer failed");
         state.SetIterationTime(seconds);
-        Report(state, seconds, cpu, baud, Used(before, link.Stats()), wake);
-        link.Stop();
+        Report(state, seconds, cpu, baud, Used(before, link->Stats()), wake);
+        link->Stop();
+    }
+};
+
+void RfsvTransfer(benchmark::State& state, uint32 baud, bool write) {
+    for (auto _ : state) {
+        FileServiceRig rig(handheld::Family::Series3, devtest::Drive('M', "INTERNAL", ""), baud,
+                           write);
+        if (!rig.up) {
+            state.SkipWithError("no link");
+            return;
+        }
+        handheld::Bytes reply;
+        uint16 mode = write ? (RFSV_OPEN_REPLACE | RFSV_OPEN_UPDATE) : 0x0200;
+        rig.rfsv.Transact(devtest::Payload().Word(mode).Str("M:\\BIG.BIN").Packet(FOPEN), reply,
+                          20000000);
+        uint16 h = devtest::Word(reply, 6);
+        rig.Time(state, baud, [&] {
+            size_t moved = 0;
+            while (moved < kPayload) {
+                if (write) {
+                    size_t n = std::min<size_t>(512, kPayload - moved);
+                    rig.rfsv.Transact(
+                        devtest::Payload()
+                            .Word(h)
+                            .Raw(handheld::Bytes(rig.content.begin(), rig.content.begin() + n))
+                            .Packet(FWRITE),
+                        reply, 20000000);
+                    moved += n;
+                } else {
+                    rig.rfsv.Transact(devtest::Payload().Word(h).Word(511).Packet(FREAD), reply,
+                                      20000000);
+                    if (devtest::Status(reply) != 0) break;
+                    moved += reply.size() - 6;
+                }
+            }
+            return moved >= kPayload;
+        });
     }
 }
 
@@ -325,32 +357,12 @@ void Rfsv5Transfer(benchmark::State& state, uint32 baud, bool write, uint32 wind
     using namespace epoc;
     constexpr uint32 kChunk = kMaxChunk;
     for (auto _ : state) {
-        devtest::TempFolder folder;
-        std::string content(kPayload, 'x');
-        folder.Write("BIG.BIN", write ? "" : content);
-        handheld::LineHandheldOptions device;
-        device.device.family = handheld::Family::Series5;
-        device.device.drives.push_back(devtest::Drive('C', "Internal", folder.Path()));
-        device.baud = baud;
-        std::string error;
-        auto handheld = handheld::LineHandheld::OnPty(device, error);
-        vantrel::HostOptions options;
-        vantrel::HostLink host(options);
-        host.Start();
-        vantrel::SerialLinkOptions serial;
-        serial.port = handheld->Path();
-        serial.baud = baud;
-        serial.sendWindow = window;
-        serial.quiet = true;
-        vantrel::SerialLink link(host, serial);
-        link.OpenPort(error);
-        link.Start();
-        if (!link.WaitUp(60000000)) {
+        FileServiceRig rig(handheld::Family::Series5, devtest::Drive('C', "Internal", ""), baud,
+                           write, window);
+        if (!rig.up) {
             state.SkipWithError("no link");
             return;
         }
-        vantrel::RawChannel rfsv;
-        rfsv.Connect("SYS$RFSV", 20000000);
         uint16 opid = 1;
         handheld::Bytes open;
         PutLong(open, write ? kOpenReadWrite : 0);
@@ -359,41 +371,34 @@ void Rfsv5Transfer(benchmark::State& state, uint32 baud, bool write, uint32 wind
         open.push_back(0);
         open.insert(open.end(), name.begin(), name.end());
         handheld::Bytes reply;
-        rfsv.Transact(Epoc(write ? kReplaceFile : kOpenFile, opid++, open), reply, 20000000);
+        rig.rfsv.Transact(Epoc(write ? kReplaceFile : kOpenFile, opid++, open), reply, 20000000);
         if (EpocStatus(reply) != 0 || reply.size() < 12) {
             state.SkipWithError("open failed");
             return;
         }
         uint32 h =
             reply[8] | reply[9] << 8 | reply[10] << 16 | static_cast<uint32>(reply[11]) << 24;
-        double wake = WakeLateness();
-        wire::LinkStats before = link.Stats();
-        auto start = std::chrono::steady_clock::now();
-        double cpuStart = ProcessCpu();
-        size_t moved = 0;
-        while (moved < kPayload) {
-            handheld::Bytes fields;
-            PutLong(fields, h);
-            if (write) {
-                size_t n = std::min<size_t>(kChunk, kPayload - moved);
-                fields.insert(fields.end(), content.begin(),
-                              content.begin() + static_cast<long>(n));
-                rfsv.Transact(Epoc(kWrite, opid++, fields), reply, 20000000);
-                if (EpocStatus(reply) != 0) break;
-                moved += n;
-            } else {
-                PutLong(fields, kChunk);
-                rfsv.Transact(Epoc(kRead, opid++, fields), reply, 20000000);
-                if (EpocStatus(reply) != 0 || reply.size() <= 8) break;
-                moved += reply.size() - 8;
+        rig.Time(state, baud, [&] {
+            size_t moved = 0;
+            while (moved < kPayload) {
+                handheld::Bytes fields;
+                PutLong(fields, h);
+                if (write) {
+                    size_t n = std::min<size_t>(kChunk, kPayload - moved);
+                    fields.insert(fields.end(), rig.content.begin(),
+                                  rig.content.begin() + static_cast<long>(n));
+                    rig.rfsv.Transact(Epoc(kWrite, opid++, fields), reply, 20000000);
+                    if (EpocStatus(reply) != 0) break;
+                    moved += n;
+                } else {
+                    PutLong(fields, kChunk);
+                    rig.rfsv.Transact(Epoc(kRead, opid++, fields), reply, 20000000);
+                    if (EpocStatus(reply) != 0 || reply.size() <= 8) break;
+                    moved += reply.size() - 8;
+                }
             }
-        }
-        double seconds = Seconds(start);
-        double cpu = ProcessCpu() - cpuStart;
-        if (moved < kPayload) state.SkipWithError("transfer failed");
-        state.SetIterationTime(seconds);
-        Report(state, seconds, cpu, baud, Used(before, link.Stats()), wake);
-        link.Stop();
+            return moved >= kPayload;
+        });
     }
 }
 

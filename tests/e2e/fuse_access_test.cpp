@@ -5,23 +5,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
-#include <thread>
 
-#include "fusebridge/FuseBridge.h"
-#include "host/HostLink.h"
-#include "kernel/syscalls.h"
+#include "LinkedMountTest.h"
 #include "shell.h"
 
 namespace {
 
 using fusetest::quote;
 using fusetest::run;
-using namespace std::chrono_literals;
 
 std::string mount_options(const std::string& where) {
     std::ifstream table("/proc/self/mounts");
@@ -34,56 +29,30 @@ std::string mount_options(const std::string& where) {
     return "";
 }
 
-class LinuxMount : public testing::Test {
+class LinuxMount : public LinkedMountTest {
 protected:
+    LinuxMount() : LinkedMountTest("tavro-access-") {}
+
     void TearDown() override {
-        if (host_) {
-            (void)host_->LinkDown();
-            host_.reset();
-        }
-        fusebridge::stop();
+        (void)linked_.Stop();
         unsetenv("SUDO_UID");
         unsetenv("SUDO_GID");
-        if (!folder_.empty() && !fusetest::mounted_at(mount_)) fusetest::remove_tree(folder_);
     }
 
     // Starts the host with a drive holding README.TXT and the folder DOCS, and waits for the
     // Linux mount.
     void Start(const fusebridge::Options& bridge, bool readOnly = false) {
-        std::string reason;
-        if (!fusebridge::available(&reason)) GTEST_SKIP() << "FUSE is not available: " << reason;
-        folder_ = fusetest::make_temporary_folder("tavro-access-");
-        ASSERT_FALSE(folder_.empty());
-        drive_ = folder_ + "/drive";
-        root_ = folder_ + "/psion";
-        mount_ = root_ + "/INTERNAL";
+        vantrel::DriveSetup& drive = linked_.AddDrive('M', "INTERNAL", "drive");
+        drive.readOnly = readOnly;
+        drive_ = drive.folder;
+        mount_ = linked_.mount("INTERNAL");
         // Other users must be able to reach the mount point for the mount's own rules to
         // decide.
-        auto made = run("mkdir -p " + quote(drive_ + "/DOCS") + " " + quote(root_) +
+        auto made = run("mkdir -p " + quote(drive_ + "/DOCS") + " " + quote(linked_.root()) +
                         " && echo hello > " + quote(drive_ + "/README.TXT") + " && chmod 755 " +
-                        quote(folder_) + " " + quote(root_));
+                        quote(linked_.folder()) + " " + quote(linked_.root()));
         ASSERT_EQ(made.status, 0) << made.output;
-
-        kernel_set_addon_path(TAVRO_FS_ADDON_DIR);
-        vantrel::HostOptions options;
-        vantrel::DriveSetup drive;
-        drive.letter = 'M';
-        drive.volumeName = "INTERNAL";
-        drive.folder = drive_;
-        drive.readOnly = readOnly;
-        options.drives.push_back(drive);
-        options.addOnFiles.push_back(std::string(TAVRO_CLIENT_ADDON_DIR) + "/tavro-mount.so");
-        options.mountRoot = root_;
-        options.speed = vantrel::LinkSpeed::Unlimited();
-        host_ = std::make_unique<vantrel::HostLink>(options);
-        ASSERT_EQ(fusebridge::start(bridge), B_OK);
-        ASSERT_EQ(host_->Start(), B_OK);
-        ASSERT_EQ(host_->LinkUp(), B_OK);
-        auto end = std::chrono::steady_clock::now() + 10s;
-        while (!fusetest::mounted_at(mount_)) {
-            ASSERT_LT(std::chrono::steady_clock::now(), end) << "no mount at " << mount_;
-            std::this_thread::sleep_for(20ms);
-        }
+        ASSERT_EQ(linked_.Start(bridge), "");
     }
 
     fusetest::Result in_mount(const std::string& command) {
@@ -95,8 +64,7 @@ protected:
                    quote("cd " + mount_ + " && " + command));
     }
 
-    std::string folder_, drive_, root_, mount_;
-    std::unique_ptr<vantrel::HostLink> host_;
+    std::string drive_, mount_;
 };
 
 TEST_F(LinuxMount, FilesBelongToTheInvokingUserWithUmaskModesAndOtherUsersStayOut) {

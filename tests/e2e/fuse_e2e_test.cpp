@@ -12,66 +12,40 @@
 #include <string>
 #include <thread>
 
-#include "fusebridge/FuseBridge.h"
-#include "host/HostLink.h"
-#include "kernel/syscalls.h"
+#include "LinkedMountTest.h"
 #include "platform/Series3Wire.h"
 #include "shell.h"
 
 namespace {
 
-using fusetest::mounted_at;
 using fusetest::mounts_below;
 using fusetest::quote;
 using fusetest::run;
 using fusetest::wait_for;
 using namespace std::chrono_literals;
 
-class EndToEnd : public testing::Test {
+class EndToEnd : public LinkedMountTest {
 protected:
-    void SetUp() override {
-        std::string reason;
-        if (!fusebridge::available(&reason)) GTEST_SKIP() << "FUSE is not available: " << reason;
-        folder_ = fusetest::make_temporary_folder("tavro-e2e-");
-        ASSERT_FALSE(folder_.empty());
-        drive_ = folder_ + "/drive";
-        root_ = folder_ + "/psion";
-        mount_ = root_ + "/INTERNAL";
-        auto copied = run("mkdir -p " + quote(drive_) + " && cp -r " +
-                          quote(std::string(TAVRO_SAMPLES_DIR) + "/.") + " " + quote(drive_));
+    EndToEnd() : LinkedMountTest("tavro-e2e-") {}
+
+    void Arrange() override {
+        folder_ = linked_.folder();
+        vantrel::DriveSetup& drive = linked_.AddDrive('M', "INTERNAL", "drive");
+        drive.capacity = 16 * 1024 * 1024;
+        drive_ = drive.folder;
+        mount_ = linked_.mount("INTERNAL");
+        auto copied =
+            run("cp -r " + quote(std::string(TAVRO_SAMPLES_DIR) + "/.") + " " + quote(drive_));
         ASSERT_EQ(copied.status, 0) << copied.output;
         PrepareDrive();
-
-        kernel_set_addon_path(TAVRO_FS_ADDON_DIR);
-        vantrel::HostOptions options;
-        vantrel::DriveSetup drive;
-        drive.letter = 'M';
-        drive.volumeName = "INTERNAL";
-        drive.folder = drive_;
-        drive.capacity = 16 * 1024 * 1024;
-        options.drives.push_back(drive);
-        options.addOnFiles.push_back(std::string(TAVRO_CLIENT_ADDON_DIR) + "/tavro-mount.so");
-        options.mountRoot = root_;
-        options.traceInMemory = true;
-        options.speed = Speed();
-        host_ = std::make_unique<vantrel::HostLink>(options);
-        ASSERT_EQ(fusebridge::start({}), B_OK);
-        ASSERT_EQ(host_->Start(), B_OK);
-        ASSERT_EQ(host_->LinkUp(), B_OK);
-        ASSERT_TRUE(wait_for([&] { return mounted_at(mount_); }, 10s))
-            << "the drive did not appear at " << mount_;
+        linked_.options.traceInMemory = true;
+        linked_.options.speed = Speed();
+        ASSERT_EQ(linked_.Start(), "");
+        host_ = &linked_.host();
     }
 
-    void TearDown() override {
-        if (host_) {
-            (void)host_->LinkDown();
-            host_.reset();
-        }
-        fusebridge::stop();
-        // After the host stops, nothing of it is left in the mount table.
-        EXPECT_EQ(mounts_below(folder_), "");
-        if (!folder_.empty() && mounts_below(folder_).empty()) fusetest::remove_tree(folder_);
-    }
+    // After the host stops, nothing of it is left in the mount table.
+    void TearDown() override { EXPECT_EQ(linked_.Stop(), ""); }
 
     virtual void PrepareDrive() {}
     virtual vantrel::LinkSpeed Speed() { return vantrel::LinkSpeed::Unlimited(); }
@@ -80,8 +54,8 @@ protected:
         return run("cd " + quote(mount_) + " && " + command, seconds);
     }
 
-    std::string folder_, drive_, root_, mount_;
-    std::unique_ptr<vantrel::HostLink> host_;
+    std::string folder_, drive_, mount_;
+    vantrel::HostLink* host_ = nullptr;
 };
 
 TEST_F(EndToEnd, TheSamplesListStatAndCopyOutUnchanged) {
@@ -146,25 +120,16 @@ TEST_F(EndToEnd, NamespaceChangesWithCoreutils) {
 }
 
 TEST_F(EndToEnd, TarAndRsyncWorkBothWays) {
-    auto tarred = run("tar -C " + quote(mount_) + " -cf " + quote(folder_ + "/s.tar") +
-                      " OPL WRD && mkdir " + quote(mount_ + "/UNTAR") + " && tar -C " +
-                      quote(mount_ + "/UNTAR") + " -xf " + quote(folder_ + "/s.tar") +
-                      " && diff -r " + quote(mount_ + "/OPL") + " " + quote(mount_ + "/UNTAR/OPL"));
+    auto tarred = fusetest::tar_copy(mount_, mount_ + "/UNTAR", folder_ + "/s.tar");
     EXPECT_EQ(tarred.status, 0) << tarred.output;
 
     // A Series 3 takes 8.3 names only: no temporary files, no directory times.
-    std::string rsync = "rsync -rt --inplace --omit-dir-times ";
-    auto first =
-        run(rsync + quote(std::string(TAVRO_SAMPLES_DIR) + "/") + " " + quote(mount_ + "/SYNC/"));
-    ASSERT_EQ(first.status, 0) << first.output;
-    auto compared = run("diff -r " + quote(TAVRO_SAMPLES_DIR) + " " + quote(mount_ + "/SYNC"));
-    EXPECT_EQ(compared.status, 0) << compared.output;
+    std::string rsync = "rsync -rt --inplace --omit-dir-times";
     // Sizes and times came across, so a second run has nothing to send.
-    auto second = run(rsync + "-i " + quote(std::string(TAVRO_SAMPLES_DIR) + "/") + " " +
-                      quote(mount_ + "/SYNC/"));
-    EXPECT_EQ(second.status, 0) << second.output;
-    EXPECT_EQ(second.output, "") << second.output;
-    auto back = run(rsync + quote(mount_ + "/SYNC/") + " " + quote(folder_ + "/synced/") +
+    auto synced = fusetest::rsync_twice(rsync, TAVRO_SAMPLES_DIR, mount_ + "/SYNC");
+    ASSERT_EQ(synced.status, 0) << synced.output;
+    EXPECT_EQ(synced.output, "");
+    auto back = run(rsync + " " + quote(mount_ + "/SYNC/") + " " + quote(folder_ + "/synced/") +
                     " && diff -r " + quote(TAVRO_SAMPLES_DIR) + " " + quote(folder_ + "/synced"));
     EXPECT_EQ(back.status, 0) << back.output;
 }
@@ -219,8 +184,7 @@ TEST_F(EndToEnd, AfterTheLinkGoesDownNoMountIsLeft) {
     EXPECT_EQ(mounts_below(folder_), "");
     EXPECT_EQ(fusebridge::mount_count(), 0);
     // The next link mounts the drive again.
-    ASSERT_EQ(host_->LinkUp(), B_OK);
-    ASSERT_TRUE(wait_for([&] { return mounted_at(mount_); }, 10s));
+    ASSERT_EQ(linked_.LinkUp(), "");
     auto again = in_mount("cat README.TXT");
     EXPECT_EQ(again.status, 0) << again.output;
 }
@@ -298,8 +262,7 @@ TEST_F(SlowLink, ALinkCutInALargeCopyFailsItAndTheNextLinkMountsAgain) {
     EXPECT_EQ(mounts_below(folder_), "");
 
     // The host keeps running: the next link mounts the drive again.
-    ASSERT_EQ(host_->LinkUp(), B_OK);
-    ASSERT_TRUE(wait_for([&] { return mounted_at(mount_); }, 10s));
+    ASSERT_EQ(linked_.LinkUp(), "");
     auto again = in_mount("cat NOTES.TXT > /dev/null && ls");
     EXPECT_EQ(again.status, 0) << again.output;
 }

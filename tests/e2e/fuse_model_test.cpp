@@ -19,18 +19,13 @@
 #include <thread>
 #include <vector>
 
-#include "ModelChecks.h"
-#include "ModelRun.h"
+#include "LinkedMountTest.h"
+#include "ModelHost.h"
 #include "ShortTimeouts.h"
 #include "fusebridge/FuseBridge.h"
-#include "host/HostLink.h"
-#include "kernel/syscalls.h"
-#include "shell.h"
 #include "tavro.h"
 
 namespace {
-
-using model::FromEnvironment;
 
 using namespace std::chrono_literals;
 
@@ -71,18 +66,13 @@ public:
         out->clear();
         int fd = open(Full(path).c_str(), O_RDONLY);
         if (fd < 0) return Fail();
-        std::string buffer(length, '\0');
-        size_t got = 0;
-        int status = 0;
-        while (got < length) {
-            ssize_t n =
-                pread(fd, buffer.data() + got, length - got, static_cast<off_t>(offset + got));
-            if (n < 0) status = Fail();
-            if (n <= 0) break;
-            got += static_cast<size_t>(n);
-        }
+        int status = model::ReadRange(
+            [fd](size_t at, char* bytes, size_t count) -> int64_t {
+                ssize_t n = pread(fd, bytes, count, static_cast<off_t>(at));
+                return n < 0 ? Fail() : n;
+            },
+            offset, length, out);
         int closed = close(fd) == 0 ? 0 : Fail();
-        out->assign(buffer.data(), got);
         return status < 0 ? status : closed;
     }
 
@@ -139,18 +129,12 @@ private:
     }
 
     static int WriteAndClose(int fd, size_t offset, const std::string& data, size_t* written) {
-        size_t done = 0;
-        int status = 0;
-        while (done < data.size()) {
-            ssize_t n = pwrite(fd, data.data() + done, data.size() - done,
-                               static_cast<off_t>(offset + done));
-            if (n <= 0) {
-                status = n < 0 ? Fail() : -EIO;
-                break;
-            }
-            done += static_cast<size_t>(n);
-        }
-        *written = done;
+        int status = model::WriteRange(
+            [fd](size_t at, const char* bytes, size_t count) -> int64_t {
+                ssize_t n = pwrite(fd, bytes, count, static_cast<off_t>(at));
+                return n < 0 ? Fail() : n;
+            },
+            offset, data, written, -EIO);
         int closed = close(fd) == 0 ? 0 : Fail();
         return status < 0 ? status : closed;
     }
@@ -158,81 +142,37 @@ private:
     std::string root;
 };
 
-class FuseModel : public testing::Test {
+class FuseModel : public LinkedMountTest {
 protected:
-    void SetUp() override {
-        std::string reason;
-        if (!fusebridge::available(&reason)) GTEST_SKIP() << "FUSE is not available: " << reason;
-        folder_ = fusetest::make_temporary_folder("tavro-fuse-model-");
-        ASSERT_FALSE(folder_.empty());
-        drive_ = folder_ + "/drive";
-        mount_ = folder_ + "/psion/INTERNAL";
-        ASSERT_EQ(fusetest::run("mkdir -p " + fusetest::quote(drive_)).status, 0);
-        kernel_set_addon_path(TAVRO_FS_ADDON_DIR);
-        vantrel::HostOptions options;
-        vantrel::DriveSetup drive;
-        drive.letter = 'M';
-        drive.volumeName = "INTERNAL";
-        drive.folder = drive_;
+    FuseModel() : LinkedMountTest("tavro-fuse-model-") {}
+
+    void Arrange() override {
+        vantrel::DriveSetup& drive = linked_.AddDrive('M', "INTERNAL", "drive");
         drive.capacity = 8 * 1024 * 1024;
-        options.drives.push_back(drive);
-        options.addOnFiles.push_back(std::string(TAVRO_CLIENT_ADDON_DIR) + "/tavro-mount.so");
-        options.mountRoot = folder_ + "/psion";
-        options.speed = vantrel::LinkSpeed::Unlimited();
-        host_ = std::make_unique<vantrel::HostLink>(options);
+        drive_ = drive.folder;
+        mount_ = linked_.mount("INTERNAL");
         // The model reads the drive's folder after every operation: nothing may be kept back
         // (closed handles, cached pages or statuses) for the cache time.
         fusebridge::Options bridge;
         bridge.cache_seconds = 0;
-        ASSERT_EQ(fusebridge::start(bridge), B_OK);
-        ASSERT_EQ(host_->Start(), B_OK);
-        ASSERT_EQ(host_->LinkUp(), B_OK);
-        auto end = std::chrono::steady_clock::now() + 10s;
-        while (!fusetest::mounted_at(mount_)) {
-            ASSERT_LT(std::chrono::steady_clock::now(), end) << "no mount at " << mount_;
-            std::this_thread::sleep_for(20ms);
-        }
+        ASSERT_EQ(linked_.Start(bridge), "");
+        host_ = &linked_.host();
     }
 
-    void TearDown() override {
-        if (host_) {
-            (void)host_->LinkDown();
-            host_.reset();
-        }
-        fusebridge::stop();
-        if (!folder_.empty() && !fusetest::mounted_at(mount_)) fusetest::remove_tree(folder_);
-    }
-
-    model::Report RunModel(uint32_t seed, uint32_t operations, uint32_t faultEvery) {
-        // Late replies come later still than the short time-outs.
+    // Runs the model and expects a clean run.
+    void Check(uint32 seed, uint32 operations, uint32 faultEvery) {
         if (faultEvery != 0) ShortenTimeouts(mount_, kTimeout);
         FuseTarget target(mount_);
-        model::Faults faults;
-        faults.arm = [this](const handheld::FaultRule& rule) { host_->Faults().Add(rule); };
-        faults.clear = [this] { host_->ClearFaults(); };
-        faults.strikes = [this] { return host_->Faults().Strikes(); };
-        model::Settings settings;
-        settings.seed = FromEnvironment("TAVRO_MODEL_SEED", seed);
-        settings.operations = FromEnvironment("TAVRO_MODEL_OPERATIONS", operations);
-        settings.progressEvery = FromEnvironment("TAVRO_MODEL_PROGRESS", 0);
-        settings.faultEvery = FromEnvironment("TAVRO_MODEL_FAULT_EVERY", faultEvery);
-        settings.lateDelay = 2 * kTimeout;
+        model::Settings settings = model::SettingsFor(seed, operations, faultEvery, kTimeout);
         settings.hostFolder = drive_;
-        model::Report report = model::Run(target, faults, settings);
-        printf(
-            "fuse model run seed %u: %llu operations, %llu struck by a fault (%llu of them "
-            "failed), %llu link errors without a fault, %zu divergences\n",
-            settings.seed, static_cast<unsigned long long>(report.operations),
-            static_cast<unsigned long long>(report.faultsStruck),
-            static_cast<unsigned long long>(report.failedUnderFault),
-            static_cast<unsigned long long>(report.unprovokedFailures), report.divergences.size());
-        return report;
+        model::ExpectCleanRun(model::RunOnHost("fuse model run", target, *host_, settings),
+                              operations, faultEvery);
     }
 
     // Lost replies cost this much each; a busy machine can still answer within it.
     static constexpr bigtime_t kTimeout = 400000;
-    std::string folder_, drive_, mount_;
-    std::unique_ptr<vantrel::HostLink> host_;
+    std::string drive_, mount_;
+    vantrel::HostLink* host_ = nullptr;
 };
 
 std::string ReadFile(const std::string& path) {
@@ -293,16 +233,12 @@ TEST_F(FuseModel, AReplacingRenameThatMeetsABadReplyIsDoneOrChangesNothing) {
            failed);
 }
 
-TEST_F(FuseModel, RandomOperationsInMixedCaseMatchTheModel) {
-    model::Report report = RunModel(31, 600, 0);
-    model::ExpectCleanRun(report, 600, 0);
-}
+TEST_F(FuseModel, RandomOperationsInMixedCaseMatchTheModel) { Check(31, 600, 0); }
 
 // Faults on about one operation in four. Bounded for the suite (about 20 s under asan);
 // scripts/soak.sh runs it long over many seeds.
 TEST_F(FuseModel, RandomOperationsUnderLostLateShortAndGarbledRepliesNeverLie) {
-    model::Report report = RunModel(37, 200, 4);
-    model::ExpectCleanRun(report, 200, 4);
+    Check(37, 200, 4);
 }
 
 }  // namespace

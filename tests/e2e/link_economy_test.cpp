@@ -25,8 +25,14 @@ class LinkEconomy : public testing::Test {
 protected:
     void Begin(linktest::MountSetup setup = {}) {
         std::string why = mount_.Start(setup);
-        if (why.rfind("skip:", 0) == 0) GTEST_SKIP() << why;
+        if (linktest::Skipped(why)) GTEST_SKIP() << why;
         ASSERT_EQ(why, "");
+    }
+    // With the bridge's cache time `seconds`.
+    void BeginCached(double seconds) {
+        linktest::MountSetup setup;
+        setup.cache_seconds = seconds;
+        Begin(setup);
     }
     fusetest::Result in_mount(const std::string& command) {
         return run("cd " + quote(mount_.mount()) + " && " + command, 60);
@@ -50,7 +56,7 @@ protected:
         return text;
     }
 
-    linktest::LinkedMount mount_;
+    linktest::LinkedDrive mount_;
 };
 
 TEST_F(LinkEconomy, AnUnchangedFileIsReadFromTheDeviceOnce) {
@@ -73,9 +79,7 @@ TEST_F(LinkEconomy, AnUnchangedFileIsReadFromTheDeviceOnce) {
 }
 
 TEST_F(LinkEconomy, AFileChangedOnTheHandheldIsReadAgainAfterTheCacheTime) {
-    linktest::MountSetup setup;
-    setup.cache_seconds = 0.3;
-    Begin(setup);
+    BeginCached(0.3);
     std::ofstream(mount_.drive() + "/NOTE.TXT") << "the first words";
     EXPECT_EQ(in_mount("cat NOTE.TXT").output, "the first words");
     EXPECT_EQ(in_mount("cat NOTE.TXT").output, "the first words");
@@ -98,9 +102,7 @@ TEST_F(LinkEconomy, AFileChangedOnTheHandheldIsReadAgainAfterTheCacheTime) {
 }
 
 TEST_F(LinkEconomy, AChangeThroughTheMountIsNeverHiddenByTheCache) {
-    linktest::MountSetup setup;
-    setup.cache_seconds = 60;
-    Begin(setup);
+    BeginCached(60);
     std::ofstream(mount_.drive() + "/DATA.TXT") << "0123456789";
     EXPECT_EQ(in_mount("cat DATA.TXT").output, "0123456789");
     auto changed = in_mount(
@@ -129,9 +131,7 @@ TEST_F(LinkEconomy, TheHeadOfALargeFileCostsAboutAPage) {
 }
 
 TEST_F(LinkEconomy, AppendsInALoopSendOnlyTheirData) {
-    linktest::MountSetup setup;
-    setup.cache_seconds = 30;  // no status request falls inside the loop, even on a busy machine
-    Begin(setup);
+    BeginCached(30);  // no status request falls inside the loop, even on a busy machine
     std::ofstream(mount_.drive() + "/LOG.TXT") << "start\n";
     EXPECT_EQ(in_mount("cat LOG.TXT").output, "start\n");
     mount_.trace().Reset();
@@ -178,9 +178,7 @@ TEST_F(LinkEconomy, ACopyInSendsItsDataInFullChunksAndNothingElse) {
 }
 
 TEST_F(LinkEconomy, ASecondLongListingWithinTheCacheTimeCostsNothing) {
-    linktest::MountSetup setup;
-    setup.cache_seconds = 30;  // the two listings surely fall within it, even on a busy machine
-    Begin(setup);
+    BeginCached(30);  // the two listings surely fall within it, even on a busy machine
     auto made = run("mkdir " + quote(mount_.drive() + "/MANY") + " && cd " +
                     quote(mount_.drive() + "/MANY") +
                     " && for i in $(seq 1 300); do printf $i > F$i.TXT; done");

@@ -70,6 +70,15 @@ void ReleaseAll() {
 
 }  // namespace fake_kernel
 
+// A node marked to be removed when its last reference goes, or no longer.
+static int mark_removed(vnode_id vnid, bool removed) {
+    std::lock_guard<std::mutex> hold(lock);
+    auto found = cache.find(vnid);
+    if (found == cache.end()) return B_BAD_VALUE;
+    found->second.removed = removed;
+    return B_OK;
+}
+
 extern "C" {
 
 int new_vnode(nspace_id, vnode_id vnid, void* node) {
@@ -123,21 +132,9 @@ int put_vnode(nspace_id, vnode_id vnid) {
     return B_OK;
 }
 
-int remove_vnode(nspace_id, vnode_id vnid) {
-    std::lock_guard<std::mutex> hold(lock);
-    auto found = cache.find(vnid);
-    if (found == cache.end()) return B_BAD_VALUE;
-    found->second.removed = true;
-    return B_OK;
-}
+int remove_vnode(nspace_id, vnode_id vnid) { return mark_removed(vnid, true); }
 
-int unremove_vnode(nspace_id, vnode_id vnid) {
-    std::lock_guard<std::mutex> hold(lock);
-    auto found = cache.find(vnid);
-    if (found == cache.end()) return B_BAD_VALUE;
-    found->second.removed = false;
-    return B_OK;
-}
+int unremove_vnode(nspace_id, vnode_id vnid) { return mark_removed(vnid, false); }
 
 int notify_listener(int op, nspace_id, vnode_id a, vnode_id b, vnode_id c, const char* name) {
     std::lock_guard<std::mutex> hold(lock);

@@ -49,18 +49,12 @@ public:
         out->clear();
         int fd = sys_open(Full(path).c_str(), B_O_RDONLY, 0);
         if (fd < 0) return fd;
-        std::string buffer(length, '\0');
-        size_t got = 0;
-        int status = 0;
-        while (got < length) {
-            ssize_t n =
-                sys_read(fd, static_cast<off_t>(offset + got), buffer.data() + got, length - got);
-            if (n < 0) status = static_cast<int>(n);
-            if (n <= 0) break;
-            got += static_cast<size_t>(n);
-        }
+        int status = ReadRange(
+            [fd](size_t at, char* bytes, size_t count) {
+                return sys_read(fd, static_cast<off_t>(at), bytes, count);
+            },
+            offset, length, out);
         int closed = sys_close(fd);
-        out->assign(buffer.data(), got);
         return status < 0 ? status : closed;
     }
 
@@ -103,18 +97,11 @@ private:
     }
 
     static int WriteAndClose(int fd, size_t offset, const std::string& data, size_t* written) {
-        size_t done = 0;
-        int status = 0;
-        while (done < data.size()) {
-            ssize_t n = sys_write(fd, static_cast<off_t>(offset + done), data.data() + done,
-                                  data.size() - done);
-            if (n <= 0) {
-                status = n < 0 ? static_cast<int>(n) : B_IO_ERROR;
-                break;
-            }
-            done += static_cast<size_t>(n);
-        }
-        *written = done;
+        int status = WriteRange(
+            [fd](size_t at, const char* bytes, size_t count) {
+                return sys_write(fd, static_cast<off_t>(at), bytes, count);
+            },
+            offset, data, written, B_IO_ERROR);
         int closed = sys_close(fd);
         return status < 0 ? status : closed;
     }

@@ -756,6 +756,36 @@ private:
 
 }  // namespace
 
+int ReadRange(const ReadCall& read, size_t offset, size_t length, std::string* out) {
+    std::string buffer(length, '\0');
+    size_t got = 0;
+    int status = 0;
+    while (got < length) {
+        int64_t n = read(offset + got, buffer.data() + got, length - got);
+        if (n < 0) status = static_cast<int>(n);
+        if (n <= 0) break;
+        got += static_cast<size_t>(n);
+    }
+    out->assign(buffer.data(), got);
+    return status;
+}
+
+int WriteRange(const WriteCall& write, size_t offset, const std::string& data, size_t* written,
+               int stalled) {
+    size_t done = 0;
+    int status = 0;
+    while (done < data.size()) {
+        int64_t n = write(offset + done, data.data() + done, data.size() - done);
+        if (n <= 0) {
+            status = n < 0 ? static_cast<int>(n) : stalled;
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    *written = done;
+    return status;
+}
+
 Report Run(Target& target, const Faults& faults, const Settings& settings) {
     Runner runner(target, faults, settings);
     return runner.Go();

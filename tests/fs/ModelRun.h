@@ -57,6 +57,19 @@ public:
     virtual bool IsLinkError(int status) const = 0;
 };
 
+// A range of one open file read or written the way programs do it: a short transfer goes on
+// from where it stopped. A transfer call moves up to `count` bytes at `offset` and returns how
+// many it moved (0: the end of the file), or a negative status.
+using ReadCall = std::function<int64_t(size_t offset, char* bytes, size_t count)>;
+using WriteCall = std::function<int64_t(size_t offset, const char* bytes, size_t count)>;
+// Reads up to `length` bytes into `out` until they came or the file ended: 0, or the failed
+// read's status (what came before it is in `out`).
+int ReadRange(const ReadCall& read, size_t offset, size_t length, std::string* out);
+// Writes all of `data`; `written`: the bytes that went. 0, or the failed write's status (a
+// write that moved nothing gives `stalled`).
+int WriteRange(const WriteCall& write, size_t offset, const std::string& data, size_t* written,
+               int stalled);
+
 // What the drive's family allows; the defaults are the Series 3's.
 struct Family {
     // Long, case-preserving names (the Series 5) instead of upper-case 8.3 names.

@@ -5,40 +5,22 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 
-#include <cstring>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "HostMount.h"
 #include "KernelFiles.h"
-#include "MountBlockBytes.h"
-#include "RawChannel.h"
-#include "host/HostLink.h"
+#include "TempDir.h"
 #include "kernel/syscalls.h"
 #include "platform/ByteOrder.h"
 #include "platform/Series3Wire.h"
 
 namespace stack {
-
-inline std::string MakeTempFolder(const char* stem) {
-    std::string pattern = std::filesystem::temp_directory_path() / (std::string(stem) + "XXXXXX");
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    return mkdtemp(buffer.data()) != nullptr ? std::string(buffer.data()) : std::string();
-}
-
-inline std::string ReadHostFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 inline void WriteHostFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary);
@@ -48,61 +30,31 @@ inline void WriteHostFile(const std::string& path, const std::string& bytes) {
 class StackTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        folder = MakeTempFolder("tavro3-stack-");
         ASSERT_FALSE(folder.empty());
-        StartHost({});
+        StartHost();
     }
 
-    void TearDown() override {
-        StopHost();
-        std::error_code ignored;
-        std::filesystem::remove_all(folder, ignored);
-    }
+    void TearDown() override { StopHost(); }
 
-    // Starts the host with drive M: on `folder` (and whatever else `extra` adds) and mounts it.
-    void StartHost(std::vector<vantrel::DriveSetup> extra, const std::string& debugFile = "",
-                   bool readOnly = false) {
+    // Starts the host with drive M: on `folder` and mounts it at `where`.
+    void StartHost(const std::string& debugFile = "", bool readOnly = false) {
         vantrel::HostOptions options;
-        vantrel::DriveSetup drive;
-        drive.letter = 'M';
-        drive.volumeName = "INTERNAL";
-        drive.folder = folder;
+        vantrel::DriveSetup drive = HostDrive('M', "INTERNAL", folder);
         drive.readOnly = readOnly;
-        drive.capacity = 8 * 1024 * 1024;
         options.drives.push_back(drive);
-        for (auto& setup : extra) options.drives.push_back(setup);
         options.traceInMemory = false;
-        host = std::make_unique<vantrel::HostLink>(options);
-        ASSERT_EQ(host->Start(), B_OK);
-        ASSERT_EQ(host->LinkUp(), B_OK);
-        channel = std::make_unique<vantrel::RawChannel>();
-        ASSERT_EQ(channel->Connect("SYS$RFSV"), B_OK);
-        sem = create_sem(1, "RFSV-NCP-Write");
-        kernel_set_addon_path(TAVRO_FS_ADDON_DIR);
-        ASSERT_EQ(Mount("M:", where, debugFile), B_OK);
-    }
-
-    status_t Mount(const char* device, const std::string& at, const std::string& debugFile) {
-        MountBlockBytes block =
-            MakeMountBlock(host->RequestPort(), channel->ReplyPort(), channel->Channel(), sem,
-                           device, at.c_str(), debugFile.c_str());
-        return mount("tavro3", at.c_str(), nullptr, 0, block.data(), block.size());
+        ASSERT_EQ(stack_.Start(options), B_OK);
+        host = stack_.host.get();
+        ASSERT_EQ(stack_.Mount("tavro3", "M:", where, debugFile), B_OK);
     }
 
     void StopHost() {
-        if (mounted) {
-            EXPECT_EQ(unmount(where.c_str()), B_OK);
-        }
-        mounted = false;
-        channel.reset();
-        if (host) host->LinkDown();
-        host.reset();
-        if (sem >= 0) delete_sem(sem);
-        sem = -1;
+        EXPECT_EQ(stack_.Stop(), B_OK);
+        host = nullptr;
     }
 
     // Requests of one opcode sent on our channel so far.
-    uint32 Sent(uint16 opcode) { return host->Trace().CountRequests(channel->Channel(), opcode); }
+    uint32 Sent(uint16 opcode) { return stack_.Sent(opcode); }
 
     std::string Path(const std::string& relative) const { return where + "/" + relative; }
     std::string HostPath(const std::string& relative) const { return folder + "/" + relative; }
@@ -125,12 +77,11 @@ protected:
         return status != B_OK ? status : closed;
     }
 
-    std::string folder;
+    TempDir temp_{"tavro3-stack"};
+    std::string folder = temp_.path();
     std::string where = "/psion/INTERNAL";
-    bool mounted = true;
-    std::unique_ptr<vantrel::HostLink> host;
-    std::unique_ptr<vantrel::RawChannel> channel;
-    sem_id sem = -1;
+    HostMount stack_;
+    vantrel::HostLink* host = nullptr;
 };
 
 }  // namespace stack

@@ -36,6 +36,16 @@ protected:
         EXPECT_EQ(fs_open(vol, node, omode, &cookie), B_OK);
         return static_cast<filecookie*>(cookie);
     }
+    // Makes the file `name` holding `old` on the device and opens it with `omode`; its `nth`
+    // FWRITE from then on meets the test's fault.
+    filecookie* OpenForFaultedWrite(const char* name, const Bytes& old, int omode, int nth,
+                                    vnode** node) {
+        memory.AddFile(std::string("M:\\") + name, old);
+        *node = Walk(root, name);
+        filecookie* cookie = Open(*node, omode);
+        Arm(FWRITE, nth, GetParam());
+        return cookie;
+    }
     void Close(vnode* node, filecookie* cookie) {
         EXPECT_EQ(tavro_close(vol, node, cookie), B_OK);
         EXPECT_EQ(tavro_free_cookie(vol, node, cookie), B_OK);
@@ -98,11 +108,9 @@ TEST_P(Faults, AReadThatMissedAReplyFailsAndTheNextReadSeeksFirst) {
 }
 
 TEST_P(Faults, AWriteCountsOnlyWhatTheDeviceStoredAndARetryLandsInPlace) {
-    memory.AddFile("M:\\COPY.BIN", {});
     Bytes content = RandomBytes(3000, 2);
-    vnode* node = Walk(root, "COPY.BIN");
-    filecookie* cookie = Open(node, B_O_WRONLY);
-    Arm(FWRITE, 3, GetParam());
+    vnode* node = nullptr;
+    filecookie* cookie = OpenForFaultedWrite("COPY.BIN", {}, B_O_WRONLY, 3, &node);
     // Only the two chunks the device said it stored are counted.
     size_t length = content.size();
     ASSERT_EQ(tavro_write(vol, node, cookie, 0, content.data(), &length), B_OK);
@@ -122,11 +130,9 @@ TEST_P(Faults, AWriteCountsOnlyWhatTheDeviceStoredAndARetryLandsInPlace) {
 }
 
 TEST_P(Faults, AfterAWriteThatMissedAReplyTheSizeIsAskedOfTheDevice) {
-    memory.AddFile("M:\\PART.BIN", {});
     Bytes content = RandomBytes(1200, 8);
-    vnode* node = Walk(root, "PART.BIN");
-    filecookie* cookie = Open(node, B_O_WRONLY);
-    Arm(FWRITE, 2, GetParam());
+    vnode* node = nullptr;
+    filecookie* cookie = OpenForFaultedWrite("PART.BIN", {}, B_O_WRONLY, 2, &node);
     size_t length = content.size();
     ASSERT_EQ(tavro_write(vol, node, cookie, 0, content.data(), &length), B_OK);
     EXPECT_EQ(length, 503u);
@@ -140,11 +146,9 @@ TEST_P(Faults, AfterAWriteThatMissedAReplyTheSizeIsAskedOfTheDevice) {
 
 TEST_P(Faults, AnAppendThatMissedAReplyIsStoredOnce) {
     Bytes old = RandomBytes(300, 9);
-    memory.AddFile("M:\\LOG.TXT", old);
     Bytes content = RandomBytes(1200, 10);
-    vnode* node = Walk(root, "LOG.TXT");
-    filecookie* cookie = Open(node, B_O_WRONLY | B_O_APPEND);
-    Arm(FWRITE, 2, GetParam());
+    vnode* node = nullptr;
+    filecookie* cookie = OpenForFaultedWrite("LOG.TXT", old, B_O_WRONLY | B_O_APPEND, 2, &node);
     // Written on until every byte is counted, as a program does after a short write; the
     // position given is the caller's own and means nothing to an append.
     size_t done = 0;

@@ -9,7 +9,6 @@
 
 namespace {
 
-using stack::ReadHostFile;
 using stack::StackTest;
 using stack::WriteHostFile;
 
@@ -99,14 +98,13 @@ TEST_F(StackTest, WstatOfTheModificationTimeReachesTheDevice) {
 TEST_F(StackTest, FileOperationsWriteNothingToTheDebugFile) {
     std::string log = folder + "-debug.log";
     StopHost();
-    StartHost({}, log);
-    mounted = true;
+    StartHost(log);
     be_stat st;
     EXPECT_EQ(sys_stat(Path("NONE").c_str(), &st), B_ENTRY_NOT_FOUND);
     WriteHostFile(HostPath("A.TXT"), "abc");
     ASSERT_EQ(sys_stat(Path("A.TXT").c_str(), &st), B_OK);
     // The host's packet trace has every packet; the file system adds no dumps of its own.
-    std::string text = std::filesystem::exists(log) ? ReadHostFile(log) : std::string();
+    std::string text = std::filesystem::exists(log) ? ReadFile(log) : std::string();
     std::filesystem::remove(log);
     EXPECT_EQ(text.find("send "), std::string::npos) << text;
     EXPECT_EQ(text.find("recv "), std::string::npos) << text;
@@ -144,7 +142,7 @@ TEST_F(StackTest, FilesOfEverySizeRoundTrip) {
         std::string name = "F" + std::to_string(size) + ".BIN";
         std::string content = RandomBytes(size, seed++);
         ASSERT_EQ(WriteAll(Path(name), content, B_O_WRONLY | B_O_CREAT | B_O_TRUNC), B_OK) << size;
-        EXPECT_EQ(ReadHostFile(HostPath(name)), content) << size;
+        EXPECT_EQ(ReadFile(HostPath(name)), content) << size;
         EXPECT_EQ(ReadAll(Path(name)), content) << size;
         be_stat st;
         ASSERT_EQ(sys_stat(Path(name).c_str(), &st), B_OK);
@@ -159,7 +157,7 @@ TEST_F(StackTest, AppendAndReadsAtRandomPositions) {
     EXPECT_EQ(sys_write(fd, 0, "def", 3), 3);
     EXPECT_EQ(sys_write(fd, 3, "gh", 2), 2);
     sys_close(fd);
-    EXPECT_EQ(ReadHostFile(HostPath("LOG.TXT")), "abcdefgh");
+    EXPECT_EQ(ReadFile(HostPath("LOG.TXT")), "abcdefgh");
     be_stat st;
     ASSERT_EQ(sys_stat(Path("LOG.TXT").c_str(), &st), B_OK);
     EXPECT_EQ(st.st_size, 8);
@@ -197,7 +195,7 @@ TEST_F(StackTest, AppendsGoWhereTheFileEndsWithoutASeek) {
         ASSERT_EQ(sys_close(fd), B_OK);
         want += "0123456789";
     }
-    EXPECT_EQ(ReadHostFile(HostPath("LOG.TXT")), want);
+    EXPECT_EQ(ReadFile(HostPath("LOG.TXT")), want);
     // Each append is its open, its data and its close: the device opens an append at the end,
     // which the node's size tells.
     EXPECT_EQ(Sent(FSEEK) - seeks, 0u);
@@ -228,7 +226,7 @@ TEST_F(StackTest, RenameWithinAndAcrossDirectories) {
     std::filesystem::create_directory(HostPath("DST"));
     WriteHostFile(HostPath("SRC/SUB/DEEP.TXT"), "deep");
     ASSERT_EQ(sys_rename(Path("A.TXT").c_str(), Path("B.TXT").c_str()), B_OK);
-    EXPECT_EQ(ReadHostFile(HostPath("B.TXT")), "aaa");
+    EXPECT_EQ(ReadFile(HostPath("B.TXT")), "aaa");
     EXPECT_FALSE(std::filesystem::exists(HostPath("A.TXT")));
     be_stat st;
     EXPECT_EQ(sys_stat(Path("A.TXT").c_str(), &st), B_ENTRY_NOT_FOUND);
@@ -238,7 +236,7 @@ TEST_F(StackTest, RenameWithinAndAcrossDirectories) {
     EXPECT_EQ(ReadAll(Path("DST/MOVED/SUB/DEEP.TXT")), "deep");
     EXPECT_EQ(sys_stat(Path("SRC/SUB/DEEP.TXT").c_str(), &st), B_ENTRY_NOT_FOUND);
     ASSERT_EQ(sys_rename(Path("B.TXT").c_str(), Path("DST/MOVED/B.TXT").c_str()), B_OK);
-    EXPECT_EQ(ReadHostFile(HostPath("DST/MOVED/B.TXT")), "aaa");
+    EXPECT_EQ(ReadFile(HostPath("DST/MOVED/B.TXT")), "aaa");
 }
 
 TEST_F(StackTest, AnUnlinkedOpenFileReadsOnUntilItsLastClose) {
@@ -269,7 +267,7 @@ TEST_F(StackTest, AnUnlinkedOpenFileReadsOnUntilItsLastClose) {
     EXPECT_EQ(st.st_size, 3000);
     EXPECT_EQ(sys_close(fd), B_OK);
     EXPECT_EQ(hostFiles(), 1u);
-    EXPECT_EQ(ReadHostFile(HostPath("OPEN.BIN")), "new");
+    EXPECT_EQ(ReadFile(HostPath("OPEN.BIN")), "new");
 }
 
 TEST_F(StackTest, ExclusiveCreateOfAnExistingNameLeavesItAlone) {
@@ -279,7 +277,7 @@ TEST_F(StackTest, ExclusiveCreateOfAnExistingNameLeavesItAlone) {
     int fd = sys_open(Path("KEEP.TXT").c_str(), B_O_RDWR | B_O_CREAT, 0644);
     ASSERT_GE(fd, 0);
     sys_close(fd);
-    EXPECT_EQ(ReadHostFile(HostPath("KEEP.TXT")), "precious");
+    EXPECT_EQ(ReadFile(HostPath("KEEP.TXT")), "precious");
 }
 
 TEST_F(StackTest, AttributesLiveOnTheNode) {
@@ -348,8 +346,7 @@ TEST_F(StackTest, EveryFileIsTypedByItsExtension) {
 TEST_F(StackTest, AReadOnlyDriveRefusesChangesAndKeepsItsFiles) {
     WriteHostFile(HostPath("RO.TXT"), "fixed");
     StopHost();
-    StartHost({}, "", true);
-    mounted = true;
+    StartHost("", true);
     fs_info info;
     ASSERT_EQ(sys_rfsstat(where.c_str(), &info), B_OK);
     EXPECT_TRUE(info.flags & B_FS_IS_READONLY);
@@ -367,7 +364,7 @@ TEST_F(StackTest, AReadOnlyDriveRefusesChangesAndKeepsItsFiles) {
     be_stat st{};
     st.st_mtime = 12345;
     EXPECT_EQ(sys_wstat(Path("RO.TXT").c_str(), &st, WSTAT_MTIME), B_READ_ONLY_DEVICE);
-    EXPECT_EQ(ReadHostFile(HostPath("RO.TXT")), "fixed");
+    EXPECT_EQ(ReadFile(HostPath("RO.TXT")), "fixed");
     EXPECT_FALSE(std::filesystem::exists(HostPath("NEW.TXT")));
     EXPECT_FALSE(std::filesystem::exists(HostPath("DIR")));
     EXPECT_NE(std::filesystem::last_write_time(HostPath("RO.TXT")).time_since_epoch().count(), 0);

@@ -3,83 +3,45 @@
 // Ordinary Linux programs work on the drives' mounts.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <fstream>
-#include <functional>
 #include <sstream>
 #include <string>
-#include <thread>
 
-#include "fusebridge/FuseBridge.h"
-#include "host/HostLink.h"
-#include "kernel/syscalls.h"
+#include "LinkedMountTest.h"
 #include "shell.h"
 
 namespace {
 
-using fusetest::mounted_at;
-using fusetest::mounts_below;
 using fusetest::quote;
 using fusetest::run;
-using fusetest::wait_for;
-using namespace std::chrono_literals;
 
-class Series5EndToEnd : public testing::Test {
+class Series5EndToEnd : public LinkedMountTest {
 protected:
-    void SetUp() override {
-        std::string reason;
-        if (!fusebridge::available(&reason)) GTEST_SKIP() << "FUSE is not available: " << reason;
-        folder_ = fusetest::make_temporary_folder("tavro5-e2e-");
-        ASSERT_FALSE(folder_.empty());
+    Series5EndToEnd() : LinkedMountTest("tavro5-e2e-") {}
+
+    void Arrange() override {
+        folder_ = linked_.folder();
+        linked_.options.family = vantrel::Family::Series5;
+        linked_.options.traceInMemory = true;
+        linked_.AddDrive('C', "Internal", "c").capacity = 16 * 1024 * 1024;
+        linked_.AddDrive('D', "Disk", "d").capacity = 16 * 1024 * 1024;
         c_ = folder_ + "/c";
         d_ = folder_ + "/d";
-        root_ = folder_ + "/psion";
-        auto copied = run("mkdir -p " + quote(c_) + " " + quote(d_) + " && cp -r " +
-                          quote(std::string(TAVRO_SAMPLES_DIR) + "/.") + " " + quote(c_));
+        auto copied =
+            run("cp -r " + quote(std::string(TAVRO_SAMPLES_DIR) + "/.") + " " + quote(c_));
         ASSERT_EQ(copied.status, 0) << copied.output;
-
-        kernel_set_addon_path(TAVRO_FS_ADDON_DIR);
-        vantrel::HostOptions options;
-        options.family = vantrel::Family::Series5;
-        vantrel::DriveSetup c;
-        c.letter = 'C';
-        c.volumeName = "Internal";
-        c.folder = c_;
-        c.capacity = 16 * 1024 * 1024;
-        vantrel::DriveSetup d = c;
-        d.letter = 'D';
-        d.volumeName = "Disk";
-        d.folder = d_;
-        options.drives = {c, d};
-        options.addOnFiles.push_back(std::string(TAVRO_CLIENT_ADDON_DIR) + "/tavro-mount.so");
-        options.mountRoot = root_;
-        options.traceInMemory = true;
-        host_ = std::make_unique<vantrel::HostLink>(options);
-        ASSERT_EQ(fusebridge::start({}), B_OK);
-        ASSERT_EQ(host_->Start(), B_OK);
-        ASSERT_EQ(host_->LinkUp(), B_OK);
-        internal_ = root_ + "/Internal";
-        disk_ = root_ + "/Disk";
-        ASSERT_TRUE(wait_for([&] { return mounted_at(internal_) && mounted_at(disk_); }, 10s))
-            << "the drives did not appear under " << root_;
+        ASSERT_EQ(linked_.Start(), "");
+        internal_ = linked_.mount("Internal");
+        disk_ = linked_.mount("Disk");
     }
 
-    void TearDown() override {
-        if (host_) {
-            (void)host_->LinkDown();
-            host_.reset();
-        }
-        fusebridge::stop();
-        EXPECT_EQ(mounts_below(folder_), "");
-        if (!folder_.empty() && mounts_below(folder_).empty()) fusetest::remove_tree(folder_);
-    }
+    void TearDown() override { EXPECT_EQ(linked_.Stop(), ""); }
 
     fusetest::Result in(const std::string& where, const std::string& command, int seconds = 60) {
         return run("cd " + quote(where) + " && " + command, seconds);
     }
 
-    std::string folder_, c_, d_, root_, internal_, disk_;
-    std::unique_ptr<vantrel::HostLink> host_;
+    std::string folder_, c_, d_, internal_, disk_;
 };
 
 TEST_F(Series5EndToEnd, BothDrivesListAndCopyOutUnchanged) {
@@ -139,24 +101,13 @@ TEST_F(Series5EndToEnd, NamespaceChangesTimesAndTruncateWithCoreutils) {
 }
 
 TEST_F(Series5EndToEnd, TarRsyncAndAttributes) {
-    auto tarred =
-        run("tar -C " + quote(internal_) + " -cf " + quote(folder_ + "/s.tar") +
-            " OPL WRD && mkdir " + quote(disk_ + "/Untarred") + " && tar -C " +
-            quote(disk_ + "/Untarred") + " -xf " + quote(folder_ + "/s.tar") + " && diff -r " +
-            quote(internal_ + "/OPL") + " " + quote(disk_ + "/Untarred/OPL"));
+    auto tarred = fusetest::tar_copy(internal_, disk_ + "/Untarred", folder_ + "/s.tar");
     EXPECT_EQ(tarred.status, 0) << tarred.output;
 
     // Long names and renames work: rsync's ordinary way, with its temporary files.
-    std::string rsync = "rsync -rt ";
-    auto first =
-        run(rsync + quote(std::string(TAVRO_SAMPLES_DIR) + "/") + " " + quote(disk_ + "/Sync/"));
-    ASSERT_EQ(first.status, 0) << first.output;
-    auto compared = run("diff -r " + quote(TAVRO_SAMPLES_DIR) + " " + quote(disk_ + "/Sync"));
-    EXPECT_EQ(compared.status, 0) << compared.output;
-    auto second = run(rsync + "-i " + quote(std::string(TAVRO_SAMPLES_DIR) + "/") + " " +
-                      quote(disk_ + "/Sync/"));
-    EXPECT_EQ(second.status, 0) << second.output;
-    EXPECT_EQ(second.output, "") << second.output;
+    auto synced = fusetest::rsync_twice("rsync -rt", TAVRO_SAMPLES_DIR, disk_ + "/Sync");
+    ASSERT_EQ(synced.status, 0) << synced.output;
+    EXPECT_EQ(synced.output, "");
 
     auto typed = in(internal_,
                     "getfattr --only-values -n user.mime_type WRD/LETTER.WRD; echo; "

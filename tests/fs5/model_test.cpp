@@ -4,127 +4,68 @@
 // scripts/soak.sh runs it long (TAVRO_MODEL_OPERATIONS, TAVRO_MODEL_SEED, TAVRO_MODEL_PROGRESS,
 // TAVRO_MODEL_FAULT_EVERY).
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <memory>
 #include <string>
-#include <vector>
 
-#include "ModelChecks.h"
+#include "HostMount.h"
+#include "ModelHost.h"
 #include "ModelKernelTarget.h"
-#include "ModelRun.h"
-#include "MountBlockBytes.h"
-#include "RawChannel.h"
-#include "host/HostLink.h"
+#include "TempDir.h"
 #include "kernel/syscalls.h"
-#include "platform/ByteOrder.h"
 #include "tavro5.h"
 
 namespace {
-
-using model::FromEnvironment;
-using model::KernelTarget;
 
 // The host with a simulated Series 5 whose drive C: is an empty temporary folder, and the real
 // tavro5.so mounted on it through the kernel.
 class Series5Model : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/tavro5-model-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder = pattern;
+        ASSERT_FALSE(folder.empty());
         std::filesystem::create_directories(folder + "/c");
         vantrel::HostOptions options;
         options.family = vantrel::Family::Series5;
-        vantrel::DriveSetup c;
-        c.letter = 'C';
-        c.volumeName = "Internal";
-        c.folder = folder + "/c";
-        c.capacity = 8 * 1024 * 1024;
-        options.drives = {c};
-        host = std::make_unique<vantrel::HostLink>(options);
-        ASSERT_EQ(host->Start(), B_OK);
-        ASSERT_EQ(host->LinkUp(), B_OK);
-        channel = std::make_unique<vantrel::RawChannel>();
-        ASSERT_EQ(channel->Connect("SYS$RFSV"), B_OK);
-        sem = create_sem(1, "RFSV-NCP-Write");
-        kernel_set_addon_path(TAVRO_FS_ADDON_DIR);
-        MountBlockBytes block = MakeMountBlock(host->RequestPort(), channel->ReplyPort(),
-                                               channel->Channel(), sem, "C:", kWhere);
-        ASSERT_EQ(mount("tavro5", kWhere, nullptr, 0, block.data(), block.size()), B_OK);
-        mounted = true;
+        options.drives = {HostDrive('C', "Internal", folder + "/c")};
+        ASSERT_EQ(stack.Start(options), B_OK);
+        ASSERT_EQ(stack.Mount("tavro5", "C:", kWhere), B_OK);
     }
 
-    void TearDown() override {
-        if (mounted) {
-            EXPECT_EQ(unmount(kWhere), B_OK);
-        }
-        channel.reset();
-        if (host) host->LinkDown();
-        host.reset();
-        if (sem >= 0) delete_sem(sem);
-        std::error_code ignored;
-        std::filesystem::remove_all(folder, ignored);
-    }
+    void TearDown() override { EXPECT_EQ(stack.Stop(), B_OK); }
 
-    model::Report RunModel(uint32 seed, uint32 operations, uint32 faultEvery) {
-        model::Settings settings;
-        settings.seed = FromEnvironment("TAVRO_MODEL_SEED", seed);
-        settings.operations = FromEnvironment("TAVRO_MODEL_OPERATIONS", operations);
-        settings.progressEvery = FromEnvironment("TAVRO_MODEL_PROGRESS", 0);
-        settings.faultEvery =
-            faultEvery == 0 ? 0 : FromEnvironment("TAVRO_MODEL_FAULT_EVERY", faultEvery);
+    // Runs the model and expects a clean run.
+    void Check(uint32 seed, uint32 operations, uint32 faultEvery) {
+        model::Settings settings = model::SettingsFor(seed, operations, faultEvery, kTimeout);
         if (settings.faultEvery != 0) {
-            // Short time-outs, so that lost replies cost little; late replies come later still.
+            // Short time-outs, so that lost replies cost little.
             nspace_id nsid;
             EXPECT_EQ(kernel_volume_at(kWhere, &nsid, nullptr), B_OK);
             auto* vol = static_cast<tavro5::volume*>(kernel_volume_cookie(nsid));
             EXPECT_NE(vol, nullptr);
             if (vol != nullptr) vol->timeout = kTimeout;
         }
-        KernelTarget target(kWhere);
-        model::Faults faults;
-        faults.arm = [this](const handheld::FaultRule& rule) { host->Faults().Add(rule); };
-        faults.clear = [this] { host->ClearFaults(); };
-        faults.strikes = [this] { return host->Faults().Strikes(); };
-        settings.lateDelay = 2 * kTimeout;
+        model::KernelTarget target(kWhere);
         settings.hostFolder = folder + "/c";
         settings.renameReplaces = true;  // the family has a request that replaces
         settings.family.longNames = true;
         settings.family.anySize = true;
-        model::Report report = model::Run(target, faults, settings);
-        printf(
-            "tavro5 model run seed %u: %llu operations, %llu struck by a fault (%llu of them "
-            "failed), %llu link errors without a fault, %zu divergences\n",
-            settings.seed, static_cast<unsigned long long>(report.operations),
-            static_cast<unsigned long long>(report.faultsStruck),
-            static_cast<unsigned long long>(report.failedUnderFault),
-            static_cast<unsigned long long>(report.unprovokedFailures), report.divergences.size());
-        return report;
+        model::ExpectCleanRun(model::RunOnHost("tavro5 model run", target, *stack.host, settings),
+                              operations, faultEvery);
     }
 
     static constexpr const char* kWhere = "/s5/Model";
     // Lost replies cost this much each; a busy machine can still answer within it.
     static constexpr bigtime_t kTimeout = 300000;
 
-    std::string folder;
-    std::unique_ptr<vantrel::HostLink> host;
-    std::unique_ptr<vantrel::RawChannel> channel;
-    sem_id sem = -1;
-    bool mounted = false;
+    TempDir temp{"tavro5-model"};
+    std::string folder = temp.path();
+    HostMount stack;
 };
 
-TEST_F(Series5Model, RandomOperationsWithLongMixedCaseNamesMatchTheModel) {
-    model::Report report = RunModel(11, 1500, 0);
-    model::ExpectCleanRun(report, 1500, 0);
-}
+TEST_F(Series5Model, RandomOperationsWithLongMixedCaseNamesMatchTheModel) { Check(11, 1500, 0); }
 
 TEST_F(Series5Model, RandomOperationsUnderLostLateShortAndGarbledRepliesNeverLie) {
-    model::Report report = RunModel(23, 800, 4);
-    model::ExpectCleanRun(report, 800, 4);
+    Check(23, 800, 4);
 }
 
 }  // namespace

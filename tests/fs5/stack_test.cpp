@@ -14,9 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "HostMount.h"
 #include "KernelFiles.h"
-#include "MountBlockBytes.h"
-#include "RawChannel.h"
 #include "TempDir.h"
 #include "host/HostLink.h"
 #include "kernel/syscalls.h"
@@ -35,54 +34,25 @@ protected:
         std::filesystem::create_directories(folder + "/c/Documents");
         std::filesystem::create_directories(folder + "/d");
         std::ofstream(folder + "/c/Documents/Letter to Anna.txt") << "Dear Anna";
-        Start({});
+        Start();
     }
     void TearDown() override { Stop(); }
 
-    void Start(std::vector<vantrel::FaultRule> faults, bool readOnlyD = false) {
+    void Start(bool readOnlyD = false) {
         vantrel::HostOptions options;
         options.family = vantrel::Family::Series5;
-        vantrel::DriveSetup c;
-        c.letter = 'C';
-        c.volumeName = "Internal";
-        c.folder = folder + "/c";
-        c.capacity = 8 * 1024 * 1024;
-        vantrel::DriveSetup d = c;
-        d.letter = 'D';
-        d.volumeName = "Disk";
-        d.folder = folder + "/d";
+        vantrel::DriveSetup d = HostDrive('D', "Disk", folder + "/d");
         d.readOnly = readOnlyD;
-        options.drives = {c, d};
-        options.faults = faults;
-        host = std::make_unique<vantrel::HostLink>(options);
-        ASSERT_EQ(host->Start(), B_OK);
-        ASSERT_EQ(host->LinkUp(), B_OK);
-        channel = std::make_unique<vantrel::RawChannel>();
-        ASSERT_EQ(channel->Connect("SYS$RFSV"), B_OK);
-        sem = create_sem(1, "RFSV-NCP-Write");
-        kernel_set_addon_path(TAVRO_FS_ADDON_DIR);
-        ASSERT_EQ(Mount("C:", "/s5/Internal"), B_OK);
-        ASSERT_EQ(Mount("D:", "/s5/Disk"), B_OK);
-        mounted = true;
-    }
-
-    status_t Mount(const char* device, const std::string& at) {
-        MountBlockBytes block = MakeMountBlock(host->RequestPort(), channel->ReplyPort(),
-                                               channel->Channel(), sem, device, at.c_str());
-        return mount("tavro5", at.c_str(), nullptr, 0, block.data(), block.size());
+        options.drives = {HostDrive('C', "Internal", folder + "/c"), d};
+        ASSERT_EQ(stack.Start(options), B_OK);
+        host = stack.host.get();
+        ASSERT_EQ(stack.Mount("tavro5", "C:", "/s5/Internal"), B_OK);
+        ASSERT_EQ(stack.Mount("tavro5", "D:", "/s5/Disk"), B_OK);
     }
 
     void Stop() {
-        if (mounted) {
-            EXPECT_EQ(unmount("/s5/Internal"), B_OK);
-            EXPECT_EQ(unmount("/s5/Disk"), B_OK);
-        }
-        mounted = false;
-        channel.reset();
-        if (host) host->LinkDown();
-        host.reset();
-        if (sem >= 0) delete_sem(sem);
-        sem = -1;
+        EXPECT_EQ(stack.Stop(), B_OK);
+        host = nullptr;
     }
 
     status_t WriteAll(const std::string& path, const std::string& bytes, int omode) {
@@ -97,10 +67,8 @@ protected:
 
     TempDir temp{"tavro5-stack"};
     std::string folder = temp.path();
-    bool mounted = false;
-    std::unique_ptr<vantrel::HostLink> host;
-    std::unique_ptr<vantrel::RawChannel> channel;
-    sem_id sem = -1;
+    HostMount stack;
+    vantrel::HostLink* host = nullptr;
 };
 
 TEST_F(Series5Stack, LongNamesListedAsStoredAndFoundWithoutRegardToCase) {
@@ -257,7 +225,7 @@ TEST_F(Series5Stack, VolumeInformationAndTypes) {
 
 TEST_F(Series5Stack, ReadOnlyMediaAreReportedAndRefuseWrites) {
     Stop();
-    Start({}, true);
+    Start(true);
     fs_info info;
     ASSERT_EQ(sys_rfsstat("/s5/Disk", &info), B_OK);
     EXPECT_NE(info.flags & B_FS_IS_READONLY, 0u);

@@ -133,26 +133,34 @@ TEST_F(BridgeTest, RenameReplacesATargetTheVolumeWouldRefuse) {
     EXPECT_EQ(empty.output, "qB.TXT\nQ\nX\nY\n");
 }
 
-TEST_F(BridgeTest, NamesAreFoundWhateverTheirLetterCase) {
-    auto found = in_volume("printf data > README.TXT && cat readme.txt");
-    ASSERT_EQ(found.status, 0) << found.output;
-    EXPECT_EQ(found.output, "data");
+// A program run in the volume whose whole output shows that the volume did its part.
+struct Program {
+    const char* test;
+    const char* command;
+    const char* output;
+};
+
+class BridgePrograms : public BridgeTest, public testing::WithParamInterface<Program> {};
+
+TEST_P(BridgePrograms, PrintWhatTheVolumeHolds) {
+    auto result = in_volume(GetParam().command);
+    ASSERT_EQ(result.status, 0) << result.output;
+    EXPECT_EQ(result.output, GetParam().output);
 }
 
-TEST_F(BridgeTest, TouchSetsTheModificationTime) {
-    auto touched = in_volume(
-        "printf x > T.TXT && touch -m -d '2001-02-03 04:05:06 UTC' T.TXT && stat -c %Y T.TXT");
-    ASSERT_EQ(touched.status, 0) << touched.output;
-    EXPECT_EQ(touched.output, "981173106\n");
-}
-
-TEST_F(BridgeTest, TruncationReachesTheVolume) {
-    auto cut = in_volume(
-        "printf 0123456789 > F.TXT && truncate -s 4 F.TXT && cat F.TXT && printf ab > F.TXT && "
-        "cat F.TXT && printf cd >> F.TXT && cat F.TXT");
-    ASSERT_EQ(cut.status, 0) << cut.output;
-    EXPECT_EQ(cut.output, "0123ababcd");
-}
+INSTANTIATE_TEST_SUITE_P(
+    , BridgePrograms,
+    testing::Values(Program{"NamesAreFoundWhateverTheirLetterCase",
+                            "printf data > README.TXT && cat readme.txt", "data"},
+                    Program{"TouchSetsTheModificationTime",
+                            "printf x > T.TXT && touch -m -d '2001-02-03 04:05:06 UTC' T.TXT && "
+                            "stat -c %Y T.TXT",
+                            "981173106\n"},
+                    Program{"TruncationReachesTheVolume",
+                            "printf 0123456789 > F.TXT && truncate -s 4 F.TXT && cat F.TXT && "
+                            "printf ab > F.TXT && cat F.TXT && printf cd >> F.TXT && cat F.TXT",
+                            "0123ababcd"}),
+    [](const testing::TestParamInfo<Program>& info) { return std::string(info.param.test); });
 
 TEST_F(BridgeTest, AttributesAreUserExtendedAttributes) {
     auto set = in_volume(

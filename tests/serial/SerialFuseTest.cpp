@@ -14,10 +14,8 @@
 #include <thread>
 
 #include "DeviceTestSupport.h"
-#include "device/LineHandheld.h"
+#include "SerialFixture.h"
 #include "fusebridge/FuseBridge.h"
-#include "host/HostLink.h"
-#include "host/SerialLink.h"
 #include "kernel/syscalls.h"
 #include "shell.h"
 
@@ -50,7 +48,7 @@ void WriteHostFile(const std::string& path, const std::string& bytes) {
         .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-class SerialFuse : public testing::Test {
+class SerialFuse : public SerialFixture {
 protected:
     void SetUp() override {
         std::string reason;
@@ -68,10 +66,10 @@ protected:
     }
 
     void TearDown() override {
-        link_.reset();
-        host_.reset();
+        link.reset();
+        host.reset();
         if (bridge_) fusebridge::stop();
-        handheld_.reset();
+        Stop();
         if (folder_.empty()) return;
         EXPECT_EQ(fusetest::mounts_below(folder_), "");
         if (fusetest::mounts_below(folder_).empty()) fusetest::remove_tree(folder_);
@@ -95,33 +93,19 @@ protected:
         device.bytesPerSecond = 0;
         device.faults = faults;
         device.retransmitAfter = kShortRetransmit;
-        std::string error;
-        handheld_ = handheld::LineHandheld::OnPty(std::move(device), error);
-        ASSERT_NE(handheld_, nullptr) << error;
-
         vantrel::HostOptions options;
         options.addOnFiles = {std::string(TAVRO_CLIENT_ADDON_DIR) + "/tavro-mount.so"};
         options.mountRoot = root_;
-        host_ = std::make_unique<vantrel::HostLink>(options);
         ASSERT_EQ(fusebridge::start({}), B_OK);
         bridge_ = true;
-        ASSERT_EQ(host_->Start(), B_OK);
-
-        vantrel::SerialLinkOptions serial;
-        serial.port = handheld_->Path();  // no speed given: the search finds it
-        serial.quiet = true;
+        vantrel::SerialLinkOptions serial;  // no speed given: the search finds it
         serial.faults = faults;
         serial.retransmitAfter = kShortRetransmit;
-        link_ = std::make_unique<vantrel::SerialLink>(*host_, serial);
-        ASSERT_TRUE(link_->OpenPort(error)) << error;
-        link_->Start();
-        ASSERT_TRUE(link_->WaitUp(kUpTimeout));
+        ASSERT_NO_FATAL_FAILURE(StartLinked(std::move(device), options, std::move(serial)));
+        ASSERT_TRUE(link->WaitUp(kUpTimeout));
     }
 
     std::string folder_, root_;
-    std::unique_ptr<handheld::LineHandheld> handheld_;
-    std::unique_ptr<vantrel::HostLink> host_;
-    std::unique_ptr<vantrel::SerialLink> link_;
     bool bridge_ = false;
 };
 
@@ -150,14 +134,14 @@ TEST_F(SerialFuse, OneMebibyteBothWaysThroughTheLinuxMountWithCorruptedFrames) {
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
-    wire::LinkStats host = link_->Stats();
-    wire::LinkStats device = handheld_->Endpoint().Stats();
+    wire::LinkStats host = link->Stats();
+    wire::LinkStats device = handheld->Endpoint().Stats();
     // Each end lost frames to the faults and sent some again; the link never dropped.
     EXPECT_GT(host.badCrcs, 0u);
     EXPECT_GT(device.badCrcs, 0u);
     EXPECT_GT(host.retransmissions, 0u);
     EXPECT_GT(device.retransmissions, 0u);
-    EXPECT_EQ(link_->LinksMade(), 1u);
+    EXPECT_EQ(link->LinksMade(), 1u);
     printf(
         "1 MiB each way through the Linux mount in %.1f s, 2%% of frames corrupted:\n"
         "  vantrel:  %llu data frames, %llu sent again, %llu corrupted frames heard\n"
@@ -176,9 +160,9 @@ TEST_F(SerialFuse, Series5DrivesMountThroughTheLinkAndFilesGoBothWays) {
     WriteHostFile(c.folder + "/Letter to Anna.txt", "Dear Anna");
     Start(handheld::Family::Series5, 115200, {c, d}, {});
     // Told apart on the wire, and the file service speaks the Series 5 framing.
-    EXPECT_EQ(link_->Endpoint()->Family(), wire::Variant::Series5);
-    EXPECT_EQ(link_->Speed(), 115200u);
-    EXPECT_EQ(host_->FamilyVersion(), 5);
+    EXPECT_EQ(link->Endpoint()->Family(), wire::Variant::Series5);
+    EXPECT_EQ(link->Speed(), 115200u);
+    EXPECT_EQ(host->FamilyVersion(), 5);
     // Every drive in the handheld's list gets its mount, by volume name.
     std::string internal = root_ + "/Internal", disk = root_ + "/Disk";
     ASSERT_TRUE(fusetest::wait_for([&] { return mounted_at(internal) && mounted_at(disk); }, 60s))
@@ -198,7 +182,7 @@ TEST_F(SerialFuse, Series5DrivesMountThroughTheLinkAndFilesGoBothWays) {
                 " && cmp " + quote(folder_ + "/in.bin") + " " + quote(folder_ + "/out.bin"),
             120);
     EXPECT_EQ(copied.status, 0) << copied.output;
-    EXPECT_EQ(link_->LinksMade(), 1u);
+    EXPECT_EQ(link->LinksMade(), 1u);
 }
 
 }  // namespace

@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "DeviceTestSupport.h"
-#include "device/LineHandheld.h"
-#include "host/HostLink.h"
-#include "host/SerialLink.h"
+#include "SerialFixture.h"
 #include "kernel/syscalls.h"
 
 namespace {
@@ -59,7 +57,7 @@ status_t WriteAll(const std::string& path, const std::string& text) {
     return sys_close(fd);
 }
 
-class SerialMount : public ::testing::Test {
+class SerialMount : public SerialFixture {
 protected:
     void SetUp() override { kernel_set_addon_path(TAVRO_FS_ADDON_DIR); }
     void Start(std::vector<wire::LineFault> faults) {
@@ -70,35 +68,18 @@ protected:
         device.bytesPerSecond = 0;
         device.faults = faults;
         device.retransmitAfter = kShortRetransmit;
-        std::string error;
-        handheld = handheld::LineHandheld::OnPty(std::move(device), error);
-        ASSERT_NE(handheld, nullptr) << error;
         vantrel::HostOptions options;
         options.addOnFiles = {kAddOn};
         options.mountRoot = mounts.Path();
-        host = std::make_unique<vantrel::HostLink>(options);
-        ASSERT_EQ(host->Start(), B_OK);
         vantrel::SerialLinkOptions serial;
-        serial.port = handheld->Path();
         serial.baud = 115200;
-        serial.quiet = true;
         serial.faults = faults;
         serial.retransmitAfter = kShortRetransmit;
-        link = std::make_unique<vantrel::SerialLink>(*host, serial);
-        ASSERT_TRUE(link->OpenPort(error)) << error;
-        link->Start();
-    }
-    void TearDown() override {
-        link.reset();
-        host.reset();
-        handheld.reset();
+        StartLinked(std::move(device), options, std::move(serial));
     }
 
     devtest::TempFolder folder;
     devtest::TempFolder mounts;
-    std::unique_ptr<handheld::LineHandheld> handheld;
-    std::unique_ptr<vantrel::HostLink> host;
-    std::unique_ptr<vantrel::SerialLink> link;
 };
 
 TEST_F(SerialMount, FileThroughTheMountBothWaysWithCorruptedFrames) {

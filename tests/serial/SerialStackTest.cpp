@@ -10,9 +10,7 @@
 
 #include "DeviceTestSupport.h"
 #include "RawChannel.h"
-#include "device/LineHandheld.h"
-#include "host/HostLink.h"
-#include "host/SerialLink.h"
+#include "SerialFixture.h"
 #include "platform/HostProtocol.h"
 
 namespace {
@@ -25,7 +23,7 @@ using vantrel::RawChannel;
 constexpr bigtime_t kUpTimeout = 60000000;  // a full speed search on a busy sanitizer build
 constexpr bigtime_t kAnswer = 20000000;
 
-class SerialStack : public ::testing::Test {
+class SerialStack : public SerialFixture {
 public:
     // The handheld at `baud`, the line unlimited unless `bytesPerSecond` says otherwise.
     void Start(handheld::Family family, uint32 baud, uint32 hostBaud = 0, int64 bytesPerSecond = 0,
@@ -38,29 +36,23 @@ public:
         device.bytesPerSecond = bytesPerSecond;
         device.faults = std::move(deviceFaults);
         device.retransmitAfter = retransmitAfter;
-        std::string error;
-        handheld = handheld::LineHandheld::OnPty(std::move(device), error);
-        ASSERT_NE(handheld, nullptr) << error;
-
         vantrel::HostOptions options;
         options.traceInMemory = true;
-        host = std::make_unique<vantrel::HostLink>(options);
-        ASSERT_EQ(host->Start(), B_OK);
         vantrel::SerialLinkOptions serial;
-        serial.port = handheld->Path();
         serial.baud = hostBaud;
-        serial.quiet = true;
         serial.faults = std::move(hostFaults);
         serial.modemLines = lines;
         serial.retransmitAfter = retransmitAfter;
-        link = std::make_unique<vantrel::SerialLink>(*host, serial);
-        ASSERT_TRUE(link->OpenPort(error)) << error;
-        link->Start();
+        StartLinked(std::move(device), options, std::move(serial));
     }
-    void TearDown() override {
-        link.reset();
-        host.reset();
-        handheld.reset();
+
+    // Starts a handheld of `family` at `baud` (the host's too), waits for the link, which must
+    // tell the family, and connects `rfsv` to the file service.
+    void ConnectFileService(handheld::Family family, uint32 baud, RawChannel& rfsv) {
+        ASSERT_NO_FATAL_FAILURE(Start(family, baud, baud));
+        ASSERT_TRUE(link->WaitUp(kUpTimeout));
+        EXPECT_EQ(host->FamilyVersion(), family == handheld::Family::Series3 ? 3 : 5);
+        ASSERT_EQ(rfsv.Connect("SYS$RFSV", kAnswer), B_OK);
     }
 
     int OpenFile(RawChannel& rfsv, uint16 mode, const std::string& path) {
@@ -75,18 +67,12 @@ public:
     bigtime_t retransmitAfter = 0;  // both ends; 0: the timer for the speed
     // The port's modem lines when a test pulls the cable (null: the pty's own, which have none).
     std::shared_ptr<vantrel::ModemLines> lines;
-    std::unique_ptr<handheld::LineHandheld> handheld;
-    std::unique_ptr<vantrel::HostLink> host;
-    std::unique_ptr<vantrel::SerialLink> link;
 };
 
 TEST_F(SerialStack, Series3ConnectsAndServesTheFileService) {
     folder.Write("A.TXT", "hello");
-    Start(handheld::Family::Series3, 19200, 19200);
-    ASSERT_TRUE(link->WaitUp(kUpTimeout));
-    EXPECT_EQ(host->FamilyVersion(), 3);
     RawChannel rfsv;
-    ASSERT_EQ(rfsv.Connect("SYS$RFSV", kAnswer), B_OK);
+    ASSERT_NO_FATAL_FAILURE(ConnectFileService(handheld::Family::Series3, 19200, rfsv));
     Bytes reply;
     ASSERT_EQ(rfsv.Transact(Payload().Str("M:\\A.TXT").Packet(FINFO), reply, kAnswer), B_OK);
     ASSERT_EQ(reply.size(), 22u);
@@ -101,11 +87,8 @@ TEST_F(SerialStack, Series3ConnectsAndServesTheFileService) {
 }
 
 TEST_F(SerialStack, Series5ConnectsAndTheFileServiceSpeaksItsFraming) {
-    Start(handheld::Family::Series5, 115200, 115200);
-    ASSERT_TRUE(link->WaitUp(kUpTimeout));
-    EXPECT_EQ(host->FamilyVersion(), 5);
     RawChannel rfsv;
-    ASSERT_EQ(rfsv.Connect("SYS$RFSV", kAnswer), B_OK);
+    ASSERT_NO_FATAL_FAILURE(ConnectFileService(handheld::Family::Series5, 115200, rfsv));
     Bytes reply;
     Bytes driveList{epoc::kDriveList, 0, 7, 0};
     ASSERT_EQ(rfsv.Transact(driveList, reply, kAnswer), B_OK);
@@ -204,10 +187,8 @@ TEST_F(SerialStack, FileCopiedBothWaysThroughCorruptedFramesArrivesIntact) {
 }
 
 TEST_F(SerialStack, CutLineTakesTheLinkDownAndTheNextConnectBringsItBack) {
-    Start(handheld::Family::Series3, 115200, 115200);
-    ASSERT_TRUE(link->WaitUp(kUpTimeout));
     RawChannel rfsv;
-    ASSERT_EQ(rfsv.Connect("SYS$RFSV", kAnswer), B_OK);
+    ASSERT_NO_FATAL_FAILURE(ConnectFileService(handheld::Family::Series3, 115200, rfsv));
     port_id before = host->RequestPort();
     ASSERT_GE(before, 0);
 
@@ -240,10 +221,8 @@ TEST_F(SerialStack, DsrWatchedForAPulledCable) {
     folder.Write("A.TXT", "hello");
     auto cable = std::make_shared<Cable>();
     lines = cable;
-    Start(handheld::Family::Series3, 115200, 115200);
-    ASSERT_TRUE(link->WaitUp(kUpTimeout));
     RawChannel rfsv;
-    ASSERT_EQ(rfsv.Connect("SYS$RFSV", kAnswer), B_OK);
+    ASSERT_NO_FATAL_FAILURE(ConnectFileService(handheld::Family::Series3, 115200, rfsv));
 
     // Pulled: the link goes down on DSR alone, with no request outstanding to notice it.
     cable->dsr.store(false);
@@ -305,17 +284,10 @@ TEST_F(SerialStack, LineThatEchoesIsRefused) {
             }
         }
     });
-    vantrel::HostOptions options;
-    host = std::make_unique<vantrel::HostLink>(options);
-    ASSERT_EQ(host->Start(), B_OK);
     vantrel::SerialLinkOptions serial;
     serial.port = name;
     serial.baud = 115200;
-    serial.quiet = true;
-    link = std::make_unique<vantrel::SerialLink>(*host, serial);
-    std::string error;
-    ASSERT_TRUE(link->OpenPort(error)) << error;
-    link->Start();
+    StartLink({}, serial);
     EXPECT_FALSE(link->WaitUp(3000000));
     EXPECT_GT(link->EchoesRefused(), 0u);
     link.reset();

@@ -15,6 +15,15 @@ struct Result {
 // Runs `command` with /bin/sh; a command still running after `seconds` is killed (status 124).
 Result run(const std::string& command, int seconds = 30);
 
+// Copies the folders OPL and WRD of `from` into the new folder `into` through the tar archive
+// `archive`, and compares the copy of OPL with its original. Status 0 when all went well.
+Result tar_copy(const std::string& from, const std::string& into, const std::string& archive);
+
+// Runs `rsync` (the command and its options) from the folder `from` into `into` twice: the copy
+// must equal `from`, and the second run, itemised (-i), must find nothing to send. Status 0
+// and no output when all went well.
+Result rsync_twice(const std::string& rsync, const std::string& from, const std::string& into);
+
 // Quotes a path for the shell.
 std::string quote(const std::string& path);
 

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace fusetest {
@@ -24,6 +25,18 @@ Result run(const std::string& command, int seconds) {
     int status = pclose(pipe);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
+}
+
+Result tar_copy(const std::string& from, const std::string& into, const std::string& archive) {
+    return run("tar -C " + quote(from) + " -cf " + quote(archive) + " OPL WRD && mkdir " +
+               quote(into) + " && tar -C " + quote(into) + " -xf " + quote(archive) +
+               " && diff -r " + quote(from + "/OPL") + " " + quote(into + "/OPL"));
+}
+
+Result rsync_twice(const std::string& rsync, const std::string& from, const std::string& into) {
+    std::string folders = " " + quote(from + "/") + " " + quote(into + "/");
+    return run(rsync + folders + " && diff -r " + quote(from) + " " + quote(into) + " && " + rsync +
+               " -i" + folders);
 }
 
 std::string quote(const std::string& path) {
@@ -50,26 +63,33 @@ void remove_tree(const std::string& path) {
     if (!path.empty()) (void)run("rm -rf " + quote(path));
 }
 
-bool mounted_at(const std::string& path) {
+namespace {
+
+// The mount table's lines, each with its mount point.
+std::vector<std::pair<std::string, std::string>> mount_table() {
+    std::vector<std::pair<std::string, std::string>> table;
     std::ifstream mounts("/proc/self/mounts");
     std::string line;
     while (std::getline(mounts, line)) {
         std::istringstream fields(line);
         std::string device, where;
-        if (fields >> device >> where && where == path) return true;
+        if (fields >> device >> where) table.emplace_back(where, line);
     }
+    return table;
+}
+
+}  // namespace
+
+bool mounted_at(const std::string& path) {
+    for (const auto& [where, line] : mount_table())
+        if (where == path) return true;
     return false;
 }
 
 std::string mounts_below(const std::string& prefix) {
-    std::ifstream table("/proc/self/mounts");
-    std::string line, found;
-    while (std::getline(table, line)) {
-        std::istringstream fields(line);
-        std::string device, where;
-        if (fields >> device >> where && where.compare(0, prefix.size(), prefix) == 0)
-            found += line + "\n";
-    }
+    std::string found;
+    for (const auto& [where, line] : mount_table())
+        if (where.compare(0, prefix.size(), prefix) == 0) found += line + "\n";
     return found;
 }
 
