@@ -2,6 +2,8 @@
 // (which reads it while a connection starts) and the configuration view (which edits it).
 #pragma once
 
+#include <cstring>
+
 #include "platform/SupportDefs.h"
 
 #define CONFIG_TEXT_LENGTH 256
@@ -16,6 +18,14 @@ static_assert(sizeof(CONFIG_VAR) == 1 + 2 * CONFIG_TEXT_LENGTH);
 
 #define CONFIG_DEFAULT_DEBUG_FILE "/var/log/rfsv-client.log"
 #define CONFIG_DEFAULT_MOUNT_ROOT "/mnt/psion"
+
+// Puts the defaults into a record: no debug log, the default log file and mount root. Only the
+// texts and their NULs are written: the bytes behind stay as they are.
+inline void set_default_config(CONFIG_VAR* config) {
+    config->debug = 0;
+    memcpy(config->debugFile, CONFIG_DEFAULT_DEBUG_FILE, sizeof(CONFIG_DEFAULT_DEBUG_FILE));
+    memcpy(config->mountPoint, CONFIG_DEFAULT_MOUNT_ROOT, sizeof(CONFIG_DEFAULT_MOUNT_ROOT));
+}
 
 // The add-on's one record. A global of the add-on, not one of its exports: the host reaches it
 // only through the settings view (ConfigView).

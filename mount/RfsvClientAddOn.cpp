@@ -1,6 +1,5 @@
 #include "RfsvClientAddOn.h"
 
-#include <cstring>
 #include <new>
 
 #include "ConfigVar.h"
@@ -34,10 +33,7 @@ int RunClient(int version) {
 }
 
 int Initialise() {
-    configs.debug = 0;
-    // Only the texts and their NULs: the bytes behind stay as they are.
-    memcpy(configs.debugFile, CONFIG_DEFAULT_DEBUG_FILE, sizeof(CONFIG_DEFAULT_DEBUG_FILE));
-    memcpy(configs.mountPoint, CONFIG_DEFAULT_MOUNT_ROOT, sizeof(CONFIG_DEFAULT_MOUNT_ROOT));
+    set_default_config(&configs);
     return 0;
 }
 
