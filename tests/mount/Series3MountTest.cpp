@@ -130,9 +130,10 @@ TEST_F(Series3Mount, ThreeDrivesMountedAndUnmountedAtLinkDown) {
     ClientRun run(3);
     ASSERT_TRUE(device.WaitUntilDone(15000000));
 
-    // All drives are listed, then mounted in the order the device reported them.
+    // All drives are listed, then mounted in the order the device reported them. A mount is
+    // seen as it starts: wait until all three have finished too.
     std::vector<SeenMount> mounts;
-    for (int i = 0; i < 200 && (mounts = fs.Mounts()).size() < 3; i++) {
+    for (int i = 0; i < 500 && ((mounts = fs.Mounts()).size() < 3 || fs.LiveVolumes() < 3); i++) {
         snooze(10000);
     }
     ASSERT_EQ(mounts.size(), 3u);
