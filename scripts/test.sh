@@ -11,8 +11,8 @@ export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 
 # Most tests spend their time waiting on time-outs, late replies and other processes, so they
 # run three per core (TAVRO_TEST_JOBS to choose). The suites labelled "timing" (the serial link,
-# whose frames must be answered within its resend time) run afterwards, one test per core, as a
-# busy machine would otherwise starve them.
+# whose frames must be answered within its resend time, and others with short time-outs) run
+# afterwards, one test per core, as a busy machine would otherwise starve them.
 cores=$(nproc)
 jobs=${TAVRO_TEST_JOBS:-$((3 * cores))}
 

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "HostFolders.h"
+
 namespace handheld {
 
 DriveStore::DriveStore(const DriveSetup& setup, const NameRules& rules)
@@ -198,36 +200,6 @@ std::vector<EntryInfo> DriveStore::List(const std::string& hostDirectory) const 
     return entries;
 }
 
-namespace {
-
-uint64 FolderBytes(const std::string& path, int depth) {
-    // Deep trees are not what a handheld holds; the limit only guards against loops.
-    if (depth > 32) return 0;
-    uint64 total = 0;
-    DIR* dir = opendir(path.c_str());
-    if (dir == nullptr) return 0;
-    while (dirent* entry = readdir(dir)) {
-        std::string name = entry->d_name;
-        if (name == "." || name == "..") continue;
-        std::string child = path + "/" + name;
-        struct stat st;
-        if (lstat(child.c_str(), &st) != 0) continue;
-        if (S_ISREG(st.st_mode))
-            total += static_cast<uint64>(st.st_size);
-        else if (S_ISDIR(st.st_mode))
-            total += FolderBytes(child, depth + 1);
-    }
-    closedir(dir);
-    return total;
-}
-
-}  // namespace
-
-uint64 DriveStore::UsedBytes() const { return FolderBytes(fSetup.folder, 0); }
-
-uint32 DriveStore::FreeBytes() const {
-    uint64 used = UsedBytes();
-    return used >= fSetup.capacity ? 0 : static_cast<uint32>(fSetup.capacity - used);
-}
+uint32 DriveStore::FreeBytes() const { return handheld::FreeBytes(fSetup); }
 
 }  // namespace handheld

@@ -55,7 +55,6 @@ public:
     // A folder that was removed or moved: what was known below it goes.
     void NoteGone(const std::string& hostPath) const;
 
-    uint64 UsedBytes() const;
     uint32 FreeBytes() const;
     const NameRules& Rules() const { return fRules; }
 

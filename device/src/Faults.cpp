@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "NameRules.h"
+#include "platform/NameTable.h"
 
 namespace handheld {
 
@@ -17,21 +18,15 @@ bool ParseNumber(const std::string& text, uint64& value) {
     return true;
 }
 
-const char* KindName(FaultKind kind) {
-    switch (kind) {
-        case FaultKind::NoReply:
-            return "drop";
-        case FaultKind::LateReply:
-            return "late";
-        case FaultKind::TruncatedReply:
-            return "truncate";
-        case FaultKind::GarbageReply:
-            return "garbage";
-        case FaultKind::LinkCut:
-            return "cut";
-    }
-    return "?";
-}
+constexpr NamedValue<FaultKind> kFaultKinds[] = {
+    {FaultKind::NoReply, "drop"},
+    {FaultKind::LateReply, "late"},
+    {FaultKind::TruncatedReply, "truncate"},
+    {FaultKind::GarbageReply, "garbage"},
+    {FaultKind::LinkCut, "cut"},
+};
+
+const char* KindName(FaultKind kind) { return NameOf(kFaultKinds, kind); }
 
 }  // namespace
 
@@ -52,19 +47,9 @@ std::optional<FaultRule> FaultRule::Parse(const std::string& input) {
         if (colon == std::string::npos) break;
         start = colon + 1;
     }
-    const std::string& kind = fields[0];
-    if (kind == "drop")
-        rule.kind = FaultKind::NoReply;
-    else if (kind == "late")
-        rule.kind = FaultKind::LateReply;
-    else if (kind == "truncate")
-        rule.kind = FaultKind::TruncatedReply;
-    else if (kind == "garbage")
-        rule.kind = FaultKind::GarbageReply;
-    else if (kind == "cut")
-        rule.kind = FaultKind::LinkCut;
-    else
-        return std::nullopt;
+    std::optional<FaultKind> kind = ValueNamed(kFaultKinds, fields[0]);
+    if (!kind) return std::nullopt;
+    rule.kind = *kind;
 
     size_t maxFields =
         (rule.kind == FaultKind::LateReply || rule.kind == FaultKind::TruncatedReply) ? 3 : 2;

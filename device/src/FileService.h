@@ -39,30 +39,64 @@ private:
         size_t next = 0;
     };
 
-    int16 Fopen(uint32 owner, PayloadReader& in, Bytes& data);
-    int16 Fclose(PayloadReader& in);
-    int16 Fread(PayloadReader& in, Bytes& data);
-    int16 Fdirread(PayloadReader& in, Bytes& data);
-    int16 Fdeviceread(PayloadReader& in, Bytes& data);
-    int16 Fwrite(PayloadReader& in);
-    int16 Fseek(PayloadReader& in, Bytes& data);
-    int16 Rename(PayloadReader& in);
-    int16 Delete(PayloadReader& in);
-    int16 Finfo(PayloadReader& in, Bytes& data);
-    int16 Mkdir(PayloadReader& in);
-    int16 Fdeviceinfo(PayloadReader& in, Bytes& data);
-    int16 Sfdate(PayloadReader& in);
+    // A path named in a request: taken apart, its drive, and where it leads once resolved.
+    struct NamedPath {
+        DevicePath path;
+        DriveStore* drive = nullptr;
+        Resolved target;
 
-    int16 OpenFile(uint32 owner, uint16 mode, const std::string& path, Bytes& data);
-    int16 OpenDirectory(uint32 owner, const std::string& path, Bytes& data);
+        bool IsRoot() const { return path.components.empty(); }
+        int16 Resolve() { return drive->Resolve(path.components, target); }
+    };
+
+    // Every request handler reads its fields from `in` and leaves its reply data in `data`.
+    using Handler = int16 (FileService::*)(uint32 owner, PayloadReader& in, Bytes& data);
+    struct HandlerEntry {
+        uint16 opcode;
+        Handler handler;
+    };
+    static const HandlerEntry kHandlers[];
+    static int16 StatusFromErrno(int error);
+
+    // Handles and paths (FileService.cpp).
     int16 AddHandle(Open open, Bytes& data);
     Open* FindHandle(uint16 handle, Open::Kind kind);
-    // The drive of a parsed path, or null.
-    DriveStore* FindDrive(char letter);
-    int16 ParsePath(const std::string& text, DevicePath& path, DriveStore*& drive);
     bool IsOpen(const std::string& hostPath) const;
-    void AppendDriveInfo(const DriveStore& drive, Bytes& data) const;
     void Release(Open& open);
+    DriveStore* FindDrive(char letter);
+    int16 ParsePath(const std::string& text, NamedPath& named);
+    // Reads a path from the request and parses it; `unreadable` when there is none.
+    int16 ReadPath(PayloadReader& in, NamedPath& named, int16 unreadable = RFSV_BAD_ARGUMENT);
+    // As ReadPath, with `rootStatus` for a path that names the drive's root and not an entry.
+    int16 ReadEntryPath(PayloadReader& in, NamedPath& named, int16 rootStatus);
+    // As ReadPath, then resolved; "not found" when the entry does not exist.
+    int16 ReadExistingPath(PayloadReader& in, NamedPath& named,
+                           int16 unreadable = RFSV_BAD_ARGUMENT);
+
+    // Opening and the contents of files (FileServiceFiles.cpp).
+    int16 Fopen(uint32 owner, PayloadReader& in, Bytes& data);
+    int16 OpenFile(uint32 owner, uint16 mode, const std::string& path, Bytes& data);
+    int16 Fclose(uint32 owner, PayloadReader& in, Bytes& data);
+    int16 Fread(uint32 owner, PayloadReader& in, Bytes& data);
+    int16 Fwrite(uint32 owner, PayloadReader& in, Bytes& data);
+    int16 Fseek(uint32 owner, PayloadReader& in, Bytes& data);
+
+    // Directory listings (FileServiceDirectories.cpp).
+    static void AppendEntryHeader(const EntryInfo& entry, Bytes& data);
+    int16 OpenDirectory(uint32 owner, const std::string& path, Bytes& data);
+    int16 Fdirread(uint32 owner, PayloadReader& in, Bytes& data);
+
+    // Entries (FileServiceEntries.cpp).
+    int16 Finfo(uint32 owner, PayloadReader& in, Bytes& data);
+    int16 Rename(uint32 owner, PayloadReader& in, Bytes& data);
+    int16 Delete(uint32 owner, PayloadReader& in, Bytes& data);
+    int16 Mkdir(uint32 owner, PayloadReader& in, Bytes& data);
+    int16 Sfdate(uint32 owner, PayloadReader& in, Bytes& data);
+
+    // Drives (FileServiceDrives.cpp).
+    void AppendDriveInfo(const DriveStore& drive, Bytes& data) const;
+    int16 Fdeviceread(uint32 owner, PayloadReader& in, Bytes& data);
+    int16 Fdeviceinfo(uint32 owner, PayloadReader& in, Bytes& data);
 
     NameRules fRules;
     std::vector<std::unique_ptr<DriveStore>> fDrives;

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/ByteOrder.h"
+#include "platform/NameTable.h"
 
 namespace handheld {
 
@@ -21,43 +22,23 @@ bigtime_t Now() {
 
 }  // namespace
 
-const char* TraceEventName(TraceEvent event) {
-    switch (event) {
-        case TraceEvent::Connect:
-            return "connect";
-        case TraceEvent::ConnectReply:
-            return "connect-reply";
-        case TraceEvent::NoServer:
-            return "no-server";
-        case TraceEvent::Request:
-            return "request";
-        case TraceEvent::Reply:
-            return "reply";
-        case TraceEvent::Disconnect:
-            return "disconnect";
-        case TraceEvent::Unknown:
-            return "unknown";
-        case TraceEvent::Frame:
-            return "frame";
-        case TraceEvent::Fault:
-            return "fault";
-        case TraceEvent::LinkDown:
-            return "link-down";
-    }
-    return "?";
-}
+constexpr NamedValue<TraceEvent> kTraceEvents[] = {
+    {TraceEvent::Connect, "connect"},    {TraceEvent::ConnectReply, "connect-reply"},
+    {TraceEvent::NoServer, "no-server"}, {TraceEvent::Request, "request"},
+    {TraceEvent::Reply, "reply"},        {TraceEvent::Disconnect, "disconnect"},
+    {TraceEvent::Unknown, "unknown"},    {TraceEvent::Frame, "frame"},
+    {TraceEvent::Fault, "fault"},        {TraceEvent::LinkDown, "link-down"},
+};
 
-const char* TraceDirName(TraceDir dir) {
-    switch (dir) {
-        case TraceDir::Out:
-            return "out";
-        case TraceDir::In:
-            return "in";
-        case TraceDir::Drop:
-            return "drop";
-    }
-    return "?";
-}
+const char* TraceEventName(TraceEvent event) { return NameOf(kTraceEvents, event); }
+
+constexpr NamedValue<TraceDir> kTraceDirs[] = {
+    {TraceDir::Out, "out"},
+    {TraceDir::In, "in"},
+    {TraceDir::Drop, "drop"},
+};
+
+const char* TraceDirName(TraceDir dir) { return NameOf(kTraceDirs, dir); }
 
 PacketTrace::PacketTrace() : fStart(Now()) {}
 

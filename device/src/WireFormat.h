@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ByteAppend.h"
 #include "platform/ByteOrder.h"
 #include "platform/SupportDefs.h"
 
@@ -36,6 +37,15 @@ public:
         fPos = end < fSize ? end + 1 : end;
         return true;
     }
+    // A string after its u16 length (the Series 5 form); false when the bytes are not all there.
+    bool ReadCountedString(std::string& value) {
+        uint16 length;
+        if (!ReadWord(length)) return false;
+        if (Remaining() < length) return false;
+        value.assign(reinterpret_cast<const char*>(fData + fPos), length);
+        fPos += length;
+        return true;
+    }
     const uint8* Rest() const { return fData + fPos; }
     size_t Remaining() const { return fPos <= fSize ? fSize - fPos : 0; }
 
@@ -44,18 +54,6 @@ private:
     size_t fSize;
     size_t fPos = 0;
 };
-
-inline void AppendWord(std::vector<uint8>& out, uint16 value) {
-    uint8 bytes[2];
-    WordToBytes(value, bytes);
-    out.insert(out.end(), bytes, bytes + 2);
-}
-
-inline void AppendLong(std::vector<uint8>& out, uint32 value) {
-    uint8 bytes[4];
-    LongToBytes(value, bytes);
-    out.insert(out.end(), bytes, bytes + 4);
-}
 
 // A fixed-size, NUL-padded text field; the text is cut to leave room for a NUL.
 inline void AppendText(std::vector<uint8>& out, const std::string& text, size_t fieldSize) {

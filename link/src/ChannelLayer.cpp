@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/ByteOrder.h"
+
 namespace wire {
 
 namespace {
@@ -186,8 +188,7 @@ void ChannelLayer::HandleControl(const NcpFrame& frame) {
             ChannelEvent event;
             event.kind = ChannelEvent::Kind::Info;
             event.version = d[0];
-            event.id = static_cast<uint32>(d[1]) | static_cast<uint32>(d[2]) << 8 |
-                       static_cast<uint32>(d[3]) << 16 | static_cast<uint32>(d[4]) << 24;
+            event.id = BytesToUlong(d.data() + 1);
             fEvents.push_back(std::move(event));
             return;
         }

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "platform/NameTable.h"
+
 namespace wire {
 
 namespace {
@@ -12,6 +14,13 @@ bool Number(const std::string& text, uint64& value) {
     value = std::strtoull(text.c_str(), nullptr, 10);
     return true;
 }
+
+constexpr NamedValue<LineFault::Kind> kKinds[] = {
+    {LineFault::Kind::Flip, "flip"},       {LineFault::Kind::Drop, "drop"},
+    {LineFault::Kind::Duplicate, "dup"},   {LineFault::Kind::Delay, "delay"},
+    {LineFault::Kind::Noise, "noise"},     {LineFault::Kind::Cut, "cut"},
+    {LineFault::Kind::Corrupt, "corrupt"},
+};
 
 }  // namespace
 
@@ -26,28 +35,16 @@ std::optional<LineFault> LineFault::Parse(const std::string& text) {
         where = rest.substr(0, second);
         extra = rest.substr(second + 1);
     }
+    std::optional<Kind> named = ValueNamed(kKinds, kind);
+    if (!named) return std::nullopt;
     LineFault fault;
+    fault.kind = *named;
     uint64 value = 0;
-    if (kind == "corrupt") {
+    if (fault.kind == Kind::Corrupt) {
         if (!extra.empty() || !Number(where, value) || value > 100) return std::nullopt;
-        fault.kind = Kind::Corrupt;
         fault.value = static_cast<uint32>(value);
         return fault;
     }
-    if (kind == "flip")
-        fault.kind = Kind::Flip;
-    else if (kind == "drop")
-        fault.kind = Kind::Drop;
-    else if (kind == "dup")
-        fault.kind = Kind::Duplicate;
-    else if (kind == "delay")
-        fault.kind = Kind::Delay;
-    else if (kind == "noise")
-        fault.kind = Kind::Noise;
-    else if (kind == "cut")
-        fault.kind = Kind::Cut;
-    else
-        return std::nullopt;
     size_t x = where.find('x');
     if (x != std::string::npos) {
         if (!Number(where.substr(x + 1), fault.count) || fault.count == 0) return std::nullopt;
@@ -76,31 +73,27 @@ LineFaultResult LineFaults::Apply(Bytes frame) {
             hit = fFrames >= fault.frame && fFrames < fault.frame + fault.count;
         if (!hit) continue;
         ++fApplied;
+        result.name = NameOf(kKinds, fault.kind);
         switch (fault.kind) {
             case LineFault::Kind::Flip:
             case LineFault::Kind::Corrupt: {
                 // A bit inside the frame after its start marker, so the CRC catches it.
                 size_t at = frame.size() > 3 ? 3 + fRandom() % (frame.size() - 3) : 0;
                 if (!frame.empty()) frame[at] ^= static_cast<uint8>(1u << (fRandom() % 8));
-                result.name = fault.kind == LineFault::Kind::Flip ? "flip" : "corrupt";
                 result.send.push_back(std::move(frame));
                 return result;
             }
             case LineFault::Kind::Drop:
-                result.name = "drop";
                 return result;
             case LineFault::Kind::Duplicate:
-                result.name = "dup";
                 result.send.push_back(frame);
                 result.send.push_back(std::move(frame));
                 return result;
             case LineFault::Kind::Delay:
-                result.name = "delay";
                 result.delay = static_cast<bigtime_t>(fault.value) * 1000;
                 result.send.push_back(std::move(frame));
                 return result;
             case LineFault::Kind::Noise: {
-                result.name = "noise";
                 Bytes noise(fault.value);
                 for (uint8& b : noise) b = static_cast<uint8>(fRandom());
                 result.send.push_back(std::move(noise));
@@ -108,7 +101,6 @@ LineFaultResult LineFaults::Apply(Bytes frame) {
                 return result;
             }
             case LineFault::Kind::Cut:
-                result.name = "cut";
                 result.cut = true;
                 result.cutFor = static_cast<bigtime_t>(fault.value) * 1000;
                 result.send.push_back(std::move(frame));

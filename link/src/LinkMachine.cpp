@@ -2,13 +2,17 @@
 
 #include <algorithm>
 
+#include "platform/ByteAppend.h"
+#include "platform/NameTable.h"
+
 namespace wire {
 
 namespace {
 
 Bytes MagicBytes(uint32 magic) {
-    return {static_cast<uint8>(magic), static_cast<uint8>(magic >> 8),
-            static_cast<uint8>(magic >> 16), static_cast<uint8>(magic >> 24)};
+    Bytes bytes;
+    AppendLong(bytes, magic);
+    return bytes;
 }
 
 bool IsReqCon(uint16 seq) { return seq >= kReqConSeq && seq <= kReqConLastSeq; }
@@ -16,27 +20,18 @@ bool IsReqReq(uint16 seq) { return seq >= kReqReqSeq && seq <= kReqReqLastSeq; }
 
 }  // namespace
 
-const char* DescribeDownReason(DownReason reason) {
-    switch (reason) {
-        case DownReason::None:
-            return "up";
-        case DownReason::NoAnswer:
-            return "no answer";
-        case DownReason::RetriesExhausted:
-            return "no answer after retries";
-        case DownReason::Disc:
-            return "the handheld ended the link";
-        case DownReason::Echo:
-            return "the line echoes what we send (loopback or modem?)";
-        case DownReason::Reset:
-            return "the other end started a new link";
-        case DownReason::Inactive:
-            return "nothing heard for too long";
-        case DownReason::Local:
-            return "ended here";
-    }
-    return "?";
-}
+constexpr NamedValue<DownReason> kDownReasons[] = {
+    {DownReason::None, "up"},
+    {DownReason::NoAnswer, "no answer"},
+    {DownReason::RetriesExhausted, "no answer after retries"},
+    {DownReason::Disc, "the handheld ended the link"},
+    {DownReason::Echo, "the line echoes what we send (loopback or modem?)"},
+    {DownReason::Reset, "the other end started a new link"},
+    {DownReason::Inactive, "nothing heard for too long"},
+    {DownReason::Local, "ended here"},
+};
+
+const char* DescribeDownReason(DownReason reason) { return NameOf(kDownReasons, reason); }
 
 LinkMachine::LinkMachine(LinkConfig config) : fConfig(config) {
     if (fConfig.baud == 0) fConfig.baud = 19200;

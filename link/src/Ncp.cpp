@@ -1,5 +1,7 @@
 #include "link/Ncp.h"
 
+#include "platform/ByteAppend.h"
+
 namespace wire {
 
 namespace {
@@ -29,7 +31,7 @@ std::optional<NcpFrame> DecodeNcp(const uint8* data, size_t size) {
 Bytes NcpInfo(uint8 version, uint32 id) {
     Bytes out = Control3(0, Control::Info);
     out.push_back(version);
-    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<uint8>(id >> shift));
+    AppendLong(out, id);
     return out;
 }
 

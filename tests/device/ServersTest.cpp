@@ -1,6 +1,7 @@
 // The LINK server's register request, the test server it starts, and the Series 5's drive
 // list and drive information requests.
 #include "DeviceTestSupport.h"
+#include "platform/Series5Wire.h"
 
 using namespace devtest;
 using namespace handheld;
@@ -99,6 +100,25 @@ TEST_F(Series5Test, DriveInfoHasNameLengthAt44AndNameAt48) {
     EXPECT_EQ(Handle(*session, {0x14, 0x00}).size(), 8u);
     EXPECT_EQ(Handle(*session, {}).size(), 8u);
     EXPECT_EQ(Handle(*session, {0x30, 0x00, 0x01, 0x00}).size(), 8u);
+}
+
+// A host name that is not sound UTF-8 (here an overlong 'A') stands for no name on the drive:
+// were it shown as "A", requests for "A" would reach a file of another name.
+TEST_F(Series5Test, HostNamesThatAreNotSoundUtf8StayHidden) {
+    folder.Write("\xC1\x81", "hidden");
+    folder.Write("B", "shown");
+    auto entry = [&](const std::string& name) {
+        Bytes request = {
+            epoc::kRemoteEntry, 0x00, 0x0A, 0x00, static_cast<uint8>(name.size()), 0x00};
+        request.insert(request.end(), name.begin(), name.end());
+        return Handle(*session, request);
+    };
+    Bytes reply = entry("C:\\B");
+    ASSERT_GE(reply.size(), 8u);
+    EXPECT_EQ(static_cast<int32>(Long(reply, 4)), epoc::kOk);
+    reply = entry("C:\\A");
+    ASSERT_GE(reply.size(), 8u);
+    EXPECT_EQ(static_cast<int32>(Long(reply, 4)), epoc::kNotFound);
 }
 
 }  // namespace

@@ -34,17 +34,11 @@ struct Pair {
         }
     }
 
-    void Begin() {
+    // Both ends begun, the desktop's channel to the file service connected: its number.
+    int BeginAndConnectFileService() {
         desktop.Begin(2, 1);
         handheld.Begin(2, 2);
-    }
-
-    // Both ends begun and a channel open from the desktop to the file service (the handheld's
-    // channel 7): the desktop's channel.
-    uint8 OpenFileService() {
-        Begin();
         int channel = desktop.Connect("SYS$RFSV.*");
-        EXPECT_GT(channel, 1);
         Settle();
         return channel;
     }
@@ -84,7 +78,8 @@ TEST(ChannelLayer, BeginSendsInfoThenLinkConnectAndAnswersTheOtherEndsLink) {
 
 TEST(ChannelLayer, ConnectsNamedServersAndRefusesUnknownOnes) {
     Pair pair;
-    pair.Begin();
+    pair.desktop.Begin(2, 1);
+    pair.handheld.Begin(2, 2);
     int rfsv = pair.desktop.Connect("SYS$RFSV.*");
     int other = pair.desktop.Connect("NOPE.*");
     ASSERT_GT(rfsv, 1);
@@ -116,10 +111,11 @@ TEST(ChannelLayer, DesktopRefusesTheHandheldsConnectsToOtherServers) {
 
 TEST(ChannelLayer, LongMessagesAreCutIntoPartsAndJoinedAgain) {
     Pair pair;
-    uint8 channel = pair.OpenFileService();
+    int channel = pair.BeginAndConnectFileService();
     Bytes message(1000);
     for (size_t i = 0; i < message.size(); ++i) message[i] = static_cast<uint8>(i * 7);
-    ASSERT_TRUE(pair.desktop.SendMessage(channel, message.data(), message.size()));
+    ASSERT_TRUE(
+        pair.desktop.SendMessage(static_cast<uint8>(channel), message.data(), message.size()));
     size_t before = pair.desktopSent.size();
     pair.Settle();
     // 1000 bytes: 297 + 297 + 297 + 109.
@@ -135,33 +131,34 @@ TEST(ChannelLayer, LongMessagesAreCutIntoPartsAndJoinedAgain) {
     EXPECT_EQ(got->channel, 7);
     EXPECT_EQ(got->bytes, message);
     // And an empty message is one empty last part.
-    ASSERT_TRUE(pair.desktop.SendMessage(channel, nullptr, 0));
-    EXPECT_EQ(pair.desktop.NextPayload(), (Bytes{7, channel, kDataLast}));
+    ASSERT_TRUE(pair.desktop.SendMessage(static_cast<uint8>(channel), nullptr, 0));
+    EXPECT_EQ(pair.desktop.NextPayload(), (Bytes{7, static_cast<uint8>(channel), kDataLast}));
 }
 
 TEST(ChannelLayer, XoffHoldsDataButNotControlUntilXon) {
     Pair pair;
-    uint8 channel = pair.OpenFileService();
+    int channel = pair.BeginAndConnectFileService();
     Bytes off = NcpFlow(7, false);
     pair.desktop.Receive(off.data(), off.size());
     uint8 byte = 1;
-    pair.desktop.SendMessage(channel, &byte, 1);
+    pair.desktop.SendMessage(static_cast<uint8>(channel), &byte, 1);
     int other = pair.desktop.Connect("X.*");
     EXPECT_EQ(pair.desktop.NextPayload(), NcpConnect(static_cast<uint8>(other), "X.*"));
     EXPECT_FALSE(pair.desktop.NextPayload().has_value());
     Bytes on = NcpFlow(7, true);
     pair.desktop.Receive(on.data(), on.size());
-    EXPECT_EQ(pair.desktop.NextPayload(), (Bytes{7, channel, kDataLast, 1}));
+    EXPECT_EQ(pair.desktop.NextPayload(), (Bytes{7, static_cast<uint8>(channel), kDataLast, 1}));
 }
 
 TEST(ChannelLayer, CleanEndDisconnectsOursEndsTheirsThenEndOfChannels) {
     Pair pair;
-    uint8 channel = pair.OpenFileService();
+    int channel = pair.BeginAndConnectFileService();
     pair.desktopSent.clear();
     pair.desktop.End();
     std::vector<Bytes> out;
     while (auto p = pair.desktop.NextPayload()) out.push_back(*p);
-    EXPECT_NE(std::find(out.begin(), out.end(), NcpDisconnect(channel, 7)), out.end());
+    EXPECT_NE(std::find(out.begin(), out.end(), NcpDisconnect(static_cast<uint8>(channel), 7)),
+              out.end());
     EXPECT_EQ(out.back(), NcpEndOfChannels(0));
     EXPECT_EQ(pair.desktop.Connect("LATE.*"), -1);
     // The handheld's side of the connection is gone too.
