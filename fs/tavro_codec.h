@@ -11,6 +11,7 @@
 #include "platform/Errors.h"
 #include "platform/Series3Wire.h"
 #include "platform/SupportDefs.h"
+#include "tavro_status.h"
 
 // --- request builders: packet size, or 0 when it does not fit `capacity` -----------------------
 
@@ -26,29 +27,13 @@
                                   const char* newpath);
 [[nodiscard]] size_t build_sfdate(uint8* out, size_t capacity, uint32 time, const char* path);
 
-// The FOPEN mode word for a kernel open mode, and whether the open lists a directory.
-[[nodiscard]] uint16 open_mode_word(int omode, bool directory);
-// The FOPEN mode word that makes a new file and fails when the name exists.
-[[nodiscard]] uint16 create_mode_word(int omode);
-
 // --- reply parsers ------------------------------------------------------------------------------
 
 // The status of a reply: false when the reply is too short to hold one, or is not whole (its
 // response code or its length word does not match the bytes that came).
 [[nodiscard]] bool reply_status(const uint8* reply, size_t size, int16* status);
-// Our status for a reply that never came, given the transport's status: B_TIMED_OUT or
-// B_IO_ERROR.
-[[nodiscard]] status_t missing_reply(status_t transport);
 // True for the statuses that leave open whether the device carried the request out.
 [[nodiscard]] bool outcome_unknown(status_t status);
-
-// Status mapping, one per request (status 0 is not passed).
-[[nodiscard]] status_t map_fopen_status(int16 status);
-[[nodiscard]] status_t map_fwrite_status(int16 status);
-[[nodiscard]] status_t map_mkdir_status(int16 status);
-[[nodiscard]] status_t map_sfdate_status(int16 status);
-// RENAME, DELETE and FINFO.
-[[nodiscard]] status_t map_change_status(int16 status);
 
 // FOPEN: the handle (>= 0) or our status.
 [[nodiscard]] int32 parse_fopen_reply(const uint8* reply, size_t size);

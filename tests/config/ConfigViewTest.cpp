@@ -7,10 +7,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "ConfigView.h"
 #include "ConfigViewParts.h"
+#include "TempDir.h"
 #include "kits/Box.h"
 #include "kits/Button.h"
 #include "kits/CheckBox.h"
@@ -40,14 +42,9 @@ void Settle(BWindow* window) {
 class ConfigViewTest : public testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = std::filesystem::temp_directory_path() / "tavro-config-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        char real[PATH_MAX];
-        ASSERT_NE(realpath(pattern.c_str(), real), nullptr);
-        root = real;
+        ASSERT_FALSE(root.empty());
         SetRecord(&record, false, "/var/log/rfsv-client.log", "/mnt/psion");
     }
-    void TearDown() override { std::filesystem::remove_all(root); }
 
     // A view in a running window; the window is quit (and the view destroyed) by the test.
     AddOnConfigView* ShowView(BWindow** window) {
@@ -58,7 +55,8 @@ protected:
         return view;
     }
 
-    std::string root;
+    TempDir dir{"tavro-config"};
+    const std::string root = dir.path();
     CONFIG_VAR record;
 };
 
@@ -160,34 +158,24 @@ TEST_F(ConfigViewTest, TheDebugSwitchGoesIntoTheRecordAtOnce) {
     AddOnConfigView view(BRect(0, 0, 399, 299), &record);
     Parts parts(&view);
 
-    BMessage on('aodb');
-    on.AddInt32("be:value", 1);
-    view.MessageReceived(&on);
-    EXPECT_EQ(record.debug, 1);
-    EXPECT_TRUE(parts.button->IsEnabled());
-    EXPECT_TRUE(parts.debugFile->IsEnabled());
-
-    BMessage missing('aodb');
-    view.MessageReceived(&missing);
-    EXPECT_EQ(record.debug, 1);
-    EXPECT_TRUE(parts.button->IsEnabled());
-
-    BMessage off('aodb');
-    off.AddInt32("be:value", 0);
-    view.MessageReceived(&off);
-    EXPECT_EQ(record.debug, 0);
-    EXPECT_FALSE(parts.button->IsEnabled());
-    EXPECT_FALSE(parts.debugFile->IsEnabled());
-    view.MessageReceived(&missing);
-    EXPECT_EQ(record.debug, 0);
-    EXPECT_FALSE(parts.debugFile->IsEnabled());
-
-    // Only 1 switches logging on; any value but 0 enables the file's controls.
-    BMessage other('aodb');
-    other.AddInt32("be:value", 2);
-    view.MessageReceived(&other);
-    EXPECT_EQ(record.debug, 0);
-    EXPECT_TRUE(parts.button->IsEnabled());
+    // The switch's messages in turn: its value (none: a message without one, which changes
+    // nothing), then the record's debug flag and whether the file's controls are enabled. Only 1
+    // switches logging on; any value but 0 enables the file's controls.
+    struct Step {
+        std::optional<int32> value;
+        int32 debug;
+        bool enabled;
+    };
+    for (const Step& step : {Step{1, 1, true}, Step{std::nullopt, 1, true}, Step{0, 0, false},
+                             Step{std::nullopt, 0, false}, Step{2, 0, true}}) {
+        BMessage message('aodb');
+        if (step.value) message.AddInt32("be:value", *step.value);
+        view.MessageReceived(&message);
+        std::string value = step.value ? std::to_string(*step.value) : "none";
+        EXPECT_EQ(record.debug, step.debug) << "value " << value;
+        EXPECT_EQ(parts.button->IsEnabled(), step.enabled) << "value " << value;
+        EXPECT_EQ(parts.debugFile->IsEnabled(), step.enabled) << "value " << value;
+    }
 
     // Other messages are dropped.
     BMessage unknown('what');

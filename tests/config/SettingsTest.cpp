@@ -86,6 +86,19 @@ protected:
         return settings;
     }
     vantrel::ClientSettings Shown() const { return Shown(*addOn); }
+    // The settings a host started afresh on the settings folder (with `mountRoot` on its command
+    // line) gives the add-on, after the test's own copy of the add-on was unloaded.
+    void ShownByAFreshHost(vantrel::ClientSettings* shown, const std::string& mountRoot = "") {
+        addOn.reset();
+        vantrel::HostOptions hostOptions;
+        hostOptions.addOnFiles.push_back(GetParam());
+        hostOptions.settingsFolder = folder;
+        hostOptions.mountRoot = mountRoot;
+        vantrel::HostLink host(hostOptions);
+        ASSERT_EQ(host.Start(), B_OK);
+        ASSERT_EQ(host.AddOns().size(), 1u);
+        *shown = Shown(*host.AddOns()[0]);
+    }
     void Set(const std::vector<vantrel::SettingChange>& changes) {
         std::string error;
         ASSERT_EQ(vantrel::ApplyThroughConfigView(*addOn, changes, error), B_OK) << error;
@@ -297,14 +310,8 @@ TEST_P(HostSettings, SettingsSurviveARestartOfTheHost) {
         << output;
 
     // A host started afresh puts them into the add-on's record after its Initialise.
-    addOn.reset();
-    vantrel::HostOptions hostOptions;
-    hostOptions.addOnFiles.push_back(GetParam());
-    hostOptions.settingsFolder = folder;
-    vantrel::HostLink host(hostOptions);
-    ASSERT_EQ(host.Start(), B_OK);
-    ASSERT_EQ(host.AddOns().size(), 1u);
-    vantrel::ClientSettings shown = Shown(*host.AddOns()[0]);
+    vantrel::ClientSettings shown;
+    ASSERT_NO_FATAL_FAILURE(ShownByAFreshHost(&shown));
     EXPECT_TRUE(shown.debug);
     EXPECT_EQ(shown.debugFile, "/tmp/x.log");
     EXPECT_EQ(shown.mountRoot, "/media/psion");
@@ -313,15 +320,8 @@ TEST_P(HostSettings, SettingsSurviveARestartOfTheHost) {
 TEST_P(HostSettings, AMountRootOnTheCommandLineWinsOverTheFile) {
     Set({{"debug", "on"}, {"mount-root", "/from/file"}});
     ASSERT_EQ(vantrel::SaveSettings(*addOn, folder), B_OK);
-    addOn.reset();
-    vantrel::HostOptions hostOptions;
-    hostOptions.addOnFiles.push_back(GetParam());
-    hostOptions.settingsFolder = folder;
-    hostOptions.mountRoot = "/from/option";
-    vantrel::HostLink host(hostOptions);
-    ASSERT_EQ(host.Start(), B_OK);
-    ASSERT_EQ(host.AddOns().size(), 1u);
-    vantrel::ClientSettings shown = Shown(*host.AddOns()[0]);
+    vantrel::ClientSettings shown;
+    ASSERT_NO_FATAL_FAILURE(ShownByAFreshHost(&shown, "/from/option"));
     EXPECT_TRUE(shown.debug);
     EXPECT_EQ(shown.mountRoot, "/from/option");
 }

@@ -43,6 +43,13 @@ std::vector<Listed> ListAll(Series3& device, int handle, size_t* replies = nullp
     return entries;
 }
 
+// Opens the listing of `pattern` and reads it whole.
+std::vector<Listed> ListPattern(Series3& device, const char* pattern, size_t* replies = nullptr) {
+    int handle = device.Open(RFSV_FORMAT_DIRECTORY, pattern);
+    EXPECT_GT(handle, 0) << pattern;
+    return handle > 0 ? ListAll(device, handle, replies) : std::vector<Listed>{};
+}
+
 TEST(DirectoryListing, EntriesCarryAttributesSizesAndNames) {
     TempFolder folder;
     folder.Write("B.TXT", "12345");
@@ -68,9 +75,8 @@ TEST(DirectoryListing, ManyEntriesSpreadOverRepliesOfAtMost590Bytes) {
     TempFolder folder;
     for (int i = 0; i < 80; ++i) folder.Write("FILE" + std::to_string(i) + ".TXT", "x");
     Series3 device({Drive('M', "INTERNAL", folder.Path())});
-    int h = device.Open(0x0030, "M:\\*.*");
     size_t replies = 0;
-    std::vector<Listed> entries = ListAll(device, h, &replies);
+    std::vector<Listed> entries = ListPattern(device, "M:\\*.*", &replies);
     EXPECT_EQ(entries.size(), 80u);
     std::set<std::string> names;
     for (const Listed& e : entries) names.insert(e.name);
@@ -85,18 +91,16 @@ TEST(DirectoryListing, PatternsAndSubdirectories) {
     folder.Write("DOCS/B.WRD", "");
     folder.Write("DOCS/README", "");
     Series3 device({Drive('M', "INTERNAL", folder.Path())});
-    int h = device.Open(0x0030, "M:\\DOCS\\*.TXT");
-    ASSERT_GT(h, 0);
-    std::vector<Listed> txt = ListAll(device, h);
+    std::vector<Listed> txt = ListPattern(device, "M:\\DOCS\\*.TXT");
     ASSERT_EQ(txt.size(), 1u);
     EXPECT_EQ(txt[0].name, "A.TXT");
     // "*.*" also matches names without an extension.
-    EXPECT_EQ(ListAll(device, device.Open(0x0030, "m:\\docs\\*.*")).size(), 3u);
+    EXPECT_EQ(ListPattern(device, "m:\\docs\\*.*").size(), 3u);
     EXPECT_EQ(device.Open(0x0030, "M:\\NONE\\*.*"), RFSV_NO_SUCH_DIRECTORY - 1000);
     EXPECT_EQ(device.Open(0x0030, "X:\\*.*"), RFSV_NO_SUCH_DEVICE - 1000);
     // An empty directory lists nothing and ends at once.
     folder.Write("EMPTY/.keep-invisible-to-the-device", "");
-    EXPECT_EQ(ListAll(device, device.Open(0x0030, "M:\\EMPTY\\*.*")).size(), 0u);
+    EXPECT_EQ(ListPattern(device, "M:\\EMPTY\\*.*").size(), 0u);
     // A file handle is no directory handle.
     int file = device.Open(0x0200, "M:\\DOCS\\A.TXT");
     EXPECT_EQ(Status(device.Send(FDIRREAD, Payload().Word(static_cast<uint16>(file)))),

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <random>
+#include <utility>
 
 #include "Series3Bytes.h"
 #include "tavro.h"
@@ -55,51 +56,69 @@ TEST(Packets, FopenFwriteRenameSfdate) {
     EXPECT_EQ(Built(out, n), (Bytes{40, 0, 9, 0, 4, 3, 2, 1, 'M', ':', '\\', 'A', 0}));
 }
 
-TEST(Packets, ModeWords) {
-    EXPECT_EQ(open_mode_word(B_O_RDONLY, false), 0x0200);
-    EXPECT_EQ(open_mode_word(B_O_WRONLY, false), 0x0300);
-    EXPECT_EQ(open_mode_word(B_O_RDWR, false), 0x0300);
-    EXPECT_EQ(open_mode_word(B_O_RDONLY | B_O_CREAT, false), 0x0202);
-    EXPECT_EQ(open_mode_word(B_O_RDONLY | B_O_TRUNC, false), 0x0202);
-    EXPECT_EQ(open_mode_word(B_O_WRONLY | B_O_CREAT | B_O_TRUNC, false), 0x0302);
-    EXPECT_EQ(open_mode_word(B_O_RDWR | B_O_TRUNC, false), 0x0302);
-    EXPECT_EQ(open_mode_word(B_O_RDONLY | B_O_APPEND, false), 0x0203);
-    EXPECT_EQ(open_mode_word(B_O_WRONLY | B_O_APPEND, false), 0x0303);
-    EXPECT_EQ(open_mode_word(B_O_RDONLY, true), 0x0030);
-}
+// The FOPEN mode word for each kind of open.
+static_assert(open_mode_word(B_O_RDONLY, false) == 0x0200);
+static_assert(open_mode_word(B_O_WRONLY, false) == 0x0300);
+static_assert(open_mode_word(B_O_RDWR, false) == 0x0300);
+static_assert(open_mode_word(B_O_RDONLY | B_O_CREAT, false) == 0x0202);
+static_assert(open_mode_word(B_O_RDONLY | B_O_TRUNC, false) == 0x0202);
+static_assert(open_mode_word(B_O_WRONLY | B_O_CREAT | B_O_TRUNC, false) == 0x0302);
+static_assert(open_mode_word(B_O_RDWR | B_O_TRUNC, false) == 0x0302);
+static_assert(open_mode_word(B_O_RDONLY | B_O_APPEND, false) == 0x0203);
+static_assert(open_mode_word(B_O_WRONLY | B_O_APPEND, false) == 0x0303);
+static_assert(open_mode_word(B_O_RDONLY, true) == 0x0030);
 
-TEST(Packets, StatusTables) {
-    EXPECT_EQ(map_fopen_status(-33), B_ENTRY_NOT_FOUND);
-    EXPECT_EQ(map_fopen_status(-41), B_ENTRY_NOT_FOUND);
-    EXPECT_EQ(map_fopen_status(-42), B_ENTRY_NOT_FOUND);
-    // A name the device cannot store is a bad name, not a long one.
-    EXPECT_EQ(map_fopen_status(-38), B_BAD_VALUE);
-    EXPECT_EQ(map_fopen_status(-32), B_FILE_EXISTS);
-    EXPECT_EQ(map_fopen_status(-65), B_READ_ONLY_DEVICE);
-    EXPECT_EQ(map_fopen_status(-37), B_DEVICE_FULL);
-    EXPECT_EQ(map_fopen_status(-1), B_BAD_VALUE);
-    EXPECT_EQ(map_fwrite_status(-44), B_READ_ONLY_DEVICE);
-    EXPECT_EQ(map_fwrite_status(-37), B_DEVICE_FULL);
-    EXPECT_EQ(map_fwrite_status(-2), B_BAD_VALUE);
-    EXPECT_EQ(map_mkdir_status(-32), B_FILE_EXISTS);
-    EXPECT_EQ(map_mkdir_status(-38), B_BAD_VALUE);
-    EXPECT_EQ(map_mkdir_status(-41), B_ENTRY_NOT_FOUND);
-    EXPECT_EQ(map_mkdir_status(-65), B_READ_ONLY_DEVICE);
-    EXPECT_EQ(map_mkdir_status(-37), B_DEVICE_FULL);
-    EXPECT_EQ(map_mkdir_status(-3), B_FILE_ERROR);
-    EXPECT_EQ(map_sfdate_status(-38), B_BAD_VALUE);
-    EXPECT_EQ(map_sfdate_status(-65), B_READ_ONLY_DEVICE);
-    EXPECT_EQ(map_sfdate_status(-4), B_FILE_ERROR);
-    EXPECT_EQ(map_change_status(-33), B_ENTRY_NOT_FOUND);
-    EXPECT_EQ(map_change_status(-32), B_FILE_EXISTS);
-    EXPECT_EQ(map_change_status(-39), B_BUSY);
-    EXPECT_EQ(map_change_status(-44), B_READ_ONLY_DEVICE);
-    EXPECT_EQ(map_change_status(-65), B_READ_ONLY_DEVICE);
-    EXPECT_EQ(map_change_status(-38), B_BAD_VALUE);
-    // A device that did not answer is an I/O fault or a time-out, never a lack of memory.
-    EXPECT_EQ(missing_reply(B_BAD_PORT_ID), B_IO_ERROR);
-    EXPECT_EQ(missing_reply(B_TIMED_OUT), B_TIMED_OUT);
-    EXPECT_EQ(missing_reply(B_NO_MEMORY), B_IO_ERROR);
+// The device's refusals, request by request.
+static_assert(map_fopen_status(-33) == B_ENTRY_NOT_FOUND);
+static_assert(map_fopen_status(-41) == B_ENTRY_NOT_FOUND);
+static_assert(map_fopen_status(-42) == B_ENTRY_NOT_FOUND);
+// A name the device cannot store is a bad name, not a long one.
+static_assert(map_fopen_status(-38) == B_BAD_VALUE);
+static_assert(map_fopen_status(-32) == B_FILE_EXISTS);
+static_assert(map_fopen_status(-65) == B_READ_ONLY_DEVICE);
+static_assert(map_fopen_status(-37) == B_DEVICE_FULL);
+static_assert(map_fopen_status(-1) == B_BAD_VALUE);
+static_assert(map_fwrite_status(-44) == B_READ_ONLY_DEVICE);
+static_assert(map_fwrite_status(-37) == B_DEVICE_FULL);
+static_assert(map_fwrite_status(-2) == B_BAD_VALUE);
+static_assert(map_mkdir_status(-32) == B_FILE_EXISTS);
+static_assert(map_mkdir_status(-38) == B_BAD_VALUE);
+static_assert(map_mkdir_status(-41) == B_ENTRY_NOT_FOUND);
+static_assert(map_mkdir_status(-65) == B_READ_ONLY_DEVICE);
+static_assert(map_mkdir_status(-37) == B_DEVICE_FULL);
+static_assert(map_mkdir_status(-3) == B_FILE_ERROR);
+static_assert(map_sfdate_status(-38) == B_BAD_VALUE);
+static_assert(map_sfdate_status(-65) == B_READ_ONLY_DEVICE);
+static_assert(map_sfdate_status(-4) == B_FILE_ERROR);
+static_assert(map_change_status(-33) == B_ENTRY_NOT_FOUND);
+static_assert(map_change_status(-32) == B_FILE_EXISTS);
+static_assert(map_change_status(-39) == B_BUSY);
+static_assert(map_change_status(-44) == B_READ_ONLY_DEVICE);
+static_assert(map_change_status(-65) == B_READ_ONLY_DEVICE);
+static_assert(map_change_status(-38) == B_BAD_VALUE);
+// A device that did not answer is an I/O fault or a time-out, never a lack of memory.
+static_assert(missing_reply(B_BAD_PORT_ID) == B_IO_ERROR);
+static_assert(missing_reply(B_TIMED_OUT) == B_TIMED_OUT);
+static_assert(missing_reply(B_NO_MEMORY) == B_IO_ERROR);
+
+// Whatever refusal the device sends, known to the tables or not, no request takes it for
+// success.
+TEST(Packets, EveryRefusalIsAFailure) {
+    using Map = status_t (*)(int16);
+    const std::pair<const char*, Map> maps[] = {{"FOPEN", map_fopen_status},
+                                                {"FWRITE", map_fwrite_status},
+                                                {"MKDIR", map_mkdir_status},
+                                                {"SFDATE", map_sfdate_status},
+                                                {"RENAME, DELETE, FINFO", map_change_status}};
+    for (const auto& [name, map] : maps) {
+        for (int status = INT16_MIN; status < 0; status++) {
+            status_t mapped = map(static_cast<int16>(status));
+            if (mapped >= B_OK) {
+                ADD_FAILURE() << name << " takes " << status << " for " << mapped;
+                break;
+            }
+        }
+    }
 }
 
 TEST(Packets, FopenReplyNeedsItsHandle) {

@@ -15,10 +15,9 @@
 #include <set>
 #include <thread>
 
-#include "DodedIVU.h"
 #include "DoorClient.h"
+#include "LinkGateHost.h"
 #include "host/GateServer.h"
-#include "host/HostLink.h"
 #include "host/PacketText.h"
 
 namespace {
@@ -62,28 +61,21 @@ protected:
         utimbuf times{kNotesTime, kNotesTime};
         utime((*drive / "NOTES.TXT").c_str(), &times);
 
-        application = new DodedIVU();
-        ASSERT_EQ(application->Start(), B_OK);
         vantrel::HostOptions options;
         options.drives.push_back({'M', "INTERNAL", drive->string()});
-        options.addOnFiles.push_back(TAVRO_CLIENT_ADDON_DIR "/linkgate.so");
-        options.traceInMemory = true;
-        host = new vantrel::HostLink(options);
-        ASSERT_EQ(host->Start(), B_OK);
+        stack = new LinkGateHost(options);
+        ASSERT_EQ(stack->Start(), B_OK);
+        host = stack->host.get();
     }
     static void TearDownTestSuite() {
-        delete host;
-        application->Stop();
-        delete application;
+        delete stack;
         fs::remove_all(*drive);
         delete drive;
         unsetenv("TAVRO_GATE_CONNECT_MS");
     }
 
     void SetUp() override {
-        ASSERT_EQ(host->LinkDown(), B_OK);
-        host->ClearFaults();
-        ASSERT_EQ(host->LinkUp(), B_OK);
+        ASSERT_EQ(stack->Relink(), B_OK);
         folder = MakeTempFolder("gate-door");
         path = (folder / "tavro" / "gate.sock").string();
     }
@@ -118,6 +110,16 @@ protected:
         return reply.value("channel", 0);
     }
 
+    // The door open and `client` connected through it to the file service, on `*chan`; the
+    // wire's trace starts after the connect.
+    void ConnectToFileService(DoorClient& client, int* chan) {
+        OpenDoor();
+        ASSERT_TRUE(client.Open(path));
+        *chan = Connect(client, "SYS$RFSV");
+        ASSERT_GT(*chan, 0);
+        host->Trace().Reset();
+    }
+
     static std::vector<TraceRecord> Wire(TraceEvent event) {
         std::vector<TraceRecord> out;
         for (const TraceRecord& record : host->Trace().Records())
@@ -126,7 +128,7 @@ protected:
     }
 
     static fs::path* drive;
-    static DodedIVU* application;
+    static LinkGateHost* stack;
     static vantrel::HostLink* host;
     fs::path folder;
     std::string path;
@@ -136,17 +138,15 @@ protected:
 };
 
 fs::path* GateDoor::drive = nullptr;
-DodedIVU* GateDoor::application = nullptr;
+LinkGateHost* GateDoor::stack = nullptr;
 vantrel::HostLink* GateDoor::host = nullptr;
 
 }  // namespace
 
 TEST_F(GateDoor, FileServiceAnswersFinfoWithTheRightBytes) {
-    OpenDoor();
-    DoorClient client(path);
-    int chan = Connect(client, "SYS$RFSV");
-    ASSERT_GT(chan, 0);
-    host->Trace().Reset();
+    DoorClient client;
+    int chan = 0;
+    ASSERT_NO_FATAL_FAILURE(ConnectToFileService(client, &chan));
 
     json reply = client.Ask({{"id", "q1"}, {"op", "send"}, {"channel", chan}, {"hex", kFinfoHex}});
     EXPECT_EQ(reply, json({{"id", "q1"}, {"ok", true}, {"size", 22}, {"hex", kFinfoReplyHex}}));
@@ -207,10 +207,9 @@ TEST_F(GateDoor, ServerThatCannotBeReachedIsAnErrorAndNoChannel) {
 }
 
 TEST_F(GateDoor, LinkDownAndUpAreEventsAndTheChannelsGo) {
-    OpenDoor();
-    DoorClient client(path);
-    int chan = Connect(client, "SYS$RFSV");
-    ASSERT_GT(chan, 0);
+    DoorClient client;
+    int chan = 0;
+    ASSERT_NO_FATAL_FAILURE(ConnectToFileService(client, &chan));
     EXPECT_EQ(client.Ask({{"id", 2}, {"op", "link"}}),
               json({{"id", 2}, {"ok", true}, {"link", "up"}}));
 
@@ -356,11 +355,9 @@ TEST_F(GateDoor, RootIsLetInToAnyUsersDoor) {
 }
 
 TEST_F(GateDoor, BadInputIsAnsweredAndTheConnectionStaysUsable) {
-    OpenDoor();
-    DoorClient client(path);
-    int chan = Connect(client, "SYS$RFSV");
-    ASSERT_GT(chan, 0);
-    host->Trace().Reset();
+    DoorClient client;
+    int chan = 0;
+    ASSERT_NO_FATAL_FAILURE(ConnectToFileService(client, &chan));
     auto errorOf = [&](const std::string& line) {
         EXPECT_TRUE(client.SendRaw(line + "\n"));
         json reply = client.Read();

@@ -4,14 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 
-#include "DodedIVU.h"
+#include "GatewayClient.h"
 #include "GatewayTestSupport.h"
-#include "host/HostLink.h"
-#include "kits/Message.h"
-#include "kits/Messenger.h"
+#include "LinkGateHost.h"
 #include "platform/HostProtocol.h"
 
 namespace {
@@ -19,9 +16,7 @@ namespace {
 using handheld::TraceDir;
 using handheld::TraceEvent;
 using handheld::TraceRecord;
-
-constexpr uint32 kLink = 'link', kConn = 'conn', kPcmd = 'pcmd', kDisc = 'disc', kData = 'data',
-                 kEror = 'eror';
+using namespace gate_client;
 
 // The connect requests and channel packets that went out, in order.
 std::vector<TraceRecord> Outgoing(vantrel::HostLink& host) {
@@ -50,27 +45,20 @@ class GatewayHost : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         setenv("TAVRO_GATE_CONNECT_MS", "1000", 1);  // before any thread could read it
-        application = new DodedIVU();
-        ASSERT_EQ(application->Start(), B_OK);
-        vantrel::HostOptions options;
-        options.addOnFiles.push_back(TAVRO_CLIENT_ADDON_DIR "/linkgate.so");
-        options.traceInMemory = true;
-        host = new vantrel::HostLink(options);
-        ASSERT_EQ(host->Start(), B_OK);
+        stack = new LinkGateHost();
+        ASSERT_EQ(stack->Start(), B_OK);
+        host = stack->host.get();
+        application = &stack->application;
     }
     static void TearDownTestSuite() {
-        delete host;
-        application->Stop();
-        delete application;
+        delete stack;
         unsetenv("TAVRO_GATE_CONNECT_MS");
     }
 
     // Every test starts on a fresh link, with the gateway's messenger in hand.
     void SetUp() override {
         trace = std::make_unique<TraceCapture>();
-        ASSERT_EQ(host->LinkDown(), B_OK);
-        host->ClearFaults();
-        ASSERT_EQ(host->LinkUp(), B_OK);
+        ASSERT_EQ(stack->Relink(), B_OK);
         // 'link' is answered once the first RunClient has chained the handler.
         for (int i = 0; i < 500 && !gateway.IsValid(); i++) {
             BMessage link(kLink), reply;
@@ -86,30 +74,14 @@ protected:
     }
     void TearDown() override { trace.reset(); }
 
-    BMessage Ask(BMessage request) {
-        BMessage reply;
-        EXPECT_EQ(gateway.SendMessage(&request, &reply), B_OK);
-        return reply;
-    }
-    BMessage Connect(const char* server) {
-        BMessage request(kConn);
-        request.AddString("server", server);
-        return Ask(request);
-    }
-    BMessage Command(const std::vector<uint8>& packet, port_id port, int16 chan) {
-        BMessage request(kPcmd);
-        request.AddData("command", B_RAW_TYPE, packet.data(), static_cast<ssize_t>(packet.size()));
-        request.AddInt32("port_id", port);
-        request.AddInt16("chan_id", chan);
-        return Ask(request);
-    }
-
+    static LinkGateHost* stack;
     static DodedIVU* application;
     static vantrel::HostLink* host;
     static BMessenger gateway;
     std::unique_ptr<TraceCapture> trace;
 };
 
+LinkGateHost* GatewayHost::stack = nullptr;
 DodedIVU* GatewayHost::application = nullptr;
 vantrel::HostLink* GatewayHost::host = nullptr;
 BMessenger GatewayHost::gateway;
@@ -117,15 +89,8 @@ BMessenger GatewayHost::gateway;
 }  // namespace
 
 TEST_F(GatewayHost, LinkRequestIsAnsweredWithTheLoopersMessenger) {
-    BMessage link(kLink), reply;
-    link.AddString("application", "x-vnd.test-client");
-    ASSERT_EQ(be_app_messenger.SendMessage(&link, &reply), B_OK);
-    EXPECT_EQ(reply.what, kLink);
-    const char* application_name;
-    ASSERT_EQ(reply.FindString("application", &application_name), B_OK);
-    EXPECT_STREQ(application_name, "x-vnd.test-client");
     BMessenger messenger;
-    ASSERT_EQ(reply.FindMessenger("messenger", &messenger), B_OK);
+    ASSERT_NO_FATAL_FAILURE(AskLink("application", "x-vnd.test-client", &messenger));
     EXPECT_TRUE(messenger == gateway);
     BLooper* looper = nullptr;
     messenger.Target(&looper);
@@ -135,32 +100,21 @@ TEST_F(GatewayHost, LinkRequestIsAnsweredWithTheLoopersMessenger) {
 }
 
 TEST_F(GatewayHost, ConnectToAServerThatAnswersAtOnce) {
-    BMessage reply = Connect("SYS$RFSV");
-    ASSERT_EQ(reply.what, kConn);
     int32 port;
     int16 chan;
-    ASSERT_EQ(reply.FindInt32("port_id", &port), B_OK);
-    ASSERT_EQ(reply.FindInt16("chan_id", &chan), B_OK);
+    ASSERT_NO_FATAL_FAILURE(ConnectionOf(Connect(gateway, "SYS$RFSV"), &port, &chan));
     std::vector<TraceRecord> wire = Outgoing(*host);
     ASSERT_EQ(wire.size(), 1u);  // no register request
     EXPECT_EQ(PatternOf(wire[0]), "SYS$RFSV.*");
     EXPECT_EQ(wire[0].bytes.size(), 15u);
     EXPECT_EQ(PortOf(wire[0]), port);
-
-    std::vector<std::string> expected = {"LinkLooper got msg nnoc", "got 'conn'",
-                                         "ConnectServer [SYS$RFSV]"};
-    Append(expected, ConnReqAnswered("SYS$RFSV", port, static_cast<uint16>(chan)));
-    expected.push_back(Format("returning conn msg 636f6e6e with port %d chan %x", port, chan));
-    EXPECT_EQ(trace->Lines(), expected);
+    EXPECT_EQ(trace->Lines(), LooperConnectedAtOnce("SYS$RFSV", port, chan));
 }
 
 TEST_F(GatewayHost, ConnectToAServerThatAnswersOnlyAfterRegistration) {
-    BMessage reply = Connect("ECHO");
-    ASSERT_EQ(reply.what, kConn);
     int32 port;
     int16 chan;
-    ASSERT_EQ(reply.FindInt32("port_id", &port), B_OK);
-    ASSERT_EQ(reply.FindInt16("chan_id", &chan), B_OK);
+    ASSERT_NO_FATAL_FAILURE(ConnectionOf(Connect(gateway, "ECHO"), &port, &chan));
 
     std::vector<TraceRecord> wire = Outgoing(*host);
     ASSERT_EQ(wire.size(), 4u);
@@ -175,53 +129,28 @@ TEST_F(GatewayHost, ConnectToAServerThatAnswersOnlyAfterRegistration) {
     EXPECT_EQ(PatternOf(wire[3]), "ECHO.*");
     EXPECT_EQ(PortOf(wire[3]), port);
 
-    port_id linkPort = PortOf(wire[1]);
     uint16 check = static_cast<uint16>(wire[2].bytes[1] | (wire[2].bytes[2] << 8));
-    std::vector<std::string> expected = {"LinkLooper got msg nnoc", "got 'conn'",
-                                         "ConnectServer [ECHO]"};
-    Append(expected, ConnReqUnanswered("ECHO", PortOf(wire[0])));
-    Append(expected, {"LinkReq [ECHO]", "ConnLinkSrv ", "GetPort [LINK]",
-                      Format("GetPort [LINK] port %d", linkPort),
-                      Format("Link Server is running... [chan ID=%x]", linkChan),
-                      "regreq i 35 bytes, reply in 39", "LinkReq calling DoCmd [ECHO]",
-                      Format("DoCmd to chan ID %x (rcv port %d), pkt len 8", linkChan, linkPort),
-                      "write_port result 0", "port_buffer_size result 39", "read_port result 39",
-                      Format("Register cmd reply code 0 check=%x, sent: %x", check, check),
-                      "Register cmd returned status 0, name ECHO"});
-    Append(expected, ConnReqAnswered("ECHO", port, static_cast<uint16>(chan)));
-    expected.push_back(Format("returning conn msg 636f6e6e with port %d chan %x", port, chan));
-    EXPECT_EQ(trace->Lines(), expected);
+    EXPECT_EQ(trace->Lines(), LooperConnected(ConnectedAfterRegistration(
+                                                  "ECHO", PortOf(wire[0]), PortOf(wire[1]),
+                                                  linkChan, check, port, static_cast<uint16>(chan)),
+                                              port, chan));
 }
 
 TEST_F(GatewayHost, CommandsWithATwelveByteAndAnEmptyReply) {
-    BMessage connected = Connect("ECHO");
     int32 port;
     int16 chan;
-    ASSERT_EQ(connected.FindInt32("port_id", &port), B_OK);
-    ASSERT_EQ(connected.FindInt16("chan_id", &chan), B_OK);
+    ASSERT_NO_FATAL_FAILURE(ConnectionOf(Connect(gateway, "ECHO"), &port, &chan));
     trace->Clear();
     host->Trace().Reset();
 
     const std::vector<uint8> packet = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
-    BMessage reply = Command(packet, port, chan);
-    ASSERT_EQ(reply.what, kData);
-    const void* data;
-    ssize_t size;
-    ASSERT_EQ(reply.FindData("data", B_RAW_TYPE, &data, &size), B_OK);
-    ASSERT_EQ(size, 12);
-    EXPECT_EQ(std::memcmp(data, packet.data(), 12), 0);
-    EXPECT_EQ(trace->Lines(),
-              (std::vector<std::string>{
-                  "LinkLooper got msg dmcp", "got 'pcmd'",
-                  Format("DoCmd to chan ID %x (rcv port %d), pkt len 12", chan, port),
-                  "write_port result 0", "port_buffer_size result 12", "read_port result 12",
-                  "DoCmd returned 12 bytes"}));
+    std::vector<uint8> data;
+    ASSERT_NO_FATAL_FAILURE(DataOf(Command(gateway, packet, port, chan), &data));
+    EXPECT_EQ(data, packet);
+    EXPECT_EQ(trace->Lines(), LooperCommandAnswered(chan, port, 12, 12));
 
-    reply = Command({}, port, chan);
-    ASSERT_EQ(reply.what, kData);
-    size = -1;
-    ASSERT_EQ(reply.FindData("data", B_RAW_TYPE, &data, &size), B_OK);
-    EXPECT_EQ(size, 0);
+    ASSERT_NO_FATAL_FAILURE(DataOf(Command(gateway, {}, port, chan), &data));
+    EXPECT_TRUE(data.empty());
     EXPECT_EQ(trace->Lines().back(), "DoCmd returned 0 bytes");
     // The two packets went out on the channel unchanged.
     std::vector<TraceRecord> wire = Outgoing(*host);
@@ -232,16 +161,16 @@ TEST_F(GatewayHost, CommandsWithATwelveByteAndAnEmptyReply) {
 }
 
 TEST_F(GatewayHost, CommandMissingAFieldIsAnErrorWithNothingOnTheWire) {
-    BMessage connected = Connect("SYS$RFSV");
     int32 port;
-    ASSERT_EQ(connected.FindInt32("port_id", &port), B_OK);
+    int16 chan;
+    ASSERT_NO_FATAL_FAILURE(ConnectionOf(Connect(gateway, "SYS$RFSV"), &port, &chan));
     host->Trace().Reset();
     trace->Clear();
     BMessage request(kPcmd);
     const uint8 packet[] = {0x01};
     request.AddData("command", B_RAW_TYPE, packet, 1);
     request.AddInt32("port_id", port);
-    BMessage reply = Ask(request);
+    BMessage reply = Ask(gateway, request);
     EXPECT_EQ(reply.what, kEror);
     EXPECT_TRUE(reply.IsEmpty());
     EXPECT_TRUE(Outgoing(*host).empty());
@@ -250,17 +179,15 @@ TEST_F(GatewayHost, CommandMissingAFieldIsAnErrorWithNothingOnTheWire) {
 }
 
 TEST_F(GatewayHost, DisconnectClosesTheChannel) {
-    BMessage connected = Connect("SYS$RFSV");
     int32 port;
     int16 chan;
-    ASSERT_EQ(connected.FindInt32("port_id", &port), B_OK);
-    ASSERT_EQ(connected.FindInt16("chan_id", &chan), B_OK);
+    ASSERT_NO_FATAL_FAILURE(ConnectionOf(Connect(gateway, "SYS$RFSV"), &port, &chan));
     size_t open = host->OpenChannels();
     trace->Clear();
     BMessage request(kDisc);
     request.AddInt32("port_id", port);
     request.AddInt16("chan_id", chan);
-    EXPECT_EQ(Ask(request).what, B_NO_REPLY);
+    EXPECT_EQ(Ask(gateway, request).what, B_NO_REPLY);
     for (int i = 0; i < 500 && host->OpenChannels() == open; i++) snooze(10000);
     EXPECT_EQ(host->OpenChannels(), open - 1);
     std::vector<TraceRecord> wire = Outgoing(*host);
@@ -272,7 +199,7 @@ TEST_F(GatewayHost, DisconnectClosesTheChannel) {
 }
 
 TEST_F(GatewayHost, ASecondLinkStartsAfreshWithTheSameLooper) {
-    ASSERT_EQ(Connect("ECHO").what, kConn);
+    ASSERT_EQ(Connect(gateway, "ECHO").what, kConn);
     std::vector<TraceRecord> first = Outgoing(*host);
     ASSERT_EQ(PatternOf(first[1]), "LINK.*");
     port_id firstLinkPort = PortOf(first[1]);
@@ -288,13 +215,10 @@ TEST_F(GatewayHost, ASecondLinkStartsAfreshWithTheSameLooper) {
     ASSERT_NE(host->RequestPort(), firstRequestPort);
     host->Trace().Reset();
     trace->Clear();
-    BMessage reply = Connect("ECHO");
-    ASSERT_EQ(reply.what, kConn);
+    ASSERT_EQ(Connect(gateway, "ECHO").what, kConn);
     EXPECT_EQ(application->CountHandlers(), handlers);  // no second handler
-    BMessage link(kLink), linkReply;
-    ASSERT_EQ(be_app_messenger.SendMessage(&link, &linkReply), B_OK);
     BMessenger messenger;
-    ASSERT_EQ(linkReply.FindMessenger("messenger", &messenger), B_OK);
+    ASSERT_NO_FATAL_FAILURE(AskLink("client", "again", &messenger));
     EXPECT_TRUE(messenger == gateway);  // no second looper
 
     // The new link's requests reached the new "WritePsion", and LINK got a new channel.

@@ -10,6 +10,7 @@
 
 #include "ClientThread.h"
 #include "DodedIVU.h"
+#include "GatewayClient.h"
 #include "GatewayTestSupport.h"
 #include "kits/Message.h"
 #include "kits/Messenger.h"
@@ -19,9 +20,8 @@ namespace {
 
 typedef int32 (*RunClientFunc)(int32);
 
-// The gateway protocol's codes, as a client knows them.
-constexpr uint32 kLinkRequestCode = 'link';
-constexpr uint32 kConnectCode = 'conn';
+using gate_client::kConn;
+using gate_client::kLink;
 
 struct AddOn {
     AddOn() : image(dlopen(TAVRO_CLIENT_ADDON_DIR "/linkgate.so", RTLD_NOW | RTLD_LOCAL)) {}
@@ -82,7 +82,7 @@ TEST(LinkGateAddOn, ServesLinkRequestsAcrossTwoLinks) {
     TraceCapture trace;
 
     // Before the first RunClient nothing answers 'link'.
-    BMessage early(kLinkRequestCode), earlyReply;
+    BMessage early(kLink), earlyReply;
     ASSERT_EQ(be_app_messenger.SendMessage(&early, &earlyReply), B_OK);
     EXPECT_EQ(earlyReply.what, B_NO_REPLY);
 
@@ -94,24 +94,15 @@ TEST(LinkGateAddOn, ServesLinkRequestsAcrossTwoLinks) {
     int32 handlers = application.CountHandlers();
 
     trace.Clear();
-    BMessage link(kLinkRequestCode), linkReply;
-    link.AddString("client", "test");
-    ASSERT_EQ(be_app_messenger.SendMessage(&link, &linkReply), B_OK);
-    ASSERT_EQ(linkReply.what, kLinkRequestCode);
-    const char* client_name;
-    ASSERT_EQ(linkReply.FindString("client", &client_name), B_OK);
-    EXPECT_STREQ(client_name, "test");
     BMessenger gateway;
-    ASSERT_EQ(linkReply.FindMessenger("messenger", &gateway), B_OK);
+    ASSERT_NO_FATAL_FAILURE(gate_client::AskLink("client", "test", &gateway));
     EXPECT_TRUE(gateway.IsValid());
     EXPECT_EQ(trace.Lines(), std::vector<std::string>{"ConnectHandler got msg 6c696e6b"});
 
-    BMessage conn(kConnectCode), connReply;
-    conn.AddString("server", "LATE");
     bigtime_t asked = system_time();
-    ASSERT_EQ(gateway.SendMessage(&conn, &connReply), B_OK);
+    BMessage connReply = gate_client::Connect(gateway, "LATE");
     EXPECT_LT(system_time() - asked, 2900000);  // the wait from the environment, not 3 s
-    EXPECT_EQ(connReply.what, kConnectCode);
+    ASSERT_EQ(connReply.what, kConn);
     port_id firstRequestPort = device->RequestPort();
     port_id firstLinkPort = RequestPortField(device->Requests()[1]);
     ASSERT_EQ(RequestPattern(device->Requests()[1]), "LINK.*");
@@ -140,10 +131,8 @@ TEST(LinkGateAddOn, ServesLinkRequestsAcrossTwoLinks) {
 
     // 'link' is still answered while the link is down.
     trace.Clear();
-    BMessage downLink(kLinkRequestCode), downReply;
-    ASSERT_EQ(be_app_messenger.SendMessage(&downLink, &downReply), B_OK);
     BMessenger stillGateway;
-    ASSERT_EQ(downReply.FindMessenger("messenger", &stillGateway), B_OK);
+    ASSERT_NO_FATAL_FAILURE(gate_client::AskLink("client", "down", &stillGateway));
     EXPECT_TRUE(stillGateway == gateway);
 
     // Second link: a new "WritePsion"; no second looper, no second handler.
@@ -154,10 +143,7 @@ TEST(LinkGateAddOn, ServesLinkRequestsAcrossTwoLinks) {
     client = std::make_unique<ClientThread>(runClient, 3, "linkgate client");
     snooze(100000);
     EXPECT_EQ(application.CountHandlers(), handlers + 1);  // only chainEnd was added
-    BMessage again(kConnectCode), againReply;
-    again.AddString("server", "LATE");
-    ASSERT_EQ(gateway.SendMessage(&again, &againReply), B_OK);
-    EXPECT_EQ(againReply.what, kConnectCode);
+    EXPECT_EQ(gate_client::Connect(gateway, "LATE").what, kConn);
     std::vector<std::string> lines = trace.Lines();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "linklooper running"), 0);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "ConnectHandler chained"), 0);

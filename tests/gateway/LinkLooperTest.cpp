@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "GatewayClient.h"
 #include "GatewayTestSupport.h"
 #include "GatewayWaits.h"
 #include "LinkLooper.h"
@@ -13,6 +14,9 @@
 #include "platform/HostProtocol.h"
 
 namespace {
+
+using gate_client::ConnectionOf;
+using gate_client::DataOf;
 
 class LinkLooperTest : public ::testing::Test {
 protected:
@@ -33,25 +37,17 @@ protected:
         SetGatewayWaits(GatewayWaits{});
     }
 
-    // Sends request and waits for its reply as a client does.
-    BMessage Ask(BMessage request) {
-        BMessage reply;
-        EXPECT_EQ(gateway.SendMessage(&request, &reply), B_OK);
-        return reply;
-    }
-
+    // The requests as a client sends them, and waits for their replies.
+    BMessage Ask(BMessage request) { return gate_client::Ask(gateway, request); }
     BMessage Command(const std::vector<uint8>& packet, port_id port, int16 chan) {
-        BMessage request(kCommandRequest);
-        request.AddData("command", B_RAW_TYPE, packet.data(), static_cast<ssize_t>(packet.size()));
-        request.AddInt32("port_id", port);
-        request.AddInt16("chan_id", chan);
-        return Ask(request);
+        return gate_client::Command(gateway, packet, port, chan);
     }
+    BMessage Connect(const char* server) { return gate_client::Connect(gateway, server); }
 
-    BMessage Connect(const char* server) {
-        BMessage request(kConnectRequest);
-        request.AddString("server", server);
-        return Ask(request);
+    // A server that answers at once, connected to; its connection.
+    void ConnectAtOnce(const char* server, int32* port, int16* chan) {
+        device->SetServer(server, ServersDevice::Answer::kAtOnce);
+        ASSERT_NO_FATAL_FAILURE(ConnectionOf(Connect(server), port, chan));
     }
 
     std::unique_ptr<ServersDevice> device;
@@ -77,11 +73,7 @@ TEST_F(LinkLooperTest, ConnectToAServerThatAnswersAtOnce) {
     ASSERT_EQ(device->Requests().size(), 1u);  // no register request
     EXPECT_EQ(RequestPortField(device->Requests()[0]), port);
 
-    std::vector<std::string> expected = {"LinkLooper got msg nnoc", "got 'conn'",
-                                         "ConnectServer [SYS$RFSV]"};
-    Append(expected, ConnReqAnswered("SYS$RFSV", port, static_cast<uint16>(chan)));
-    expected.push_back(Format("returning conn msg 636f6e6e with port %d chan %x", port, chan));
-    EXPECT_EQ(trace->Lines(), expected);
+    EXPECT_EQ(trace->Lines(), LooperConnectedAtOnce("SYS$RFSV", port, chan));
 }
 
 TEST_F(LinkLooperTest, ConnectToAServerThatAnswersOnlyAfterRegistration) {
@@ -121,13 +113,8 @@ TEST_F(LinkLooperTest, ServerThatNeverAnswersGetsErorAfterTheTimeOuts) {
     std::vector<std::string> expected = {"LinkLooper got msg nnoc", "got 'conn'",
                                          "ConnectServer [NEVER]"};
     Append(expected, ConnReqUnanswered("NEVER", RequestPortField(wire[0])));
-    Append(expected, {"LinkReq [NEVER]", "ConnLinkSrv ", "GetPort [LINK]",
-                      Format("GetPort [LINK] port %d", linkPort),
-                      Format("Link Server is running... [chan ID=%x]", linkChan),
-                      "regreq i 35 bytes, reply in 39", "LinkReq calling DoCmd [NEVER]",
-                      Format("DoCmd to chan ID %x (rcv port %d), pkt len 9", linkChan, linkPort),
-                      "write_port result 0",
-                      Format("port_buffer_size result %d", static_cast<int>(B_TIMED_OUT)),
+    Append(expected, RegisterRequestSent("NEVER", linkPort, linkChan));
+    Append(expected, {Format("port_buffer_size result %d", static_cast<int>(B_TIMED_OUT)),
                       Format("Bad response %d from Register cmd!", static_cast<int>(B_TIMED_OUT))});
     Append(expected, ConnReqUnanswered("NEVER", RequestPortField(wire[3])));
     expected.push_back("Failed to connect to server NEVER");
@@ -135,48 +122,30 @@ TEST_F(LinkLooperTest, ServerThatNeverAnswersGetsErorAfterTheTimeOuts) {
 }
 
 TEST_F(LinkLooperTest, CommandWithATwelveByteReply) {
-    device->SetServer("SYS$RFSV", ServersDevice::Answer::kAtOnce);
     const std::vector<uint8> answer = {0x2A, 0, 0xF6, 0xFF, 1, 2, 3, 4, 5, 6, 7, 8};
     device->SetCommandReply("SYS$RFSV", answer);
-    BMessage connected = Connect("SYS$RFSV");
     int32 port;
     int16 chan;
-    ASSERT_EQ(connected.FindInt32("port_id", &port), B_OK);
-    ASSERT_EQ(connected.FindInt16("chan_id", &chan), B_OK);
+    ASSERT_NO_FATAL_FAILURE(ConnectAtOnce("SYS$RFSV", &port, &chan));
     trace->Clear();
 
     const std::vector<uint8> packet = {0x12, 0x04, 0x00, 'M', ':', '\\', 0};
-    BMessage reply = Command(packet, port, chan);
-    ASSERT_EQ(reply.what, kDataReply);
-    const void* data;
-    ssize_t size;
-    ASSERT_EQ(reply.FindData("data", B_RAW_TYPE, &data, &size), B_OK);
-    ASSERT_EQ(size, 12);
-    EXPECT_EQ(std::memcmp(data, answer.data(), 12), 0);
+    std::vector<uint8> data;
+    ASSERT_NO_FATAL_FAILURE(DataOf(Command(packet, port, chan), &data));
+    EXPECT_EQ(data, answer);
     EXPECT_EQ(device->Requests().back().data, packet);
     EXPECT_EQ(device->Requests().back().code, host_channel_packet(static_cast<uint16>(chan)));
-    EXPECT_EQ(trace->Lines(),
-              (std::vector<std::string>{
-                  "LinkLooper got msg dmcp", "got 'pcmd'",
-                  Format("DoCmd to chan ID %x (rcv port %d), pkt len 7", chan, port),
-                  "write_port result 0", "port_buffer_size result 12", "read_port result 12",
-                  "DoCmd returned 12 bytes"}));
+    EXPECT_EQ(trace->Lines(), LooperCommandAnswered(chan, port, 7, 12));
 }
 
 TEST_F(LinkLooperTest, CommandWithAnEmptyReply) {
-    device->SetServer("SYS$RFSV", ServersDevice::Answer::kAtOnce);
     device->SetCommandReply("SYS$RFSV", {});
-    BMessage connected = Connect("SYS$RFSV");
     int32 port;
     int16 chan;
-    ASSERT_EQ(connected.FindInt32("port_id", &port), B_OK);
-    ASSERT_EQ(connected.FindInt16("chan_id", &chan), B_OK);
-    BMessage reply = Command({0x01}, port, chan);
-    ASSERT_EQ(reply.what, kDataReply);
-    const void* data;
-    ssize_t size = -1;
-    ASSERT_EQ(reply.FindData("data", B_RAW_TYPE, &data, &size), B_OK);
-    EXPECT_EQ(size, 0);
+    ASSERT_NO_FATAL_FAILURE(ConnectAtOnce("SYS$RFSV", &port, &chan));
+    std::vector<uint8> data = {0xEE};
+    ASSERT_NO_FATAL_FAILURE(DataOf(Command({0x01}, port, chan), &data));
+    EXPECT_TRUE(data.empty());
     EXPECT_EQ(trace->Lines().back(), "DoCmd returned 0 bytes");
 }
 
@@ -254,14 +223,11 @@ TEST_F(LinkLooperTest, RequestsWithoutAnswerGetNoReply) {
 }
 
 TEST_F(LinkLooperTest, HighChannelIdsSurviveTheSignedField) {
-    device->SetServer("HIGH", ServersDevice::Answer::kAtOnce);
     device->SetFixedChannel(0x8001);
     device->SetCommandReply("HIGH", {0x55});
-    BMessage connected = Connect("HIGH");
-    int16 chan;
     int32 port;
-    ASSERT_EQ(connected.FindInt16("chan_id", &chan), B_OK);
-    ASSERT_EQ(connected.FindInt32("port_id", &port), B_OK);
+    int16 chan;
+    ASSERT_NO_FATAL_FAILURE(ConnectAtOnce("HIGH", &port, &chan));
     EXPECT_EQ(chan, -32767);
     EXPECT_EQ(Command({0x01}, port, chan).what, kDataReply);
     EXPECT_EQ(device->Requests().back().code, HOST_CHANNEL_PACKET + 0x8001);

@@ -31,6 +31,13 @@ protected:
         TearDownLinkState();
         SetGatewayWaits(GatewayWaits{});
     }
+    // `server`, answering as `answer` says, connected to; its connection.
+    void ConnectTo(const char* server, ServersDevice::Answer answer, ChannelRef* ref) {
+        device->SetServer(server, answer);
+        *ref = ConnectServer(server);
+        ASSERT_NE(ref->chan, 0);
+    }
+
     std::unique_ptr<ServersDevice> device;
     std::unique_ptr<TraceCapture> trace;
 };
@@ -38,9 +45,8 @@ protected:
 }  // namespace
 
 TEST_F(ServerChannel, ServerThatAnswersAtOnceNeedsNoRegisterRequest) {
-    device->SetServer("SYS$RFSV", ServersDevice::Answer::kAtOnce);
-    ChannelRef ref = ConnectServer("SYS$RFSV");
-    ASSERT_NE(ref.chan, 0);
+    ChannelRef ref;
+    ASSERT_NO_FATAL_FAILURE(ConnectTo("SYS$RFSV", ServersDevice::Answer::kAtOnce, &ref));
 
     std::vector<ScriptedDevice::Request> wire = device->Requests();
     ASSERT_EQ(wire.size(), 1u);
@@ -56,9 +62,8 @@ TEST_F(ServerChannel, ServerThatAnswersAtOnceNeedsNoRegisterRequest) {
 }
 
 TEST_F(ServerChannel, ServerThatAnswersAfterRegistration) {
-    device->SetServer("LATE", ServersDevice::Answer::kAfterRegister);
-    ChannelRef ref = ConnectServer("LATE");
-    ASSERT_NE(ref.chan, 0);
+    ChannelRef ref;
+    ASSERT_NO_FATAL_FAILURE(ConnectTo("LATE", ServersDevice::Answer::kAfterRegister, &ref));
 
     std::vector<ScriptedDevice::Request> wire = device->Requests();
     ASSERT_EQ(wire.size(), 4u);
@@ -80,19 +85,9 @@ TEST_F(ServerChannel, ServerThatAnswersAfterRegistration) {
     EXPECT_EQ(RequestPattern(wire[3]), "LATE.*");
     EXPECT_EQ(RequestPortField(wire[3]), ref.port);
 
-    uint16 check = RegisterCheck(wire[2]);
-    std::vector<std::string> expected = {"ConnectServer [LATE]"};
-    Append(expected, ConnReqUnanswered("LATE", RequestPortField(wire[0])));
-    Append(expected, {"LinkReq [LATE]", "ConnLinkSrv ", "GetPort [LINK]",
-                      Format("GetPort [LINK] port %d", linkPort),
-                      Format("Link Server is running... [chan ID=%x]", linkChan),
-                      "regreq i 35 bytes, reply in 39", "LinkReq calling DoCmd [LATE]",
-                      Format("DoCmd to chan ID %x (rcv port %d), pkt len 8", linkChan, linkPort),
-                      "write_port result 0", "port_buffer_size result 39", "read_port result 39",
-                      Format("Register cmd reply code 0 check=%x, sent: %x", check, check),
-                      "Register cmd returned status 0, name LATE"});
-    Append(expected, ConnReqAnswered("LATE", ref.port, ref.chan));
-    EXPECT_EQ(trace->Lines(), expected);
+    EXPECT_EQ(trace->Lines(),
+              ConnectedAfterRegistration("LATE", RequestPortField(wire[0]), linkPort, linkChan,
+                                         RegisterCheck(wire[2]), ref.port, ref.chan));
     // The failed attempt's port is gone; the connection's port stays.
     EXPECT_EQ(port_count(RequestPortField(wire[0])), B_BAD_PORT_ID);
     EXPECT_GE(port_count(ref.port), 0);
@@ -108,11 +103,10 @@ TEST_F(ServerChannel, ServerThatAnswersAfterRegistration) {
 }
 
 TEST_F(ServerChannel, DoCmdExchangesOnePacketForOneReply) {
-    device->SetServer("SYS$RFSV", ServersDevice::Answer::kAtOnce);
     const std::vector<uint8> answer = {0x2A, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 0xFF};
     device->SetCommandReply("SYS$RFSV", answer);
-    ChannelRef ref = ConnectServer("SYS$RFSV");
-    ASSERT_NE(ref.chan, 0);
+    ChannelRef ref;
+    ASSERT_NO_FATAL_FAILURE(ConnectTo("SYS$RFSV", ServersDevice::Answer::kAtOnce, &ref));
     trace->Clear();
 
     const uint8 packet[] = {0x10, 0x02, 0x00, 'M', ':'};
@@ -125,10 +119,7 @@ TEST_F(ServerChannel, DoCmdExchangesOnePacketForOneReply) {
     ASSERT_EQ(wire.size(), 2u);
     EXPECT_EQ(wire[1].code, host_channel_packet(ref.chan));
     EXPECT_EQ(wire[1].data, std::vector<uint8>(packet, packet + sizeof(packet)));
-    EXPECT_EQ(trace->Lines(),
-              (std::vector<std::string>{
-                  Format("DoCmd to chan ID %x (rcv port %d), pkt len 5", ref.chan, ref.port),
-                  "write_port result 0", "port_buffer_size result 12", "read_port result 12"}));
+    EXPECT_EQ(trace->Lines(), DoCmdAnswered(ref.chan, ref.port, 5, 12));
 
     // Without a reply slot the reply is still read, and freed.
     EXPECT_EQ(DoCmd(ref, packet, sizeof(packet), nullptr), 12);
@@ -146,9 +137,8 @@ TEST_F(ServerChannel, DoCmdExchangesOnePacketForOneReply) {
 }
 
 TEST_F(ServerChannel, DisconnectClosesTheChannelButKeepsThePort) {
-    device->SetServer("SYS$RFSV", ServersDevice::Answer::kAtOnce);
-    ChannelRef ref = ConnectServer("SYS$RFSV");
-    ASSERT_NE(ref.chan, 0);
+    ChannelRef ref;
+    ASSERT_NO_FATAL_FAILURE(ConnectTo("SYS$RFSV", ServersDevice::Answer::kAtOnce, &ref));
     trace->Clear();
     EXPECT_EQ(Disconnect(ref), B_OK);
     ASSERT_EQ(device->WaitForRequests(2), 2u);

@@ -6,24 +6,12 @@
 #include <fstream>
 
 #include "HostTestSupport.h"
+#include "TestAddOnState.h"
 #include "host/MountClientSettings.h"
 
 using namespace hosttest;
 
 namespace {
-
-struct TestAddOnState {
-    int32 initialised;
-    int32 runs;
-    int32 lastVersion;
-    int32 channel;  // atomic
-    int32 otherMessages;
-    int32 linkDowns;
-    // When set, RunClient hears link-down messages until `detached` is set too, as the mount
-    // client keeps trying to unmount a busy mount until it was detached.
-    int32 busyUntilDetached;
-    int32 detached;  // atomic
-};
 
 const std::string kTestAddOn = std::string(TEST_ADDON_DIR) + "/test_client_addon.so";
 

@@ -17,6 +17,7 @@ using devtest::TempFolder;
 namespace {
 
 const std::string kVantrel = std::string(TAVRO_BIN_DIR) + "/vantrel";
+const std::string kMountClient = std::string(TAVRO_CLIENT_ADDON_DIR) + "/tavro-mount.so";
 
 struct Child {
     pid_t pid = -1;
@@ -54,6 +55,14 @@ std::string ReadLine(FILE* file) {
     return line;
 }
 
+// What the child still writes until it closes its output; our end is closed after.
+std::string ReadToEnd(FILE* file) {
+    std::string text;
+    for (std::string line = ReadLine(file); !line.empty(); line = ReadLine(file)) text += line;
+    fclose(file);
+    return text;
+}
+
 int WaitExit(pid_t pid) {
     int status = 0;
     waitpid(pid, &status, 0);
@@ -69,6 +78,25 @@ std::vector<std::string> HostArguments(const TempFolder& work) {
             "--addons",  TEST_ADDON_DIR,
             "--trace",   work / "trace.txt",
             "--no-fuse"};
+}
+
+// The mount client (with no Linux mounts) in front of `work`'s folder "drive" as M:INTERNAL,
+// mounting below `root`.
+std::vector<std::string> MountClientArguments(const TempFolder& work, const std::string& root) {
+    return {"--drive",      "M:INTERNAL=" + (work / "drive"),
+            "--speed",      "0",
+            "--latency",    "0",
+            "--addon",      kMountClient,
+            "--mount-root", root,
+            "--no-fuse"};
+}
+
+// Stops the host with `signal`: it says the link went down and exits cleanly.
+void StopWith(Child& child, int signal) {
+    kill(child.pid, signal);
+    std::string rest = ReadToEnd(child.out);
+    EXPECT_EQ(WaitExit(child.pid), 0);
+    EXPECT_NE(rest.find("link down"), std::string::npos) << rest;
 }
 
 // Until the add-on has its channel: the link is fully up.
@@ -88,13 +116,7 @@ void RunUntilSignal(int signal) {
     EXPECT_NE(up.find("link up"), std::string::npos) << up;
     // Wait until the add-on has its channel, then stop the host.
     WaitForChannel(work);
-    kill(child.pid, signal);
-    std::string rest;
-    for (std::string line = ReadLine(child.out); !line.empty(); line = ReadLine(child.out))
-        rest += line;
-    fclose(child.out);
-    EXPECT_EQ(WaitExit(child.pid), 0);
-    EXPECT_NE(rest.find("link down"), std::string::npos) << rest;
+    StopWith(child, signal);
     std::string addOnLog = work.Read("addon.log");
     EXPECT_NE(addOnLog.find("run 3"), std::string::npos) << addOnLog;
     EXPECT_EQ(addOnLog.find("channel 0"), std::string::npos) << addOnLog;
@@ -145,13 +167,7 @@ TEST(VantrelProcess, AClosedStandardInputChangesNothing) {
     WaitForChannel(work);
     usleep(300000);
     EXPECT_EQ(waitpid(child.pid, nullptr, WNOHANG), 0) << "the host stopped by itself";
-    kill(child.pid, SIGTERM);
-    std::string rest;
-    for (std::string line = ReadLine(child.out); !line.empty(); line = ReadLine(child.out))
-        rest += line;
-    fclose(child.out);
-    EXPECT_EQ(WaitExit(child.pid), 0);
-    EXPECT_NE(rest.find("link down"), std::string::npos) << rest;
+    StopWith(child, SIGTERM);
 }
 
 // Into a pipe, the add-ons' lines arrive as they are written, not when the host exits.
@@ -159,10 +175,7 @@ TEST(VantrelProcess, OutputIntoAPipeIsLineBuffered) {
     TempFolder work;
     work.Write("drive/README.TXT", "hello");
     std::string root = work / "psion";
-    Child child = Spawn(
-        {"--drive", "M:INTERNAL=" + (work / "drive"), "--speed", "0", "--latency", "0", "--addon",
-         TAVRO_CLIENT_ADDON_DIR "/tavro-mount.so", "--mount-root", root, "--no-fuse"},
-        "/dev/null");
+    Child child = Spawn(MountClientArguments(work, root), "/dev/null");
     ASSERT_GT(child.pid, 0);
     std::string out;
     // The mount client's line about the drive, while the host still runs.
@@ -173,9 +186,7 @@ TEST(VantrelProcess, OutputIntoAPipeIsLineBuffered) {
     EXPECT_EQ(waitpid(child.pid, nullptr, WNOHANG), 0);
     EXPECT_NE(out.find("Drive M: mounted at " + root + "/INTERNAL"), std::string::npos) << out;
     kill(child.pid, SIGTERM);
-    for (std::string line = ReadLine(child.out); !line.empty(); line = ReadLine(child.out))
-        out += line;
-    fclose(child.out);
+    out += ReadToEnd(child.out);
     EXPECT_EQ(WaitExit(child.pid), 0) << out;
 }
 
@@ -184,15 +195,11 @@ TEST(VantrelProcess, OutputIntoAPipeIsLineBuffered) {
 TEST(VantrelProcess, ACutLinkIsSaidInPlainWords) {
     TempFolder work;
     work.Write("drive/README.TXT", "hello");
-    Child child = Spawn({"--drive", "M:INTERNAL=" + (work / "drive"), "--speed", "0", "--latency",
-                         "0", "--addon", TAVRO_CLIENT_ADDON_DIR "/tavro-mount.so", "--mount-root",
-                         work / "psion", "--no-fuse", "--fault", "cut:1"},
-                        "/dev/null");
+    std::vector<std::string> arguments = MountClientArguments(work, work / "psion");
+    arguments.insert(arguments.end(), {"--fault", "cut:1"});
+    Child child = Spawn(arguments, "/dev/null");
     ASSERT_GT(child.pid, 0);
-    std::string out;
-    for (std::string line = ReadLine(child.out); !line.empty(); line = ReadLine(child.out))
-        out += line;
-    fclose(child.out);
+    std::string out = ReadToEnd(child.out);
     EXPECT_EQ(WaitExit(child.pid), 1) << out;
     EXPECT_NE(out.find("the link to the handheld was cut"), std::string::npos) << out;
     EXPECT_NE(out.find("link down, exiting"), std::string::npos) << out;
@@ -200,11 +207,8 @@ TEST(VantrelProcess, ACutLinkIsSaidInPlainWords) {
 
 TEST(VantrelProcess, BadArgumentsExitWithUsage) {
     Child child = Spawn({"--drive", "nonsense"}, "/dev/null");
-    std::string out;
-    for (std::string line = ReadLine(child.out); !line.empty(); line = ReadLine(child.out))
-        out += line;
-    fclose(child.out);
-    EXPECT_EQ(WaitExit(child.pid), 2);
+    std::string out = ReadToEnd(child.out);
+    EXPECT_EQ(WaitExit(child.pid), 2) << out;
 }
 
 }  // namespace

@@ -56,6 +56,21 @@ std::string Private(const std::string& script) {
 }
 bool FuseUsable() { return access("/dev/fuse", R_OK | W_OK) == 0; }
 
+// vantrel with the real add-ons on `work`'s folder "drive" as M:INTERNAL, mounting below `root`.
+std::string Host(const TempFolder& work, const std::string& root) {
+    return kEnvironment + kVantrel + " --speed 0 --drive " +
+           Quote("M:INTERNAL=" + (work / "drive")) + " --addons " + kClients + " --mount-root " +
+           Quote(root);
+}
+
+// Script lines: `host` started in the background with its output in `log`, then a wait (30 s at
+// the most) until the log has `awaited`; `$pid` is the host's process.
+std::string StartAndAwait(const std::string& host, const std::string& log,
+                          const std::string& awaited) {
+    return host + " > " + log + " 2>&1 & pid=$!; for i in $(seq 1 300); do grep -q '" + awaited +
+           "' " + log + " && break; sleep 0.1; done; ";
+}
+
 TEST(VantrelStart, DrivesThatCannotWorkAreRefusedBeforeTheLinkComesUp) {
     TempFolder work;
     work.Write("drive/README.TXT", "hello");
@@ -143,22 +158,28 @@ TEST(VantrelStart, ATraceFileThatCannotBeWrittenStopsTheStart) {
     EXPECT_EQ(run.status, 2) << run.output;
 }
 
-// Two hosts on one mount root would mount over each other's drives.
-TEST(VantrelStart, ASecondHostOnTheSameMountRootIsRefused) {
-    if (!CanUsePrivateMounts() || !FuseUsable()) GTEST_SKIP() << "needs root, unshare and FUSE";
+// The tests that mount through FUSE: a drive folder, a mount root and a log for the host.
+class VantrelMounting : public testing::Test {
+protected:
+    void SetUp() override {
+        if (!CanUsePrivateMounts() || !FuseUsable()) GTEST_SKIP() << "needs root, unshare and FUSE";
+        work.Write("drive/README.TXT", "hello");
+    }
+
     TempFolder work;
-    work.Write("drive/README.TXT", "hello");
-    std::string root = work / "psion";
-    const std::string host = kEnvironment + kVantrel + " --speed 0 --drive " +
-                             Quote("M:INTERNAL=" + (work / "drive")) + " --addons " + kClients +
-                             " --mount-root " + Quote(root);
+    const std::string root = work / "psion";
+    const std::string log = Quote(work / "host.log");
+};
+
+// Two hosts on one mount root would mount over each other's drives.
+TEST_F(VantrelMounting, ASecondHostOnTheSameMountRootIsRefused) {
+    const std::string host = Host(work, root);
     const std::string first = Quote(work / "first.log");
-    Result run = Shell(
-        Private(host + " > " + first + " 2>&1 & pid=$!; " +
-                "for i in $(seq 1 300); do grep -q 'is mounted' " + first +
-                " && break; sleep 0.1; done; " + host +
-                " 2>&1; echo second=$?; kill -TERM $pid; wait $pid; echo first=$?; cat " + first),
-        90);
+    Result run = Shell(Private(StartAndAwait(host, first, "is mounted") + host +
+                               " 2>&1; echo second=$?; kill -TERM $pid; wait $pid; echo first=$?; "
+                               "cat " +
+                               first),
+                       90);
     EXPECT_NE(run.output.find("another vantrel already serves the mount root " + root),
               std::string::npos)
         << run.output;
@@ -170,20 +191,9 @@ TEST(VantrelStart, ASecondHostOnTheSameMountRootIsRefused) {
 
 // A program inside a mount holds the unmount up; once the second Ctrl-C detached it, the host
 // is gone within a second or two (not after the mount client's growing pauses).
-TEST(VantrelStart, ABusyMountDetachedOnCtrlCEndsTheHostAtOnce) {
-    if (!CanUsePrivateMounts() || !FuseUsable()) GTEST_SKIP() << "needs root, unshare and FUSE";
-    TempFolder work;
-    work.Write("drive/README.TXT", "hello");
-    std::string root = work / "psion";
-    const std::string log = Quote(work / "host.log");
-    const std::string host = kEnvironment + kVantrel + " --speed 0 --drive " +
-                             Quote("M:INTERNAL=" + (work / "drive")) + " --addons " + kClients +
-                             " --mount-root " + Quote(root);
+TEST_F(VantrelMounting, ABusyMountDetachedOnCtrlCEndsTheHostAtOnce) {
     Result run =
-        Shell(Private(host + " > " + log + " 2>&1 & pid=$!; " +
-                      "for i in $(seq 1 300); do grep -q 'is mounted' " + log +
-                      " && break; sleep 0.1; done; "
-                      "(cd " +
+        Shell(Private(StartAndAwait(Host(work, root), log, "is mounted") + "(cd " +
                       Quote(root + "/INTERNAL") +
                       " && sleep 60) & busy=$!; sleep 0.5; "
                       "kill -INT $pid; sleep 3.5; kill -INT $pid; start=$(date +%s%N); wait $pid; "
@@ -200,19 +210,10 @@ TEST(VantrelStart, ABusyMountDetachedOnCtrlCEndsTheHostAtOnce) {
 
 // A drive whose Linux mount cannot be made is not reported as mounted, and when no drive could
 // be mounted the host says so.
-TEST(VantrelStart, AMountThatFailedIsNotReportedAsSuccess) {
-    if (!CanUsePrivateMounts() || !FuseUsable()) GTEST_SKIP() << "needs root, unshare and FUSE";
-    TempFolder work;
-    work.Write("drive/README.TXT", "hello");
-    const std::string log = Quote(work / "host.log");
-    const std::string host = kEnvironment + kVantrel + " --speed 0 --drive " +
-                             Quote("M:INTERNAL=" + (work / "drive")) + " --addons " + kClients +
-                             " --mount-root /proc";
-    Result run =
-        Shell(Private(host + " > " + log + " 2>&1 & pid=$!; " +
-                      "for i in $(seq 1 300); do grep -q 'could be mounted' " + log +
-                      " && break; sleep 0.1; done; kill -TERM $pid; wait $pid; cat " + log),
-              90);
+TEST_F(VantrelMounting, AMountThatFailedIsNotReportedAsSuccess) {
+    Result run = Shell(Private(StartAndAwait(Host(work, "/proc"), log, "could be mounted") +
+                               "kill -TERM $pid; wait $pid; cat " + log),
+                       90);
     EXPECT_NE(run.output.find("Drive M: NOT mounted at /proc/INTERNAL: "), std::string::npos)
         << run.output;
     EXPECT_NE(run.output.find("No drive of the handheld could be mounted"), std::string::npos)
@@ -221,20 +222,11 @@ TEST(VantrelStart, AMountThatFailedIsNotReportedAsSuccess) {
 }
 
 // The mount point of a drive shows the time it was mounted, not 0 (1 January 1970).
-TEST(VantrelStart, TheMountPointShowsTheRealTime) {
-    if (!CanUsePrivateMounts() || !FuseUsable()) GTEST_SKIP() << "needs root, unshare and FUSE";
-    TempFolder work;
-    work.Write("drive/README.TXT", "hello");
-    std::string root = work / "psion";
-    const std::string log = Quote(work / "host.log");
-    const std::string host = kEnvironment + kVantrel + " --speed 0 --drive " +
-                             Quote("M:INTERNAL=" + (work / "drive")) + " --addons " + kClients +
-                             " --mount-root " + Quote(root);
-    Result run = Shell(Private(host + " > " + log + " 2>&1 & pid=$!; " +
-                               "for i in $(seq 1 300); do grep -q 'is mounted' " + log +
-                               " && break; sleep 0.1; done; echo mtime=$(stat -c %Y " +
-                               Quote(root + "/INTERNAL") + "); kill -TERM $pid; wait $pid"),
-                       90);
+TEST_F(VantrelMounting, TheMountPointShowsTheRealTime) {
+    Result run = Shell(
+        Private(StartAndAwait(Host(work, root), log, "is mounted") + "echo mtime=$(stat -c %Y " +
+                Quote(root + "/INTERNAL") + "); kill -TERM $pid; wait $pid"),
+        90);
     size_t at = run.output.find("mtime=");
     ASSERT_NE(at, std::string::npos) << run.output;
     long mtime = std::stol(run.output.substr(at + 6));

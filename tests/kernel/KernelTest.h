@@ -47,6 +47,11 @@ public:
         }
         ASSERT_EQ(B_OK, sys_close(fd));
     }
+    // Creates an empty file; its node's id.
+    vnode_id NewFile(const std::string& rest) const {
+        MakeFile(rest);
+        return Id(rest);
+    }
 
 private:
     std::string where_;
@@ -63,6 +68,12 @@ inline void ExpectBalanced(const memfs::Report& report) {
         EXPECT_LE(counts.removes, 1) << "node " << id;
     }
     EXPECT_TRUE(report.violations.empty()) << report.violations.front();
+}
+
+// Unmounts `volume`, then expects it balanced.
+inline void UnmountBalanced(MemVolume& volume) {
+    ASSERT_EQ(B_OK, volume.Unmount());
+    ExpectBalanced(volume.Report());
 }
 
 }  // namespace kerneltest

@@ -167,9 +167,13 @@ status_t ResizeLocked(Volume* vol, Node* n, size_t size) {
     return B_OK;
 }
 
-// Checks the reenter flag of a release call and takes the lock unless the call is re-entered
-// (then this thread holds it already: memfs gives references back only under its lock).
-bool EnterRelease(Volume* vol, char reenter, const char* op) {
+// Checks a release call (write_vnode, remove_vnode): its reenter flag, and that nobody holds a
+// reference to the node any more. Takes the lock unless the call is re-entered (then this
+// thread holds it already: memfs gives references back only under its lock).
+bool EnterRelease(Volume* vol, Node* n, char reenter, const char* op) {
+    if (kernel_vnode_refcount(vol->nsid, n->id) > 0) {
+        Violation(vol->nsid, std::string(op) + " of referenced node " + std::to_string(n->id));
+    }
     const bool expected = tInKernelCall > 0;
     if (static_cast<bool>(reenter) != expected) {
         Violation(vol->nsid, std::string(op) + " with reenter " + (reenter ? "set" : "clear"));
@@ -209,10 +213,7 @@ int fs_read_vnode(void* ns, vnode_id vnid, char reenter, void** node) {
 int fs_write_vnode(void* ns, void* node, char reenter) {
     Volume* vol = Vol(ns);
     Node* n = N(node);
-    bool locked = EnterRelease(vol, reenter, "write_vnode");
-    if (kernel_vnode_refcount(vol->nsid, n->id) > 0) {
-        Violation(vol->nsid, "write_vnode of referenced node " + std::to_string(n->id));
-    }
+    bool locked = EnterRelease(vol, n, reenter, "write_vnode");
     if (!n->loaded) Violation(vol->nsid, "write_vnode of unloaded node " + std::to_string(n->id));
     n->loaded = false;
     Count(vol->nsid, n->id, &NodeCounts::writes);
@@ -223,10 +224,7 @@ int fs_write_vnode(void* ns, void* node, char reenter) {
 int fs_remove_vnode(void* ns, void* node, char reenter) {
     Volume* vol = Vol(ns);
     Node* n = N(node);
-    bool locked = EnterRelease(vol, reenter, "remove_vnode");
-    if (kernel_vnode_refcount(vol->nsid, n->id) > 0) {
-        Violation(vol->nsid, "remove_vnode of referenced node " + std::to_string(n->id));
-    }
+    bool locked = EnterRelease(vol, n, reenter, "remove_vnode");
     if (!n->unlinked) Violation(vol->nsid, "remove_vnode of linked node " + std::to_string(n->id));
     const vnode_id id = n->id;
     Count(vol->nsid, id, &NodeCounts::removes);
@@ -431,14 +429,15 @@ int fs_opendir(void* ns, void* node, void** cookie) {
     return B_OK;
 }
 
-int fs_closedir(void*, void*, void*) { return B_OK; }
+// A folder's listing and a node's attribute listing keep the same cookie: these serve both.
+int fs_close_list(void*, void*, void*) { return B_OK; }
 
-int fs_free_dircookie(void*, void*, void* cookie) {
+int fs_free_list_cookie(void*, void*, void* cookie) {
     delete static_cast<ListCookie*>(cookie);
     return B_OK;
 }
 
-int fs_rewinddir(void*, void*, void* cookie) {
+int fs_rewind_list(void*, void*, void* cookie) {
     static_cast<ListCookie*>(cookie)->index = 0;
     return B_OK;
 }
@@ -644,18 +643,6 @@ int fs_open_attrdir(void* ns, void*, void** cookie) {
     return B_OK;
 }
 
-int fs_close_attrdir(void*, void*, void*) { return B_OK; }
-
-int fs_free_attrdircookie(void*, void*, void* cookie) {
-    delete static_cast<ListCookie*>(cookie);
-    return B_OK;
-}
-
-int fs_rewind_attrdir(void*, void*, void* cookie) {
-    static_cast<ListCookie*>(cookie)->index = 0;
-    return B_OK;
-}
-
 int fs_read_attrdir(void* ns, void* node, void* cookie, long* num, be_dirent* buf, size_t bufsize) {
     Volume* vol = Vol(ns);
     auto* c = static_cast<ListCookie*>(cookie);
@@ -744,9 +731,9 @@ vnode_ops MakeTable() {
     ops.unlink = fs_unlink;
     ops.rmdir = fs_rmdir;
     ops.opendir = fs_opendir;
-    ops.closedir = fs_closedir;
-    ops.free_dircookie = fs_free_dircookie;
-    ops.rewinddir = fs_rewinddir;
+    ops.closedir = fs_close_list;
+    ops.free_dircookie = fs_free_list_cookie;
+    ops.rewinddir = fs_rewind_list;
     ops.readdir = fs_readdir;
     ops.open = fs_open;
     ops.close = fs_close;
@@ -759,9 +746,9 @@ vnode_ops MakeTable() {
     ops.unmount = fs_unmount;
     ops.rfsstat = fs_rfsstat;
     ops.open_attrdir = fs_open_attrdir;
-    ops.close_attrdir = fs_close_attrdir;
-    ops.free_attrdircookie = fs_free_attrdircookie;
-    ops.rewind_attrdir = fs_rewind_attrdir;
+    ops.close_attrdir = fs_close_list;
+    ops.free_attrdircookie = fs_free_list_cookie;
+    ops.rewind_attrdir = fs_rewind_list;
     ops.read_attrdir = fs_read_attrdir;
     ops.write_attr = fs_write_attr;
     ops.read_attr = fs_read_attr;

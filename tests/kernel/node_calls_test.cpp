@@ -3,8 +3,8 @@
 
 #include "KernelTest.h"
 
-using kerneltest::ExpectBalanced;
 using kerneltest::MemVolume;
+using kerneltest::UnmountBalanced;
 
 TEST(NodeCalls, LookupCreateOpenAndTheReferencesTheyHandOut) {
     kernel_set_unused_vnode_limit(0);
@@ -48,8 +48,7 @@ TEST(NodeCalls, LookupCreateOpenAndTheReferencesTheyHandOut) {
     for (vnode_id id : {f, f, dot, up}) ASSERT_EQ(B_OK, vfs_put(ns, id));
     EXPECT_EQ(-1, kernel_vnode_refcount(ns, f));
     EXPECT_EQ(1, kernel_vnode_refcount(ns, vol.root()));
-    ASSERT_EQ(B_OK, vol.Unmount());
-    ExpectBalanced(vol.Report());
+    UnmountBalanced(vol);
 }
 
 TEST(NodeCalls, NamespaceChangesAndAttributesByNode) {
@@ -100,6 +99,5 @@ TEST(NodeCalls, NamespaceChangesAndAttributesByNode) {
     ASSERT_EQ(B_OK, vfs_rfsstat(ns, &fi));
     EXPECT_EQ(ns, fi.dev);
     EXPECT_EQ(B_BAD_VALUE, vfs_rfsstat(9999, &fi));
-    ASSERT_EQ(B_OK, vol.Unmount());
-    ExpectBalanced(vol.Report());
+    UnmountBalanced(vol);
 }

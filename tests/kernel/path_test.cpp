@@ -6,6 +6,7 @@
 
 using kerneltest::ExpectBalanced;
 using kerneltest::MemVolume;
+using kerneltest::UnmountBalanced;
 
 namespace {
 
@@ -47,8 +48,7 @@ TEST(Paths, DotAndDotDotWalkWithinTheVolume) {
     EXPECT_EQ(B_NOT_A_DIRECTORY, InodeOf(vol.Path("a/b/f/x")));
     EXPECT_EQ(1, kernel_vnode_refcount(vol.nsid(), vol.root())) << "walks gave back their refs";
     EXPECT_EQ(1, kernel_cached_vnodes(vol.nsid()));
-    ASSERT_EQ(B_OK, vol.Unmount());
-    ExpectBalanced(vol.Report());
+    UnmountBalanced(vol);
 }
 
 TEST(Paths, LongestMountPointOnWholeComponentsWins) {
@@ -148,8 +148,7 @@ TEST(Paths, DirectoriesListCreateRenameAndRemove) {
     ASSERT_EQ(B_OK, sys_unlink(vol.Path("d/two").c_str()));
     ASSERT_EQ(B_OK, sys_rmdir(vol.Path("d").c_str()));
     EXPECT_EQ(B_ENTRY_NOT_FOUND, sys_stat(vol.Path("d").c_str(), &st));
-    ASSERT_EQ(B_OK, vol.Unmount());
-    ExpectBalanced(vol.Report());
+    UnmountBalanced(vol);
 }
 
 TEST(Paths, StatWstatAndVolumeInfo) {

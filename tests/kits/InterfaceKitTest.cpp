@@ -254,10 +254,8 @@ TEST(Controls, InvokeSendsTheModelMessageWithValueSourceAndTime) {
 }
 
 TEST(FilePanel, ASaveReportsDirectoryAndNameToTheTarget) {
-    BLooper* looper = new BLooper("panel target");
-    RecordingHandler handler("target");
-    looper->AddHandler(&handler);
-    ASSERT_GE(looper->Run(), 0);
+    RunningLooper running(RecordingHandler::kKeep, "panel target");
+    RecordingHandler& handler = *running.handler;
 
     BMessenger target(&handler);
     BFilePanel panel(B_SAVE_PANEL, &target);
@@ -293,5 +291,4 @@ TEST(FilePanel, ASaveReportsDirectoryAndNameToTheTarget) {
     ASSERT_EQ(panel.Cancel(), B_OK);
     ASSERT_EQ(handler.WaitFor(2), 2u);
     EXPECT_EQ(handler.At(1).what, B_CANCEL);
-    looper->Quit();
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "kits/Handler.h"
+#include "kits/Looper.h"
 #include "kits/Message.h"
 
 // Records every message it receives (a copy), then does what its policy says.
@@ -61,4 +62,23 @@ private:
     std::mutex fLock;
     std::condition_variable fChanged;
     std::vector<BMessage> fReceived;
+};
+
+// A looper with one recording handler of the given policy, running; quits on destruction.
+struct RunningLooper {
+    explicit RunningLooper(RecordingHandler::Policy policy = RecordingHandler::kKeep,
+                           const char* name = "target")
+        : looper(new BLooper(name)), handler(new RecordingHandler("handler", policy)) {
+        looper->AddHandler(handler);
+        EXPECT_GE(looper->Run(), 0);
+    }
+    ~RunningLooper() {
+        looper->Quit();
+        delete handler;
+    }
+    RunningLooper(const RunningLooper&) = delete;
+    RunningLooper& operator=(const RunningLooper&) = delete;
+
+    BLooper* looper;
+    RecordingHandler* handler;
 };

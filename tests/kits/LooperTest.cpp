@@ -81,19 +81,16 @@ TEST(Looper, UnhandledMessagesPassAlongTheHandlerChain) {
 }
 
 TEST(Looper, MessagesForARemovedHandlerAreDropped) {
-    BLooper* looper = new BLooper("removal");
-    RecordingHandler handler("gone");
-    looper->AddHandler(&handler);
-    ASSERT_GE(looper->Run(), 0);
+    RunningLooper running(RecordingHandler::kKeep, "removal");
+    RecordingHandler& handler = *running.handler;
     BMessenger messenger(&handler);
-    ASSERT_TRUE(looper->RemoveHandler(&handler));
+    ASSERT_TRUE(running.looper->RemoveHandler(&handler));
     EXPECT_EQ(handler.Looper(), nullptr);
-    EXPECT_EQ(looper->CountHandlers(), 1);  // the looper itself
+    EXPECT_EQ(running.looper->CountHandlers(), 1);  // the looper itself
     BMessage reply;
     ASSERT_EQ(messenger.SendMessage('lost', &reply), B_OK);
     EXPECT_EQ(reply.what, B_NO_REPLY);
     EXPECT_TRUE(handler.Whats().empty());
-    looper->Quit();
 }
 
 TEST(Looper, QuittingAnswersQueuedWaitersWithNoReply) {
@@ -189,10 +186,8 @@ TEST(Looper, PreferredHandlerReceivesUntargetedMessages) {
 }
 
 TEST(Looper, InvokerSendsItsModelMessageToItsTarget) {
-    BLooper* looper = new BLooper("invoked");
-    RecordingHandler handler("target");
-    looper->AddHandler(&handler);
-    ASSERT_GE(looper->Run(), 0);
+    RunningLooper running(RecordingHandler::kKeep, "invoked");
+    RecordingHandler& handler = *running.handler;
     BInvoker invoker;
     EXPECT_EQ(invoker.Invoke(), B_BAD_VALUE);
     BMessage* model = new BMessage('invk');
@@ -206,6 +201,4 @@ TEST(Looper, InvokerSendsItsModelMessageToItsTarget) {
     int32 value;
     ASSERT_EQ(handler.At(0).FindInt32("be:value", &value), B_OK);
     EXPECT_EQ(value, 1);
-    looper->RemoveHandler(&handler);
-    looper->Quit();
 }

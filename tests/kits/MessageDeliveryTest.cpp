@@ -7,21 +7,6 @@
 
 namespace {
 
-// A looper with one handler of the given policy, running; quits on destruction.
-struct RunningLooper {
-    explicit RunningLooper(RecordingHandler::Policy policy, const char* name = "target")
-        : looper(new BLooper(name)), handler(new RecordingHandler("handler", policy)) {
-        looper->AddHandler(handler);
-        EXPECT_GE(looper->Run(), 0);
-    }
-    ~RunningLooper() {
-        looper->Quit();
-        delete handler;
-    }
-    BLooper* looper;
-    RecordingHandler* handler;
-};
-
 // Keeps every message it gets for the test to answer (or delete) later.
 class HoardingLooper : public BLooper {
 public:

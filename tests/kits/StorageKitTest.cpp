@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 
+#include "TempDir.h"
 #include "kits/Directory.h"
 #include "kits/Entry.h"
 #include "kits/Message.h"
@@ -18,19 +19,14 @@ namespace {
 class StorageKit : public testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = std::filesystem::temp_directory_path() / "tavro-storage-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        char real[PATH_MAX];
-        ASSERT_NE(realpath(pattern.c_str(), real), nullptr);
-        root = real;
+        ASSERT_FALSE(root.empty());
         std::filesystem::create_directory(root + "/dir");
         std::ofstream(root + "/dir/file") << "x";
         std::filesystem::create_symlink(root + "/dir", root + "/link");
         std::filesystem::create_symlink(root + "/dir/file", root + "/dir/filelink");
     }
-    void TearDown() override { std::filesystem::remove_all(root); }
-
-    std::string root;
+    TempDir dir{"tavro-storage"};
+    const std::string root = dir.path();
 };
 
 }  // namespace

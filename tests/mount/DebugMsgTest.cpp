@@ -23,12 +23,7 @@ std::string CapturedStdout() {
 TEST(DebugMsg, EverythingIsAppendedAndNothingIsEverEmptied) {
     TempDir dir;
     std::string log = dir / "rfsv-client.log";
-    {
-        FILE* old = fopen(log.c_str(), "w");
-        ASSERT_NE(old, nullptr);
-        fputs("left over from an earlier connection\n", old);
-        fclose(old);
-    }
+    ASSERT_TRUE(WriteFile(log, "left over from an earlier connection\n"));
     testing::internal::CaptureStdout();
     {
         DebugMsg msg(log.c_str(), "RFSV-Client");
@@ -67,12 +62,7 @@ TEST(DebugMsg, ANewLogIsPrivate) {
 TEST(DebugMsg, AnythingButARegularFileOfTheUsersOwnIsRefused) {
     TempDir dir;
     std::string precious = dir / "passwd";
-    {
-        FILE* file = fopen(precious.c_str(), "w");
-        ASSERT_NE(file, nullptr);
-        fputs("root:x:0:0::/root:/bin/sh\n", file);
-        fclose(file);
-    }
+    ASSERT_TRUE(WriteFile(precious, "root:x:0:0::/root:/bin/sh\n"));
     std::string link = dir / "link.log";
     ASSERT_EQ(symlink(precious.c_str(), link.c_str()), 0);
     std::string fifo = dir / "fifo.log";
@@ -89,9 +79,7 @@ TEST(DebugMsg, AnythingButARegularFileOfTheUsersOwnIsRefused) {
                                {folder, "it is not a regular file"}};
     std::string foreign = dir / "foreign.log";
     if (geteuid() == 0) {
-        FILE* file = fopen(foreign.c_str(), "w");
-        ASSERT_NE(file, nullptr);
-        fclose(file);
+        ASSERT_TRUE(WriteFile(foreign, ""));
         ASSERT_EQ(chown(foreign.c_str(), 65534, 65534), 0);
         cases.push_back({foreign, "it belongs to another user"});
     }

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <thread>
 
 #include "RecordingFs.h"
@@ -19,11 +18,6 @@
 namespace {
 
 const std::string kAddOn = TAVRO_CLIENT_ADDON_DIR "/tavro-mount.so";
-
-void WriteFile(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-}
 
 bool WaitForVolume(const std::string& where, bigtime_t timeout) {
     bigtime_t end = system_time() + timeout;
@@ -94,8 +88,8 @@ protected:
         for (const char* folder : {"a", "b", "m"}) {
             ASSERT_EQ(mkdir((dir / folder).c_str(), 0700), 0);
         }
-        WriteFile(dir / "a/HELLO.TXT", "Hello from drive A\n");
-        WriteFile(dir / "m/STORY.TXT", std::string(1500, 's'));
+        ASSERT_TRUE(WriteFile(dir / "a/HELLO.TXT", "Hello from drive A\n"));
+        ASSERT_TRUE(WriteFile(dir / "m/STORY.TXT", std::string(1500, 's')));
     }
 
     vantrel::HostOptions Series3Options() {

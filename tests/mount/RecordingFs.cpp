@@ -163,6 +163,16 @@ std::vector<SeenMount> RecordingFs::Mounts() const {
     return seenMounts;
 }
 
+Drives RecordingFs::MountedDrives() const {
+    Drives drives;
+    for (const SeenMount& mount : Mounts()) {
+        drives.emplace_back(
+            std::string(mount.block.device, strnlen(mount.block.device, MNT_NAME_LENGTH)),
+            std::string(mount.block.path, strnlen(mount.block.path, MNT_NAME_LENGTH)));
+    }
+    return drives;
+}
+
 std::vector<std::string> RecordingFs::Unmounts() const {
     std::lock_guard<std::mutex> guard(fsLock);
     return seenUnmounts;

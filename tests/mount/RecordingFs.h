@@ -4,9 +4,13 @@
 
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "MountBlock.h"
+
+// (device, mount point) pairs.
+using Drives = std::vector<std::pair<std::string, std::string>>;
 
 struct SeenMount {
     std::string fileSystem;
@@ -23,6 +27,8 @@ public:
     void FailMount(const std::string& device, status_t status);
 
     std::vector<SeenMount> Mounts() const;
+    // Device and mount point of each mount received, in order.
+    Drives MountedDrives() const;
     // Device names of the unmounted volumes, in unmount order.
     std::vector<std::string> Unmounts() const;
     int LiveVolumes() const;

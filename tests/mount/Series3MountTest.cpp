@@ -56,19 +56,57 @@ protected:
     // Connect, FOPEN and the drives named (device, volume), then the end of the list and
     // FCLOSE.
     void ScriptDrives(const std::vector<std::pair<std::string, std::string>>& drives) {
+        ScriptOpen();
+        for (const auto& [name, volume] : drives) {
+            ScriptDrive(name, DeviceInfoReply(volume));
+        }
+        ScriptListEnd();
+    }
+
+    // The connection and the FOPEN of the drive list.
+    void ScriptOpen() {
         device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
         device.Expect(kChannel, kOpenDriveList, Reply(0, Word(kHandle)));
-        for (const auto& [name, volume] : drives) {
-            device.Expect(kChannel, kDeviceRead, DeviceReadReply(name));
-            device.Expect(kChannel, DeviceInfoRequest(name), DeviceInfoReply(volume));
-        }
+    }
+
+    // FDEVICEREAD naming `name`, then its FDEVICEINFO answered with `info`.
+    void ScriptDrive(const std::string& name, const Bytes& info) {
+        device.Expect(kChannel, kDeviceRead, DeviceReadReply(name));
+        device.Expect(kChannel, DeviceInfoRequest(name), info);
+    }
+
+    // The end of the drive list, and FCLOSE.
+    void ScriptListEnd() {
         device.Expect(kChannel, kDeviceRead, Reply(-1));
         device.Expect(kChannel, kCloseDriveList, Reply(0));
+    }
+
+    // Output before the drives: the header and the start of the device's file server.
+    std::string Start() { return Header(3, 0) + RfsvStart(); }
+
+    // A drive listed and about to be mounted at `volume` below the mount root.
+    std::string Listed(const std::string& name, const std::string& volume) {
+        return "Device: " + name + "\nDEVICE " + name + " should be mounted to " + root + "/" +
+               volume + "\n";
+    }
+
+    std::string Mounted(const std::string& name, const std::string& volume) {
+        return "Drive " + name + " mounted at " + root + "/" + volume + "\n";
     }
 
     void ExpectDeviceClean() {
         auto errors = device.Finish();
         EXPECT_TRUE(errors.empty()) << testing::PrintToString(errors);
+    }
+
+    // Lets the client work through the script and `quiet` µs more, in which it must send
+    // nothing, then ends the link: the client ends well and the device saw exactly its script.
+    void FinishQuietly(ClientRun& run, bigtime_t quiet) {
+        ASSERT_TRUE(device.WaitUntilDone(15000000));
+        snooze(quiet);
+        run.LinkDown();
+        EXPECT_EQ(run.Wait(), 0);
+        ExpectDeviceClean();
     }
 
     std::string Header(int version, int debug) {
@@ -92,9 +130,10 @@ TEST_F(Series3Mount, ThreeDrivesMountedAndUnmountedAtLinkDown) {
     ClientRun run(3);
     ASSERT_TRUE(device.WaitUntilDone(15000000));
 
-    // All drives are listed, then mounted in the order the device reported them.
+    // All drives are listed, then mounted in the order the device reported them. A mount is
+    // seen as it starts: wait until all three have finished too.
     std::vector<SeenMount> mounts;
-    for (int i = 0; i < 200 && (mounts = fs.Mounts()).size() < 3; i++) {
+    for (int i = 0; i < 500 && ((mounts = fs.Mounts()).size() < 3 || fs.LiveVolumes() < 3); i++) {
         snooze(10000);
     }
     ASSERT_EQ(mounts.size(), 3u);
@@ -134,22 +173,9 @@ TEST_F(Series3Mount, ThreeDrivesMountedAndUnmountedAtLinkDown) {
     EXPECT_FALSE(std::filesystem::exists(root + "/DISK_A"));
     EXPECT_TRUE(IsDirectory(root));
 
-    EXPECT_EQ(run.Output(), Header(3, 0) + RfsvStart() +
-                                "Device: A:\n"
-                                "DEVICE A: should be mounted to " +
-                                root +
-                                "/DISK_A\n"
-                                "Device: B:\n"
-                                "DEVICE B: should be mounted to " +
-                                root +
-                                "/DISK_B\n"
-                                "Device: M:\n"
-                                "DEVICE M: should be mounted to " +
-                                root +
-                                "/INTERNAL\n"
-                                "Drive A: mounted at " +
-                                root + "/DISK_A\nDrive B: mounted at " + root +
-                                "/DISK_B\nDrive M: mounted at " + root + "/INTERNAL\n");
+    EXPECT_EQ(run.Output(), Start() + Listed("A:", "DISK_A") + Listed("B:", "DISK_B") +
+                                Listed("M:", "INTERNAL") + Mounted("A:", "DISK_A") +
+                                Mounted("B:", "DISK_B") + Mounted("M:", "INTERNAL"));
     EXPECT_FALSE(std::filesystem::exists(dir / "rfsv-client.log"));
     ExpectDeviceClean();
 }
@@ -240,13 +266,8 @@ TEST_F(Series3Mount, VolumeNamesShapeTheMountPoints) {
     ClientRun run(0);  // 0 and negative versions are a Series 3 too
     ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
 
-    auto mounts = fs.Mounts();
-    ASSERT_EQ(mounts.size(), 3u);
-    EXPECT_STREQ(mounts[0].block.device, "A:");
-    EXPECT_EQ(std::string(mounts[0].block.path), root + "/SAME");
-    EXPECT_STREQ(mounts[1].block.device, "C:");
-    EXPECT_EQ(std::string(mounts[1].block.path), root + "/C");
-    EXPECT_STREQ(mounts[2].block.device, "D:");
+    EXPECT_EQ(fs.MountedDrives(),
+              (Drives{{"A:", root + "/SAME"}, {"C:", root + "/C"}, {"D:", root + "/BROKEN"}}));
     EXPECT_EQ(fs.Unmounts(), (std::vector<std::string>{"A:", "C:"}));
     auto lines = run.OutputLines();
     ASSERT_EQ(lines.size(), 14u) << run.Output();
@@ -281,15 +302,14 @@ TEST_P(Series3BadRoot, MountsNothing) {
 INSTANTIATE_TEST_SUITE_P(Roots, Series3BadRoot, testing::Values("", "/", "//", "relative/root"));
 
 TEST_F(Series3Mount, EmptyDeviceListStillClosesTheHandle) {
-    device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
-    device.Expect(kChannel, kOpenDriveList, Reply(0, Word(kHandle)));
+    ScriptOpen();
     device.Expect(kChannel, kDeviceRead, Reply(-33));
     device.Expect(kChannel, kCloseDriveList, Reply(0));
     ClientRun run(3);
     ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
     EXPECT_TRUE(fs.Mounts().empty());
-    EXPECT_EQ(run.Output(), Header(3, 0) + RfsvStart() +
-                                "No drive of the handheld could be mounted: none was found\n");
+    EXPECT_EQ(run.Output(),
+              Start() + "No drive of the handheld could be mounted: none was found\n");
     EXPECT_TRUE(IsDirectory(root));  // every component of the mount root was made
 }
 
@@ -309,40 +329,23 @@ TEST_F(Series3Mount, RefusedFopenCancelsTheMount) {
 }
 
 TEST_F(Series3Mount, RefusedDeviceInfoSkipsTheDrive) {
-    device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
-    device.Expect(kChannel, kOpenDriveList, Reply(0, Word(kHandle)));
-    device.Expect(kChannel, kDeviceRead, DeviceReadReply("A:"));
-    device.Expect(kChannel, DeviceInfoRequest("A:"), Reply(-41));
-    device.Expect(kChannel, kDeviceRead, DeviceReadReply("M:"));
-    device.Expect(kChannel, DeviceInfoRequest("M:"), DeviceInfoReply("INTERNAL"));
-    device.Expect(kChannel, kDeviceRead, Reply(-1));
-    device.Expect(kChannel, kCloseDriveList, Reply(0));
+    ScriptOpen();
+    ScriptDrive("A:", Reply(-41));
+    ScriptDrive("M:", DeviceInfoReply("INTERNAL"));
+    ScriptListEnd();
     ClientRun run(3);
     ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
-    auto mounts = fs.Mounts();
-    ASSERT_EQ(mounts.size(), 1u);
-    EXPECT_STREQ(mounts[0].block.device, "M:");
-    EXPECT_EQ(run.Output(), Header(3, 0) + RfsvStart() +
-                                "Device: A:\n"
-                                "DEVICE A: not available!\n"
-                                "Device: M:\n"
-                                "DEVICE M: should be mounted to " +
-                                root +
-                                "/INTERNAL\n"
-                                "Drive M: mounted at " +
-                                root + "/INTERNAL\n");
+    EXPECT_EQ(fs.MountedDrives(), (Drives{{"M:", root + "/INTERNAL"}}));
+    EXPECT_EQ(run.Output(), Start() + "Device: A:\nDEVICE A: not available!\n" +
+                                Listed("M:", "INTERNAL") + Mounted("M:", "INTERNAL"));
 }
 
 TEST_F(Series3Mount, AnswerOfAnotherKindToTheConnectRequest) {
     device.ExpectConnect(HOST_CHANNEL_PACKET + 5);
     ClientRun run(3);
-    ASSERT_TRUE(device.WaitUntilDone(15000000));
-    snooze(200000);  // the client sends nothing more
-    run.LinkDown();
-    EXPECT_EQ(run.Wait(), 0);
-    ExpectDeviceClean();
+    ASSERT_NO_FATAL_FAILURE(FinishQuietly(run, 200000));  // the client sends nothing more
     EXPECT_TRUE(fs.Mounts().empty());
-    EXPECT_EQ(run.Output(), Header(3, 0) + RfsvStart());
+    EXPECT_EQ(run.Output(), Start());
     EXPECT_LT(find_port("Tavro-Read"), 0);
 }
 
@@ -361,55 +364,40 @@ TEST(Series3MountPorts, NoWritePsionEndsTheThreadWithMinusOne) {
 // The untrusted replies: names that do not fit or do not end, names that would leave the mount
 // root, a reply too short for its status, a device list that never ends.
 TEST_F(Series3Mount, MalformedNamesAreRefusedOrMadeSafe) {
-    device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
-    device.Expect(kChannel, kOpenDriveList, Reply(0, Word(kHandle)));
+    ScriptOpen();
     // A device name whose NUL was not received.
     Bytes unterminated = DeviceReadReply("X:");
     unterminated.pop_back();
     device.Expect(kChannel, kDeviceRead, unterminated);
     // A device name running to the end of the 128-byte buffer and beyond.
     device.Expect(kChannel, kDeviceRead, DeviceReadReply(std::string(100, 'Y')));
-    device.Expect(kChannel, kDeviceRead, DeviceReadReply("A:"));
-    device.Expect(kChannel, DeviceInfoRequest("A:"), DeviceInfoReply(".."));
-    device.Expect(kChannel, kDeviceRead, DeviceReadReply("B:"));
-    device.Expect(kChannel, DeviceInfoRequest("B:"), DeviceInfoReply("../../etc"));
-    device.Expect(kChannel, kDeviceRead, DeviceReadReply("C:"));
-    device.Expect(kChannel, DeviceInfoRequest("C:"), DeviceInfoReply(std::string(100, 'V')));
-    device.Expect(kChannel, kDeviceRead, DeviceReadReply("D:"));
+    ScriptDrive("A:", DeviceInfoReply(".."));
+    ScriptDrive("B:", DeviceInfoReply("../../etc"));
+    ScriptDrive("C:", DeviceInfoReply(std::string(100, 'V')));
     Bytes noEnd = DeviceInfoReply("DISK");
     noEnd.pop_back();
-    device.Expect(kChannel, DeviceInfoRequest("D:"), noEnd);
-    device.Expect(kChannel, kDeviceRead, DeviceReadReply("E:"));
-    device.Expect(kChannel, DeviceInfoRequest("E:"), Bytes{0x11, 0x00, 0x00});  // no status
-    device.Expect(kChannel, kDeviceRead, DeviceReadReply("F:"));
-    device.Expect(kChannel, DeviceInfoRequest("F:"), DeviceInfoReply("."));
-    device.Expect(kChannel, kDeviceRead, Reply(-1));
-    device.Expect(kChannel, kCloseDriveList, Reply(0));
+    ScriptDrive("D:", noEnd);
+    ScriptDrive("E:", Bytes{0x11, 0x00, 0x00});  // no status
+    ScriptDrive("F:", DeviceInfoReply("."));
+    ScriptListEnd();
     ClientRun run(3);
     ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
 
-    auto mounts = fs.Mounts();
-    ASSERT_EQ(mounts.size(), 1u);
-    EXPECT_STREQ(mounts[0].block.device, "B:");
-    EXPECT_EQ(std::string(mounts[0].block.path), root + "/.._.._etc");
-    EXPECT_EQ(run.Output(), Header(3, 0) + RfsvStart() +
+    EXPECT_EQ(fs.MountedDrives(), (Drives{{"B:", root + "/.._.._etc"}}));
+    EXPECT_EQ(run.Output(), Start() +
                                 "Bad device name in FDEVICEREAD reply, drive skipped\n"
                                 "Bad device name in FDEVICEREAD reply, drive skipped\n"
                                 "Device: A:\n"
-                                "DEVICE A: volume name \"..\" refused, drive skipped\n"
-                                "Device: B:\n"
-                                "DEVICE B: should be mounted to " +
-                                root +
-                                "/.._.._etc\n"
+                                "DEVICE A: volume name \"..\" refused, drive skipped\n" +
+                                Listed("B:", ".._.._etc") +
                                 "Device: C:\n"
                                 "DEVICE C: mount point too long, drive skipped\n"
                                 "Device: D:\n"
                                 "DEVICE D: volume name not terminated, drive skipped\n"
                                 "Device: E:\n"
                                 "Device: F:\n"
-                                "DEVICE F: volume name \".\" refused, drive skipped\n"
-                                "Drive B: mounted at " +
-                                root + "/.._.._etc\n");
+                                "DEVICE F: volume name \".\" refused, drive skipped\n" +
+                                Mounted("B:", ".._.._etc"));
     // Nothing was made outside the mount root.
     std::vector<std::string> made;
     for (const auto& entry : std::filesystem::directory_iterator(dir / "a/b")) {
@@ -419,11 +407,9 @@ TEST_F(Series3Mount, MalformedNamesAreRefusedOrMadeSafe) {
 }
 
 TEST_F(Series3Mount, ADeviceListThatNeverEndsStopsAfterTwentySixDrives) {
-    device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
-    device.Expect(kChannel, kOpenDriveList, Reply(0, Word(kHandle)));
+    ScriptOpen();
     for (int i = 0; i < 26; i++) {
-        device.Expect(kChannel, kDeviceRead, DeviceReadReply("A:"));
-        device.Expect(kChannel, DeviceInfoRequest("A:"), Reply(-41));
+        ScriptDrive("A:", Reply(-41));
     }
     device.Expect(kChannel, kCloseDriveList, Reply(0));
     ClientRun run(3);
@@ -442,10 +428,8 @@ TEST_F(Series3Mount, ASpareReplyIsNotTakenForTheNextAnswer) {
     fopen.replies = {Reply(0, Word(kHandle)), Reply(-1)};
     device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
     device.Add(fopen);
-    device.Expect(kChannel, kDeviceRead, DeviceReadReply("M:"));
-    device.Expect(kChannel, DeviceInfoRequest("M:"), DeviceInfoReply("INTERNAL"));
-    device.Expect(kChannel, kDeviceRead, Reply(-1));
-    device.Expect(kChannel, kCloseDriveList, Reply(0));
+    ScriptDrive("M:", DeviceInfoReply("INTERNAL"));
+    ScriptListEnd();
     ClientRun run(3);
     ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
     ASSERT_EQ(fs.Mounts().size(), 1u);
@@ -465,11 +449,7 @@ protected:
 TEST_F(Series3Silence, NoConnectReplyMountsNothingButWaitsForLinkDown) {
     device.ExpectConnect(0, false);
     ClientRun run(3);
-    ASSERT_TRUE(device.WaitUntilDone(5000000));
-    snooze(2500000);  // past the wait
-    run.LinkDown();
-    EXPECT_EQ(run.Wait(), 0);
-    ExpectDeviceClean();  // no FOPEN
+    ASSERT_NO_FATAL_FAILURE(FinishQuietly(run, 2500000));  // past the wait: no FOPEN
     EXPECT_TRUE(fs.Mounts().empty());
     EXPECT_LT(find_port("Tavro-Read"), 0);
 }
@@ -479,20 +459,14 @@ TEST_F(Series3Silence, UnansweredFopenEndsTheSequenceQuietly) {
     device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
     device.ExpectSilence(kChannel, kOpenDriveList);
     ClientRun run(3);
-    ASSERT_TRUE(device.WaitUntilDone(5000000));
-    snooze(2500000);  // past the wait
-    run.LinkDown();
-    EXPECT_EQ(run.Wait(), 0);
-    ExpectDeviceClean();  // no FCLOSE
+    ASSERT_NO_FATAL_FAILURE(FinishQuietly(run, 2500000));  // past the wait: no FCLOSE
     EXPECT_EQ(ReadFile(logFile).find("OPENDEV"), std::string::npos);
 }
 
 // At the built-in wait: ten seconds before the list is taken as ended.
 TEST_F(Series3Mount, UnansweredDeviceReadEndsTheListButMountsWhatWasFound) {
-    device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
-    device.Expect(kChannel, kOpenDriveList, Reply(0, Word(kHandle)));
-    device.Expect(kChannel, kDeviceRead, DeviceReadReply("M:"));
-    device.Expect(kChannel, DeviceInfoRequest("M:"), DeviceInfoReply("INTERNAL"));
+    ScriptOpen();
+    ScriptDrive("M:", DeviceInfoReply("INTERNAL"));
     device.ExpectSilence(kChannel, kDeviceRead);
     device.Expect(kChannel, kCloseDriveList, Reply(0));
     bigtime_t start = system_time();
@@ -505,27 +479,18 @@ TEST_F(Series3Mount, UnansweredDeviceReadEndsTheListButMountsWhatWasFound) {
 }
 
 TEST_F(Series3Silence, UnansweredDeviceInfoSkipsTheDriveWithoutAMessage) {
-    device.ExpectConnect(HOST_CONNECT_REPLY + kChannel);
-    device.Expect(kChannel, kOpenDriveList, Reply(0, Word(kHandle)));
+    ScriptOpen();
     device.Expect(kChannel, kDeviceRead, DeviceReadReply("A:"));
     device.ExpectSilence(kChannel, DeviceInfoRequest("A:"));
-    device.Expect(kChannel, kDeviceRead, DeviceReadReply("M:"));
-    device.Expect(kChannel, DeviceInfoRequest("M:"), DeviceInfoReply("INTERNAL"));
-    device.Expect(kChannel, kDeviceRead, Reply(-1));
-    device.Expect(kChannel, kCloseDriveList, Reply(0));
+    ScriptDrive("M:", DeviceInfoReply("INTERNAL"));
+    ScriptListEnd();
     bigtime_t start = system_time();
     ClientRun run(3);
     ASSERT_TRUE(device.WaitUntilDone(15000000));
     EXPECT_LT(system_time() - start, 9000000);  // the shortened wait, not the built-in one
     ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
-    EXPECT_EQ(run.Output(), Header(3, 0) + RfsvStart() +
-                                "Device: A:\n"
-                                "Device: M:\n"
-                                "DEVICE M: should be mounted to " +
-                                root +
-                                "/INTERNAL\n"
-                                "Drive M: mounted at " +
-                                root + "/INTERNAL\n");
+    EXPECT_EQ(run.Output(),
+              Start() + "Device: A:\n" + Listed("M:", "INTERNAL") + Mounted("M:", "INTERNAL"));
 }
 
 }  // namespace

@@ -139,13 +139,8 @@ TEST_F(Series5Mount, ShortRepliesAndNamesOutsideTheReply) {
     ClientRun run(5);
     ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
 
-    auto mounts = fs.Mounts();
-    ASSERT_EQ(mounts.size(), 2u);
-    EXPECT_STREQ(mounts[0].block.device, "B:");
     // An unlabelled drive: a mount point named after its letter, not the mount root.
-    EXPECT_EQ(std::string(mounts[0].block.path), root + "/B");
-    EXPECT_STREQ(mounts[1].block.device, "F:");
-    EXPECT_EQ(std::string(mounts[1].block.path), root + "/a_b");
+    EXPECT_EQ(fs.MountedDrives(), (Drives{{"B:", root + "/B"}, {"F:", root + "/a_b"}}));
     EXPECT_EQ(run.Output(), Header(5) + "DEVICE B: mounted to " + root + "/B\n" +
                                 "DEVICE C: volume name runs past the reply, drive skipped\n"
                                 "DEVICE D: volume name runs past the reply, drive skipped\n"
@@ -180,9 +175,7 @@ TEST_F(Series5Mount, UnansweredDriveInformationSkipsTheDrive) {
     device.Expect(kChannel, DriveInfoRequest(Id(2), 2), DriveInfoReply("Internal"));
     ClientRun run(5);
     ASSERT_NO_FATAL_FAILURE(FinishRun(device, run));
-    auto mounts = fs.Mounts();
-    ASSERT_EQ(mounts.size(), 1u);
-    EXPECT_STREQ(mounts[0].block.device, "C:");
+    EXPECT_EQ(fs.MountedDrives(), (Drives{{"C:", root + "/Internal"}}));
 }
 
 // The product ships no tavro5: without one every Series 5 mount fails with the message.

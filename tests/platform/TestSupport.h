@@ -2,6 +2,8 @@
 #pragma once
 
 #include <functional>
+#include <ostream>
+#include <string>
 
 #include "platform/OS.h"
 
@@ -40,6 +42,33 @@ inline bool Eventually(const std::function<bool()>& condition) {
         snooze(1000);
     }
     return condition();
+}
+
+// A semaphore's count, or the error get_sem_count gave instead.
+inline int32 CountOf(sem_id sem) {
+    int32 count = 0;
+    status_t status = get_sem_count(sem, &count);
+    return status == B_OK ? count : status;
+}
+
+// A message as read from a port: its code and its data.
+struct PortMessage {
+    int32 code;
+    std::string data;
+    bool operator==(const PortMessage&) const = default;
+    friend std::ostream& operator<<(std::ostream& out, const PortMessage& message) {
+        return out << "{" << message.code << ", \"" << message.data << "\"}";
+    }
+};
+
+// Reads the next message from `port` (up to 64 bytes of it); when the read fails, the code is
+// its error and the data empty.
+inline PortMessage ReadMessage(port_id port) {
+    char buffer[64];
+    int32 code = 0;
+    ssize_t size = read_port(port, &code, buffer, sizeof buffer);
+    if (size < 0) return {static_cast<int32>(size), ""};
+    return {code, std::string(buffer, static_cast<size_t>(size))};
 }
 
 }  // namespace test_support

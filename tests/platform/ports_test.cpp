@@ -12,6 +12,8 @@
 
 using test_support::Eventually;
 using test_support::Join;
+using test_support::PortMessage;
+using test_support::ReadMessage;
 using test_support::Start;
 
 namespace {
@@ -25,17 +27,10 @@ TEST(Ports, MessagesComeOutInOrderWithCodeAndData) {
     EXPECT_EQ(port_count(port), 3);
     EXPECT_EQ(port_buffer_size(port), 3);
 
-    char buffer[16];
-    int32 code = 0;
-    EXPECT_EQ(read_port(port, &code, buffer, sizeof buffer), 3);
-    EXPECT_EQ(code, 1);
-    EXPECT_EQ(std::memcmp(buffer, "one", 3), 0);
+    EXPECT_EQ(ReadMessage(port), (PortMessage{1, "one"}));
     EXPECT_EQ(port_buffer_size(port), 0);
-    EXPECT_EQ(read_port(port, &code, buffer, sizeof buffer), 0);
-    EXPECT_EQ(code, 2);
-    EXPECT_EQ(read_port(port, &code, buffer, sizeof buffer), 5);
-    EXPECT_EQ(code, 3);
-    EXPECT_EQ(std::memcmp(buffer, "three", 5), 0);
+    EXPECT_EQ(ReadMessage(port), (PortMessage{2, ""}));
+    EXPECT_EQ(ReadMessage(port), (PortMessage{3, "three"}));
     EXPECT_EQ(port_count(port), 0);
     EXPECT_EQ(delete_port(port), B_OK);
 }
@@ -54,8 +49,7 @@ TEST(Ports, LongMessageIsCutToTheBufferAndConsumedWhole) {
     EXPECT_EQ(std::memcmp(buffer, "0123xxxx", 8), 0);  // nothing written past the buffer
     // The rest of the long message is gone: the next read gets the next message.
     EXPECT_EQ(port_count(port), 1);
-    EXPECT_EQ(read_port(port, &code, buffer, sizeof buffer), 4);
-    EXPECT_EQ(code, 8);
+    EXPECT_EQ(ReadMessage(port), (PortMessage{8, "next"}));
     // A zero-sized read takes a message too.
     ASSERT_EQ(write_port(port, 9, "abc", 3), B_OK);
     EXPECT_EQ(read_port(port, &code, nullptr, 0), 0);
@@ -88,8 +82,7 @@ TEST(Ports, TimeOutsWithoutWaitingAndAfterWaiting) {
     EXPECT_GE(system_time() - start, 20000);
     // The failed writes left nothing behind.
     EXPECT_EQ(port_count(port), 1);
-    EXPECT_EQ(read_port(port, &code, buffer, sizeof buffer), 1);
-    EXPECT_EQ(code, 1);
+    EXPECT_EQ(ReadMessage(port), (PortMessage{1, "a"}));
     EXPECT_EQ(port_count(port), 0);
     delete_port(port);
 }
@@ -111,17 +104,11 @@ TEST(Ports, WriterBlocksWhileFullAndWakesWhenAReaderTakesAMessage) {
     EXPECT_FALSE(written) << "a write to a full port must block";
     EXPECT_EQ(port_count(port), 2);
 
-    int32 code;
-    char byte;
-    EXPECT_EQ(read_port(port, &code, &byte, 1), 1);
-    EXPECT_EQ(code, 1);
+    EXPECT_EQ(ReadMessage(port), (PortMessage{1, "a"}));
     EXPECT_EQ(Join(writer), B_OK);
     EXPECT_TRUE(written);
-    EXPECT_EQ(read_port(port, &code, &byte, 1), 1);
-    EXPECT_EQ(code, 2);
-    EXPECT_EQ(read_port(port, &code, &byte, 1), 1);
-    EXPECT_EQ(code, 3);
-    EXPECT_EQ(byte, 'c');
+    EXPECT_EQ(ReadMessage(port), (PortMessage{2, "b"}));
+    EXPECT_EQ(ReadMessage(port), (PortMessage{3, "c"}));
     delete_port(port);
 }
 

@@ -6,6 +6,7 @@
 #include "TestSupport.h"
 #include "platform/OS.h"
 
+using test_support::CountOf;
 using test_support::Eventually;
 using test_support::Join;
 using test_support::Start;
@@ -15,19 +16,15 @@ namespace {
 TEST(Semaphores, CountsUnitsInAndOut) {
     sem_id sem = create_sem(2, "count");
     ASSERT_GT(sem, 0);
-    int32 count = -99;
-    EXPECT_EQ(get_sem_count(sem, &count), B_OK);
-    EXPECT_EQ(count, 2);
+    EXPECT_EQ(CountOf(sem), 2);
     EXPECT_EQ(acquire_sem(sem), B_OK);
     EXPECT_EQ(acquire_sem(sem), B_OK);
     EXPECT_EQ(acquire_sem_etc(sem, 1, B_TIMEOUT, 0), B_WOULD_BLOCK);
     EXPECT_EQ(release_sem_etc(sem, 3, 0), B_OK);
-    EXPECT_EQ(get_sem_count(sem, &count), B_OK);
-    EXPECT_EQ(count, 3);
+    EXPECT_EQ(CountOf(sem), 3);
     EXPECT_EQ(acquire_sem_etc(sem, 4, B_TIMEOUT, 0), B_WOULD_BLOCK);
     EXPECT_EQ(acquire_sem_etc(sem, 3, B_TIMEOUT, 0), B_OK);
-    EXPECT_EQ(get_sem_count(sem, &count), B_OK);
-    EXPECT_EQ(count, 0);
+    EXPECT_EQ(CountOf(sem), 0);
     EXPECT_EQ(delete_sem(sem), B_OK);
 }
 
@@ -38,9 +35,7 @@ TEST(Semaphores, TimesOutAfterTheGivenTime) {
     EXPECT_EQ(acquire_sem_etc(sem, 1, B_TIMEOUT, 20000), B_TIMED_OUT);
     EXPECT_GE(system_time() - start, 20000);
     // The failed waiter left no claim behind.
-    int32 count = -99;
-    EXPECT_EQ(get_sem_count(sem, &count), B_OK);
-    EXPECT_EQ(count, 0);
+    EXPECT_EQ(CountOf(sem), 0);
     EXPECT_EQ(release_sem(sem), B_OK);
     EXPECT_EQ(acquire_sem_etc(sem, 1, B_TIMEOUT, 0), B_OK);
     delete_sem(sem);
@@ -62,9 +57,7 @@ TEST(Semaphores, ReleaseWakesAWaiter) {
     EXPECT_FALSE(acquired) << "one unit is not enough for a request of two";
     EXPECT_EQ(release_sem(sem), B_OK);
     EXPECT_EQ(Join(waiter), B_OK);
-    int32 count = -99;
-    EXPECT_EQ(get_sem_count(sem, &count), B_OK);
-    EXPECT_EQ(count, 0);
+    EXPECT_EQ(CountOf(sem), 0);
     delete_sem(sem);
 }
 
@@ -72,8 +65,7 @@ TEST(Semaphores, NegativeCountShowsWhatWaitersLack) {
     sem_id sem = create_sem(0, "negative");
     ASSERT_GT(sem, 0);
     thread_id waiter = Start([&]() -> status_t { return acquire_sem_etc(sem, 3, 0, 0); });
-    int32 count = 0;
-    EXPECT_TRUE(Eventually([&] { return get_sem_count(sem, &count) == B_OK && count == -3; }));
+    EXPECT_TRUE(Eventually([&] { return CountOf(sem) == -3; }));
     EXPECT_EQ(release_sem_etc(sem, 3, 0), B_OK);
     EXPECT_EQ(Join(waiter), B_OK);
     delete_sem(sem);
@@ -96,7 +88,7 @@ TEST(Semaphores, DeleteWakesWaitersWithBadSemId) {
     }));
     ASSERT_TRUE(Eventually([&] { return started == 4; }));
     int32 count = 0;
-    EXPECT_TRUE(Eventually([&] { return get_sem_count(sem, &count) == B_OK && count == -4; }));
+    EXPECT_TRUE(Eventually([&] { return CountOf(sem) == -4; }));
     EXPECT_EQ(delete_sem(sem), B_OK);
     for (thread_id waiter : waiters) EXPECT_EQ(Join(waiter), B_BAD_SEM_ID);
 
@@ -118,9 +110,7 @@ TEST(Semaphores, RejectsBadArguments) {
     EXPECT_EQ(release_sem_etc(sem, INT32_MAX, 0), B_BAD_VALUE);  // would overflow
     EXPECT_EQ(get_sem_count(sem, nullptr), B_BAD_VALUE);
     EXPECT_EQ(acquire_sem(12345678), B_BAD_SEM_ID);
-    int32 count = 0;
-    EXPECT_EQ(get_sem_count(sem, &count), B_OK);
-    EXPECT_EQ(count, 1);
+    EXPECT_EQ(CountOf(sem), 1);
     delete_sem(sem);
 }
 
@@ -152,24 +142,21 @@ TEST(Semaphores, WaitersAreServedInArrivalOrder) {
     ASSERT_GT(sem, 0);
     std::atomic<bool> small_done{false};
     thread_id big = Start([&]() -> status_t { return acquire_sem_etc(sem, 2, 0, 0); });
-    int32 count = 0;
-    ASSERT_TRUE(Eventually([&] { return get_sem_count(sem, &count) == B_OK && count == -2; }));
+    ASSERT_TRUE(Eventually([&] { return CountOf(sem) == -2; }));
     thread_id small = Start([&]() -> status_t {
         status_t status = acquire_sem(sem);
         small_done = true;
         return status;
     });
-    ASSERT_TRUE(Eventually([&] { return get_sem_count(sem, &count) == B_OK && count == -3; }));
+    ASSERT_TRUE(Eventually([&] { return CountOf(sem) == -3; }));
     EXPECT_EQ(release_sem(sem), B_OK);
     snooze(30000);
     EXPECT_FALSE(small_done) << "the later single request overtook the queued one";
-    EXPECT_EQ(get_sem_count(sem, &count), B_OK);
-    EXPECT_EQ(count, -2);
+    EXPECT_EQ(CountOf(sem), -2);
     EXPECT_EQ(release_sem_etc(sem, 2, 0), B_OK);
     EXPECT_EQ(Join(big), B_OK);
     EXPECT_EQ(Join(small), B_OK);
-    EXPECT_EQ(get_sem_count(sem, &count), B_OK);
-    EXPECT_EQ(count, 0);
+    EXPECT_EQ(CountOf(sem), 0);
     delete_sem(sem);
 }
 

@@ -7,7 +7,10 @@
 
 TempDir::TempDir(const std::string& prefix) {
     std::string pattern = std::filesystem::temp_directory_path() / (prefix + "-XXXXXX");
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+    if (mkdtemp(pattern.data()) == nullptr) return;
+    std::error_code error;
+    path_ = std::filesystem::canonical(pattern, error);
+    if (error) path_ = pattern;
 }
 
 TempDir::~TempDir() {
@@ -20,6 +23,13 @@ std::string ReadFile(const std::string& path) {
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+bool WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    return !out.fail();
 }
 
 std::vector<std::string> SplitLines(const std::string& text) {

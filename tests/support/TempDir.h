@@ -8,7 +8,8 @@
 
 class TempDir {
 public:
-    // `/tmp/<prefix>-XXXXXX`; path() is empty if it could not be made.
+    // `/tmp/<prefix>-XXXXXX`, by its real path (no symbolic link in it); path() is empty if it
+    // could not be made.
     explicit TempDir(const std::string& prefix = "tavro-test");
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -23,4 +24,6 @@ private:
 
 // The whole file, empty if it cannot be read.
 std::string ReadFile(const std::string& path);
+// Makes or replaces the file with `text`; false if it could not be written.
+bool WriteFile(const std::string& path, const std::string& text);
 std::vector<std::string> SplitLines(const std::string& text);
