@@ -45,6 +45,7 @@
 #include "host/SerialLink.h"
 #include "host/SerialPort.h"
 #include "link/LineEndpoint.h"
+#include "platform/ByteAppend.h"
 #include "platform/Series5Wire.h"
 
 namespace {
@@ -337,20 +338,16 @@ void RfsvTransfer(benchmark::State& state, uint32 baud, bool write) {
 
 // A Series 5 file service request: op, operation id, then the fields.
 handheld::Bytes Epoc(uint16 op, uint16 opid, const handheld::Bytes& fields) {
-    handheld::Bytes packet{static_cast<uint8>(op), static_cast<uint8>(op >> 8),
-                           static_cast<uint8>(opid), static_cast<uint8>(opid >> 8)};
+    handheld::Bytes packet;
+    AppendWord(packet, op);
+    AppendWord(packet, opid);
     packet.insert(packet.end(), fields.begin(), fields.end());
     return packet;
 }
 
-void PutLong(handheld::Bytes& bytes, uint32 value) {
-    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8>(value >> (8 * i)));
-}
-
 int32 EpocStatus(const handheld::Bytes& reply) {
     if (reply.size() < 8) return -2;
-    return static_cast<int32>(reply[4] | reply[5] << 8 | reply[6] << 16 |
-                              static_cast<uint32>(reply[7]) << 24);
+    return static_cast<int32>(BytesToUlong(reply.data() + 4));
 }
 
 void Rfsv5Transfer(benchmark::State& state, uint32 baud, bool write, uint32 window) {
@@ -365,7 +362,7 @@ void Rfsv5Transfer(benchmark::State& state, uint32 baud, bool write, uint32 wind
         }
         uint16 opid = 1;
         handheld::Bytes open;
-        PutLong(open, write ? kOpenReadWrite : 0);
+        AppendLong(open, write ? static_cast<uint32>(kOpenReadWrite) : 0u);
         std::string name = "C:\\BIG.BIN";
         open.push_back(static_cast<uint8>(name.size()));
         open.push_back(0);
@@ -382,7 +379,7 @@ void Rfsv5Transfer(benchmark::State& state, uint32 baud, bool write, uint32 wind
             size_t moved = 0;
             while (moved < kPayload) {
                 handheld::Bytes fields;
-                PutLong(fields, h);
+                AppendLong(fields, h);
                 if (write) {
                     size_t n = std::min<size_t>(kChunk, kPayload - moved);
                     fields.insert(fields.end(), rig.content.begin(),
@@ -391,7 +388,7 @@ void Rfsv5Transfer(benchmark::State& state, uint32 baud, bool write, uint32 wind
                     if (EpocStatus(reply) != 0) break;
                     moved += n;
                 } else {
-                    PutLong(fields, kChunk);
+                    AppendLong(fields, kChunk);
                     rig.rfsv.Transact(Epoc(kRead, opid++, fields), reply, 20000000);
                     if (EpocStatus(reply) != 0 || reply.size() <= 8) break;
                     moved += reply.size() - 8;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ByteAppend.h"
 #include "platform/ByteOrder.h"
 #include "platform/SupportDefs.h"
 
@@ -13,15 +14,8 @@ namespace s5 {
 
 using Bytes = std::vector<uint8>;
 
-inline void Put16(Bytes& out, uint16 value) {
-    out.push_back(static_cast<uint8>(value));
-    out.push_back(static_cast<uint8>(value >> 8));
-}
-inline void Put32(Bytes& out, uint32 value) {
-    for (int i = 0; i < 4; i++) out.push_back(static_cast<uint8>(value >> (8 * i)));
-}
 inline void PutString(Bytes& out, const std::string& text) {
-    Put16(out, static_cast<uint16>(text.size()));
+    AppendWord(out, static_cast<uint16>(text.size()));
     out.insert(out.end(), text.begin(), text.end());
 }
 inline void Pad4(Bytes& out) {
@@ -30,17 +24,17 @@ inline void Pad4(Bytes& out) {
 
 inline Bytes Request(uint16 op, uint16 opid, const Bytes& fields = {}) {
     Bytes out;
-    Put16(out, op);
-    Put16(out, opid);
+    AppendWord(out, op);
+    AppendWord(out, opid);
     out.insert(out.end(), fields.begin(), fields.end());
     return out;
 }
 
 inline Bytes Reply(uint16 opid, int32 status, const Bytes& data = {}) {
     Bytes out;
-    Put16(out, 0x11);
-    Put16(out, opid);
-    Put32(out, static_cast<uint32>(status));
+    AppendWord(out, 0x11);
+    AppendWord(out, opid);
+    AppendLong(out, static_cast<uint32>(status));
     out.insert(out.end(), data.begin(), data.end());
     return out;
 }
@@ -57,15 +51,15 @@ struct EntrySpec {
 // Appends one read dir entry to reply data `out` (whose reply header is 8 bytes).
 inline void PutEntry(Bytes& out, const EntrySpec& e) {
     Pad4(out);
-    Put32(out, static_cast<uint32>(e.shortName.size()));
-    Put32(out, e.attributes);
-    Put32(out, e.size);
-    Put32(out, static_cast<uint32>(e.modified));
-    Put32(out, static_cast<uint32>(e.modified >> 32));
-    Put32(out, 0);
-    Put32(out, 0);
-    Put32(out, e.uid3);
-    Put32(out, static_cast<uint32>(e.name.size()));
+    AppendLong(out, static_cast<uint32>(e.shortName.size()));
+    AppendLong(out, e.attributes);
+    AppendLong(out, e.size);
+    AppendLong(out, static_cast<uint32>(e.modified));
+    AppendLong(out, static_cast<uint32>(e.modified >> 32));
+    AppendLong(out, 0);
+    AppendLong(out, 0);
+    AppendLong(out, e.uid3);
+    AppendLong(out, static_cast<uint32>(e.name.size()));
     out.insert(out.end(), e.name.begin(), e.name.end());
     if (!e.shortName.empty()) {
         Pad4(out);

@@ -79,7 +79,7 @@ struct FakeHandheld {
         switch (op) {
             case 0x14: {
                 Bytes d;
-                for (uint32 v : {7u, 0u, 0u, 0u, 1u, 1048576u, 0u, 524288u, 0u, 8u}) Put32(d, v);
+                for (uint32 v : {7u, 0u, 0u, 0u, 1u, 1048576u, 0u, 524288u, 0u, 8u}) AppendLong(d, v);
                 std::string label = "Internal";
                 d.insert(d.end(), label.begin(), label.end());
                 return Reply(opid, 0, d);
@@ -106,7 +106,7 @@ struct FakeHandheld {
                 holder[handle] = channel;
                 listings[handle] = entries;
                 Bytes d;
-                Put32(d, handle);
+                AppendLong(d, handle);
                 return Reply(opid, 0, d);
             }
             case 0x12: {
@@ -128,7 +128,7 @@ struct FakeHandheld {
                 holder[handle] = channel;
                 handles[handle] = {path, 0};
                 Bytes d;
-                Put32(d, handle);
+                AppendLong(d, handle);
                 return Reply(opid, 0, d);
             }
             case 0x18: {
@@ -153,7 +153,7 @@ struct FakeHandheld {
                       : u32(8) == 2 ? pos + u32(0)
                                     : u32(0);
                 Bytes d;
-                Put32(d, pos);
+                AppendLong(d, pos);
                 return Reply(opid, 0, d);
             }
             case 0x1E:

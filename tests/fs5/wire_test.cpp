@@ -21,7 +21,7 @@ TEST(Series5Requests, EachRequestsBytes) {
         Bytes out(c);
         out.resize(epoc::build_handle_request(out.data(), c, epoc::kClose, 0x1234, 7));
         f = {};
-        Put32(f, 7);
+        AppendLong(f, 7);
         EXPECT_EQ(out, Request(0x01, 0x1234, f));
     }
     // open dir: attributes, then the pattern as len(u16) + bytes
@@ -29,7 +29,7 @@ TEST(Series5Requests, EachRequestsBytes) {
         Bytes out(c);
         out.resize(epoc::build_open_dir(out.data(), c, 2, 0x10000016, "C:\\Docs\\*"));
         f = {};
-        Put32(f, 0x10000016);
+        AppendLong(f, 0x10000016);
         PutString(f, "C:\\Docs\\*");
         EXPECT_EQ(out, Request(0x10, 2, f));
         EXPECT_EQ(out[8], 9);  // the string's length, little-endian u16
@@ -46,7 +46,7 @@ TEST(Series5Requests, EachRequestsBytes) {
         Bytes out(c);
         out.resize(epoc::build_open_file(out.data(), c, op, 4, 0x202, "C:\\a b.txt"));
         f = {};
-        Put32(f, 0x202);
+        AppendLong(f, 0x202);
         PutString(f, "C:\\a b.txt");
         EXPECT_EQ(out, Request(op, 4, f));
     }
@@ -225,7 +225,7 @@ TEST(Series5Replies, EntriesThatRunPastTheReplyAreRefused) {
 
 TEST(Series5Replies, VolumeInformation) {
     Bytes data;
-    for (uint32 v : {7u, 0u, 0u, 4u, 0x1234u, 0x00100000u, 1u, 0x8000u, 0u, 8u}) Put32(data, v);
+    for (uint32 v : {7u, 0u, 0u, 4u, 0x1234u, 0x00100000u, 1u, 0x8000u, 0u, 8u}) AppendLong(data, v);
     std::string label = "Internal";
     data.insert(data.end(), label.begin(), label.end());
     Bytes reply = Reply(1, 0, data);
