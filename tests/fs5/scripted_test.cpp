@@ -79,7 +79,8 @@ struct FakeHandheld {
         switch (op) {
             case 0x14: {
                 Bytes d;
-                for (uint32 v : {7u, 0u, 0u, 0u, 1u, 1048576u, 0u, 524288u, 0u, 8u}) AppendLong(d, v);
+                for (uint32 v : {7u, 0u, 0u, 0u, 1u, 1048576u, 0u, 524288u, 0u, 8u})
+                    AppendLong(d, v);
                 std::string label = "Internal";
                 d.insert(d.end(), label.begin(), label.end());
                 return Reply(opid, 0, d);

@@ -225,7 +225,8 @@ TEST(Series5Replies, EntriesThatRunPastTheReplyAreRefused) {
 
 TEST(Series5Replies, VolumeInformation) {
     Bytes data;
-    for (uint32 v : {7u, 0u, 0u, 4u, 0x1234u, 0x00100000u, 1u, 0x8000u, 0u, 8u}) AppendLong(data, v);
+    for (uint32 v : {7u, 0u, 0u, 4u, 0x1234u, 0x00100000u, 1u, 0x8000u, 0u, 8u})
+        AppendLong(data, v);
     std::string label = "Internal";
     data.insert(data.end(), label.begin(), label.end());
     Bytes reply = Reply(1, 0, data);
