@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "device/Handheld.h"
+#include "platform/ByteAppend.h"
 #include "platform/ByteOrder.h"
 #include "platform/LinkRegisterWire.h"
 #include "platform/Series3Wire.h"
@@ -24,13 +25,12 @@ using handheld::Bytes;
 class Payload {
 public:
     Payload& Word(uint16 v) {
-        fBytes.push_back(static_cast<uint8>(v));
-        fBytes.push_back(static_cast<uint8>(v >> 8));
+        AppendWord(fBytes, v);
         return *this;
     }
     Payload& Long(uint32 v) {
-        Word(static_cast<uint16>(v));
-        return Word(static_cast<uint16>(v >> 16));
+        AppendLong(fBytes, v);
+        return *this;
     }
     Payload& Str(const std::string& s) {
         fBytes.insert(fBytes.end(), s.begin(), s.end());
@@ -43,10 +43,8 @@ public:
     }
     Bytes Packet(uint16 opcode) const {
         Bytes p;
-        p.push_back(static_cast<uint8>(opcode));
-        p.push_back(static_cast<uint8>(opcode >> 8));
-        p.push_back(static_cast<uint8>(fBytes.size()));
-        p.push_back(static_cast<uint8>(fBytes.size() >> 8));
+        AppendWord(p, opcode);
+        AppendWord(p, static_cast<uint16>(fBytes.size()));
         p.insert(p.end(), fBytes.begin(), fBytes.end());
         return p;
     }
