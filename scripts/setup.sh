@@ -7,7 +7,7 @@ packages=(build-essential cmake pkg-config googletest libgtest-dev libbenchmark-
           libfuse3-dev fuse3 attr rsync python3 tar diffutils findutils
           libsystemd-dev dbus-daemon help2man bash-completion man-db dpkg-dev
           systemd udev umockdev
-          nlohmann-json3-dev libedit-dev clang libclang-rt-14-dev)
+          nlohmann-json3-dev libedit-dev clang libclang-rt-14-dev lld)
 
 missing=()
 for p in "${packages[@]}"; do

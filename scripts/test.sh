@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: once under AddressSanitizer + UndefinedBehaviorSanitizer
-# and once under ThreadSanitizer.
+# and once under ThreadSanitizer; then every fuzzer briefly.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -15,21 +15,73 @@ export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 # afterwards, one test per core, as a busy machine would otherwise starve them.
 cores=$(nproc)
 jobs=${TAVRO_TEST_JOBS:-$((3 * cores))}
+configs=(${TAVRO_TEST_CONFIGS:-asan tsan})
+fuzz_seconds=${TAVRO_FUZZ_SECONDS:-6}
+logs=build/test-logs
+mkdir -p "$logs"
+
+# The next build and the fuzzers run while tests run, as the tests leave most of the machine
+# idle. They run at idle priority, so that they only take what the tests leave over and a test
+# never waits for them.
+in_background() {
+    if chrt --idle 0 true 2>/dev/null; then
+        chrt --idle 0 nice -n 19 "$@"
+    else
+        nice -n 19 "$@"
+    fi
+}
 
 status=0
-for config in ${TAVRO_TEST_CONFIGS:-asan tsan}; do
-    echo "== $config build =="
-    scripts/build.sh "$config"
+run_suites() {
+    local config=$1
     echo "== $config tests =="
     ctest --test-dir "build/$config" --output-on-failure --timeout 300 -j"$jobs" -LE timing ||
         status=1
     ctest --test-dir "build/$config" --output-on-failure --timeout 300 -j"$cores" -L timing ||
         status=1
+}
+
+# Waits for a background step and shows what it printed.
+finish() {
+    local pid=$1 log=$2 title=$3
+    echo "== $title =="
+    if wait "$pid"; then
+        cat "$log"
+        return 0
+    fi
+    cat "$log"
+    echo "test.sh: $title failed" >&2
+    return 1
+}
+
+echo "== ${configs[0]} build =="
+scripts/build.sh "${configs[0]}"
+built=0
+for ((i = 0; i < ${#configs[@]}; i++)); do
+    next_pid="" fuzz_pid=""
+    if ((i + 1 < ${#configs[@]})); then
+        in_background scripts/build.sh "${configs[i + 1]}" >"$logs/build-${configs[i + 1]}.log" 2>&1 &
+        next_pid=$!
+    elif [ "$fuzz_seconds" -gt 0 ]; then
+        # Every parser of untrusted bytes under libFuzzer, briefly (TAVRO_FUZZ_SECONDS each,
+        # 0: none), beside the last tests.
+        in_background scripts/fuzz.sh "$fuzz_seconds" >"$logs/fuzz.log" 2>&1 &
+        fuzz_pid=$!
+    fi
+    if [ "$built" -eq "$i" ]; then
+        run_suites "${configs[i]}"
+    else
+        echo "== ${configs[i]} tests: not run, as its build failed =="
+    fi
+    if [ -n "$next_pid" ]; then
+        if finish "$next_pid" "$logs/build-${configs[i + 1]}.log" "${configs[i + 1]} build"; then
+            built=$((i + 1))
+        else
+            status=1
+        fi
+    fi
+    if [ -n "$fuzz_pid" ]; then
+        finish "$fuzz_pid" "$logs/fuzz.log" fuzzers || status=1
+    fi
 done
-# Every parser of untrusted bytes under libFuzzer, briefly (TAVRO_FUZZ_SECONDS each, 0: none).
-fuzz_seconds=${TAVRO_FUZZ_SECONDS:-6}
-if [ "$fuzz_seconds" -gt 0 ]; then
-    echo "== fuzzers =="
-    scripts/fuzz.sh "$fuzz_seconds" || status=1
-fi
 exit $status

@@ -27,8 +27,9 @@ int ReadEntry(const Descriptor& d, Slot* slot, be_dirent* entry, size_t bufsize)
     status_t status = slot(d.node().cookie(), d.node().node(), d.cookie(), &count, entry, bufsize);
     if (status != B_OK) return status;
     if (count <= 0) return 0;
-    // Whatever the add-on wrote, the name ends inside the buffer.
-    const size_t room = std::min(bufsize, sizeof(be_dirent)) - offsetof(be_dirent, d_name);
+    // Whatever the add-on wrote, the name ends inside the buffer and inside d_name (not in the
+    // record's padding beyond it).
+    const size_t room = std::min(bufsize - offsetof(be_dirent, d_name), sizeof(entry->d_name));
     entry->d_name[room - 1] = '\0';
     return 1;
 }

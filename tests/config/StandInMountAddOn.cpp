@@ -6,10 +6,10 @@
 CONFIG_VAR configs;
 
 extern "C" {
-const char InfoVersion[] = "1.0.0\nstand-in";
-const char InfoLine1[] = "settings stand-in";
-const char InfoLine2[] = "";
-const char InfoLine3[] = "";
+extern const char InfoVersion[] = "1.0.0\nstand-in";
+extern const char InfoLine1[] = "settings stand-in";
+extern const char InfoLine2[] = "";
+extern const char InfoLine3[] = "";
 
 int RunClient(int) { return 0; }
 

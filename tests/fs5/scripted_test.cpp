@@ -291,7 +291,7 @@ TEST_F(Scripted, AListingShowsTheNamesAsStored) {
 // A listing that lost entries must not pass for a complete one.
 TEST_F(Scripted, AListingWhoseEntriesCameGarbledOrShortFails) {
     Mount();
-    auto list = [this](std::vector<std::string>* names) {
+    auto list = [](std::vector<std::string>* names) {
         names->clear();
         int fd = sys_opendir("/t5");
         EXPECT_GE(fd, 0);
