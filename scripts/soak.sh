@@ -22,12 +22,9 @@ case "$way" in
     *) echo "soak.sh: kernel, fuse or tavro5, not $way" >&2; exit 2 ;;
 esac
 case "$config" in
-    release) args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRO_SANITIZE=none) ;;
-    asan) args=(-DCMAKE_BUILD_TYPE=Debug -DTAVRO_SANITIZE=address -DCMAKE_CXX_FLAGS=-O1) ;;
+    release | asan) scripts/build.sh "$config" "$target" tavro3 tavro5 tavro-mount >/dev/null ;;
     *) echo "soak.sh: release or asan, not $config" >&2; exit 2 ;;
 esac
-cmake -S . -B "build/$config" "${args[@]}" >/dev/null
-cmake --build "build/$config" --target "$target" tavro3 tavro5 tavro-mount -j"$(nproc)" >/dev/null
 
 done_ops=0
 faults=0

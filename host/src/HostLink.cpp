@@ -40,6 +40,7 @@ struct HostLink::State {
     std::mutex stateLock;
     std::condition_variable downChanged;
     bool up = false;
+    uint64 downs = 0;  // times the link has gone down
     bool started = false;
     port_id requestPort = B_BAD_PORT_ID;
     std::vector<thread_id> clientThreads;
@@ -206,6 +207,7 @@ status_t HostLink::LinkDown() {
     {
         std::lock_guard<std::mutex> guard(fState->stateLock);
         fState->up = false;
+        ++fState->downs;
         fState->requestPort = B_BAD_PORT_ID;
     }
     fState->downChanged.notify_all();
@@ -299,8 +301,12 @@ bool HostLink::IsLinkUp() const {
 
 bool HostLink::WaitForLinkDown(bigtime_t timeout) {
     std::unique_lock<std::mutex> lock(fState->stateLock);
-    return fState->downChanged.wait_for(lock, std::chrono::microseconds(timeout),
-                                        [this] { return !fState->up; });
+    // A link that goes down and straight up again (a handheld that reconnects at once) may be up
+    // again by the time this thread wakes: the count of downs still shows it went.
+    const uint64 downs = fState->downs;
+    return fState->downChanged.wait_for(lock, std::chrono::microseconds(timeout), [&] {
+        return !fState->up || fState->downs != downs;
+    });
 }
 
 port_id HostLink::RequestPort() const {

@@ -67,7 +67,8 @@ public:
     status_t LinkDown(const BusyMounts& busy);
     // True once a link-cut fault has taken (or is taking) the link down.
     bool WasCut() const;
-    // Blocks until the link is down (by LinkDown or a link-cut fault) or `timeout` µs pass.
+    // Blocks until the link is down (by LinkDown or a link-cut fault), or has gone down since the
+    // call even if it is up again, or `timeout` µs pass.
     bool WaitForLinkDown(bigtime_t timeout);
     // `observer` is told after every change of the link (true: up), whatever brought it (the
     // simulated link, a serial line, a cut). Called on the thread that changed it, which may
