@@ -26,12 +26,15 @@ function(tavro_test_pch_target)
   target_precompile_headers(tavro_test_pch PRIVATE <gtest/gtest.h>)
 endfunction()
 
-# tavro_test(name [ONE_THREAD] SOURCES a.cpp b.cpp LIBS x y [LABELS l1 l2]): one GoogleTest
-# executable, each of its tests a ctest test. The add-on folders and samples are passed in as
-# macros so tests load the real shared objects. ONE_THREAD: the suite starts no thread, so the
-# ThreadSanitizer build leaves it out (there is nothing for it to find).
+# tavro_test(name [ONE_THREAD] [COST seconds] SOURCES a.cpp b.cpp LIBS x y [LABELS l1 l2]): one
+# GoogleTest executable, each of its tests a ctest test. The add-on folders and samples are
+# passed in as macros so tests load the real shared objects. ONE_THREAD: the suite starts no
+# thread, so the ThreadSanitizer build leaves it out (there is nothing for it to find). COST:
+# about how long the suite's longest test runs; ctest starts the costliest tests first, so that
+# a long one does not start last and hold the whole run up (until ctest has timed runs of its
+# own).
 function(tavro_test name)
-  cmake_parse_arguments(T "ONE_THREAD" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "ONE_THREAD" "COST" "SOURCES;LIBS;LABELS" ${ARGN})
   set(left_out OFF)
   if(T_ONE_THREAD AND TAVRO_SANITIZE STREQUAL "thread")
     set(left_out ON)
@@ -47,13 +50,21 @@ function(tavro_test name)
     return()
   endif()
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120)
-  # The labels are set once the discovered tests are known (ctest reads this file after the
-  # discovery's own): passed through the discovery, a list of labels would keep only its first.
+  # The labels and cost are set once the discovered tests are known (ctest reads this file
+  # after the discovery's own): passed through the discovery, a list of labels would keep only
+  # its first.
+  set(properties "")
   if(T_LABELS)
-    set(script ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake)
+    string(APPEND properties " LABELS \"${T_LABELS}\"")
+  endif()
+  if(T_COST)
+    string(APPEND properties " COST ${T_COST}")
+  endif()
+  if(properties)
+    set(script ${CMAKE_CURRENT_BINARY_DIR}/${name}_properties.cmake)
     file(WRITE ${script}
       "if(${name}_TESTS)\n"
-      "  set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS \"${T_LABELS}\")\n"
+      "  set_tests_properties(\${${name}_TESTS} PROPERTIES${properties})\n"
       "endif()\n")
     set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${script})
   endif()
