@@ -15,23 +15,28 @@ void put_header(uint8* out, uint16 opcode, size_t payload) {
     WordToBytes(static_cast<uint16>(payload), out + 2);
 }
 
+// A request of `opcode` whose payload is `field` (`field_size` bytes, already in the device's
+// byte order) and then `path` with its terminating zero; 0 if it does not fit in `capacity`.
+size_t build_field_and_path(uint8* out, size_t capacity, uint16 opcode, const uint8* field,
+                            size_t field_size, const char* path) {
+    size_t length = strlen(path) + 1;
+    if (kHeader + field_size + length > capacity) return 0;
+    put_header(out, opcode, field_size + length);
+    if (field_size > 0) memcpy(out + kHeader, field, field_size);
+    memcpy(out + kHeader + field_size, path, length);
+    return kHeader + field_size + length;
+}
+
 }  // namespace
 
 size_t build_path_request(uint8* out, size_t capacity, uint16 opcode, const char* path) {
-    size_t length = strlen(path) + 1;
-    if (kHeader + length > capacity) return 0;
-    put_header(out, opcode, length);
-    memcpy(out + kHeader, path, length);
-    return kHeader + length;
+    return build_field_and_path(out, capacity, opcode, nullptr, 0, path);
 }
 
 size_t build_fopen(uint8* out, size_t capacity, uint16 mode, const char* path) {
-    size_t length = strlen(path) + 1;
-    if (kHeader + 2 + length > capacity) return 0;
-    put_header(out, FOPEN, 2 + length);
-    WordToBytes(mode, out + kHeader);
-    memcpy(out + kHeader + 2, path, length);
-    return kHeader + 2 + length;
+    uint8 field[2];
+    WordToBytes(mode, field);
+    return build_field_and_path(out, capacity, FOPEN, field, sizeof field, path);
 }
 
 size_t build_handle_request(uint8* out, uint16 opcode, uint16 handle) {
@@ -74,12 +79,9 @@ size_t build_rename(uint8* out, size_t capacity, const char* oldpath, const char
 }
 
 size_t build_sfdate(uint8* out, size_t capacity, uint32 time, const char* path) {
-    size_t length = strlen(path) + 1;
-    if (kHeader + 4 + length > capacity) return 0;
-    put_header(out, SFDATE, 4 + length);
-    LongToBytes(time, out + kHeader);
-    memcpy(out + kHeader + 4, path, length);
-    return kHeader + 4 + length;
+    uint8 field[4];
+    LongToBytes(time, field);
+    return build_field_and_path(out, capacity, SFDATE, field, sizeof field, path);
 }
 
 // --- reply parsers ------------------------------------------------------------------------------
