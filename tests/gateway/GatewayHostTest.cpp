@@ -188,7 +188,12 @@ TEST_F(GatewayHost, DisconnectClosesTheChannel) {
     request.AddInt32("port_id", port);
     request.AddInt16("chan_id", chan);
     EXPECT_EQ(Ask(gateway, request).what, B_NO_REPLY);
-    for (int i = 0; i < 500 && host->OpenChannels() == open; i++) snooze(10000);
+    // The router closes the channel, then traces its disconnect: wait for both.
+    auto traced = [&] {
+        std::vector<TraceRecord> wire = Outgoing(*host);
+        return !wire.empty() && wire.back().event == TraceEvent::Disconnect;
+    };
+    for (int i = 0; i < 500 && (host->OpenChannels() == open || !traced()); i++) snooze(10000);
     EXPECT_EQ(host->OpenChannels(), open - 1);
     std::vector<TraceRecord> wire = Outgoing(*host);
     ASSERT_FALSE(wire.empty());
