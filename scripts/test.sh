@@ -20,9 +20,8 @@ fuzz_seconds=${TAVRO_FUZZ_SECONDS:-6}
 logs=build/test-logs
 mkdir -p "$logs"
 
-# The next build and the fuzzers run while tests run, as the tests leave most of the machine
-# idle. They run at idle priority, so that they only take what the tests leave over and a test
-# never waits for them.
+# The next build runs while tests run, as the tests leave most of the machine idle. It runs at
+# idle priority, so that it only takes what the tests leave over and a test never waits for it.
 in_background() {
     if chrt --idle 0 true 2>/dev/null; then
         chrt --idle 0 nice -n 19 "$@"
@@ -44,29 +43,22 @@ run_suites() {
 # Waits for a background step and shows what it printed.
 finish() {
     local pid=$1 log=$2 title=$3
+    local result=0
     echo "== $title =="
-    if wait "$pid"; then
-        cat "$log"
-        return 0
-    fi
+    wait "$pid" || result=1
     cat "$log"
-    echo "test.sh: $title failed" >&2
-    return 1
+    [ "$result" -eq 0 ] || echo "test.sh: $title failed" >&2
+    return "$result"
 }
 
 echo "== ${configs[0]} build =="
 scripts/build.sh "${configs[0]}"
 built=0
 for ((i = 0; i < ${#configs[@]}; i++)); do
-    next_pid="" fuzz_pid=""
+    next_pid=""
     if ((i + 1 < ${#configs[@]})); then
         in_background scripts/build.sh "${configs[i + 1]}" >"$logs/build-${configs[i + 1]}.log" 2>&1 &
         next_pid=$!
-    elif [ "$fuzz_seconds" -gt 0 ]; then
-        # Every parser of untrusted bytes under libFuzzer, briefly (TAVRO_FUZZ_SECONDS each,
-        # 0: none), beside the last tests.
-        in_background scripts/fuzz.sh "$fuzz_seconds" >"$logs/fuzz.log" 2>&1 &
-        fuzz_pid=$!
     fi
     if [ "$built" -eq "$i" ]; then
         run_suites "${configs[i]}"
@@ -80,8 +72,11 @@ for ((i = 0; i < ${#configs[@]}; i++)); do
             status=1
         fi
     fi
-    if [ -n "$fuzz_pid" ]; then
-        finish "$fuzz_pid" "$logs/fuzz.log" fuzzers || status=1
-    fi
 done
+# Every parser of untrusted bytes under libFuzzer, briefly (TAVRO_FUZZ_SECONDS each, 0: none),
+# on the whole machine: beside the tests they would get too little of it to find anything.
+if [ "$fuzz_seconds" -gt 0 ]; then
+    echo "== fuzzers =="
+    scripts/fuzz.sh "$fuzz_seconds" || status=1
+fi
 exit $status
